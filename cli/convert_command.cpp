@@ -1,0 +1,62 @@
+#include "cli/convert_command.h"
+
+#include <chrono>
+#include <cstdio>
+#include <istream>
+#include <ostream>
+
+#include "engine/convert.h"
+
+namespace halvic::cli {
+
+EExitCode RunConvert(const CConvertCommand& command, std::ostream& err) {
+    auto start = std::chrono::steady_clock::now();
+    CConvertOptions options;
+    options.m_strOutputDir = command.m_strOutputDir;
+    options.m_bDashMeansStdin = command.m_bDashMeansStdin;
+    CConvertResult result = ConvertFile(command.m_strInput, options);
+    if (!command.m_bQuiet) {
+        for (const CWarning& warning : result.m_warnings) {
+            err << "halvic: warning: " << warning.Message() << '\n';
+        }
+    }
+    if (!result.m_bOk) {
+        err << "halvic: error: " << result.m_error.Message() << '\n';
+        return kExitFailed;
+    }
+    if (command.m_bVerbose) {
+        double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const CConvertSummary& summary = result.m_summary;
+        char line[256];
+        std::snprintf(line, sizeof line, "halvic: %llu records, %llu bytes written in %.3f s\n",
+                      static_cast<unsigned long long>(summary.m_nRecords),
+                      static_cast<unsigned long long>(summary.m_nBytesWritten), seconds);
+        err << line << "halvic: distinct texts:";
+        for (std::size_t i = 0; i < kTableCount; ++i) {
+            err << ' ' << kTableLetters[i] << ' ' << summary.m_distinctTexts[i];
+        }
+        err << '\n';
+    }
+    return kExitOk;
+}
+
+EExitCode RunPrompt(std::istream& in, std::ostream& err) {
+    err << "Filename: " << std::flush;
+    std::string name;
+    if (!std::getline(in, name)) {
+        err << '\n';
+        return kExitOk;
+    }
+    if (!name.empty() && name.back() == '\r') name.pop_back();
+    if (name.empty()) {
+        err << "halvic: error: No file name was given.\n";
+        return kExitFailed;
+    }
+    CConvertCommand command;
+    command.m_strInput = name;
+    command.m_bDashMeansStdin = false;  // the name is a file name, as typed
+    return RunConvert(command, err);
+}
+
+}  // namespace halvic::cli

@@ -1,0 +1,27 @@
+// `halvic convert` and the one-question prompt: run a conversion and put its outcome into words.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+
+#include "cli/exit_codes.h"
+
+namespace halvic::cli {
+
+struct CConvertCommand {
+    std::string m_strInput;
+    std::string m_strOutputDir;
+    bool m_bQuiet = false;
+    bool m_bVerbose = false;
+    bool m_bDashMeansStdin = true;
+};
+
+// Converts and reports warnings and errors to `err` ("halvic: warning: ...", "halvic: error: ...")
+// and, with m_bVerbose, a summary.
+EExitCode RunConvert(const CConvertCommand& command, std::ostream& err);
+
+// Asks "Filename: " on `err`, reads one line from `in` and converts it into the current working
+// directory. End of input converts nothing.
+EExitCode RunPrompt(std::istream& in, std::ostream& err);
+
+}  // namespace halvic::cli

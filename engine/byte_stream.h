@@ -1,0 +1,94 @@
+// Byte sources and buffered byte sinks: the seams between the engine and files, pipes or memory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace halvic {
+
+// Something that hands out bytes in blocks. Read returns 0 only at the end of the input and
+// throws CFailure when the bytes cannot be read.
+class CByteSource {
+  public:
+    virtual ~CByteSource() = default;
+    virtual std::size_t Read(unsigned char* buffer, std::size_t capacity) = 0;
+};
+
+// Bytes held in memory, handed out at most `step` bytes at a time (tests use small steps to put
+// block boundaries everywhere).
+class CMemorySource : public CByteSource {
+  public:
+    explicit CMemorySource(std::string_view bytes, std::size_t step = SIZE_MAX)
+        : m_bytes(bytes), m_nStep(step == 0 ? 1 : step) {}
+    std::size_t Read(unsigned char* buffer, std::size_t capacity) override;
+
+  private:
+    std::string_view m_bytes;
+    std::size_t m_nStep;
+};
+
+// A write buffer in front of a destination. Put and Write only copy into the buffer; Drain hands a
+// full buffer on, so one destination sees few large writes whatever the size of the fields.
+class CByteSink {
+  public:
+    explicit CByteSink(std::size_t capacity = 1 << 16);
+    virtual ~CByteSink() = default;
+    CByteSink(const CByteSink&) = delete;
+    CByteSink& operator=(const CByteSink&) = delete;
+
+    void Put(unsigned char byte) {
+        if (m_nUsed == m_nCapacity) Flush();
+        m_buffer[m_nUsed++] = byte;
+    }
+    void Write(const void* data, std::size_t size) {
+        if (size <= m_nCapacity - m_nUsed) {
+            std::memcpy(m_buffer.get() + m_nUsed, data, size);
+            m_nUsed += size;
+        } else {
+            WriteLarge(static_cast<const unsigned char*>(data), size);
+        }
+    }
+    void Write(std::string_view bytes) { Write(bytes.data(), bytes.size()); }
+
+    // Hands everything buffered on to the destination.
+    void Flush();
+    // Bytes accepted so far, buffered or not.
+    std::uint64_t BytesWritten() const { return m_nDrained + m_nUsed; }
+
+  protected:
+    // Takes `size` bytes; throws CFailure when they cannot be written.
+    virtual void Drain(const unsigned char* data, std::size_t size) = 0;
+
+  private:
+    void WriteLarge(const unsigned char* data, std::size_t size);
+
+    std::unique_ptr<unsigned char[]> m_buffer;
+    std::size_t m_nCapacity;
+    std::size_t m_nUsed = 0;
+    std::uint64_t m_nDrained = 0;
+};
+
+// A sink that keeps everything in a string.
+class CMemorySink : public CByteSink {
+  public:
+    explicit CMemorySink(std::size_t capacity = 1 << 12) : CByteSink(capacity) {}
+    // Everything written so far (flushes first).
+    const std::string& Bytes() {
+        Flush();
+        return m_strBytes;
+    }
+
+  protected:
+    void Drain(const unsigned char* data, std::size_t size) override {
+        m_strBytes.append(reinterpret_cast<const char*>(data), size);
+    }
+
+  private:
+    std::string m_strBytes;
+};
+
+}  // namespace halvic

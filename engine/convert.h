@@ -1,0 +1,60 @@
+// One whole conversion: tagged text in, the record file and the six table files out.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/error.h"
+#include "engine/record.h"
+#include "engine/tag_file.h"
+#include "engine/value_table.h"
+
+namespace halvic {
+
+inline constexpr const char* kRecordFileName = "qxase.qxd";
+
+// Warnings have the shape of errors: the input's name, a line and what looks wrong there.
+using CWarning = CError;
+
+struct CConvertSummary {
+    std::uint64_t m_nRecords = 0;
+    std::array<std::size_t, kTableCount> m_distinctTexts = {};
+    std::uint64_t m_nBytesWritten = 0;  // all seven files together
+};
+
+struct CConvertOptions {
+    // Where the seven files go; empty means the current working directory.
+    std::string m_strOutputDir;
+    // Read standard input when the path is "-" (a command line's convention; a typed name is
+    // taken as it stands).
+    bool m_bDashMeansStdin = false;
+};
+
+struct CConvertResult {
+    bool m_bOk = false;
+    CError m_error;  // when !m_bOk
+    CConvertSummary m_summary;
+    // Input that is probably a mistake; warnings never change the output.
+    std::vector<CWarning> m_warnings;
+};
+
+// Converts the file at `path`. The seven output files replace their
+// targets only when all of them have been written completely; on any failure every target is left
+// as it was and no temporary file remains.
+CConvertResult ConvertFile(const std::string& path, const CConvertOptions& options = {});
+
+// The conversion itself, on any reader and sinks: records go to `records` as they are read, the
+// tables fill up, and warnings are added. Throws CFailure (unreadable input, a full table, a
+// failed write). The tables are then written with WriteTables.
+CConvertSummary ConvertTags(CTagFile& reader, CByteSink& records, CValueTables& tables,
+                            std::vector<CWarning>& warnings);
+
+// A tag as shown in messages: "<l>", bytes outside printable ASCII as \xHH, "..." when cut.
+std::string ShowTag(std::string_view tag, bool cut);
+
+// `name` inside `dir` ("" is the current working directory).
+std::string OutputPath(const std::string& dir, const std::string& name);
+
+}  // namespace halvic

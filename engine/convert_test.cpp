@@ -1,0 +1,235 @@
+#include "engine/convert.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/hex.h"
+
+namespace halvic {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Hex;
+using testing::Unhex;
+
+struct Output {
+    std::string records;
+    std::array<std::string, kTableCount> tables;
+    std::vector<std::string> warnings;
+};
+
+Output Convert(std::string_view input) {
+    CMemorySource source(input, 7);
+    CTagFile reader(source, "in.txt", 5);
+    CMemorySink records(5);
+    CValueTables tables;
+    Output output;
+    std::vector<CWarning> warnings;
+    ConvertTags(reader, records, tables, warnings);
+    output.records = records.Bytes();
+    for (std::size_t i = 0; i < kTableCount; ++i) {
+        CMemorySink sink;
+        tables[i].WriteTable(sink);
+        output.tables[i] = sink.Bytes();
+    }
+    for (const CWarning& warning : warnings)
+        output.warnings.push_back(warning.Message());
+    return output;
+}
+
+const char* const kEmptyIds = "A4 06 00 00 00 00 00 00 00 00 00 00 00 00";
+
+TEST(ConvertTest, TwoRecordExample) {
+    Output out = Convert(
+        "<@>1<l>First text<g>SU123456<t>12-2-14<b>8<c>alpha\r\n"
+        "<@>2<l>Second<c>alpha<m>beta\r\n");
+    EXPECT_EQ(Hex(out.records),
+              Hex(Unhex("1F 01, 6C 46 69 72 73 74 20 74 65 78 74 00, 02 08, 34 86 05, 25 2B 37, "
+                        "2E 38 19, A4 06 00 00 00 00 00 00 00 00 01 00 00 00, 00, "
+                        "1F 02, 6C 53 65 63 6F 6E 64 00, 02 08, 34 86 05, 25 2B 37, 2E 38 19, "
+                        "A4 06 01 00 00 00 00 00 00 00 01 00 00 00, 00")));
+    EXPECT_EQ(out.records.size(), 76u);
+    EXPECT_EQ(out.tables[4], std::string("alpha\0", 6));
+    EXPECT_EQ(out.tables[0], std::string("beta\0", 5));
+    for (std::size_t i : {1, 2, 3, 5})
+        EXPECT_EQ(out.tables[i], "");
+    EXPECT_TRUE(out.warnings.empty());
+}
+
+TEST(ConvertTest, GroupsAndRecords) {
+    const struct {
+        std::string input;
+        std::string records;  // hex, records separated by " | " for reading
+        std::vector<std::string> warnings;
+    } kCases[] = {
+        {"", "", {}},
+        {"<l>x<@>1", "", {"in.txt:1: the first tag is <l>, not <@>; nothing was converted"}},
+        {" <@>1", "", {"in.txt:1: the first tag is < <@>, not <@>; nothing was converted"}},
+        {"<@>1<>junk<@>2<l>y",
+         std::string("1F 01 ") + kEmptyIds + " 00 | 1F 02 6C 79 00 " + kEmptyIds + " 00",
+         {}},
+        {"<@>1<>\n<l>y<@>2",
+         std::string("1F 01 ") + kEmptyIds + " 00",
+         {"in.txt:2: tag <l> follows an empty tag <> but is not <@>; the rest of the input was "
+          "ignored"}},
+        {"<@>70000", std::string("3F 70 11 ") + kEmptyIds + " 00", {}},
+        {"<@>1<b>300", std::string("1F 01 02 2C ") + kEmptyIds + " 00", {}},
+        {"<@>x", std::string(kEmptyIds) + " 00", {}},
+        {"<@>5<l>a<@>6",
+         std::string("1F 05 6C 61 00 ") + kEmptyIds + " 00 | 1F 06 6C 61 00 " + kEmptyIds + " 00",
+         {}},
+        {"<@>1\n<x>a\n<x>b<Q>c",
+         std::string("1F 01 ") + kEmptyIds + " 00",
+         {"in.txt:2: tag <x> selects no field; ignored",
+          "in.txt:3: tag <Q> selects no field; ignored"}},
+        {"<@>1<\x01\xE9>c",
+         std::string("1F 01 ") + kEmptyIds + " 00",
+         {"in.txt:1: tag <\\x01\\xE9> selects no field; ignored"}},
+        // A pushed-back "@" gives only its last chunk: 510 ones are flushed, "2" remains.
+        {"<@>1<l>a<@>" + std::string(510, '1') + "2",
+         std::string("1F 01 6C 61 00 ") + kEmptyIds + " 00 | 1F 02 6C 61 00 " + kEmptyIds + " 00",
+         {}},
+    };
+    for (const auto& c : kCases) {
+        Output out = Convert(c.input);
+        std::string expected = c.records;
+        for (std::string::size_type bar; (bar = expected.find(" | ")) != std::string::npos;) {
+            expected.replace(bar, 3, " ");
+        }
+        EXPECT_EQ(Hex(out.records), expected) << c.input.substr(0, 60);
+        EXPECT_EQ(out.warnings, c.warnings) << c.input.substr(0, 60);
+    }
+}
+
+TEST(ConvertTest, TablesHoldEachDistinctTextOnce) {
+    Output out = Convert("<@>1<c>x<c>y<@>2<c>x<s>x<a><n>N<i>i");
+    EXPECT_EQ(out.tables[4], std::string("x\0y\0", 4));
+    EXPECT_EQ(out.tables[5], std::string("x\0", 2));
+    EXPECT_EQ(out.tables[1], std::string("\0", 1));  // the empty text is a text like any other
+    EXPECT_EQ(Hex(out.records.substr(out.records.size() - 15)),
+              "A4 06 00 00 01 00 01 00 01 00 01 00 01 00 00");
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    return bytes.str();
+}
+
+void WriteFile(const fs::path& path, std::string_view bytes) {
+    std::ofstream file(path, std::ios::binary);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<std::string> OutputNames() {
+    std::vector<std::string> names{kRecordFileName};
+    for (std::size_t i = 0; i < kTableCount; ++i)
+        names.push_back(TableFileName(i));
+    return names;
+}
+
+class ConvertFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        m_dir = fs::temp_directory_path() /
+                ("halvic-convert-" + std::to_string(::getpid()) + "-" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(m_dir);
+        fs::create_directories(m_dir / "out");
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+
+    // Every file in out/, name and bytes.
+    std::vector<std::pair<std::string, std::string>> OutFiles() {
+        std::vector<std::pair<std::string, std::string>> files;
+        for (const auto& entry : fs::directory_iterator(m_dir / "out")) {
+            files.emplace_back(entry.path().filename().string(), ReadFile(entry.path()));
+        }
+        std::sort(files.begin(), files.end());
+        return files;
+    }
+
+    void PutOldOutputs() {
+        for (const std::string& name : OutputNames())
+            WriteFile(m_dir / "out" / name, "old " + name);
+    }
+
+    fs::path m_dir;
+};
+
+TEST_F(ConvertFileTest, WritesAllSevenFiles) {
+    PutOldOutputs();
+    WriteFile(m_dir / "in.txt", "<@>1<l>First text<c>alpha\r\n<@>2<m>beta");
+    CConvertResult result = ConvertFile((m_dir / "in.txt").string(), {(m_dir / "out").string()});
+    ASSERT_TRUE(result.m_bOk) << result.m_error.Message();
+    auto files = OutFiles();
+    ASSERT_EQ(files.size(), 7u);
+    EXPECT_EQ(ReadFile(m_dir / "out/qxc.qxd"), std::string("alpha\0", 6));
+    EXPECT_EQ(ReadFile(m_dir / "out/qxm.qxd"), std::string("beta\0", 5));
+    EXPECT_EQ(ReadFile(m_dir / "out/qxs.qxd"), "");
+    EXPECT_EQ(result.m_summary.m_nRecords, 2u);
+    EXPECT_EQ(result.m_summary.m_nBytesWritten, ReadFile(m_dir / "out/qxase.qxd").size() + 11);
+}
+
+TEST_F(ConvertFileTest, FailuresLeaveTheOldOutputsAndNoTemporaryFile) {
+    fs::create_directories(m_dir / "a-directory");
+    WriteFile(m_dir / "in.txt", "<@>1<l>x");
+    const struct {
+        std::string input;
+        std::string outputDir;
+        std::string message;
+    } kCases[] = {
+        {(m_dir / "missing.txt").string(), (m_dir / "out").string(),
+         (m_dir / "missing.txt").string() + ": No such file or directory"},
+        {(m_dir / "a-directory").string(), (m_dir / "out").string(),
+         (m_dir / "a-directory").string() + ": Is a directory"},
+        {"", (m_dir / "out").string(), "(empty file name): No such file or directory"},
+        {(m_dir / "in.txt").string(), (m_dir / "no-such-dir").string(),
+         (m_dir / "no-such-dir/qxase.qxd").string() + ": No such file or directory"},
+        {(m_dir / "in.txt").string(), (m_dir / "in.txt").string(),
+         (m_dir / "in.txt/qxase.qxd").string() + ": Not a directory"},
+    };
+    PutOldOutputs();
+    auto before = OutFiles();
+    for (const auto& c : kCases) {
+        CConvertResult result = ConvertFile(c.input, {c.outputDir});
+        EXPECT_FALSE(result.m_bOk);
+        EXPECT_EQ(result.m_error.Message(), c.message);
+        EXPECT_EQ(OutFiles(), before);
+    }
+}
+
+TEST_F(ConvertFileTest, ASymbolicLinkTargetIsReplacedNotWrittenThrough) {
+    WriteFile(m_dir / "elsewhere", "keep me");
+    fs::create_symlink(m_dir / "elsewhere", m_dir / "out" / kRecordFileName);
+    WriteFile(m_dir / "in.txt", "<@>1");
+    ASSERT_TRUE(ConvertFile((m_dir / "in.txt").string(), {(m_dir / "out").string()}).m_bOk);
+    EXPECT_EQ(ReadFile(m_dir / "elsewhere"), "keep me");
+    EXPECT_FALSE(fs::is_symlink(m_dir / "out" / kRecordFileName));
+    EXPECT_EQ(Hex(ReadFile(m_dir / "out" / kRecordFileName)),
+              std::string("1F 01 ") + kEmptyIds + " 00");
+}
+
+TEST_F(ConvertFileTest, BundledExampleGivesItsExpectedFiles) {
+    fs::path examples = fs::path(HALVIC_SOURCE_DIR) / "examples";
+    CConvertResult result =
+        ConvertFile((examples / "sample.txt").string(), {(m_dir / "out").string()});
+    ASSERT_TRUE(result.m_bOk) << result.m_error.Message();
+    EXPECT_TRUE(result.m_warnings.empty());
+    for (const std::string& name : OutputNames()) {
+        EXPECT_EQ(Hex(ReadFile(m_dir / "out" / name)), Hex(ReadFile(examples / "expected" / name)))
+            << name;
+    }
+}
+
+}  // namespace
+}  // namespace halvic

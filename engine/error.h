@@ -1,0 +1,34 @@
+// Failures inside the engine, and how they are told to the caller.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace halvic {
+
+// What went wrong, and where: a file, optionally a line in it, and the reason in words.
+struct CError {
+    std::string m_strFile;
+    std::uint64_t m_nLine = 0;  // 0: the failure is not tied to a line
+    std::string m_strReason;
+
+    // "FILE: reason" or "FILE:LINE: reason".
+    std::string Message() const;
+};
+
+// Carries a CError from deep inside a conversion to its edge (ConvertFile, ReadOutput), where it
+// becomes a value again. It never leaves the engine's public entry points.
+class CFailure : public std::runtime_error {
+  public:
+    explicit CFailure(CError error);
+    const CError& Error() const { return m_error; }
+
+  private:
+    CError m_error;
+};
+
+// The system's words for errno value `err`.
+std::string SystemReason(int err);
+
+}  // namespace halvic

@@ -1,0 +1,121 @@
+#include "engine/record.h"
+
+#include "engine/decoders.h"
+#include "engine/error.h"
+
+namespace halvic {
+
+namespace {
+
+unsigned char Code(char letter, unsigned kind) {
+    return static_cast<unsigned char>((static_cast<unsigned char>(letter) & 0x1F) + kind);
+}
+
+constexpr unsigned kWordKind = 0x20;
+constexpr unsigned kLongKind = 0x40;
+constexpr unsigned kTextKind = 0x60;
+constexpr unsigned char kIdArrayCode = 0xA4;
+constexpr unsigned char kEndOfRecord = 0x00;
+
+void PutLittleEndian(CByteSink& sink, std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i)
+        sink.Put(static_cast<unsigned char>(value >> (8 * i)));
+}
+
+}  // namespace
+
+void WriteByteField(CByteSink& sink, char letter, std::uint8_t value) {
+    if (value == 0) return;
+    sink.Put(Code(letter, 0));
+    sink.Put(value);
+}
+
+void WriteWordField(CByteSink& sink, char letter, std::uint16_t value) {
+    if (value == 0) return;
+    if (value < 256) {
+        WriteByteField(sink, letter, static_cast<std::uint8_t>(value));
+        return;
+    }
+    sink.Put(Code(letter, kWordKind));
+    PutLittleEndian(sink, value, 2);
+}
+
+void WriteLongField(CByteSink& sink, char letter, std::int32_t value) {
+    if (value == 0) return;
+    // A signed comparison: a negative value takes the word form with its low 16 bits.
+    if (value < 65536) {
+        WriteWordField(sink, letter, static_cast<std::uint16_t>(value));
+        return;
+    }
+    sink.Put(Code(letter, kLongKind));
+    PutLittleEndian(sink, static_cast<std::uint32_t>(value), 4);
+}
+
+void WriteTextField(CByteSink& sink, char letter, std::string_view text) {
+    if (text.empty()) return;
+    sink.Put(Code(letter, kTextKind));
+    WriteTerminatedText(sink, text);
+}
+
+void WriteTerminatedText(CByteSink& sink, std::string_view text) {
+    sink.Write(text);
+    sink.Put(0);
+}
+
+void CTagNotes::Note(std::string_view tag, bool cut, std::uint64_t line) {
+    std::string key(tag);
+    if (cut) key.push_back('\xFF');  // a cut tag never equals a whole one
+    if (!m_seen.insert(key).second) return;
+    m_tags.push_back({std::string(tag), cut, line});
+}
+
+void CRecord::Write(CByteSink& sink) const {
+    WriteLongField(sink, '_', number);
+    WriteTextField(sink, 'l', text);
+    WriteByteField(sink, 'b', bValue);
+    WriteWordField(sink, 't', weight);
+    WriteWordField(sink, 'e', easting);
+    WriteWordField(sink, 'n', northing);
+    sink.Put(kIdArrayCode);
+    sink.Put(static_cast<unsigned char>(tableIds.size()));
+    for (std::uint16_t id : tableIds)
+        PutLittleEndian(sink, id, 2);
+    sink.Put(kEndOfRecord);
+}
+
+void CRecord::ReadFields(std::int32_t newNumber, CTagFile& reader, CValueTables& tables,
+                         CTagNotes& notes) {
+    number = static_cast<std::uint16_t>(newNumber);
+    std::string_view tag;
+    std::string_view content;
+    // At the end of the input the tag is empty, which ends the record like an empty tag.
+    reader.ReadTag(tag, content);
+    while (tag != "@" && !tag.empty()) {
+        if (tag.size() == 1 && tag[0] == 'l') {
+            text.assign(content);
+        } else if (tag.size() == 1 && tag[0] == 'b') {
+            bValue = static_cast<std::uint8_t>(ParseDigits(content));
+        } else if (tag.size() == 1 && tag[0] == 'g') {
+            ParseGridRef(content, easting, northing);
+        } else if (tag.size() == 1 && tag[0] == 't') {
+            weight = ParseWeight(content);
+        } else if (std::string_view::size_type i = kTableLetters.find(tag);
+                   i != std::string_view::npos) {
+            // Any piece of "manics" selects the table of its first letter: "ic" is table i.
+            std::uint16_t id = tables[i].Intern(content);
+            if (id == 0) {
+                throw CFailure({reader.Name(), reader.TagLine(),
+                                std::string("table ") + kTableLetters[i] +
+                                    " is full: it holds 65535 distinct texts, the most a table "
+                                    "can hold"});
+            }
+            tableIds[i] = id;
+        } else {
+            notes.Note(tag, reader.TagCut(), reader.TagLine());
+        }
+        reader.ReadTag(tag, content);
+    }
+    if (tag == "@") reader.m_bPushedBack = 1;
+}
+
+}  // namespace halvic

@@ -1,0 +1,64 @@
+// The record of the record file "qxase.qxd" and its field encoding: each field is a code byte
+// (kind in bits 7-5, field letter in bits 4-0) and a value; zero and empty fields are left out.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "engine/byte_stream.h"
+#include "engine/tag_file.h"
+#include "engine/value_table.h"
+
+namespace halvic {
+
+// Field writers. Each writes nothing for a zero value or an empty text.
+void WriteByteField(CByteSink& sink, char letter, std::uint8_t value);
+// 1-255 take the one-byte form.
+void WriteWordField(CByteSink& sink, char letter, std::uint16_t value);
+// Below 65,536 (every negative value too) the low 16 bits take the word form.
+void WriteLongField(CByteSink& sink, char letter, std::int32_t value);
+void WriteTextField(CByteSink& sink, char letter, std::string_view text);
+// The text's bytes and a zero byte: also the element of the table files.
+void WriteTerminatedText(CByteSink& sink, std::string_view text);
+
+// A tag that selected no field, with the line of its first appearance.
+struct CUnknownTag {
+    std::string m_strTag;
+    bool m_bCut = false;  // the tag was longer than the bytes kept of it
+    std::uint64_t m_nLine = 0;
+};
+
+// Collects the distinct tags that selected no field, each once.
+class CTagNotes {
+  public:
+    void Note(std::string_view tag, bool cut, std::uint64_t line);
+    const std::vector<CUnknownTag>& Tags() const { return m_tags; }
+
+  private:
+    std::unordered_set<std::string> m_seen;
+    std::vector<CUnknownTag> m_tags;
+};
+
+struct CRecord {
+    std::uint16_t number = 0;
+    std::string text;
+    std::uint8_t bValue = 0;
+    std::uint16_t weight = 0;                              // pounds
+    std::uint16_t easting = 0;                             // 100 m units
+    std::uint16_t northing = 0;                            // 100 m units
+    std::array<std::uint16_t, kTableCount> tableIds = {};  // by table letter; 0 = none
+
+    // Applies the tags after an "@" pair to this record, up to the next "@" (handed back to the
+    // reader), an empty tag or the end of the input. Fields keep the values of the record before
+    // unless a tag sets them. Throws CFailure when a value table is full or the input cannot be
+    // read.
+    void ReadFields(std::int32_t number, CTagFile& reader, CValueTables& tables, CTagNotes& notes);
+    // Appends the record's bytes.
+    void Write(CByteSink& sink) const;
+};
+
+}  // namespace halvic

@@ -1,0 +1,188 @@
+#include "engine/tag_file.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+namespace halvic {
+
+namespace {
+
+inline bool IsContentStop(unsigned char byte) {
+    return byte < 0x20 || byte == '<';
+}
+
+// The first byte in [p, end) that ends a run of stored content bytes: '<' or a control byte.
+const unsigned char* FindContentStop(const unsigned char* p, const unsigned char* end) {
+#ifdef __SSE2__
+    const __m128i lt = _mm_set1_epi8('<');
+    const __m128i controlMax = _mm_set1_epi8(0x1F);
+    while (end - p >= 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        // byte <= 0x1F (unsigned) exactly when max(byte, 0x1F) == 0x1F.
+        __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(v, controlMax), controlMax);
+        __m128i hits = _mm_or_si128(control, _mm_cmpeq_epi8(v, lt));
+        int mask = _mm_movemask_epi8(hits);
+        if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
+        p += 16;
+    }
+#endif
+    while (p < end && !IsContentStop(*p))
+        ++p;
+    return p;
+}
+
+std::string_view TrimSpaces(std::string_view text) {
+    while (!text.empty() && text.front() == ' ')
+        text.remove_prefix(1);
+    while (!text.empty() && text.back() == ' ')
+        text.remove_suffix(1);
+    return text;
+}
+
+}  // namespace
+
+CTagFile::CTagFile(CByteSource& source, std::string name, std::size_t blockSize)
+    : m_source(source),
+      m_strName(std::move(name)),
+      m_block(new unsigned char[blockSize == 0 ? 1 : blockSize]),
+      m_nBlockSize(blockSize == 0 ? 1 : blockSize) {}
+
+bool CTagFile::Fill() {
+    if (m_bEof) return false;
+    std::size_t n = m_source.Read(m_block.get(), m_nBlockSize);
+    if (n == 0) {
+        // Sticky: a terminal would otherwise wait for a second end of input.
+        m_bEof = true;
+        return false;
+    }
+    m_pNext = m_block.get();
+    m_pEnd = m_pNext + n;
+    return true;
+}
+
+void CTagFile::AddTagBytes(const unsigned char* begin, const unsigned char* end) {
+    m_nTagLen += static_cast<std::uint64_t>(end - begin);
+    m_nLine += static_cast<std::uint64_t>(std::count(begin, end, '\n'));
+    if (m_bTagTextEnded) return;
+    // The tag's text ends at its first zero byte.
+    const void* zero = std::memchr(begin, 0, static_cast<std::size_t>(end - begin));
+    const unsigned char* textEnd = zero ? static_cast<const unsigned char*>(zero) : end;
+    if (zero) m_bTagTextEnded = true;
+    std::size_t n = static_cast<std::size_t>(textEnd - begin);
+    std::size_t room = kTagKept - m_nTagTextLen;
+    if (n > room) {
+        n = room;
+        m_bTagCut = true;
+    }
+    std::memcpy(m_szTag + m_nTagTextLen, begin, n);
+    m_nTagTextLen += n;
+}
+
+// Stores a run of bytes that are neither control bytes nor '<', as if one at a time: before each
+// byte a chunk of kChunkFlush or more bytes is flushed, and the first byte may first receive the
+// space that stands for the control bytes before it.
+void CTagFile::AddContentRun(const unsigned char* begin, const unsigned char* end) {
+    if (m_nChunkLen >= kChunkFlush) m_nChunkLen = 0;
+    if (m_bPendingSpace) {
+        m_bPendingSpace = false;
+        // The test looks at the chunk only: right after a flush a line break adds no space.
+        if (m_nChunkLen > 0 && m_strContent.back() != '-') {
+            m_strContent.push_back(' ');
+            ++m_nChunkLen;
+        }
+    }
+    m_strContent.append(reinterpret_cast<const char*>(begin),
+                        static_cast<std::size_t>(end - begin));
+    std::size_t rest = static_cast<std::size_t>(end - begin) - 1;
+    std::size_t len = m_nChunkLen + 1;
+    if (rest == 0) {
+        m_nChunkLen = len;
+        return;
+    }
+    if (len < kChunkFlush) {
+        if (len + rest <= kChunkFlush) {
+            m_nChunkLen = len + rest;
+            return;
+        }
+        rest -= kChunkFlush - len;
+    }
+    // Each byte that finds the chunk full flushes it and starts the next one.
+    m_nChunkLen = (rest - 1) % kChunkFlush + 1;
+}
+
+bool CTagFile::Finish(std::string_view& tag, std::string_view& content) {
+    tag = std::string_view(m_szTag, m_nTagTextLen);
+    content = TrimSpaces(m_strContent);
+    return true;
+}
+
+bool CTagFile::ReadTag(std::string_view& tag, std::string_view& content) {
+    content = {};
+    if (m_bPushedBack) {
+        m_bPushedBack = 0;
+        tag = std::string_view(m_szTag, m_nTagTextLen);
+        content =
+            TrimSpaces(std::string_view(m_strContent).substr(m_strContent.size() - m_nChunkLen));
+        return true;
+    }
+    m_nTagLen = 0;
+    m_nTagTextLen = 0;
+    m_bTagTextEnded = false;
+    m_bTagCut = false;
+    m_strContent.clear();
+    m_nChunkLen = 0;
+    m_bPendingSpace = false;
+
+    // The opening '<' is optional, and any number of them may stand before a tag.
+    for (;;) {
+        if (m_pNext == m_pEnd && !Fill()) goto end_of_input;
+        if (*m_pNext != '<') break;
+        ++m_pNext;
+    }
+    m_nTagLine = m_nLine;
+    for (;;) {
+        const void* close = std::memchr(m_pNext, '>', static_cast<std::size_t>(m_pEnd - m_pNext));
+        const unsigned char* stop = close ? static_cast<const unsigned char*>(close) : m_pEnd;
+        AddTagBytes(m_pNext, stop);
+        m_pNext = stop;
+        if (close) {
+            ++m_pNext;
+            break;
+        }
+        if (!Fill()) goto end_of_input;
+    }
+    // Only the '>' bytes right after the tag are skipped; a later '>' is content.
+    for (;;) {
+        if (m_pNext == m_pEnd && !Fill()) goto end_of_input;
+        if (*m_pNext != '>') break;
+        ++m_pNext;
+    }
+    for (;;) {
+        if (m_pNext == m_pEnd && !Fill()) goto end_of_input;
+        const unsigned char* stop = FindContentStop(m_pNext, m_pEnd);
+        if (stop != m_pNext) AddContentRun(m_pNext, stop);
+        m_pNext = stop;
+        if (stop == m_pEnd) continue;
+        unsigned char byte = *m_pNext++;
+        if (byte == '<') return Finish(tag, content);
+        if (m_nChunkLen >= kChunkFlush) m_nChunkLen = 0;
+        m_bPendingSpace = true;
+        if (byte == '\n') ++m_nLine;
+    }
+
+end_of_input:
+    // Whatever the tag holds so far makes a pair; with no tag byte at all there is none.
+    if (m_nTagLen == 0) {
+        tag = {};
+        m_nTagTextLen = 0;
+        return false;
+    }
+    return Finish(tag, content);
+}
+
+}  // namespace halvic

@@ -1,0 +1,74 @@
+// Reads tagged text, "<tag>content<tag>content...", one (tag, content) pair at a time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "engine/byte_stream.h"
+
+namespace halvic {
+
+// Hands out the pairs of a tagged text. While it gathers a content it folds each run of control
+// bytes into one space (none after a '-', so a word split at a line end is joined again), and
+// trims spaces from both ends. Contents are gathered in chunks of about 510 bytes; the chunking is
+// visible in two places, which the record file depends on: a line break right at a chunk boundary
+// adds no space, and a pushed-back pair gives only the last chunk of its content.
+class CTagFile {
+  public:
+    // Bytes of a tag's text kept; only the first few can select a field, so a longer tag is kept
+    // cut (TagCut) and never matches anything.
+    static constexpr std::size_t kTagKept = 32;
+    // A chunk is flushed when it holds this many bytes and another byte arrives.
+    static constexpr std::size_t kChunkFlush = 510;
+
+    // `name` names the input in messages.
+    explicit CTagFile(CByteSource& source, std::string name = "<input>",
+                      std::size_t blockSize = 1 << 18);
+    CTagFile(const CTagFile&) = delete;
+    CTagFile& operator=(const CTagFile&) = delete;
+
+    // Reads the next pair. Returns false at the end of the input (tag then empty). The views stay
+    // valid until the next call. Throws CFailure when the input cannot be read.
+    bool ReadTag(std::string_view& tag, std::string_view& content);
+
+    const std::string& Name() const { return m_strName; }
+    // The line (counted by LF bytes, from 1) on which the last tag began.
+    std::uint64_t TagLine() const { return m_nTagLine; }
+    // Whether the last tag's text was longer than kTagKept bytes.
+    bool TagCut() const { return m_bTagCut; }
+
+    // Nonzero: the next ReadTag hands out the last pair again, reading nothing.
+    int m_bPushedBack = 0;
+
+  private:
+    bool Fill();
+    void AddTagBytes(const unsigned char* begin, const unsigned char* end);
+    void AddContentRun(const unsigned char* begin, const unsigned char* end);
+    bool Finish(std::string_view& tag, std::string_view& content);
+
+    CByteSource& m_source;
+    std::string m_strName;
+    std::unique_ptr<unsigned char[]> m_block;
+    std::size_t m_nBlockSize;
+    const unsigned char* m_pNext = nullptr;
+    const unsigned char* m_pEnd = nullptr;
+    bool m_bEof = false;
+
+    char m_szTag[kTagKept + 1] = {};
+    std::uint64_t m_nTagLen = 0;  // bytes between '<' and '>', zero bytes and all
+    std::size_t m_nTagTextLen = 0;
+    bool m_bTagTextEnded = false;  // a zero byte ended the tag's text
+    bool m_bTagCut = false;
+
+    std::string m_strContent;     // the chunks gathered so far, back to back
+    std::size_t m_nChunkLen = 0;  // bytes of the current chunk: the tail of m_strContent
+    bool m_bPendingSpace = false;
+
+    std::uint64_t m_nLine = 1;
+    std::uint64_t m_nTagLine = 1;
+};
+
+}  // namespace halvic

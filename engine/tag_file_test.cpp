@@ -1,0 +1,193 @@
+#include "engine/tag_file.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/error.h"
+#include "tests/support/plain_tag_reader.h"
+
+namespace halvic {
+namespace {
+
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+// Every pair of `bytes`, the reader's block and the source's step set to `block`.
+Pairs ReadAll(std::string_view bytes, std::size_t block = 1 << 16) {
+    CMemorySource source(bytes, block);
+    CTagFile reader(source, "test", block);
+    Pairs pairs;
+    std::string_view tag, content;
+    while (reader.ReadTag(tag, content))
+        pairs.emplace_back(tag, content);
+    EXPECT_TRUE(tag.empty());
+    EXPECT_FALSE(reader.ReadTag(tag, content)) << "the end of the input must stay the end";
+    return pairs;
+}
+
+struct ReadCase {
+    std::string input;
+    Pairs pairs;
+};
+
+const std::string k510(510, 'a');
+
+const ReadCase kReadCases[] = {
+    {"", {}},
+    {"<@>12", {{"@", "12"}}},
+    {"<<@>>>1<", {{"@", "1"}}},
+    {"<l>a>b<", {{"l", "a>b"}}},
+    {"<a<b>x<", {{"a<b", "x"}}},
+    {"<>x<", {{"", "x"}}},
+    {"<>x", {}},  // an empty tag at the very end is no pair
+    {"<l>\r\n  x  \r\n<", {{"l", "x"}}},
+    {"<l>a\r\n\r\nb<", {{"l", "a b"}}},
+    {"<l>a  b<", {{"l", "a  b"}}},
+    {"<l>Church-\r\nyard<", {{"l", "Church-yard"}}},
+    {"<l>a\tb<", {{"l", "a b"}}},
+    {"<l>\x01\x1f"
+     "a\x7f\x80\xff<",
+     {{"l", "a\x7f\x80\xff"}}},
+    {"<ab", {{"ab", ""}}},
+    {"<l>x<<<", {{"l", "x"}}},
+    {"<@>", {{"@", ""}}},
+    {"@>1<", {{"@", "1"}}},
+    {"<l><m>x<", {{"l", ""}, {"m", "x"}}},
+    {"< @>1<", {{" @", "1"}}},
+    {"<l>\n>x<", {{"l", ">x"}}},
+    {std::string("<a\0b>x<", 7), {{"a", "x"}}},
+    {std::string("<\0>x", 4), {{"", "x"}}},  // a zero byte still counts as a tag byte
+    {"\r\n<@>1", {{"\r\n<@", "1"}}},         // bytes before the first '<' are tag bytes
+    {"<l> - \n x<", {{"l", "-   x"}}},       // typed spaces stay; the break adds one
+    {"<l>a -\nb<", {{"l", "a -b"}}},
+    {"<manics>1<manicsx>2<", {{"manics", "1"}, {"manicsx", "2"}}},
+    {"<" + std::string(40, 't') + ">v<",
+     {{std::string(CTagFile::kTagKept, 't'), "v"}}},  // a long tag is kept cut
+    {"<l>" + std::string(600, 'q') + "<", {{"l", std::string(600, 'q')}}},
+    // The chunk is flushed before the line break, so no space stands for it.
+    {"<l>" + k510 + "\nx<", {{"l", k510 + "x"}}},
+    {"<l>" + k510.substr(1) + "\nx<", {{"l", k510.substr(1) + " x"}}},
+    {"<l>" + k510 + "\n<", {{"l", k510}}},
+    {"<l>\n\n" + k510 + "y\nz<", {{"l", k510 + "y z"}}},
+};
+
+TEST(TagFileTest, ReadsPairsAtEveryBlockSize) {
+    for (const ReadCase& c : kReadCases) {
+        for (std::size_t block : {1, 2, 3, 5, 16, 17, 64, 511, 4096}) {
+            EXPECT_EQ(ReadAll(c.input, block), c.pairs)
+                << "input: " << c.input.substr(0, 80) << " block " << block;
+        }
+    }
+}
+
+TEST(TagFileTest, PushbackHandsOutTheLastPairWithoutReading) {
+    CMemorySource source("<@>  12 <l>x<@>3");
+    CTagFile reader(source);
+    std::string_view tag, content;
+    ASSERT_TRUE(reader.ReadTag(tag, content));
+    EXPECT_EQ(tag, "@");
+    EXPECT_EQ(content, "12");
+    reader.m_bPushedBack = 1;
+    ASSERT_TRUE(reader.ReadTag(tag, content));
+    EXPECT_EQ(tag, "@");
+    EXPECT_EQ(content, "12");
+    EXPECT_EQ(reader.m_bPushedBack, 0);
+    ASSERT_TRUE(reader.ReadTag(tag, content));
+    EXPECT_EQ(tag, "l");
+    EXPECT_EQ(content, "x");
+}
+
+TEST(TagFileTest, PushbackGivesOnlyTheLastChunkOfALongContent) {
+    // 515 digits: the chunk is flushed at 510, and the pushed-back pair holds the last 5.
+    std::string digits(510, '1');
+    std::string input = "<@>" + digits + "98765<";
+    CMemorySource source(input);
+    CTagFile reader(source);
+    std::string_view tag, content;
+    ASSERT_TRUE(reader.ReadTag(tag, content));
+    EXPECT_EQ(content, digits + "98765");
+    reader.m_bPushedBack = 1;
+    ASSERT_TRUE(reader.ReadTag(tag, content));
+    EXPECT_EQ(tag, "@");
+    EXPECT_EQ(content, "98765");
+}
+
+TEST(TagFileTest, TagLineIsTheLineWhereTheTagBegins) {
+    CMemorySource source("<@>1\n<l>two\nlines<x\n>3\n\n<m>4");
+    CTagFile reader(source);
+    std::string_view tag, content;
+    std::vector<std::uint64_t> lines;
+    while (reader.ReadTag(tag, content))
+        lines.push_back(reader.TagLine());
+    EXPECT_EQ(lines, (std::vector<std::uint64_t>{1, 2, 3, 6}));
+}
+
+class CFailingSource : public CByteSource {
+  public:
+    std::size_t Read(unsigned char* buffer, std::size_t) override {
+        if (m_nCalls++ == 0) {
+            buffer[0] = '<';
+            return 1;
+        }
+        throw CFailure({"broken", 0, "Input/output error"});
+    }
+    int m_nCalls = 0;
+};
+
+TEST(TagFileTest, ReadFailureIsNotTakenForTheEnd) {
+    CFailingSource source;
+    CTagFile reader(source);
+    std::string_view tag, content;
+    EXPECT_THROW(reader.ReadTag(tag, content), CFailure);
+}
+
+// Random inputs made mostly of the bytes the reader treats specially, so that runs of '<' and '>',
+// line breaks around '-', chunk boundaries and zero bytes in tags all occur often.
+std::string RandomInput(std::mt19937& random) {
+    static const char kBytes[] =
+        "<<<>>>@lmx-- \n\r\t\x00\x01\x80\xff"
+        "abcdefgh";
+    std::string bytes;
+    std::size_t length = random() % 3000;
+    while (bytes.size() < length) {
+        if (random() % 50 == 0) {
+            bytes.append(random() % 1100, static_cast<char>('a' + random() % 3));
+        } else {
+            bytes.push_back(kBytes[random() % (sizeof kBytes - 1)]);
+        }
+    }
+    return bytes;
+}
+
+TEST(TagFileTest, AgreesWithThePlainByteAtATimeReader) {
+    std::mt19937 random(20261210);
+    for (int round = 0; round < 400; ++round) {
+        std::string input = RandomInput(random);
+        std::size_t block = 1 + random() % 700;
+        CMemorySource source(input, 1 + random() % 900);
+        CTagFile fast(source, "fast", block);
+        testing::CPlainTagReader plain(input);
+        std::string_view fastTag, fastContent;
+        std::string plainTag, plainContent;
+        for (int pair = 0;; ++pair) {
+            if (random() % 4 == 0) {
+                fast.m_bPushedBack = plain.m_bPushedBack = 1;
+            }
+            bool fastOk = fast.ReadTag(fastTag, fastContent);
+            bool plainOk = plain.ReadTag(plainTag, plainContent);
+            ASSERT_EQ(fastOk, plainOk) << "round " << round << " pair " << pair;
+            std::string expectedTag = plainTag.substr(0, CTagFile::kTagKept);
+            ASSERT_EQ(fastTag, expectedTag) << "round " << round << " pair " << pair;
+            ASSERT_EQ(fast.TagCut(), plainTag.size() > CTagFile::kTagKept);
+            if (!fastOk) break;
+            ASSERT_EQ(fastContent, plainContent) << "round " << round << " pair " << pair;
+            ASSERT_EQ(fast.TagLine(), plain.TagLine()) << "round " << round << " pair " << pair;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace halvic

@@ -1,0 +1,57 @@
+// Value tables: each distinct text of a field gets a small identifier, in order of first
+// appearance, and the table file lists the texts in identifier order.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/byte_stream.h"
+
+namespace halvic {
+
+// The letters of the six table fields; position i names table i and its file "qx<letter>.qxd".
+inline constexpr std::string_view kTableLetters = "manics";
+inline constexpr std::size_t kTableCount = 6;
+
+class CValueTable {
+  public:
+    // Identifiers are 16-bit and 0 means "no value", so this many texts fill a table.
+    static constexpr std::size_t kMaxTexts = 65535;
+
+    CValueTable();
+
+    // The identifier of `text` (exact, case-sensitive), giving it the next one if it is new.
+    // Returns 0 when the text is new and the table is full.
+    std::uint16_t Intern(std::string_view text);
+    // Writes the texts in identifier order, each followed by a zero byte.
+    void WriteTable(CByteSink& sink) const;
+
+    std::size_t Count() const { return m_offsets.size() - 1; }
+    // The text of identifier `id`, 1 to Count().
+    std::string_view Text(std::uint16_t id) const;
+
+  private:
+    void Grow();
+
+    // The table file itself: every text and its zero byte, in identifier order.
+    std::string m_strTexts;
+    // Where text i+1 starts in m_strTexts; one more entry marks the end.
+    std::vector<std::size_t> m_offsets;
+    std::vector<std::uint64_t> m_hashes;  // by identifier - 1
+    // Open addressing over identifiers; 0 is an empty slot.
+    std::vector<std::uint16_t> m_slots;
+};
+
+using CValueTables = std::array<CValueTable, kTableCount>;
+
+// "qxm.qxd" ... "qxs.qxd": the file name of table i.
+std::string TableFileName(std::size_t table);
+
+// Writes table i into sinks[i], for i = 0 to 5.
+void WriteTables(const CValueTables& tables, const std::array<CByteSink*, kTableCount>& sinks);
+
+}  // namespace halvic
