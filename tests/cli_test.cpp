@@ -1,0 +1,227 @@
+// End-to-end tests of `halvic`: exit statuses, whole messages, and the output files on disk.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/process.h"
+
+namespace halvic {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::CProcessOptions;
+using testing::CProcessResult;
+using testing::RunProcess;
+
+const std::vector<std::string> kOutputs = {"qxase.qxd", "qxm.qxd", "qxa.qxd", "qxn.qxd",
+                                           "qxi.qxd",   "qxc.qxd", "qxs.qxd"};
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    return bytes.str();
+}
+
+void WriteFile(const fs::path& path, std::string_view bytes) {
+    std::ofstream file(path, std::ios::binary);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+class CliTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        m_dir = fs::temp_directory_path() /
+                ("halvic-cli-" + std::to_string(::getpid()) + "-" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(m_dir);
+        fs::create_directories(m_dir / "out");
+        fs::create_directories(m_dir / "a-directory");
+        fs::copy_file(fs::path(HALVIC_SOURCE_DIR) / "examples/sample.txt", m_dir / "sample.txt");
+        WriteFile(m_dir / "warn.txt", "<@>1\n<x>a\n<l>y\n<x>b\n<Q>c\n<>\n<m>z\n");
+        WriteFile(m_dir / "first.txt", "\n<l>x<@>1");
+        for (const std::string& name : kOutputs)
+            WriteFile(m_dir / "out" / name, "old " + name);
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+
+    CProcessResult Run(std::vector<std::string> args, CProcessOptions options = {}) {
+        args.insert(args.begin(), HALVIC_BIN);
+        if (options.m_strWorkDir.empty()) options.m_strWorkDir = m_dir.string();
+        return RunProcess(args, options);
+    }
+
+    // Every file in `dir`, name and bytes, sorted by name.
+    static std::vector<std::pair<std::string, std::string>> Files(const fs::path& dir) {
+        std::vector<std::pair<std::string, std::string>> files;
+        for (const auto& entry : fs::directory_iterator(dir)) {
+            files.emplace_back(entry.path().filename().string(), ReadFile(entry.path()));
+        }
+        std::sort(files.begin(), files.end());
+        return files;
+    }
+
+    void ExpectSampleOutputs(const fs::path& dir) {
+        for (const std::string& name : kOutputs) {
+            EXPECT_EQ(ReadFile(dir / name),
+                      ReadFile(fs::path(HALVIC_SOURCE_DIR) / "examples/expected" / name))
+                << name;
+        }
+    }
+
+    fs::path m_dir;
+};
+
+TEST_F(CliTest, ConvertsAFileAndStandardInput) {
+    CProcessResult fromFile = Run({"convert", "sample.txt", "-o", "out"});
+    EXPECT_EQ(fromFile.m_nExitCode, 0);
+    EXPECT_EQ(fromFile.m_strOut, "");
+    EXPECT_EQ(fromFile.m_strErr, "");
+    ExpectSampleOutputs(m_dir / "out");
+    EXPECT_EQ(Files(m_dir / "out").size(), kOutputs.size()) << "a temporary file was left";
+
+    fs::create_directories(m_dir / "piped");
+    CProcessOptions piped;
+    piped.m_strStdin = ReadFile(m_dir / "sample.txt");
+    piped.m_strWorkDir = (m_dir / "piped").string();
+    CProcessResult fromStdin = Run({"convert", "-"}, piped);
+    EXPECT_EQ(fromStdin.m_nExitCode, 0);
+    EXPECT_EQ(fromStdin.m_strErr, "");
+    ExpectSampleOutputs(m_dir / "piped");
+}
+
+TEST_F(CliTest, WarningsAndSummary) {
+    const struct {
+        std::vector<std::string> args;
+        std::string err;
+    } kCases[] = {
+        {{"convert", "warn.txt", "-o", "out"},
+         "halvic: warning: warn.txt:7: tag <m> follows an empty tag <> but is not <@>; the rest "
+         "of the input was ignored\n"
+         "halvic: warning: warn.txt:2: tag <x> selects no field; ignored\n"
+         "halvic: warning: warn.txt:5: tag <Q> selects no field; ignored\n"},
+        {{"convert", "--quiet", "warn.txt", "-o", "out"}, ""},
+        {{"convert", "first.txt", "-o", "out"},
+         "halvic: warning: first.txt:1: the first tag is <\\x0A<l>, not <@>; nothing was "
+         "converted\n"},
+        {{"convert", "-", "-o", "out"}, ""},
+    };
+    for (const auto& c : kCases) {
+        CProcessResult result = Run(c.args);
+        EXPECT_EQ(result.m_nExitCode, 0) << c.args[1];
+        EXPECT_EQ(result.m_strErr, c.err) << c.args[1];
+    }
+
+    CProcessResult verbose = Run({"convert", "-v", "sample.txt", "-o", "out"});
+    EXPECT_EQ(verbose.m_nExitCode, 0);
+    EXPECT_NE(verbose.m_strErr.find("halvic: 12 records, 983 bytes written in "), std::string::npos)
+        << verbose.m_strErr;
+    EXPECT_NE(verbose.m_strErr.find("halvic: distinct texts: m 6 a 6 n 6 i 9 c 3 s 2\n"),
+              std::string::npos)
+        << verbose.m_strErr;
+}
+
+TEST_F(CliTest, FailuresReplaceNothingAndLeaveNoTemporaryFile) {
+    const struct {
+        std::vector<std::string> args;
+        long fileSizeLimit;
+        std::string err;
+    } kCases[] = {
+        {{"convert", "missing.txt", "-o", "out"},
+         -1,
+         "halvic: error: missing.txt: No such file or directory\n"},
+        {{"convert", "a-directory", "-o", "out"},
+         -1,
+         "halvic: error: a-directory: Is a directory\n"},
+        {{"convert", "sample.txt", "-o", "no-such-dir"},
+         -1,
+         "halvic: error: no-such-dir/qxase.qxd: No such file or directory\n"},
+        {{"convert", "sample.txt", "-o", "sample.txt"},
+         -1,
+         "halvic: error: sample.txt/qxase.qxd: Not a directory\n"},
+        {{"convert", "sample.txt", "-o", "out"},
+         100,
+         "halvic: error: out/qxase.qxd: File too large\n"},
+    };
+    auto before = Files(m_dir / "out");
+    for (const auto& c : kCases) {
+        CProcessOptions options;
+        options.m_nFileSizeLimit = c.fileSizeLimit;
+        CProcessResult result = Run(c.args, options);
+        EXPECT_EQ(result.m_nExitCode, 1) << c.err;
+        EXPECT_EQ(result.m_strErr, c.err);
+        EXPECT_EQ(Files(m_dir / "out"), before) << c.err;
+    }
+}
+
+TEST_F(CliTest, CommandLineErrorsExitWithTwo) {
+    const std::vector<std::vector<std::string>> kCases = {
+        {"convert"},
+        {"bogus"},
+        {"convert", "a", "b"},
+        {"convert", "sample.txt", "--quiet", "--verbose"},
+        {"convert", "sample.txt", "--frobnicate"},
+        {"--output-dir", "x"},
+    };
+    for (const auto& args : kCases) {
+        CProcessResult result = Run(args);
+        EXPECT_EQ(result.m_nExitCode, 2) << args[0];
+        EXPECT_EQ(result.m_strErr.rfind("halvic: error: ", 0), 0u) << result.m_strErr;
+        EXPECT_NE(result.m_strErr.find("Run 'halvic --help' for more information.\n"),
+                  std::string::npos);
+        EXPECT_EQ(Files(m_dir / "out").front().second, "old qxa.qxd");
+    }
+}
+
+TEST_F(CliTest, HelpAndVersion) {
+    CProcessResult help = Run({"--help"});
+    EXPECT_EQ(help.m_nExitCode, 0);
+    EXPECT_NE(help.m_strOut.find("convert"), std::string::npos);
+    EXPECT_NE(help.m_strOut.find("  1  the conversion failed; no output file was replaced"),
+              std::string::npos);
+    CProcessResult convertHelp = Run({"convert", "--help"});
+    EXPECT_EQ(convertHelp.m_nExitCode, 0);
+    EXPECT_NE(convertHelp.m_strOut.find("--output-dir"), std::string::npos);
+    CProcessResult version = Run({"--version"});
+    EXPECT_EQ(version.m_nExitCode, 0);
+    EXPECT_EQ(version.m_strOut, "halvic 1.0.0.1\n");
+}
+
+TEST_F(CliTest, PromptAsksForOneFileName) {
+    const struct {
+        std::string typed;
+        int exitCode;
+        std::string err;
+        bool converts;
+    } kCases[] = {
+        {"sample.txt\n", 0, "Filename: ", true},
+        {"sample.txt\r\n", 0, "Filename: ", true},
+        {"", 0, "Filename: \n", false},  // end of input is Cancel
+        {"\n", 1, "Filename: halvic: error: No file name was given.\n", false},
+        {" sample.txt\n", 1, "Filename: halvic: error:  sample.txt: No such file or directory\n",
+         false},
+    };
+    for (const auto& c : kCases) {
+        for (const std::string& name : kOutputs)
+            fs::remove(m_dir / name);
+        CProcessOptions options;
+        options.m_strStdin = c.typed;
+        CProcessResult result = Run({}, options);
+        EXPECT_EQ(result.m_nExitCode, c.exitCode) << c.typed;
+        EXPECT_EQ(result.m_strErr, c.err) << c.typed;
+        if (c.converts) {
+            ExpectSampleOutputs(m_dir);
+        } else {
+            EXPECT_FALSE(fs::exists(m_dir / "qxase.qxd")) << c.typed;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace halvic
