@@ -1,0 +1,331 @@
+#include "engine/output_reader.h"
+
+#include <cstdio>
+#include <new>
+
+#include "engine/convert.h"
+#include "engine/decoders.h"
+#include "engine/file.h"
+
+namespace halvic {
+
+namespace {
+
+// The fields of a record in the order the writer puts them.
+enum EField : int { kNumber, kText, kBValue, kWeight, kEasting, kNorthing, kIdentifiers };
+const char* const kFieldNames[] = {"number",  "text",     "bValue",          "weight",
+                                   "easting", "northing", "identifier array"};
+
+constexpr unsigned char kIdArrayCode = 0xA4;
+constexpr unsigned char kEndOfRecord = 0x00;
+constexpr std::size_t kIdBytes = 1 + 2 * kTableCount;  // the count, then the identifiers
+
+struct CCode {
+    EField m_field = kNumber;
+    int m_nWidth = 0;  // value bytes; 0 for a text and the identifier array
+};
+
+// The codes a record can hold (the end byte aside); false for every other byte.
+bool LookUpCode(unsigned char code, CCode& found) {
+    switch (code) {
+        case 0x1F:
+            found = {kNumber, 1};
+            return true;
+        case 0x3F:
+            found = {kNumber, 2};
+            return true;
+        case 0x6C:
+            found = {kText, 0};
+            return true;
+        case 0x02:
+            found = {kBValue, 1};
+            return true;
+        case 0x14:
+            found = {kWeight, 1};
+            return true;
+        case 0x34:
+            found = {kWeight, 2};
+            return true;
+        case 0x05:
+            found = {kEasting, 1};
+            return true;
+        case 0x25:
+            found = {kEasting, 2};
+            return true;
+        case 0x0E:
+            found = {kNorthing, 1};
+            return true;
+        case 0x2E:
+            found = {kNorthing, 2};
+            return true;
+        case kIdArrayCode:
+            found = {kIdentifiers, 0};
+            return true;
+        default:
+            return false;
+    }
+}
+
+std::string HexByte(unsigned char byte) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", byte);
+    return text;
+}
+
+std::string Texts(std::size_t count) {
+    if (count == 0) return "no texts";
+    return count == 1 ? "1 text" : std::to_string(count) + " texts";
+}
+
+std::string Bytes(std::size_t count) {
+    return count == 1 ? "1 byte" : std::to_string(count) + " bytes";
+}
+
+std::string OffsetReason(std::size_t offset, const std::string& reason) {
+    return "offset " + std::to_string(offset) + ": " + reason;
+}
+
+unsigned ReadLittleEndian(const unsigned char* bytes, int width) {
+    unsigned value = 0;
+    for (int i = width - 1; i >= 0; --i)
+        value = (value << 8) | bytes[i];
+    return value;
+}
+
+bool LoadFile(const std::string& path, std::string& bytes, CError& error) {
+    CInputFile file;
+    if (!file.Open(path, error)) return false;
+    try {
+        unsigned char block[1 << 16];
+        while (std::size_t n = file.Read(block, sizeof block))
+            bytes.append(reinterpret_cast<const char*>(block), n);
+    } catch (const CFailure& failure) {
+        error = failure.Error();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool LoadOutputFiles(const std::string& dir, COutputFiles& files, CError& error) {
+    files.m_strDir = dir;
+    files.m_strRecords.clear();
+    if (!LoadFile(OutputPath(dir, kRecordFileName), files.m_strRecords, error)) return false;
+    for (std::size_t i = 0; i < kTableCount; ++i) {
+        files.m_tables[i].clear();
+        if (!LoadFile(OutputPath(dir, TableFileName(i)), files.m_tables[i], error)) return false;
+    }
+    return true;
+}
+
+bool ReadTableFile(std::string_view bytes, const std::string& name, CTableTexts& texts,
+                   CError& error) {
+    texts.clear();
+    std::size_t begin = 0;
+    while (begin < bytes.size()) {
+        std::size_t end = bytes.find('\0', begin);
+        if (end == std::string_view::npos) {
+            error = {name, 0,
+                     OffsetReason(begin, "text " + std::to_string(texts.size() + 1) +
+                                             " cut short by the end of the file: its zero byte "
+                                             "is missing")};
+            return false;
+        }
+        if (texts.size() == CValueTable::kMaxTexts) {
+            error = {name, 0,
+                     OffsetReason(begin, "text " + std::to_string(texts.size() + 1) +
+                                             " is one too many: a table holds at most " +
+                                             std::to_string(CValueTable::kMaxTexts) + " texts")};
+            return false;
+        }
+        texts.emplace_back(bytes.substr(begin, end - begin));
+        begin = end + 1;
+    }
+    return true;
+}
+
+bool ReadTables(const COutputFiles& files, COutputTables& tables, CError& error) {
+    for (std::size_t i = 0; i < kTableCount; ++i) {
+        if (!ReadTableFile(files.m_tables[i], OutputPath(files.m_strDir, TableFileName(i)),
+                           tables[i], error)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::array<std::size_t, kTableCount> TableSizes(const COutputTables& tables) {
+    std::array<std::size_t, kTableCount> sizes;
+    for (std::size_t i = 0; i < kTableCount; ++i)
+        sizes[i] = tables[i].size();
+    return sizes;
+}
+
+CRecordFileReader::CRecordFileReader(std::string_view bytes, std::string name,
+                                     const std::array<std::size_t, kTableCount>& tableSizes)
+    : m_bytes(bytes), m_strName(std::move(name)), m_tableSizes(tableSizes) {}
+
+bool CRecordFileReader::Fail(std::size_t offset, const std::string& reason) {
+    m_bFailed = true;
+    m_error = {m_strName, 0, OffsetReason(offset, reason)};
+    return false;
+}
+
+bool CRecordFileReader::Next(CRecord& record) {
+    if (m_bFailed || m_nOffset == m_bytes.size()) return false;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(m_bytes.data());
+    const std::size_t size = m_bytes.size();
+    record = CRecord();
+    std::size_t at = m_nOffset;
+    int last = -1;  // the field read last
+    for (;;) {
+        if (at == size) {
+            return Fail(at, "the file ends inside a record, before its identifier array");
+        }
+        const std::size_t fieldAt = at;
+        const unsigned char code = bytes[at++];
+        if (code == kEndOfRecord) return Fail(fieldAt, "record ends without its identifier array");
+        CCode found;
+        if (!LookUpCode(code, found)) return Fail(fieldAt, "unknown code byte " + HexByte(code));
+        const char* name = kFieldNames[found.m_field];
+        if (found.m_field == last) {
+            return Fail(fieldAt, std::string("second ") + name + " field in one record");
+        }
+        if (found.m_field < last) {
+            return Fail(fieldAt, std::string(name) + " field after the " + kFieldNames[last] +
+                                     " field; a record holds its fields in the order number, "
+                                     "text, bValue, weight, easting, northing");
+        }
+        last = found.m_field;
+
+        if (found.m_field == kText) {
+            std::size_t end = m_bytes.find('\0', at);
+            if (end == std::string_view::npos) {
+                return Fail(fieldAt,
+                            "text field cut short by the end of the file: its zero byte is "
+                            "missing");
+            }
+            if (end == at) return Fail(fieldAt, "text field is empty; an empty text is left out");
+            record.text.assign(m_bytes.substr(at, end - at));
+            at = end + 1;
+            continue;
+        }
+
+        const std::size_t width =
+            found.m_field == kIdentifiers ? kIdBytes : static_cast<std::size_t>(found.m_nWidth);
+        // A wrong count is the fault even when fewer bytes follow than six identifiers need.
+        if (found.m_field == kIdentifiers && at < size && bytes[at] != kTableCount) {
+            return Fail(at, "identifier array count is " + std::to_string(bytes[at]) +
+                                ", expected " + std::to_string(kTableCount));
+        }
+        if (size - at < width) {
+            std::string what = found.m_field == kIdentifiers ? name : std::string(name) + " field";
+            return Fail(fieldAt, what + " cut short by the end of the file: " + Bytes(width) +
+                                     " expected after the code byte, " + Bytes(size - at) +
+                                     " present");
+        }
+        if (found.m_field != kIdentifiers) {
+            const unsigned value = ReadLittleEndian(bytes + at, found.m_nWidth);
+            if (value == 0) {
+                return Fail(fieldAt,
+                            std::string(name) + " field holds 0; a zero field is left out");
+            }
+            if (found.m_nWidth == 2 && value < 256) {
+                return Fail(fieldAt, std::string(name) + " field holds " + std::to_string(value) +
+                                         " in 2 bytes; a value below 256 takes the 1-byte form");
+            }
+            switch (found.m_field) {
+                case kNumber:
+                    record.number = static_cast<std::uint16_t>(value);
+                    break;
+                case kBValue:
+                    record.bValue = static_cast<std::uint8_t>(value);
+                    break;
+                case kWeight:
+                    record.weight = static_cast<std::uint16_t>(value);
+                    break;
+                case kEasting:
+                    record.easting = static_cast<std::uint16_t>(value);
+                    break;
+                case kNorthing:
+                    record.northing = static_cast<std::uint16_t>(value);
+                    break;
+                default:
+                    break;
+            }
+            at += width;
+            continue;
+        }
+
+        // The identifier array, which ends every record.
+        for (std::size_t i = 0; i < kTableCount; ++i) {
+            const std::size_t idAt = at + 1 + 2 * i;
+            const unsigned id = ReadLittleEndian(bytes + idAt, 2);
+            if (id > m_tableSizes[i]) {
+                return Fail(idAt, "identifier " + std::to_string(id) + " of table " +
+                                      kTableLetters[i] + " is beyond the end of " +
+                                      TableFileName(i) + ", which holds " + Texts(m_tableSizes[i]));
+            }
+            record.tableIds[i] = static_cast<std::uint16_t>(id);
+        }
+        at += width;
+        if (at == size) {
+            return Fail(at,
+                        "expected the end byte 0x00 after the identifier array, found the end "
+                        "of the file");
+        }
+        if (bytes[at] != kEndOfRecord) {
+            return Fail(at, "expected the end byte 0x00 after the identifier array, found " +
+                                HexByte(bytes[at]));
+        }
+        m_nOffset = at + 1;
+        return true;
+    }
+}
+
+COutputReadResult ReadOutput(const COutputFiles& files) {
+    COutputReadResult result;
+    try {
+        if (!ReadTables(files, result.m_tables, result.m_error)) return result;
+        CRecordFileReader reader(files.m_strRecords, OutputPath(files.m_strDir, kRecordFileName),
+                                 TableSizes(result.m_tables));
+        CRecord record;
+        while (reader.Next(record))
+            result.m_records.push_back(record);
+        if (reader.Failed()) {
+            result.m_error = reader.Error();
+            return result;
+        }
+    } catch (const std::bad_alloc&) {
+        result.m_error = {OutputPath(files.m_strDir, kRecordFileName), 0, "out of memory"};
+        return result;
+    }
+    result.m_bOk = true;
+    return result;
+}
+
+COutputReadResult ReadOutputDir(const std::string& dir) {
+    COutputFiles files;
+    COutputReadResult result;
+    if (!LoadOutputFiles(dir, files, result.m_error)) return result;
+    return ReadOutput(files);
+}
+
+std::string WeightInCwt(std::uint16_t pounds) {
+    return std::to_string(pounds / 112) + "-" + std::to_string(pounds % 112 / 28) + "-" +
+           std::to_string(pounds % 28);
+}
+
+bool GridReference(std::uint16_t easting, std::uint16_t northing, std::string& reference) {
+    const unsigned e = easting / 1000u;
+    const unsigned n = northing / 1000u;
+    if (e >= 25 || n >= 25) return false;
+    char text[16];
+    std::snprintf(text, sizeof text, "%c%c %03u %03u", kGridLetters[n / 5 * 5 + e / 5],
+                  kGridLetters[n % 5 * 5 + e % 5], easting % 1000u, northing % 1000u);
+    reference = text;
+    return true;
+}
+
+}  // namespace halvic
