@@ -1,0 +1,102 @@
+#!/bin/sh
+# Measures `halvic convert` against `wc -l` on a realistic generated input: best of N runs each,
+# taken alternately on a warm cache, then the peak memory and the start-up cost on a small file.
+#
+# usage: bench/run.sh [--size SIZE] [--seed N] [--runs N] [--build-dir DIR] [--data-dir DIR]
+#                     [--no-build]
+#   --size      input size in bytes, or with a K or M suffix (default 200M)
+#   --build-dir Release build to use (default build-bench in the source tree); built unless
+#               --no-build is given
+#   --data-dir  where the input is generated once and the outputs go (default /tmp/halvic-bench)
+set -eu
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+size=200M
+seed=1
+runs=5
+build_dir="$repo/build-bench"
+data_dir=/tmp/halvic-bench
+build=1
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --size) size=$2; shift 2 ;;
+        --seed) seed=$2; shift 2 ;;
+        --runs) runs=$2; shift 2 ;;
+        --build-dir) build_dir=$2; shift 2 ;;
+        --data-dir) data_dir=$2; shift 2 ;;
+        --no-build) build=0; shift ;;
+        *) echo "usage: $0 [--size SIZE] [--seed N] [--runs N] [--build-dir DIR]" \
+                "[--data-dir DIR] [--no-build]" >&2
+           exit 2 ;;
+    esac
+done
+
+if [ "$build" = 1 ]; then
+    if [ -f "$build_dir/CMakeCache.txt" ]; then
+        cmake -S "$repo" -B "$build_dir" -DCMAKE_BUILD_TYPE=Release -DHALVIC_BUILD_GUI=OFF \
+            -DHALVIC_BUILD_BENCHMARKS=ON >/dev/null
+    else
+        cmake -S "$repo" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+            -DHALVIC_BUILD_GUI=OFF -DHALVIC_BUILD_BENCHMARKS=ON >/dev/null
+    fi
+    cmake --build "$build_dir" -j2 --target halvic halvic_make_input halvic_measure >/dev/null
+fi
+halvic="$build_dir/cli/halvic"
+measure="$build_dir/bench/halvic_measure"
+
+mkdir -p "$data_dir/out" "$data_dir/out-small"
+input="$data_dir/input-$size-seed$seed.txt"
+small="$data_dir/small-seed$seed.txt"
+if [ ! -f "$input" ] || [ ! -f "$input.largest" ]; then
+    echo "generating $input ..."
+    "$build_dir/bench/halvic_make_input" "$input" "$size" "$seed" >"$input.largest"
+fi
+[ -f "$small" ] || "$build_dir/bench/halvic_make_input" "$small" 4K "$seed" >/dev/null
+
+# Warm the cache, then alternate, so that both commands see the same machine at the same time.
+cat "$input" >/dev/null
+wc_best=
+halvic_best=
+halvic_rss=0
+i=0
+while [ "$i" -lt "$runs" ]; do
+    set -- $("$measure" wc -l "$input")
+    wc_best=$(awk -v a="$1" -v b="${wc_best:-$1}" 'BEGIN { print (a < b ? a : b) }')
+    set -- $("$measure" "$halvic" convert -q -o "$data_dir/out" "$input")
+    halvic_best=$(awk -v a="$1" -v b="${halvic_best:-$1}" 'BEGIN { print (a < b ? a : b) }')
+    [ "$2" -gt "$halvic_rss" ] && halvic_rss=$2
+    i=$((i + 1))
+done
+
+# The start-up cost: a few KB, best of 20.
+cp_best=
+small_best=
+i=0
+while [ "$i" -lt 20 ]; do
+    set -- $("$measure" cp "$small" "$data_dir/out-small/copy.txt")
+    cp_best=$(awk -v a="$1" -v b="${cp_best:-$1}" 'BEGIN { print (a < b ? a : b) }')
+    set -- $("$measure" "$halvic" convert -q -o "$data_dir/out-small" "$small")
+    small_best=$(awk -v a="$1" -v b="${small_best:-$1}" 'BEGIN { print (a < b ? a : b) }')
+    i=$((i + 1))
+done
+
+bytes=$(wc -c <"$input")
+small_bytes=$(wc -c <"$small")
+tables=$(cat "$data_dir"/out/qx[manics].qxd | wc -c)
+largest=$(cat "$input.largest")
+awk -v bytes="$bytes" -v wc="$wc_best" -v hv="$halvic_best" -v rss="$halvic_rss" \
+    -v tables="$tables" -v largest="$largest" -v runs="$runs" -v cp="$cp_best" \
+    -v small="$small_best" -v small_bytes="$small_bytes" -v input="$input" 'BEGIN {
+    mb = bytes / 1e6
+    printf "input: %s (%.1f MB), best of %d, warm cache\n", input, mb, runs
+    printf "  wc -l            %8.4f s  %7.0f MB/s\n", wc, mb / wc
+    printf "  halvic convert   %8.4f s  %7.0f MB/s  %5.2f x wc -l  (target <= 8, aim 6)\n",
+           hv, mb / hv, hv / wc
+    limit = 32 * 1048576 + tables + largest
+    printf "  peak RSS         %8.1f MB  (limit 32 MB + %.1f MB distinct texts + %.3f MB" \
+           " largest content = %.1f MB)\n", rss / 1024, tables / 1048576, largest / 1048576,
+           limit / 1048576
+    printf "small file: %d bytes, best of 20\n", small_bytes
+    printf "  cp               %8.4f s\n", cp
+    printf "  halvic convert   %8.4f s  %5.2f x cp  (target <= 3)\n", small, small / cp
+}'
