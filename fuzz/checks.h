@@ -1,0 +1,29 @@
+// What must hold for any input bytes, one check per fuzz target. The fuzzers call these on each
+// generated input and the test suite replays every saved input through them, so a failure found
+// once is checked on every build.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace halvic::fuzz {
+
+// Longer inputs are skipped: they find nothing new and slow each run down.
+inline constexpr std::size_t kMaxInput = 1 << 14;
+
+// Each check returns "" when everything held, else what went wrong. Inputs longer than kMaxInput
+// pass unchecked.
+using CheckFunction = std::string (*)(const std::uint8_t* data, std::size_t size);
+
+// The fast tag reader: pairs until the end, with pushbacks, block size and source step taken from
+// the first bytes.
+std::string CheckTagReader(const std::uint8_t* data, std::size_t size);
+// A whole conversion in memory: every record reads back with the output reader and writes the same
+// bytes again, identifiers stay within their tables, table texts are distinct, and the block size
+// changes nothing.
+std::string CheckConversion(const std::uint8_t* data, std::size_t size);
+// The fast tag reader gives the same pairs and tag lines as the plain byte-at-a-time one.
+std::string CheckReaderAgreement(const std::uint8_t* data, std::size_t size);
+
+}  // namespace halvic::fuzz
