@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "cli/convert_command.h"
+#include "cli/dump_command.h"
 #include "cli/exit_codes.h"
 #include "engine/file.h"
 
@@ -22,10 +23,18 @@ const char* const kExitCodesHelp =
     "Exit status:\n"
     "  0  converted (or nothing was asked for)\n"
     "  1  the conversion failed; no output file was replaced\n"
+    "     (dump: a file is missing or bad, or there is no record N)\n"
     "  2  the command line was wrong\n"
     "\n"
     "Run without arguments, halvic asks for one file name and converts it into the current\n"
     "directory.\n";
+
+const char* const kDumpExitCodesHelp =
+    "Exit status:\n"
+    "  0  every record was printed\n"
+    "  1  a file is missing or bad (the records before the fault were printed), or there is no\n"
+    "     record N\n"
+    "  2  the command line was wrong\n";
 
 }  // namespace
 
@@ -61,6 +70,41 @@ int main(int argc, char** argv) {
         ->excludes(quiet);
     convertApp->footer(kExitCodesHelp);
 
+    CDumpCommand dump;
+    CLI::App* dumpApp = app.add_subcommand(
+        "dump",
+        "Print the records of qxase.qxd in DIR, one line each, in file order and numbered from 1, "
+        "with the texts of the six table files. Files that a conversion cannot have written are "
+        "reported with the file, the byte offset and the fault; the records before it are still "
+        "printed.");
+    dumpApp->add_option("DIR", dump.m_strDir,
+                        "The directory holding the seven files (default: the current directory)");
+    std::string dumpFormat = "text";
+    dumpApp
+        ->add_option("-f,--format", dumpFormat,
+                     "text (the default): bytes outside printable ASCII as \\xHH, a backslash as "
+                     "\\\\ and a quote as \\\"; jsonl: one JSON object per line; csv: RFC 4180 "
+                     "with a header row. jsonl and csv read text bytes as Latin-1 (ISO 8859-1) and "
+                     "write UTF-8")
+        ->type_name("FORMAT")
+        ->check(CLI::IsMember({"text", "jsonl", "csv"}).description(""));
+    dumpApp->add_option("-r,--record", dump.m_nRecord, "Print only record N (from 1)")
+        ->type_name("N")
+        ->check(CLI::Validator(
+            [](std::string& value) {
+                // Digits only: the conversion to an unsigned number would take "-1" as the
+                // largest number.
+                if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos)
+                    return std::string("expected a record number, got '" + value + "'");
+                std::string::size_type first = value.find_first_not_of('0');
+                if (first == std::string::npos) return std::string("records are numbered from 1");
+                // Nor would it notice a number too large for 64 bits.
+                if (value.size() - first > 19) return "record number " + value + " is too large";
+                return std::string();
+            },
+            ""));
+    dumpApp->footer(kDumpExitCodesHelp);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -79,5 +123,11 @@ int main(int argc, char** argv) {
     }
 
     if (convertApp->parsed()) return RunConvert(convert, std::cerr);
+    if (dumpApp->parsed()) {
+        dump.m_format = dumpFormat == "csv"     ? EDumpFormat::kCsv
+                        : dumpFormat == "jsonl" ? EDumpFormat::kJsonl
+                                                : EDumpFormat::kText;
+        return RunDump(dump, std::cout, std::cerr);
+    }
     return kExitUsage;
 }

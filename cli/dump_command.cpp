@@ -1,0 +1,219 @@
+#include "cli/dump_command.h"
+
+#include <ostream>
+
+#include "engine/convert.h"
+#include "engine/output_reader.h"
+
+namespace halvic::cli {
+
+namespace {
+
+const char kHex[] = "0123456789ABCDEF";
+
+// Printable ASCII as it is, every other byte as \xHH; the backslash and the quote are escaped too,
+// so that the quoted text can be read back byte for byte.
+void AppendEscaped(std::string& line, std::string_view text) {
+    line.push_back('"');
+    for (char ch : text) {
+        auto byte = static_cast<unsigned char>(ch);
+        if (byte == '\\' || byte == '"') {
+            line.push_back('\\');
+            line.push_back(ch);
+        } else if (byte >= 0x20 && byte < 0x7F) {
+            line.push_back(ch);
+        } else {
+            line += "\\x";
+            line.push_back(kHex[byte >> 4]);
+            line.push_back(kHex[byte & 15]);
+        }
+    }
+    line.push_back('"');
+}
+
+// A byte read as Latin-1, in UTF-8.
+void AppendLatin1(std::string& line, unsigned char byte) {
+    if (byte < 0x80) {
+        line.push_back(static_cast<char>(byte));
+    } else {
+        line.push_back(static_cast<char>(0xC0 | (byte >> 6)));
+        line.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
+    }
+}
+
+void AppendJsonString(std::string& line, std::string_view text) {
+    line.push_back('"');
+    for (char ch : text) {
+        auto byte = static_cast<unsigned char>(ch);
+        switch (byte) {
+            case '"':
+                line += "\\\"";
+                break;
+            case '\\':
+                line += "\\\\";
+                break;
+            case '\n':
+                line += "\\n";
+                break;
+            case '\r':
+                line += "\\r";
+                break;
+            case '\t':
+                line += "\\t";
+                break;
+            default:
+                // Control characters, C1 ones included, as escapes: valid JSON and visible.
+                if (byte < 0x20 || (byte >= 0x7F && byte < 0xA0)) {
+                    line += "\\u00";
+                    line.push_back(kHex[byte >> 4]);
+                    line.push_back(kHex[byte & 15]);
+                } else {
+                    AppendLatin1(line, byte);
+                }
+        }
+    }
+    line.push_back('"');
+}
+
+void AppendCsvField(std::string& line, std::string_view text) {
+    bool quote = text.find_first_of(",\"\r\n") != std::string_view::npos;
+    if (quote) line.push_back('"');
+    for (char ch : text) {
+        if (ch == '"') line.push_back('"');
+        AppendLatin1(line, static_cast<unsigned char>(ch));
+    }
+    if (quote) line.push_back('"');
+}
+
+struct CDumpLine {
+    std::uint64_t m_nIndex;  // 1-based
+    const CRecord& m_record;
+    const COutputTables& m_tables;
+
+    bool HasText(std::size_t table) const { return m_record.tableIds[table] != 0; }
+    const std::string& Text(std::size_t table) const {
+        return m_tables[table][m_record.tableIds[table] - 1u];
+    }
+};
+
+void AppendText(std::string& line, const CDumpLine& d) {
+    const CRecord& r = d.m_record;
+    line +=
+        "record " + std::to_string(d.m_nIndex) + ": number " + std::to_string(r.number) + ", text ";
+    AppendEscaped(line, r.text);
+    line += ", bValue " + std::to_string(r.bValue) + ", weight " + std::to_string(r.weight) +
+            " lb (" + WeightInCwt(r.weight) + "), easting " + std::to_string(r.easting) +
+            ", northing " + std::to_string(r.northing);
+    std::string grid;
+    if (GridReference(r.easting, r.northing, grid)) line += " (" + grid + ")";
+    for (std::size_t i = 0; i < kTableCount; ++i) {
+        line += ", ";
+        line.push_back(kTableLetters[i]);
+        line += " " + std::to_string(r.tableIds[i]);
+        if (d.HasText(i)) {
+            line.push_back(' ');
+            AppendEscaped(line, d.Text(i));
+        }
+    }
+    line.push_back('\n');
+}
+
+void AppendJson(std::string& line, const CDumpLine& d) {
+    const CRecord& r = d.m_record;
+    line += "{\"record\":" + std::to_string(d.m_nIndex) +
+            ",\"number\":" + std::to_string(r.number) + ",\"text\":";
+    AppendJsonString(line, r.text);
+    line += ",\"bValue\":" + std::to_string(r.bValue) + ",\"weight\":" + std::to_string(r.weight) +
+            ",\"weightCwt\":\"" + WeightInCwt(r.weight) +
+            "\",\"easting\":" + std::to_string(r.easting) +
+            ",\"northing\":" + std::to_string(r.northing) + ",\"gridRef\":";
+    std::string grid;
+    line += GridReference(r.easting, r.northing, grid) ? "\"" + grid + "\"" : "null";
+    for (std::size_t i = 0; i < kTableCount; ++i) {
+        line += ",\"";
+        line.push_back(kTableLetters[i]);
+        line += "\":" + std::to_string(r.tableIds[i]) + ",\"";
+        line.push_back(kTableLetters[i]);
+        line += "Text\":";
+        if (d.HasText(i)) {
+            AppendJsonString(line, d.Text(i));
+        } else {
+            line += "null";
+        }
+    }
+    line += "}\n";
+}
+
+const char* const kCsvHeader =
+    "record,number,text,bValue,weight,weightCwt,easting,northing,gridRef,m,mText,a,aText,n,nText,"
+    "i,iText,c,cText,s,sText\r\n";
+
+void AppendCsv(std::string& line, const CDumpLine& d) {
+    const CRecord& r = d.m_record;
+    line += std::to_string(d.m_nIndex) + "," + std::to_string(r.number) + ",";
+    AppendCsvField(line, r.text);
+    line += "," + std::to_string(r.bValue) + "," + std::to_string(r.weight) + "," +
+            WeightInCwt(r.weight) + "," + std::to_string(r.easting) + "," +
+            std::to_string(r.northing) + ",";
+    std::string grid;
+    if (GridReference(r.easting, r.northing, grid)) line += grid;
+    for (std::size_t i = 0; i < kTableCount; ++i) {
+        line += "," + std::to_string(r.tableIds[i]) + ",";
+        if (d.HasText(i)) AppendCsvField(line, d.Text(i));
+    }
+    line += "\r\n";
+}
+
+EExitCode Fail(std::ostream& out, std::ostream& err, const CError& error) {
+    out.flush();  // the records before the fault come first
+    err << "halvic: error: " << error.Message() << '\n';
+    return kExitFailed;
+}
+
+}  // namespace
+
+EExitCode RunDump(const CDumpCommand& command, std::ostream& out, std::ostream& err) {
+    COutputFiles files;
+    CError error;
+    if (!LoadOutputFiles(command.m_strDir, files, error)) return Fail(out, err, error);
+    COutputTables tables;
+    if (!ReadTables(files, tables, error)) return Fail(out, err, error);
+
+    const std::string recordFile = OutputPath(command.m_strDir, kRecordFileName);
+    CRecordFileReader reader(files.m_strRecords, recordFile, TableSizes(tables));
+    if (command.m_format == EDumpFormat::kCsv) out << kCsvHeader;
+    std::string line;
+    CRecord record;
+    std::uint64_t count = 0;
+    // Every record is read, also after the one asked for, so that a fault anywhere is reported.
+    while (reader.Next(record)) {
+        ++count;
+        if (command.m_nRecord != 0 && count != command.m_nRecord) continue;
+        line.clear();
+        CDumpLine dumpLine{count, record, tables};
+        switch (command.m_format) {
+            case EDumpFormat::kText:
+                AppendText(line, dumpLine);
+                break;
+            case EDumpFormat::kJsonl:
+                AppendJson(line, dumpLine);
+                break;
+            case EDumpFormat::kCsv:
+                AppendCsv(line, dumpLine);
+                break;
+        }
+        out.write(line.data(), static_cast<std::streamsize>(line.size()));
+    }
+    if (reader.Failed()) return Fail(out, err, reader.Error());
+    if (command.m_nRecord > count) {
+        return Fail(
+            out, err,
+            {recordFile, 0,
+             "there is no record " + std::to_string(command.m_nRecord) + ": the file holds " +
+                 (count == 1 ? std::string("1 record") : std::to_string(count) + " records")});
+    }
+    out.flush();
+    return kExitOk;
+}
+
+}  // namespace halvic::cli

@@ -1,0 +1,235 @@
+// End-to-end tests of `halvic dump`: the three formats against golden files, escapes, faults and
+// exit statuses.
+//
+// The golden files under tests/golden/dump/ are the expected output for examples/sample.txt. When
+// a change of the output is intended, run the tests with HALVIC_UPDATE_GOLDEN=1 to rewrite them,
+// and review the difference.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/hex.h"
+#include "tests/support/process.h"
+
+namespace halvic {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::CProcessOptions;
+using testing::CProcessResult;
+using testing::RunProcess;
+using testing::Unhex;
+
+const std::vector<std::string> kTableFiles = {"qxm.qxd", "qxa.qxd", "qxn.qxd",
+                                              "qxi.qxd", "qxc.qxd", "qxs.qxd"};
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    return bytes.str();
+}
+
+void WriteFile(const fs::path& path, std::string_view bytes) {
+    std::ofstream file(path, std::ios::binary);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+class DumpTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        m_dir = fs::temp_directory_path() /
+                ("halvic-dump-" + std::to_string(::getpid()) + "-" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(m_dir);
+        fs::create_directories(m_dir);
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+
+    CProcessResult Run(std::vector<std::string> args) {
+        args.insert(args.begin(), HALVIC_BIN);
+        CProcessOptions options;
+        options.m_strWorkDir = m_dir.string();
+        return RunProcess(args, options);
+    }
+
+    // Writes an output directory `name`: the record file from hex, and table files (all empty
+    // unless given, by letter index).
+    void WriteOutputs(const std::string& name, const std::string& recordsHex,
+                      const std::vector<std::pair<int, std::string>>& tables = {}) {
+        fs::create_directories(m_dir / name);
+        WriteFile(m_dir / name / "qxase.qxd", Unhex(recordsHex));
+        for (const std::string& table : kTableFiles)
+            WriteFile(m_dir / name / table, "");
+        for (const auto& [index, bytes] : tables)
+            WriteFile(m_dir / name / kTableFiles[index], bytes);
+    }
+
+    fs::path m_dir;
+};
+
+// Compares `actual` with the golden file, or rewrites the golden file when asked to.
+void ExpectGolden(const std::string& name, const std::string& actual) {
+    fs::path golden = fs::path(HALVIC_SOURCE_DIR) / "tests/golden/dump" / name;
+    const char* update = std::getenv("HALVIC_UPDATE_GOLDEN");
+    if (update != nullptr && std::string(update) == "1") {
+        WriteFile(golden, actual);
+        return;
+    }
+    ASSERT_TRUE(fs::exists(golden)) << golden << " is missing; run with HALVIC_UPDATE_GOLDEN=1";
+    EXPECT_EQ(actual, ReadFile(golden)) << "differs from " << golden;
+}
+
+TEST_F(DumpTest, ConvertThenDumpTheSampleInEveryFormat) {
+    fs::copy_file(fs::path(HALVIC_SOURCE_DIR) / "examples/sample.txt", m_dir / "sample.txt");
+    fs::create_directories(m_dir / "out");
+    CProcessResult convert = Run({"convert", "sample.txt", "-o", "out"});
+    ASSERT_EQ(convert.m_nExitCode, 0) << convert.m_strErr;
+
+    const struct {
+        std::vector<std::string> args;
+        const char* golden;
+    } kCases[] = {
+        {{"dump", "out"}, "sample.txt"},
+        {{"dump", "out", "--format", "jsonl"}, "sample.jsonl"},
+        {{"dump", "--format=csv", "out"}, "sample.csv"},
+    };
+    for (const auto& c : kCases) {
+        CProcessResult result = Run(c.args);
+        EXPECT_EQ(result.m_nExitCode, 0) << c.golden;
+        EXPECT_EQ(result.m_strErr, "") << c.golden;
+        ExpectGolden(c.golden, result.m_strOut);
+    }
+
+    // The current directory by default; --record picks one line of the whole dump.
+    fs::path out = m_dir / "out";
+    CProcessOptions inOut;
+    inOut.m_strWorkDir = out.string();
+    CProcessResult whole = RunProcess({HALVIC_BIN, "dump"}, inOut);
+    EXPECT_EQ(whole.m_nExitCode, 0);
+    std::istringstream lines(whole.m_strOut);
+    std::string line;
+    for (int n = 1; std::getline(lines, line); ++n) {
+        CProcessResult one = Run({"dump", "out", "--record", std::to_string(n)});
+        EXPECT_EQ(one.m_nExitCode, 0);
+        EXPECT_EQ(one.m_strOut, line + "\n") << n;
+    }
+    // In csv the header row comes first.
+    std::string csv = ReadFile(fs::path(HALVIC_SOURCE_DIR) / "tests/golden/dump/sample.csv");
+    std::string header = csv.substr(0, csv.find("\r\n") + 2);
+    std::string last = csv.substr(csv.rfind("\r\n", csv.size() - 3) + 2);
+    CProcessResult csvOne = Run({"dump", "out", "-f", "csv", "-r", "12"});
+    EXPECT_EQ(csvOne.m_strOut, header + last);
+}
+
+// Texts with every kind of byte that needs care, an identifier 0, and a point outside the grid.
+TEST_F(DumpTest, ShowsEveryByteLosslesslyInEachFormat) {
+    // Text: a\"b, 0xE9, LF, 0x7F, a comma and a quote; easting 30000 lies east of the grid.
+    WriteOutputs("out",
+                 "1F 07, 6C 61 5C 62 E9 0A 7F 2C 22 00, 25 30 75, 0E 05, "
+                 "A4 06 00 00 01 00 00 00 00 00 00 00 02 00, 00",
+                 {{1, std::string("x,y\0", 4)}, {5, std::string("\0\xA0\x01", 3) + '\0'}});
+    const struct {
+        const char* format;
+        std::string out;
+    } kCases[] = {
+        {"text",
+         "record 1: number 7, text \"a\\\\b\\xE9\\x0A\\x7F,\\\"\", bValue 0, weight 0 lb (0-0-0), "
+         "easting 30000, northing 5, m 0, a 1 \"x,y\", n 0, i 0, c 0, s 2 \"\\xA0\\x01\"\n"},
+        {"jsonl",
+         "{\"record\":1,\"number\":7,\"text\":\"a\\\\b\xC3\xA9\\n\\u007F,\\\"\",\"bValue\":0,"
+         "\"weight\":0,\"weightCwt\":\"0-0-0\",\"easting\":30000,\"northing\":5,\"gridRef\":null,"
+         "\"m\":0,\"mText\":null,\"a\":1,\"aText\":\"x,y\",\"n\":0,\"nText\":null,\"i\":0,"
+         "\"iText\":null,\"c\":0,\"cText\":null,\"s\":2,\"sText\":\"\xC2\xA0\\u0001\"}\n"},
+        {"csv",
+         "record,number,text,bValue,weight,weightCwt,easting,northing,gridRef,m,mText,a,aText,n,"
+         "nText,i,iText,c,cText,s,sText\r\n"
+         "1,7,\"a\\b\xC3\xA9\n\x7F,\"\"\",0,0,0-0-0,30000,5,,0,,1,\"x,y\",0,,0,,0,,2,\xC2\xA0\x01"
+         "\r\n"},
+    };
+    for (const auto& c : kCases) {
+        CProcessResult result = Run({"dump", "out", "--format", c.format});
+        EXPECT_EQ(result.m_nExitCode, 0) << c.format;
+        EXPECT_EQ(result.m_strErr, "") << c.format;
+        EXPECT_EQ(result.m_strOut, c.out) << c.format;
+    }
+}
+
+TEST_F(DumpTest, FaultsPrintTheRecordsBeforeThemAndExitWithOne) {
+    const std::string kEmpty = "A4 06 00 00 00 00 00 00 00 00 00 00 00 00 00 ";
+    WriteOutputs("good", "1F 01 " + kEmpty + "1F 02 " + kEmpty);
+    WriteOutputs("bad", "1F 01 " + kEmpty + "1F 02 7E");
+    WriteOutputs("table", "1F 01 " + kEmpty, {{4, "Good"}});
+    WriteOutputs("missing", "1F 01 " + kEmpty);
+    fs::remove(m_dir / "missing" / "qxs.qxd");
+    const std::string kRecord1 =
+        "record 1: number 1, text \"\", bValue 0, weight 0 lb (0-0-0), easting 0, northing 0 "
+        "(VV 000 000), m 0, a 0, n 0, i 0, c 0, s 0\n";
+
+    const struct {
+        std::vector<std::string> args;
+        std::string out;
+        std::string err;
+    } kCases[] = {
+        {{"dump", "bad"},
+         kRecord1,
+         "halvic: error: bad/qxase.qxd: offset 19: unknown code byte 0x7E\n"},
+        {{"dump", "bad", "-f", "csv"},
+         "record,number,text,bValue,weight,weightCwt,easting,northing,gridRef,m,mText,a,aText,n,"
+         "nText,i,iText,c,cText,s,sText\r\n1,1,,0,0,0-0-0,0,0,VV 000 000,0,,0,,0,,0,,0,,0,\r\n",
+         "halvic: error: bad/qxase.qxd: offset 19: unknown code byte 0x7E\n"},
+        // A fault after the record asked for is still a fault.
+        {{"dump", "bad", "--record", "1"},
+         kRecord1,
+         "halvic: error: bad/qxase.qxd: offset 19: unknown code byte 0x7E\n"},
+        {{"dump", "good", "--record", "3"},
+         "",
+         "halvic: error: good/qxase.qxd: there is no record 3: the file holds 2 records\n"},
+        {{"dump", "table"},
+         "",
+         "halvic: error: table/qxc.qxd: offset 0: text 1 cut short by the end of the file: its "
+         "zero byte is missing\n"},
+        {{"dump", "missing"}, "", "halvic: error: missing/qxs.qxd: No such file or directory\n"},
+        {{"dump", "nowhere"}, "", "halvic: error: nowhere/qxase.qxd: No such file or directory\n"},
+        {{"dump"}, "", "halvic: error: qxase.qxd: No such file or directory\n"},
+    };
+    for (const auto& c : kCases) {
+        CProcessResult result = Run(c.args);
+        EXPECT_EQ(result.m_nExitCode, 1) << c.err;
+        EXPECT_EQ(result.m_strOut, c.out) << c.err;
+        EXPECT_EQ(result.m_strErr, c.err);
+    }
+}
+
+TEST_F(DumpTest, CommandLineErrorsExitWithTwo) {
+    const struct {
+        std::vector<std::string> args;
+        std::string firstLine;
+    } kCases[] = {
+        {{"dump", "--format", "xml"}, "halvic: error: --format: xml not in {text,jsonl,csv}"},
+        {{"dump", "--record", "0"}, "halvic: error: --record: records are numbered from 1"},
+        {{"dump", "--record", "-1"}, "halvic: error: --record: expected a record number, got '-1'"},
+        {{"dump", "--record", "99999999999999999999"},
+         "halvic: error: --record: record number 99999999999999999999 is too large"},
+        {{"dump", "a", "b"}, "halvic: error: The following argument was not expected: b"},
+    };
+    for (const auto& c : kCases) {
+        CProcessResult result = Run(c.args);
+        EXPECT_EQ(result.m_nExitCode, 2) << c.firstLine;
+        EXPECT_EQ(result.m_strOut, "");
+        EXPECT_EQ(result.m_strErr, c.firstLine + "\nRun 'halvic --help' for more information.\n");
+    }
+
+    CProcessResult help = Run({"dump", "--help"});
+    EXPECT_EQ(help.m_nExitCode, 0);
+    EXPECT_NE(help.m_strOut.find("Latin-1"), std::string::npos) << help.m_strOut;
+}
+
+}  // namespace
+}  // namespace halvic
