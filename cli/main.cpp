@@ -39,9 +39,16 @@ const char* const kDumpExitCodesHelp =
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::signal(SIGINT, OnTerminatingSignal);
-    std::signal(SIGTERM, OnTerminatingSignal);
-    std::signal(SIGHUP, OnTerminatingSignal);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        // A signal the caller ignores stays ignored: nohup, a background job of a plain shell.
+        struct sigaction current {};
+        if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
+            std::signal(signal, OnTerminatingSignal);
+        }
+    }
+    // Past a file size limit a write then fails and is reported, and the temporaries are removed;
+    // by default the signal would kill halvic and leave them behind.
+    std::signal(SIGXFSZ, SIG_IGN);
 
     if (argc == 1) return RunPrompt(std::cin, std::cerr);
 

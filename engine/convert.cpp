@@ -102,6 +102,7 @@ CConvertResult ConvertFile(const std::string& path, const CConvertOptions& optio
         result.m_error = {input.Name(), 0, "out of memory"};
         return result;
     }
+    CInterruptsHeld held;  // interrupted, the targets are all new or all as they were
     for (CReplacingFile& output : outputs) {
         if (!output.Commit(result.m_error)) return result;
     }

@@ -46,6 +46,19 @@ void RemoveTemporaryFiles() noexcept {
     }
 }
 
+CInterruptsHeld::CInterruptsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&held, signal);
+    pthread_sigmask(SIG_BLOCK, &held, &m_saved);
+}
+
+CInterruptsHeld::~CInterruptsHeld() {
+    // A signal that came meanwhile is delivered here, after the last rename.
+    pthread_sigmask(SIG_SETMASK, &m_saved, nullptr);
+}
+
 CInputFile::~CInputFile() {
     Close();
 }

@@ -2,6 +2,8 @@
 // only when the whole conversion has succeeded.
 #pragma once
 
+#include <signal.h>
+
 #include <string>
 
 #include "engine/byte_stream.h"
@@ -59,6 +61,19 @@ class CReplacingFile : public CByteSink {
     int m_nSlot = -1;
     std::string m_strTarget;
     std::string m_strTemp;
+};
+
+// While it lives, SIGINT, SIGTERM and SIGHUP wait (in the calling thread): the renames that replace
+// the targets are then never cut off half-way, leaving some files new and others old.
+class CInterruptsHeld {
+  public:
+    CInterruptsHeld();
+    ~CInterruptsHeld();
+    CInterruptsHeld(const CInterruptsHeld&) = delete;
+    CInterruptsHeld& operator=(const CInterruptsHeld&) = delete;
+
+  private:
+    sigset_t m_saved;
 };
 
 // Removes every temporary output file still open. Safe to call from a signal handler: an
