@@ -1,0 +1,53 @@
+#include "app/converter_app.h"
+
+#include <wx/msgdlg.h>
+#include <wx/utils.h>
+
+#include <fstream>
+#include <string>
+
+#include "app/filename_dlg.h"
+#include "app/typed_name.h"
+#include "app/wx_strings.h"
+
+wxIMPLEMENT_APP(halvic::app::CConverterApp);
+
+namespace halvic::app {
+
+namespace {
+
+// Test hook (tests/gui/gui_test.sh): a message shown to the user is also added to the file
+// named by HALVIC_GUI_REPORT, where the dialog has written its layout.
+void ReportMessage(const std::string& message) {
+    wxString path;
+    if (!wxGetEnv("HALVIC_GUI_REPORT", &path) || path.empty()) return;
+    std::ofstream(ToFileName(path), std::ios::app) << "message " << message << '\n';
+}
+
+}  // namespace
+
+bool CConverterApp::OnInit() {
+    // wxApp::OnInit would parse the command line; the tool has none.
+    SetAppName("halvic-gui");
+    SetAppDisplayName("Halvic");
+    return true;
+}
+
+int CConverterApp::OnRun() {
+    std::string name;
+    {
+        CFilenameDlg dlg;
+        if (dlg.ShowModal() != wxID_OK) return 0;  // Cancel, Escape or the close box
+        name = ToFileName(dlg.Filename());
+    }  // the dialog is gone before the conversion starts
+
+    CTypedNameOutcome outcome = ConvertTypedName(name);
+    if (!outcome.m_strMessage.empty()) {
+        ReportMessage(outcome.m_strMessage);
+        wxMessageBox(ToDisplay(outcome.m_strMessage), "Halvic: nothing converted",
+                     wxOK | wxICON_ERROR | wxCENTRE);
+    }
+    return outcome.m_nExitCode;
+}
+
+}  // namespace halvic::app

@@ -1,0 +1,133 @@
+#include "app/filename_dlg.h"
+
+#include <wx/iconbndl.h>
+#include <wx/msgdlg.h>
+#include <wx/txtstrm.h>
+#include <wx/utils.h>
+#include <wx/valgen.h>
+#include <wx/wfstream.h>
+
+#include <algorithm>
+
+#include "app/file_drop_target.h"
+#include "app/file_name_completer.h"
+#include "app/icons/halvic_16.xpm"
+#include "app/icons/halvic_32.xpm"
+#include "engine/convert.h"
+#include "engine/value_table.h"
+
+namespace halvic::app {
+
+namespace {
+
+// The dialog's size, in dialog units.
+constexpr int kDialogWidth = 185, kDialogHeight = 50;
+
+wxString HelpText() {
+    wxString files = kRecordFileName;
+    for (std::size_t i = 0; i < kTableCount; ++i)
+        files += ", " + TableFileName(i);
+    return wxString::Format(
+        "Halvic converts one tagged text file into a record file and six table files.\n\n"
+        "Type the name of the input file (or drop the file on this window) and press OK. "
+        "Halvic then writes %s into the folder it was started in:\n%s\n"
+        "replacing any files of those names. If the file cannot be converted, a message says "
+        "why and no file is changed.\n\n"
+        "Cancel or Escape ends Halvic without converting anything.",
+        files, wxGetCwd());
+}
+
+}  // namespace
+
+CFilenameDlg::CFilenameDlg(wxWindow* pParent)
+    : wxDialog(pParent, wxID_ANY, "Halvic", wxDefaultPosition, wxDefaultSize,
+               // caption and system menu with a close box; no minimise or maximise box, fixed
+               // size; with no parent it is a window of its own on the taskbar
+               wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX | wxDIALOG_NO_PARENT) {
+    wxIconBundle icons;
+    icons.AddIcon(wxIcon(halvic_32_xpm));
+    icons.AddIcon(wxIcon(halvic_16_xpm));
+    SetIcons(icons);
+
+    // The controls in the dialog's order, which is also the tab order. Positions and sizes
+    // are in dialog units of this dialog's font.
+    m_pOk = new wxButton(this, wxID_OK, "OK", wxDLG_UNIT(this, wxPoint(128, 7)),
+                         wxDLG_UNIT(this, wxSize(50, 14)));
+    m_pCancel = new wxButton(this, wxID_CANCEL, "Cancel", wxDLG_UNIT(this, wxPoint(128, 23)),
+                             wxDLG_UNIT(this, wxSize(50, 14)));
+    m_pLabel = new wxStaticText(this, wxID_ANY, "Filename", wxDLG_UNIT(this, wxPoint(7, 7)),
+                                wxDLG_UNIT(this, wxSize(29, 8)), wxALIGN_LEFT | wxST_NO_AUTORESIZE);
+    // In fonts wider than the original one ("MS Sans Serif" 8 pt) the label's text can need more
+    // than 29 units; it may then take the gap before the edit box (up to 33 units) rather than
+    // be cut off. Its position and height stay as they are.
+    int labelWidth = std::max(m_pLabel->GetSize().x, std::min(m_pLabel->GetBestSize().x,
+                                                              wxDLG_UNIT(this, wxSize(33, 8)).x));
+    m_pLabel->SetSize(labelWidth, m_pLabel->GetSize().y);
+    // A single-line text control scrolls horizontally when its text is longer than it is wide.
+    m_pEdit = new wxTextCtrl(this, kIdFilename, wxString(), wxDLG_UNIT(this, wxPoint(40, 7)),
+                             wxDLG_UNIT(this, wxSize(80, 14)), wxBORDER_DEFAULT,
+                             wxGenericValidator(&m_strFilename));
+    m_pOk->SetDefault();  // Enter means OK, also from the edit box
+
+    SetClientSize(wxDLG_UNIT(this, wxSize(kDialogWidth, kDialogHeight)));
+    CentreOnScreen();
+
+    if (!m_pEdit->AutoCompleteFileNames()) {  // wxMSW only; elsewhere our own completer
+        m_pEdit->AutoComplete(new CFileNameCompleter);
+    }
+    SetDropTarget(new CFileDropTarget(m_pEdit));
+    m_pEdit->SetDropTarget(new CFileDropTarget(m_pEdit));
+
+    wxGetEnv("HALVIC_GUI_REPORT", &m_strReportPath);
+
+    Bind(wxEVT_INIT_DIALOG, &CFilenameDlg::OnInitDialog, this);
+    Bind(wxEVT_CHAR_HOOK, &CFilenameDlg::OnCharHook, this);
+}
+
+void CFilenameDlg::OnInitDialog(wxInitDialogEvent& event) {
+    event.Skip();       // the framework's part: the edit box gets m_strFilename
+    m_pOk->SetFocus();  // the first tab stop holds the focus when the dialog opens
+    if (!m_strReportPath.empty()) WriteLayoutReport(m_strReportPath);
+}
+
+void CFilenameDlg::OnCharHook(wxKeyEvent& event) {
+    if (event.GetKeyCode() == WXK_F1 && !event.HasAnyModifiers()) {
+        ShowHelp();
+        return;
+    }
+    event.Skip();  // Escape and the rest as a dialog handles them
+}
+
+void CFilenameDlg::ShowHelp() {
+    wxMessageDialog help(this, HelpText(), "Halvic help", wxOK | wxICON_INFORMATION | wxCENTRE);
+    help.ShowModal();
+}
+
+bool CFilenameDlg::WriteLayoutReport(const wxString& path) const {
+    wxFileOutputStream file(path);
+    if (!file.IsOk()) return false;
+    wxTextOutputStream out(file);
+    // wxDLG_UNIT multiplies x by base.x / 4 and y by base.y / 8, rounding.
+    wxPoint base = ConvertDialogToPixels(wxPoint(4, 8));
+    wxSize expected = ConvertDialogToPixels(wxSize(kDialogWidth, kDialogHeight));
+    wxSize client = GetClientSize();
+    out << "font " << GetFont().GetNativeFontInfoUserDesc() << "\n";
+    out << "dlgunit_base " << base.x << " " << base.y << "\n";
+    out << "dialog_du " << kDialogWidth << " " << kDialogHeight << "\n";
+    out << "dialog_expected " << expected.x << " " << expected.y << "\n";
+    out << "client " << client.x << " " << client.y << "\n";
+    const struct {
+        const char* name;
+        const wxWindow* window;
+    } controls[] = {{"ok", m_pOk}, {"cancel", m_pCancel}, {"label", m_pLabel}, {"edit", m_pEdit}};
+    for (const auto& control : controls) {
+        wxRect rect = control.window->GetRect();
+        out << control.name << " " << rect.x << " " << rect.y << " " << rect.width << " "
+            << rect.height << "\n";
+    }
+    out << "default " << (m_pOk->GetId() == wxID_OK ? "ok" : "?") << "\n";
+    out.Flush();
+    return file.Close();
+}
+
+}  // namespace halvic::app

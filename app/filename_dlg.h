@@ -1,0 +1,39 @@
+// CFilenameDlg: the one dialog of halvic-gui, asking for the name of the file to convert.
+#pragma once
+
+#include <wx/button.h>
+#include <wx/dialog.h>
+#include <wx/stattext.h>
+#include <wx/string.h>
+#include <wx/textctrl.h>
+
+namespace halvic::app {
+
+class CFilenameDlg : public wxDialog {
+  public:
+    // The edit box's id (as in the original dialog resource).
+    static constexpr int kIdFilename = 1000;
+
+    explicit CFilenameDlg(wxWindow* pParent = nullptr);
+
+    // The edit box's text as typed, once the dialog has ended with OK.
+    const wxString& Filename() const { return m_strFilename; }
+
+    // Test hook: writes the dialog's layout in pixels, and its dialog-unit base, to `path` (see
+    // tests/gui/gui_test.sh). Returns false when the file cannot be written.
+    bool WriteLayoutReport(const wxString& path) const;
+
+  private:
+    void OnInitDialog(wxInitDialogEvent& event);
+    void OnCharHook(wxKeyEvent& event);
+    void ShowHelp();
+
+    wxString m_strFilename;    // bound to the edit box
+    wxString m_strReportPath;  // HALVIC_GUI_REPORT, or empty
+    wxButton* m_pOk = nullptr;
+    wxButton* m_pCancel = nullptr;
+    wxStaticText* m_pLabel = nullptr;
+    wxTextCtrl* m_pEdit = nullptr;
+};
+
+}  // namespace halvic::app

@@ -1,0 +1,20 @@
+// What the dialog does with the name the user typed: convert that file, or tell why nothing was
+// converted. Plain C++ (no wxWidgets), so that it is tested without a display.
+#pragma once
+
+#include <string>
+
+namespace halvic::app {
+
+inline constexpr const char* kNoNameMessage = "No file name was given.";
+
+struct CTypedNameOutcome {
+    int m_nExitCode = 0;       // 0: converted; 1: nothing was converted (see m_strMessage)
+    std::string m_strMessage;  // for the user when not empty: "FILE: reason" or kNoNameMessage
+};
+
+// Converts the file named `name`, exactly as typed (no trimming, "-" is a file name), into the
+// current working directory. An empty name converts nothing.
+CTypedNameOutcome ConvertTypedName(const std::string& name);
+
+}  // namespace halvic::app
