@@ -7,11 +7,13 @@
 #include <array>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "tests/support/hex.h"
+#include "tests/support/reference_convert.h"
 
 namespace halvic {
 namespace {
@@ -116,6 +118,89 @@ TEST(ConvertTest, TablesHoldEachDistinctTextOnce) {
     EXPECT_EQ(out.tables[1], std::string("\0", 1));  // the empty text is a text like any other
     EXPECT_EQ(Hex(out.records.substr(out.records.size() - 15)),
               "A4 06 00 00 01 00 01 00 01 00 01 00 01 00 00");
+}
+
+// Random tagged text shaped like records, with the bytes the reader treats specially, texts that
+// repeat, contents near the 510-byte chunk, pushed-back "@" contents longer than a chunk, unknown,
+// empty and overlong tags, and now and then a stray byte that breaks the structure.
+std::string RandomConversionInput(std::mt19937& random) {
+    static const char* const kTags[] = {"@",      "@",
+                                        "@",      "l",
+                                        "l",      "b",
+                                        "g",      "t",
+                                        "m",      "a",
+                                        "n",      "i",
+                                        "c",      "s",
+                                        "ic",     "x",
+                                        "",       "M",
+                                        "manics", "manicsx",
+                                        "\x01",   "abcdefghijklmnopqrstuvwxyz0123456789"};
+    static const char kBytes[] =
+        "ab -\r\n\t<>\x01\x80\xff"
+        "0123456789/:";
+    std::string input;
+    std::size_t pieces = random() % 200;
+    for (std::size_t i = 0; i < pieces; ++i) {
+        const char* tag = kTags[random() % (sizeof kTags / sizeof kTags[0])];
+        input += std::string("<") + tag + ">";
+        switch (random() % 8) {
+            case 0:  // a long run that crosses the chunk boundary
+                input.append(500 + random() % 30, static_cast<char>('1' + random() % 3));
+                break;
+            case 1:  // random special bytes
+                for (std::size_t n = random() % 20; n > 0; --n)
+                    input.push_back(kBytes[random() % (sizeof kBytes - 1)]);
+                break;
+            case 2:
+                input += "SU" + std::to_string(random() % 1000000);
+                break;
+            case 3:
+                input += std::to_string(random() % 40) + "-" + std::to_string(random() % 4) + "-" +
+                         std::to_string(random() % 28);
+                break;
+            default:  // a text from a small pool, so that tables see repeats
+                input += "text " + std::to_string(random() % 30);
+                if (random() % 4 == 0) input += "-\r\nmore";
+                break;
+        }
+        input += random() % 3 == 0 ? "\r\n" : "";
+    }
+    return input;
+}
+
+void ExpectSameAsReference(const testing::CReferenceOutput& expected, const Output& actual,
+                           const std::string& error, const std::string& what) {
+    EXPECT_EQ(Hex(actual.records), Hex(expected.m_strRecords)) << what;
+    for (std::size_t i = 0; i < kTableCount; ++i)
+        EXPECT_EQ(Hex(actual.tables[i]), Hex(expected.m_tables[i])) << what << " table " << i;
+    EXPECT_EQ(error, expected.m_strError) << what;
+    if (error.empty()) EXPECT_EQ(actual.warnings, expected.m_warnings) << what;
+}
+
+TEST(ConvertTest, AgreesWithAPlainReferenceConversion) {
+    std::mt19937 random(20261211);
+    for (int round = 0; round < 300; ++round) {
+        std::string input = RandomConversionInput(random);
+        std::size_t block = 1 + random() % 600;
+        CMemorySource source(input, 1 + random() % 700);
+        CTagFile reader(source, "in.txt", block);
+        CMemorySink records(1 + random() % 300);
+        CValueTables tables;
+        std::vector<CWarning> warnings;
+        ConvertTags(reader, records, tables, warnings);
+        Output actual;
+        actual.records = records.Bytes();
+        for (std::size_t i = 0; i < kTableCount; ++i) {
+            CMemorySink sink;
+            tables[i].WriteTable(sink);
+            actual.tables[i] = sink.Bytes();
+        }
+        for (const CWarning& warning : warnings)
+            actual.warnings.push_back(warning.Message());
+        ExpectSameAsReference(testing::ReferenceConvert(input, "in.txt"), actual, "",
+                              "round " + std::to_string(round) + ": " + Hex(input.substr(0, 80)));
+        if (::testing::Test::HasFailure()) return;
+    }
 }
 
 std::string ReadFile(const fs::path& path) {
@@ -228,6 +313,40 @@ TEST_F(ConvertFileTest, BundledExampleGivesItsExpectedFiles) {
     for (const std::string& name : OutputNames()) {
         EXPECT_EQ(Hex(ReadFile(m_dir / "out" / name)), Hex(ReadFile(examples / "expected" / name)))
             << name;
+    }
+}
+
+// Through the real files, on inputs large enough for many reading blocks and output buffers,
+// and one that fills a table part of the way through.
+TEST_F(ConvertFileTest, AgreesWithAPlainReferenceConversion) {
+    std::mt19937 random(7);
+    std::string large;
+    while (large.size() < (3 << 20))
+        large += RandomConversionInput(random);
+    std::string full = "<@>1";
+    for (int i = 0; i < 66000; ++i)
+        full += "<@>" + std::to_string(i) + "\n<a>" + std::to_string(i % 65600) + "<l>x\n";
+    for (const std::string* input : {&large, &full}) {
+        std::string path = (m_dir / "in.txt").string();
+        WriteFile(path, *input);
+        CConvertResult result = ConvertFile(path, {(m_dir / "out").string()});
+        Output actual;
+        if (result.m_bOk) {
+            actual.records = ReadFile(m_dir / "out" / kRecordFileName);
+            for (std::size_t i = 0; i < kTableCount; ++i)
+                actual.tables[i] = ReadFile(m_dir / "out" / TableFileName(i));
+            for (const CWarning& warning : result.m_warnings)
+                actual.warnings.push_back(warning.Message());
+        }
+        testing::CReferenceOutput expected = testing::ReferenceConvert(*input, path);
+        if (!expected.m_strError.empty()) {
+            // A failed conversion leaves no output to compare; the error must be the same.
+            EXPECT_FALSE(result.m_bOk);
+            EXPECT_EQ(result.m_error.Message(), expected.m_strError);
+            continue;
+        }
+        ASSERT_TRUE(result.m_bOk) << result.m_error.Message();
+        ExpectSameAsReference(expected, actual, "", path);
     }
 }
 

@@ -34,41 +34,54 @@ std::uint64_t HashText(std::string_view text) {
 
 }  // namespace
 
-CValueTable::CValueTable() : m_offsets{0}, m_slots(64, 0) {}
+CValueTable::CValueTable() : m_offsets{0}, m_slots(64) {}
 
 std::string_view CValueTable::Text(std::uint16_t id) const {
     std::size_t begin = m_offsets[id - 1];
     return std::string_view(m_strTexts).substr(begin, m_offsets[id] - begin - 1);
 }
 
+bool CValueTable::Matches(const CSlot& slot, std::uint32_t hash, std::string_view text) const {
+    if (slot.m_nHash != hash) return false;
+    if (slot.m_nLength == kLongText) return Text(static_cast<std::uint16_t>(slot.m_nWhere)) == text;
+    return slot.m_nLength == text.size() &&
+           std::memcmp(m_strTexts.data() + (slot.m_nWhere >> 16), text.data(), text.size()) == 0;
+}
+
 std::uint16_t CValueTable::Intern(std::string_view text) {
     std::uint64_t hash = HashText(text);
+    auto high = static_cast<std::uint32_t>(hash >> 32);
     std::size_t mask = m_slots.size() - 1;
     for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-        std::uint16_t id = m_slots[i];
-        if (id == 0) {
+        CSlot& slot = m_slots[i];
+        if (slot.m_nWhere == 0) {
             if (Count() == kMaxTexts) return 0;
+            auto id = static_cast<std::uint16_t>(Count() + 1);
+            slot.m_nWhere = static_cast<std::uint64_t>(m_strTexts.size()) << 16 | id;
+            slot.m_nHash = high;
+            slot.m_nLength =
+                text.size() < kLongText ? static_cast<std::uint32_t>(text.size()) : kLongText;
             m_strTexts.append(text);
             m_strTexts.push_back('\0');
             m_offsets.push_back(m_strTexts.size());
-            m_hashes.push_back(hash);
-            id = static_cast<std::uint16_t>(Count());
-            m_slots[i] = id;
             if (Count() * 2 > m_slots.size()) Grow();
             return id;
         }
-        if (m_hashes[id - 1] == hash && Text(id) == text) return id;
+        if (Matches(slot, high, text)) return static_cast<std::uint16_t>(slot.m_nWhere);
     }
 }
 
 void CValueTable::Grow() {
-    std::vector<std::uint16_t> slots(m_slots.size() * 2, 0);
+    std::vector<CSlot> slots(m_slots.size() * 2);
     std::size_t mask = slots.size() - 1;
-    for (std::size_t id = 1; id <= Count(); ++id) {
-        std::size_t i = m_hashes[id - 1] & mask;
-        while (slots[i] != 0)
+    for (const CSlot& slot : m_slots) {
+        if (slot.m_nWhere == 0) continue;
+        // The slot keeps only the hash's high half: hash the text again for its position.
+        auto id = static_cast<std::uint16_t>(slot.m_nWhere);
+        std::size_t i = HashText(Text(id)) & mask;
+        while (slots[i].m_nWhere != 0)
             i = (i + 1) & mask;
-        slots[i] = static_cast<std::uint16_t>(id);
+        slots[i] = slot;
     }
     m_slots.swap(slots);
 }

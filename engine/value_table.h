@@ -35,15 +35,25 @@ class CValueTable {
     std::string_view Text(std::uint16_t id) const;
 
   private:
+    // One slot of the open-addressing index. It holds all a look-up needs but the text itself, so
+    // that a repeated text costs one cache line of the index and one of the texts.
+    struct CSlot {
+        // Where the text starts in m_strTexts (shifted left 16 bits) and its identifier (the low 16
+        // bits; 0 is an empty slot). Offsets fit in 48 bits, as every address does.
+        std::uint64_t m_nWhere = 0;
+        std::uint32_t m_nHash = 0;    // the high half of the text's hash
+        std::uint32_t m_nLength = 0;  // kLongText for a text that long or longer
+    };
+    static constexpr std::uint32_t kLongText = 0xFFFFFFFF;
+
+    bool Matches(const CSlot& slot, std::uint32_t hash, std::string_view text) const;
     void Grow();
 
     // The table file itself: every text and its zero byte, in identifier order.
     std::string m_strTexts;
     // Where text i+1 starts in m_strTexts; one more entry marks the end.
     std::vector<std::size_t> m_offsets;
-    std::vector<std::uint64_t> m_hashes;  // by identifier - 1
-    // Open addressing over identifiers; 0 is an empty slot.
-    std::vector<std::uint16_t> m_slots;
+    std::vector<CSlot> m_slots;  // a power of two, at most half full
 };
 
 using CValueTables = std::array<CValueTable, kTableCount>;
