@@ -30,39 +30,204 @@ std::string OutputPath(const std::string& dir, const std::string& name) {
     return dir.back() == '/' ? dir + name : dir + "/" + name;
 }
 
-CConvertSummary ConvertTags(CTagFile& reader, CByteSink& records, CValueTables& tables,
-                            std::vector<CWarning>& warnings) {
-    CConvertSummary summary;
-    CRecord record;
-    CTagNotes notes;
+namespace {
+
+// Reads groups ahead of their records and applies them in batches, so that the table look-ups of
+// many records wait for memory at the same time instead of one after another. Batching changes
+// when things happen, never what: the pairs are applied in input order, and a read failure is
+// raised only after everything read before it has been applied (a full table found there is
+// reported first, as it would have been).
+class CBatchedConversion {
+  public:
+    CBatchedConversion(CTagFile& reader, CByteSink& records, CValueTables& tables)
+        : m_reader(reader), m_records(records), m_tables(tables) {}
+
+    CConvertSummary Run(std::vector<CWarning>& warnings);
+
+  private:
+    enum EKind : std::uint8_t { kStart, kField, kEnd };
+    struct CEvent {
+        EKind m_eKind = kStart;
+        CFieldChoice m_choice;
+        bool m_bCut = false;
+        std::uint16_t m_nNumber = 0;  // kStart
+        std::size_t m_nOffset = 0;    // the content in m_strBytes, then an unknown tag's text
+        std::size_t m_nLength = 0;
+        std::size_t m_nTagLength = 0;
+        std::uint64_t m_nLine = 0;
+        std::uint64_t m_nHash = 0;  // a table's text
+    };
+
+    // Applied at once instead of copied: long contents, whose copy would cost more memory
+    // than it saves time.
+    static constexpr std::size_t kLongContent = 4096;
+    static constexpr std::size_t kMaxEvents = 1024;
+    static constexpr std::size_t kMaxBytes = 1 << 16;
+
+    bool Read(std::string_view& tag, std::string_view& content);
+    void AddField(std::string_view tag, std::string_view content);
+    void ApplyTable(std::size_t table, std::string_view content, std::uint64_t hash,
+                    std::uint64_t line);
+    void Apply();
+    std::string_view Bytes(std::size_t offset, std::size_t length) const {
+        return std::string_view(m_strBytes).substr(offset, length);
+    }
+
+    CTagFile& m_reader;
+    CByteSink& m_records;
+    CValueTables& m_tables;
+    CRecord m_record;
+    CTagNotes m_notes;
+    std::uint64_t m_nRecords = 0;
+    std::vector<CEvent> m_events;
+    std::string m_strBytes;
+};
+
+bool CBatchedConversion::Read(std::string_view& tag, std::string_view& content) {
+    try {
+        return m_reader.ReadTag(tag, content);
+    } catch (const CFailure&) {
+        Apply();
+        throw;
+    }
+}
+
+void CBatchedConversion::AddField(std::string_view tag, std::string_view content) {
+    CFieldChoice choice = ChooseField(tag);
+    if (content.size() > kLongContent) {
+        Apply();
+        if (choice.m_eKind == CFieldChoice::kTable) {
+            ApplyTable(choice.m_nTable, content, CValueTable::Hash(content), m_reader.TagLine());
+        } else if (choice.m_eKind == CFieldChoice::kNone) {
+            m_notes.Note(tag, m_reader.TagCut(), m_reader.TagLine());
+        } else {
+            m_record.SetField(choice, content);
+        }
+        return;
+    }
+    CEvent& event = m_events.emplace_back();
+    event.m_eKind = kField;
+    event.m_choice = choice;
+    event.m_bCut = m_reader.TagCut();
+    event.m_nLine = m_reader.TagLine();
+    event.m_nOffset = m_strBytes.size();
+    event.m_nLength = content.size();
+    m_strBytes.append(content);
+    if (choice.m_eKind == CFieldChoice::kNone) {
+        event.m_nTagLength = tag.size();
+        m_strBytes.append(tag);
+    }
+}
+
+void CBatchedConversion::ApplyTable(std::size_t table, std::string_view content, std::uint64_t hash,
+                                    std::uint64_t line) {
+    std::uint16_t id = m_tables[table].Intern(content, hash);
+    if (id == 0) throw TableFullFailure(m_reader.Name(), line, table);
+    m_record.tableIds[table] = id;
+}
+
+void CBatchedConversion::Apply() {
+    for (CEvent& event : m_events) {
+        if (event.m_eKind == kField && event.m_choice.m_eKind == CFieldChoice::kTable) {
+            event.m_nHash = CValueTable::Hash(Bytes(event.m_nOffset, event.m_nLength));
+            m_tables[event.m_choice.m_nTable].PrefetchSlot(event.m_nHash);
+        }
+    }
+    for (const CEvent& event : m_events) {
+        if (event.m_eKind == kField && event.m_choice.m_eKind == CFieldChoice::kTable)
+            m_tables[event.m_choice.m_nTable].PrefetchText(event.m_nHash);
+    }
+    // Events are taken off the batch as they are applied, so that a failure part of the way
+    // through leaves none to be applied twice.
+    std::vector<CEvent> events;
+    events.swap(m_events);
+    // The record's text stays a view into the batch until the batch is done: one copy fewer.
+    std::string_view text = m_record.text;
+    bool textInBatch = false;
+    for (const CEvent& event : events) {
+        std::string_view content = Bytes(event.m_nOffset, event.m_nLength);
+        if (event.m_eKind == kStart) {
+            m_record.number = event.m_nNumber;
+        } else if (event.m_eKind == kEnd) {
+            m_record.Write(m_records, text);
+            ++m_nRecords;
+        } else if (event.m_choice.m_eKind == CFieldChoice::kText) {
+            text = content;
+            textInBatch = true;
+        } else if (event.m_choice.m_eKind == CFieldChoice::kTable) {
+            ApplyTable(event.m_choice.m_nTable, content, event.m_nHash, event.m_nLine);
+        } else if (event.m_choice.m_eKind == CFieldChoice::kNone) {
+            m_notes.Note(Bytes(event.m_nOffset + event.m_nLength, event.m_nTagLength), event.m_bCut,
+                         event.m_nLine);
+        } else {
+            m_record.SetField(event.m_choice, content);
+        }
+    }
+    if (textInBatch) m_record.text.assign(text);
+    events.clear();
+    events.swap(m_events);  // keeps the capacity for the next batch
+    m_strBytes.clear();
+}
+
+CConvertSummary CBatchedConversion::Run(std::vector<CWarning>& warnings) {
     std::string_view tag;
     std::string_view content;
-    while (reader.ReadTag(tag, content)) {
+    bool stopped = false;  // by a tag other than "@" where a group should start
+    std::string stopTag;
+    bool stopCut = false;
+    std::uint64_t stopLine = 0;
+    while (Read(tag, content)) {
         if (tag != "@") {
             // A group ends at "@", at an empty tag or at the end of the input, so a tag other
             // than "@" here either starts the file or follows an empty tag.
-            std::string shown = ShowTag(tag, reader.TagCut());
-            warnings.push_back(
-                {reader.Name(), reader.TagLine(),
-                 summary.m_nRecords == 0
-                     ? "the first tag is " + shown + ", not <@>; nothing was converted"
-                     : "tag " + shown +
-                           " follows an empty tag <> but is not <@>; the rest of the input "
-                           "was ignored"});
+            stopped = true;
+            stopTag.assign(tag);
+            stopCut = m_reader.TagCut();
+            stopLine = m_reader.TagLine();
             break;
         }
-        record.ReadFields(ParseDigits(content), reader, tables, notes);
-        record.Write(records);
-        ++summary.m_nRecords;
+        CEvent& start = m_events.emplace_back();
+        start.m_eKind = kStart;
+        start.m_nNumber = static_cast<std::uint16_t>(ParseDigits(content));
+        // The group's pairs, up to the next "@" (handed back to the reader), an empty tag or the
+        // end of the input, where the tag is empty too.
+        Read(tag, content);
+        while (tag != "@" && !tag.empty()) {
+            AddField(tag, content);
+            Read(tag, content);
+        }
+        if (tag == "@") m_reader.m_bPushedBack = 1;
+        m_events.emplace_back().m_eKind = kEnd;
+        if (m_events.size() >= kMaxEvents || m_strBytes.size() >= kMaxBytes) Apply();
     }
-    for (const CUnknownTag& unknown : notes.Tags()) {
+    Apply();
+
+    if (stopped) {
+        std::string shown = ShowTag(stopTag, stopCut);
+        warnings.push_back({m_reader.Name(), stopLine,
+                            m_nRecords == 0
+                                ? "the first tag is " + shown + ", not <@>; nothing was converted"
+                                : "tag " + shown +
+                                      " follows an empty tag <> but is not <@>; the rest of the "
+                                      "input was ignored"});
+    }
+    for (const CUnknownTag& unknown : m_notes.Tags()) {
         warnings.push_back(
-            {reader.Name(), unknown.m_nLine,
+            {m_reader.Name(), unknown.m_nLine,
              "tag " + ShowTag(unknown.m_strTag, unknown.m_bCut) + " selects no field; ignored"});
     }
+    CConvertSummary summary;
+    summary.m_nRecords = m_nRecords;
     for (std::size_t i = 0; i < kTableCount; ++i)
-        summary.m_distinctTexts[i] = tables[i].Count();
+        summary.m_distinctTexts[i] = m_tables[i].Count();
     return summary;
+}
+
+}  // namespace
+
+CConvertSummary ConvertTags(CTagFile& reader, CByteSink& records, CValueTables& tables,
+                            std::vector<CWarning>& warnings) {
+    return CBatchedConversion(reader, records, tables).Run(warnings);
 }
 
 CConvertResult ConvertFile(const std::string& path, const CConvertOptions& options) {

@@ -121,27 +121,25 @@ TEST(ConvertTest, TablesHoldEachDistinctTextOnce) {
 }
 
 // Random tagged text shaped like records, with the bytes the reader treats specially, texts that
-// repeat, contents near the 510-byte chunk, pushed-back "@" contents longer than a chunk, unknown,
-// empty and overlong tags, and now and then a stray byte that breaks the structure.
-std::string RandomConversionInput(std::mt19937& random) {
-    static const char* const kTags[] = {"@",      "@",
-                                        "@",      "l",
-                                        "l",      "b",
-                                        "g",      "t",
-                                        "m",      "a",
-                                        "n",      "i",
-                                        "c",      "s",
-                                        "ic",     "x",
-                                        "",       "M",
-                                        "manics", "manicsx",
-                                        "\x01",   "abcdefghijklmnopqrstuvwxyz0123456789"};
+// repeat, contents near the 510-byte chunk, pushed-back "@" contents longer than a chunk, unknown
+// and overlong tags. Unless `wellFormed`, also empty tags and stray '<' and '>' bytes, which end
+// the conversion early.
+std::string RandomConversionInput(std::mt19937& random, bool wellFormed = false) {
+    static const char* const kTags[] = {
+        "@",  "@", "@", "l",      "l",       "b",    "g",
+        "t",  "m", "a", "n",      "i",       "c",    "s",
+        "ic", "x", "M", "manics", "manicsx", "\x01", "abcdefghijklmnopqrstuvwxyz0123456789",
+        ""};
     static const char kBytes[] =
-        "ab -\r\n\t<>\x01\x80\xff"
-        "0123456789/:";
-    std::string input;
+        "ab -\r\n\t\x01\x80\xff"
+        "0123456789/:<>";
+    const std::size_t tagCount = sizeof kTags / sizeof kTags[0] - (wellFormed ? 1 : 0);
+    const std::size_t byteCount = sizeof kBytes - 1 - (wellFormed ? 2 : 0);
+    // Mostly a proper start: a first tag other than "@" converts nothing.
+    std::string input = random() % 10 == 0 ? "" : "<@>" + std::to_string(random() % 70000);
     std::size_t pieces = random() % 200;
     for (std::size_t i = 0; i < pieces; ++i) {
-        const char* tag = kTags[random() % (sizeof kTags / sizeof kTags[0])];
+        const char* tag = kTags[random() % tagCount];
         input += std::string("<") + tag + ">";
         switch (random() % 8) {
             case 0:  // a long run that crosses the chunk boundary
@@ -149,7 +147,7 @@ std::string RandomConversionInput(std::mt19937& random) {
                 break;
             case 1:  // random special bytes
                 for (std::size_t n = random() % 20; n > 0; --n)
-                    input.push_back(kBytes[random() % (sizeof kBytes - 1)]);
+                    input.push_back(kBytes[random() % byteCount]);
                 break;
             case 2:
                 input += "SU" + std::to_string(random() % 1000000);
@@ -322,7 +320,7 @@ TEST_F(ConvertFileTest, AgreesWithAPlainReferenceConversion) {
     std::mt19937 random(7);
     std::string large;
     while (large.size() < (3 << 20))
-        large += RandomConversionInput(random);
+        large += RandomConversionInput(random, true);
     std::string full = "<@>1";
     for (int i = 0; i < 66000; ++i)
         full += "<@>" + std::to_string(i) + "\n<a>" + std::to_string(i % 65600) + "<l>x\n";

@@ -69,9 +69,9 @@ void CTagNotes::Note(std::string_view tag, bool cut, std::uint64_t line) {
     m_tags.push_back({std::string(tag), cut, line});
 }
 
-void CRecord::Write(CByteSink& sink) const {
+void CRecord::Write(CByteSink& sink, std::string_view textNow) const {
     WriteLongField(sink, '_', number);
-    WriteTextField(sink, 'l', text);
+    WriteTextField(sink, 'l', textNow);
     WriteByteField(sink, 'b', bValue);
     WriteWordField(sink, 't', weight);
     WriteWordField(sink, 'e', easting);
@@ -83,6 +83,51 @@ void CRecord::Write(CByteSink& sink) const {
     sink.Put(kEndOfRecord);
 }
 
+CFieldChoice ChooseField(std::string_view tag) {
+    if (tag.size() == 1) {
+        switch (tag[0]) {
+            case 'l':
+                return {CFieldChoice::kText};
+            case 'b':
+                return {CFieldChoice::kBValue};
+            case 'g':
+                return {CFieldChoice::kGridRef};
+            case 't':
+                return {CFieldChoice::kWeight};
+            default:
+                break;
+        }
+    }
+    std::string_view::size_type i = kTableLetters.find(tag);
+    if (i == std::string_view::npos) return {CFieldChoice::kNone};
+    return {CFieldChoice::kTable, static_cast<std::uint8_t>(i)};
+}
+
+CFailure TableFullFailure(const std::string& inputName, std::uint64_t line, std::size_t table) {
+    return CFailure({inputName, line,
+                     std::string("table ") + kTableLetters[table] +
+                         " is full: it holds 65535 distinct texts, the most a table can hold"});
+}
+
+void CRecord::SetField(CFieldChoice choice, std::string_view content) {
+    switch (choice.m_eKind) {
+        case CFieldChoice::kText:
+            text.assign(content);
+            break;
+        case CFieldChoice::kBValue:
+            bValue = static_cast<std::uint8_t>(ParseDigits(content));
+            break;
+        case CFieldChoice::kGridRef:
+            ParseGridRef(content, easting, northing);
+            break;
+        case CFieldChoice::kWeight:
+            weight = ParseWeight(content);
+            break;
+        default:
+            break;
+    }
+}
+
 void CRecord::ReadFields(std::int32_t newNumber, CTagFile& reader, CValueTables& tables,
                          CTagNotes& notes) {
     number = static_cast<std::uint16_t>(newNumber);
@@ -91,27 +136,15 @@ void CRecord::ReadFields(std::int32_t newNumber, CTagFile& reader, CValueTables&
     // At the end of the input the tag is empty, which ends the record like an empty tag.
     reader.ReadTag(tag, content);
     while (tag != "@" && !tag.empty()) {
-        if (tag.size() == 1 && tag[0] == 'l') {
-            text.assign(content);
-        } else if (tag.size() == 1 && tag[0] == 'b') {
-            bValue = static_cast<std::uint8_t>(ParseDigits(content));
-        } else if (tag.size() == 1 && tag[0] == 'g') {
-            ParseGridRef(content, easting, northing);
-        } else if (tag.size() == 1 && tag[0] == 't') {
-            weight = ParseWeight(content);
-        } else if (std::string_view::size_type i = kTableLetters.find(tag);
-                   i != std::string_view::npos) {
-            // Any piece of "manics" selects the table of its first letter: "ic" is table i.
-            std::uint16_t id = tables[i].Intern(content);
-            if (id == 0) {
-                throw CFailure({reader.Name(), reader.TagLine(),
-                                std::string("table ") + kTableLetters[i] +
-                                    " is full: it holds 65535 distinct texts, the most a table "
-                                    "can hold"});
-            }
-            tableIds[i] = id;
-        } else {
+        CFieldChoice choice = ChooseField(tag);
+        if (choice.m_eKind == CFieldChoice::kTable) {
+            std::uint16_t id = tables[choice.m_nTable].Intern(content);
+            if (id == 0) throw TableFullFailure(reader.Name(), reader.TagLine(), choice.m_nTable);
+            tableIds[choice.m_nTable] = id;
+        } else if (choice.m_eKind == CFieldChoice::kNone) {
             notes.Note(tag, reader.TagCut(), reader.TagLine());
+        } else {
+            SetField(choice, content);
         }
         reader.ReadTag(tag, content);
     }

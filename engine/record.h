@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/byte_stream.h"
+#include "engine/error.h"
 #include "engine/tag_file.h"
 #include "engine/value_table.h"
 
@@ -24,6 +25,20 @@ void WriteLongField(CByteSink& sink, char letter, std::int32_t value);
 void WriteTextField(CByteSink& sink, char letter, std::string_view text);
 // The text's bytes and a zero byte: also the element of the table files.
 void WriteTerminatedText(CByteSink& sink, std::string_view text);
+
+// What a tag of a group selects.
+struct CFieldChoice {
+    enum EKind : std::uint8_t { kText, kBValue, kGridRef, kWeight, kTable, kNone };
+    EKind m_eKind = kNone;
+    std::uint8_t m_nTable = 0;  // for kTable: the table's index in kTableLetters
+};
+
+// The field of `tag` (neither "@" nor empty): "l", "b", "g", "t", or any piece of "manics", which
+// selects the table of its first letter ("ic" is table i); kNone for anything else.
+CFieldChoice ChooseField(std::string_view tag);
+
+// Table `table` has no room for the new text of the tag on `line`.
+CFailure TableFullFailure(const std::string& inputName, std::uint64_t line, std::size_t table);
 
 // A tag that selected no field, with the line of its first appearance.
 struct CUnknownTag {
@@ -57,8 +72,13 @@ struct CRecord {
     // unless a tag sets them. Throws CFailure when a value table is full or the input cannot be
     // read.
     void ReadFields(std::int32_t number, CTagFile& reader, CValueTables& tables, CTagNotes& notes);
+    // Sets the field `choice` selects (a text, number, grid reference or weight; not a table) from
+    // `content`.
+    void SetField(CFieldChoice choice, std::string_view content);
     // Appends the record's bytes.
-    void Write(CByteSink& sink) const;
+    void Write(CByteSink& sink) const { Write(sink, text); }
+    // The same with `textNow` in place of `text`.
+    void Write(CByteSink& sink, std::string_view textNow) const;
 };
 
 }  // namespace halvic

@@ -48,8 +48,20 @@ bool CValueTable::Matches(const CSlot& slot, std::uint32_t hash, std::string_vie
            std::memcmp(m_strTexts.data() + (slot.m_nWhere >> 16), text.data(), text.size()) == 0;
 }
 
-std::uint16_t CValueTable::Intern(std::string_view text) {
-    std::uint64_t hash = HashText(text);
+std::uint64_t CValueTable::Hash(std::string_view text) {
+    return HashText(text);
+}
+
+void CValueTable::PrefetchSlot(std::uint64_t hash) const {
+    __builtin_prefetch(&m_slots[hash & (m_slots.size() - 1)]);
+}
+
+void CValueTable::PrefetchText(std::uint64_t hash) const {
+    const CSlot& slot = m_slots[hash & (m_slots.size() - 1)];
+    if (slot.m_nWhere != 0) __builtin_prefetch(m_strTexts.data() + (slot.m_nWhere >> 16));
+}
+
+std::uint16_t CValueTable::Intern(std::string_view text, std::uint64_t hash) {
     auto high = static_cast<std::uint32_t>(hash >> 32);
     std::size_t mask = m_slots.size() - 1;
     for (std::size_t i = hash & mask;; i = (i + 1) & mask) {

@@ -26,7 +26,16 @@ class CValueTable {
 
     // The identifier of `text` (exact, case-sensitive), giving it the next one if it is new.
     // Returns 0 when the text is new and the table is full.
-    std::uint16_t Intern(std::string_view text);
+    std::uint16_t Intern(std::string_view text) { return Intern(text, Hash(text)); }
+    // The same, with the text's Hash already known.
+    std::uint16_t Intern(std::string_view text, std::uint64_t hash);
+
+    static std::uint64_t Hash(std::string_view text);
+    // Asks the processor to fetch the index slot where a look-up of `hash` starts; once that has
+    // arrived, PrefetchText fetches the text it points to. Issued for many look-ups ahead of
+    // time, the memory waits overlap instead of adding up.
+    void PrefetchSlot(std::uint64_t hash) const;
+    void PrefetchText(std::uint64_t hash) const;
     // Writes the texts in identifier order, each followed by a zero byte.
     void WriteTable(CByteSink& sink) const;
 
