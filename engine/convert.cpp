@@ -194,6 +194,9 @@ CConvertSummary CBatchedConversion::Run(std::vector<CWarning>& warnings) {
         Read(tag, content);
         while (tag != "@" && !tag.empty()) {
             AddField(tag, content);
+            // A long group is applied part by part: memory stays bounded whatever its length, and
+            // a full table stops the reading at once.
+            if (m_events.size() >= kMaxEvents || m_strBytes.size() >= kMaxBytes) Apply();
             Read(tag, content);
         }
         if (tag == "@") m_reader.m_bPushedBack = 1;

@@ -117,13 +117,16 @@ class CStartedHalvic {
         if (m_nErr >= 0) ::close(m_nErr);
     }
 
-    void Write(std::string_view bytes) {
-        while (!bytes.empty()) {
-            ssize_t n = ::write(m_nIn, bytes.data(), bytes.size());
+    // Returns how many bytes halvic took before it closed its input.
+    std::size_t Write(std::string_view bytes) {
+        std::size_t written = 0;
+        while (written < bytes.size()) {
+            ssize_t n = ::write(m_nIn, bytes.data() + written, bytes.size() - written);
             if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return;
-            bytes.remove_prefix(static_cast<std::size_t>(n));
+            if (n <= 0) break;
+            written += static_cast<std::size_t>(n);
         }
+        return written;
     }
     void CloseInput() {
         if (m_nIn >= 0) ::close(m_nIn);
@@ -228,6 +231,25 @@ TEST_F(FaultTest, FullTableStopsTheConversion) {
             EXPECT_EQ(Files(m_dir / "out").size(), std::size(kOutputs)) << "a temporary was left";
         }
     }
+}
+
+TEST_F(FaultTest, FullTableStopsTheReadingAtOnce) {
+    // One group of a million distinct texts, about 15 MB: halvic must stop at the first text
+    // that does not fit (under 1 MB in), not read on to the end of the group.
+    std::string input = "<@>1\n";
+    for (int i = 0; i < 1000000; ++i)
+        input += "<m>text " + std::to_string(i) + "\n";
+    CStartedHalvic halvic({"convert", "-", "-o", "out"}, m_dir);
+    std::size_t taken = halvic.Write(input);
+    halvic.CloseInput();
+    int status = halvic.Wait();
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(halvic.Err(),
+              "halvic: error: <stdin>:65537: table m is full: it holds 65535 distinct texts, the "
+              "most a table can hold\n");
+    EXPECT_LT(taken, input.size() / 4) << "halvic read on after the table was full";
+    EXPECT_EQ(Files(m_dir / "out"), m_old);
 }
 
 TEST_F(FaultTest, InterruptedConversionLeavesTheOldFiles) {
