@@ -166,11 +166,25 @@ std::string RandomConversionInput(std::mt19937& random, bool wellFormed = false)
     return input;
 }
 
+// Where two byte strings first differ, and the bytes around it in hex; "" when they are equal.
+std::string FirstDifference(std::string_view actual, std::string_view expected) {
+    if (actual == expected) return "";
+    std::size_t at = 0;
+    while (at < actual.size() && at < expected.size() && actual[at] == expected[at])
+        ++at;
+    std::size_t from = at < 16 ? 0 : at - 16;
+    return "sizes " + std::to_string(actual.size()) + " and " + std::to_string(expected.size()) +
+           ", first difference at byte " + std::to_string(at) + ":\n  actual   " +
+           Hex(actual.substr(from, 48)) + "\n  expected " + Hex(expected.substr(from, 48));
+}
+
 void ExpectSameAsReference(const testing::CReferenceOutput& expected, const Output& actual,
                            const std::string& error, const std::string& what) {
-    EXPECT_EQ(Hex(actual.records), Hex(expected.m_strRecords)) << what;
-    for (std::size_t i = 0; i < kTableCount; ++i)
-        EXPECT_EQ(Hex(actual.tables[i]), Hex(expected.m_tables[i])) << what << " table " << i;
+    EXPECT_EQ(FirstDifference(actual.records, expected.m_strRecords), "") << what;
+    for (std::size_t i = 0; i < kTableCount; ++i) {
+        EXPECT_EQ(FirstDifference(actual.tables[i], expected.m_tables[i]), "")
+            << what << " table " << i;
+    }
     EXPECT_EQ(error, expected.m_strError) << what;
     if (error.empty()) EXPECT_EQ(actual.warnings, expected.m_warnings) << what;
 }

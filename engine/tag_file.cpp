@@ -65,22 +65,55 @@ bool CTagFile::Fill() {
     return true;
 }
 
-void CTagFile::AddTagBytes(const unsigned char* begin, const unsigned char* end) {
-    m_nTagLen += static_cast<std::uint64_t>(end - begin);
-    m_nLine += static_cast<std::uint64_t>(std::count(begin, end, '\n'));
-    if (m_bTagTextEnded) return;
-    // The tag's text ends at its first zero byte.
-    const void* zero = std::memchr(begin, 0, static_cast<std::size_t>(end - begin));
-    const unsigned char* textEnd = zero ? static_cast<const unsigned char*>(zero) : end;
-    if (zero) m_bTagTextEnded = true;
-    std::size_t n = static_cast<std::size_t>(textEnd - begin);
-    std::size_t room = kTagKept - m_nTagTextLen;
-    if (n > room) {
-        n = room;
-        m_bTagCut = true;
+// Reads the tag's bytes up to its '>' (consumed). Tags are short, so a plain loop beats a call
+// to memchr. Returns false at the end of the input.
+bool CTagFile::ReadTagText() {
+    for (;;) {
+        const unsigned char* p = m_pNext;
+        const unsigned char* end = m_pEnd;
+        while (p != end) {
+            unsigned char byte = *p++;
+            if (byte == '>') {
+                m_pNext = p;
+                return true;
+            }
+            ++m_nTagLen;
+            if (byte == '\n') ++m_nLine;
+            // The tag's text ends at its first zero byte.
+            if (byte == 0) m_bTagTextEnded = true;
+            if (m_bTagTextEnded) continue;
+            if (m_nTagTextLen < kTagKept) {
+                m_szTag[m_nTagTextLen++] = static_cast<char>(byte);
+            } else {
+                m_bTagCut = true;
+            }
+        }
+        m_pNext = p;
+        if (!Fill()) return false;
     }
-    std::memcpy(m_szTag + m_nTagTextLen, begin, n);
-    m_nTagTextLen += n;
+}
+
+// The common case: a content that lies in the block whole, is shorter than a chunk and holds no
+// control byte but those before its closing '<'. It is handed out as a view of the block, which
+// stays valid until the next ReadTag (a pushed-back pair reads nothing). Returns false, having
+// consumed nothing, for every other content.
+bool CTagFile::FinishInBlock(std::string_view& content) {
+    const unsigned char* begin = m_pNext;
+    const unsigned char* stop = FindContentStop(begin, m_pEnd);
+    auto length = static_cast<std::size_t>(stop - begin);
+    // A chunk of 510 bytes is flushed by the next byte, a line break included.
+    if (length >= kChunkFlush) return false;
+    const unsigned char* p = stop;
+    std::uint64_t lines = 0;
+    while (p != m_pEnd && *p < 0x20)
+        lines += *p++ == '\n';
+    if (p == m_pEnd || *p != '<') return false;
+    m_nLine += lines;
+    m_pNext = p + 1;
+    m_content = std::string_view(reinterpret_cast<const char*>(begin), length);
+    m_nChunkLen = length;
+    content = TrimSpaces(m_content);
+    return true;
 }
 
 // Stores a run of bytes that are neither control bytes nor '<', as if one at a time: before each
@@ -117,7 +150,8 @@ void CTagFile::AddContentRun(const unsigned char* begin, const unsigned char* en
 
 bool CTagFile::Finish(std::string_view& tag, std::string_view& content) {
     tag = std::string_view(m_szTag, m_nTagTextLen);
-    content = TrimSpaces(m_strContent);
+    m_content = m_strContent;
+    content = TrimSpaces(m_content);
     return true;
 }
 
@@ -126,8 +160,7 @@ bool CTagFile::ReadTag(std::string_view& tag, std::string_view& content) {
     if (m_bPushedBack) {
         m_bPushedBack = 0;
         tag = std::string_view(m_szTag, m_nTagTextLen);
-        content =
-            TrimSpaces(std::string_view(m_strContent).substr(m_strContent.size() - m_nChunkLen));
+        content = TrimSpaces(m_content.substr(m_content.size() - m_nChunkLen));
         return true;
     }
     m_nTagLen = 0;
@@ -135,6 +168,7 @@ bool CTagFile::ReadTag(std::string_view& tag, std::string_view& content) {
     m_bTagTextEnded = false;
     m_bTagCut = false;
     m_strContent.clear();
+    m_content = {};
     m_nChunkLen = 0;
     m_bPendingSpace = false;
 
@@ -145,34 +179,33 @@ bool CTagFile::ReadTag(std::string_view& tag, std::string_view& content) {
         ++m_pNext;
     }
     m_nTagLine = m_nLine;
-    for (;;) {
-        const void* close = std::memchr(m_pNext, '>', static_cast<std::size_t>(m_pEnd - m_pNext));
-        const unsigned char* stop = close ? static_cast<const unsigned char*>(close) : m_pEnd;
-        AddTagBytes(m_pNext, stop);
-        m_pNext = stop;
-        if (close) {
-            ++m_pNext;
-            break;
-        }
-        if (!Fill()) goto end_of_input;
-    }
+    if (!ReadTagText()) goto end_of_input;
     // Only the '>' bytes right after the tag are skipped; a later '>' is content.
     for (;;) {
         if (m_pNext == m_pEnd && !Fill()) goto end_of_input;
         if (*m_pNext != '>') break;
         ++m_pNext;
     }
+    if (FinishInBlock(content)) {
+        tag = std::string_view(m_szTag, m_nTagTextLen);
+        return true;
+    }
     for (;;) {
         if (m_pNext == m_pEnd && !Fill()) goto end_of_input;
         const unsigned char* stop = FindContentStop(m_pNext, m_pEnd);
         if (stop != m_pNext) AddContentRun(m_pNext, stop);
         m_pNext = stop;
-        if (stop == m_pEnd) continue;
-        unsigned char byte = *m_pNext++;
-        if (byte == '<') return Finish(tag, content);
-        if (m_nChunkLen >= kChunkFlush) m_nChunkLen = 0;
-        m_bPendingSpace = true;
-        if (byte == '\n') ++m_nLine;
+        // A run of control bytes: each flushes a full chunk, and together they stand for one
+        // space at most.
+        while (m_pNext != m_pEnd && *m_pNext < 0x20) {
+            if (m_nChunkLen >= kChunkFlush) m_nChunkLen = 0;
+            m_bPendingSpace = true;
+            if (*m_pNext++ == '\n') ++m_nLine;
+        }
+        if (m_pNext != m_pEnd && *m_pNext == '<') {
+            ++m_pNext;
+            return Finish(tag, content);
+        }
     }
 
 end_of_input:

@@ -45,7 +45,8 @@ class CTagFile {
 
   private:
     bool Fill();
-    void AddTagBytes(const unsigned char* begin, const unsigned char* end);
+    bool ReadTagText();
+    bool FinishInBlock(std::string_view& content);
     void AddContentRun(const unsigned char* begin, const unsigned char* end);
     bool Finish(std::string_view& tag, std::string_view& content);
 
@@ -63,8 +64,11 @@ class CTagFile {
     bool m_bTagTextEnded = false;  // a zero byte ended the tag's text
     bool m_bTagCut = false;
 
+    // The content as gathered, before trimming: a view of the block when the content lies in it
+    // whole with nothing to fold, otherwise of m_strContent.
+    std::string_view m_content;
     std::string m_strContent;     // the chunks gathered so far, back to back
-    std::size_t m_nChunkLen = 0;  // bytes of the current chunk: the tail of m_strContent
+    std::size_t m_nChunkLen = 0;  // bytes of the current chunk: the tail of m_content
     bool m_bPendingSpace = false;
 
     std::uint64_t m_nLine = 1;

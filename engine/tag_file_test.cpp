@@ -189,5 +189,42 @@ TEST(TagFileTest, AgreesWithThePlainByteAtATimeReader) {
     }
 }
 
+// One input with every case the fast paths must leave to the general one (a content that runs
+// past the block, reaches the chunk size, folds a line break, or ends at a zero-tagged or cut tag),
+// read in blocks of every size from 1 byte to the whole input.
+TEST(TagFileTest, AgreesWithThePlainReaderAtEveryBlockSize) {
+    std::string input =
+        "<@>12\r\n<l>Oak chest, lid re-\r\npaired\r\n<g>SU123456\r\n<t>12-2-14\r\n<m>Oak\r\n"
+        "<<@>>13\n<l>  spaced  \t<a>>x>y<\x01\n>\r\n<" +
+        std::string(40, 't') + ">long tag<l>" + std::string(509, 'a') + "\r\n<l>" +
+        std::string(510, 'b') + "\r\nc<l>" + std::string(520, 'd') + "<" + std::string("a\0b", 3) +
+        ">zero\r\n<@>" + std::string(515, '7') + "<b>5\r\n\r\n<@>" + std::string(510, '8') +
+        "\r\n<l>x<>end";
+    for (std::size_t block = 1; block <= input.size(); ++block) {
+        CMemorySource source(input, block);
+        CTagFile fast(source, "fast", block);
+        testing::CPlainTagReader plain(input);
+        std::string_view fastTag, fastContent;
+        std::string plainTag, plainContent;
+        for (int pair = 0;; ++pair) {
+            // Pushing every "@" back checks the chunk that a pushed-back pair gives.
+            bool fastOk = fast.ReadTag(fastTag, fastContent);
+            bool plainOk = plain.ReadTag(plainTag, plainContent);
+            ASSERT_EQ(fastOk, plainOk) << "block " << block << " pair " << pair;
+            ASSERT_EQ(fastTag, plainTag.substr(0, CTagFile::kTagKept))
+                << "block " << block << " pair " << pair;
+            if (!fastOk) break;
+            ASSERT_EQ(fastContent, plainContent) << "block " << block << " pair " << pair;
+            ASSERT_EQ(fast.TagLine(), plain.TagLine()) << "block " << block << " pair " << pair;
+            if (plainTag == "@") {
+                fast.m_bPushedBack = plain.m_bPushedBack = 1;
+                ASSERT_TRUE(fast.ReadTag(fastTag, fastContent));
+                ASSERT_TRUE(plain.ReadTag(plainTag, plainContent));
+                ASSERT_EQ(fastContent, plainContent) << "block " << block << " pushed back";
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace halvic
