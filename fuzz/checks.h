@@ -20,8 +20,8 @@ using CheckFunction = std::string (*)(const std::uint8_t* data, std::size_t size
 // the first bytes.
 std::string CheckTagReader(const std::uint8_t* data, std::size_t size);
 // A whole conversion in memory: every record reads back with the output reader and writes the same
-// bytes again, identifiers stay within their tables, table texts are distinct, and the block size
-// changes nothing.
+// bytes again, identifiers stay within their tables, table texts are distinct, neither the block
+// size nor the batching changes anything (the same output as a conversion one group at a time).
 std::string CheckConversion(const std::uint8_t* data, std::size_t size);
 // The fast tag reader gives the same pairs and tag lines as the plain byte-at-a-time one.
 std::string CheckReaderAgreement(const std::uint8_t* data, std::size_t size);
