@@ -95,7 +95,12 @@ CFieldChoice ChooseField(std::string_view tag) {
             case 't':
                 return {CFieldChoice::kWeight};
             default:
-                break;
+                // The table letters, without a search.
+                for (std::size_t i = 0; i < kTableCount; ++i) {
+                    if (tag[0] == kTableLetters[i])
+                        return {CFieldChoice::kTable, static_cast<std::uint8_t>(i)};
+                }
+                return {CFieldChoice::kNone};
         }
     }
     std::string_view::size_type i = kTableLetters.find(tag);
