@@ -1,6 +1,7 @@
 #include "engine/file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -112,6 +113,13 @@ CReplacingFile::~CReplacingFile() {
 bool CReplacingFile::Create(const std::string& target, CError& error) {
     Discard();
     m_strTarget = target;
+    // A directory cannot be renamed over. Found only at the renames, it would fail the run with
+    // some targets already replaced; found here, it fails the run before any is.
+    struct stat status;
+    if (::lstat(target.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+        error = {target, 0, SystemReason(EISDIR)};
+        return false;
+    }
     std::string::size_type slash = target.rfind('/');
     std::string dir = slash == std::string::npos ? "" : target.substr(0, slash + 1);
     std::string base = slash == std::string::npos ? target : target.substr(slash + 1);

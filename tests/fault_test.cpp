@@ -252,6 +252,20 @@ TEST_F(FaultTest, FullTableStopsTheReadingAtOnce) {
     EXPECT_EQ(Files(m_dir / "out"), m_old);
 }
 
+TEST_F(FaultTest, TargetThatIsADirectoryReplacesNothing) {
+    // The fifth target: the four before it must not have been replaced either.
+    fs::remove(m_dir / "out/qxi.qxd");
+    fs::create_directory(m_dir / "out/qxi.qxd");
+    CFiles old = Files(m_dir / "out");
+    WriteFile(m_dir / "in.txt", Records(1, 100));
+    CProcessResult result = RunProcess(
+        {HALVIC_BIN, "convert", (m_dir / "in.txt").string(), "-o", (m_dir / "out").string()});
+    EXPECT_EQ(result.m_nExitCode, 1);
+    EXPECT_EQ(result.m_strErr,
+              "halvic: error: " + (m_dir / "out/qxi.qxd").string() + ": Is a directory\n");
+    EXPECT_EQ(Files(m_dir / "out"), old);
+}
+
 TEST_F(FaultTest, InterruptedConversionLeavesTheOldFiles) {
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
         SCOPED_TRACE(strsignal(signal));
