@@ -11,6 +11,12 @@ std::size_t CMemorySource::Read(unsigned char* buffer, std::size_t capacity) {
     return n;
 }
 
+std::string_view CMemorySource::Lend() {
+    std::string_view piece = m_bytes.substr(0, m_nStep);
+    m_bytes.remove_prefix(piece.size());
+    return piece;
+}
+
 CByteSink::CByteSink(std::size_t capacity)
     : m_buffer(new unsigned char[capacity == 0 ? 1 : capacity]),
       m_nCapacity(capacity == 0 ? 1 : capacity) {}

@@ -16,19 +16,28 @@ class CByteSource {
   public:
     virtual ~CByteSource() = default;
     virtual std::size_t Read(unsigned char* buffer, std::size_t capacity) = 0;
+
+    // A source whose bytes lie in memory for as long as it lives (a mapped file) lends them
+    // instead of copying them: Lend hands out the next piece of the input, empty at the end. A
+    // reader uses either Read or Lend, never both.
+    virtual bool Lends() const { return false; }
+    virtual std::string_view Lend() { return {}; }
 };
 
 // Bytes held in memory, handed out at most `step` bytes at a time (tests use small steps to put
-// block boundaries everywhere).
+// block boundaries everywhere), copied or, when `lends`, lent.
 class CMemorySource : public CByteSource {
   public:
-    explicit CMemorySource(std::string_view bytes, std::size_t step = SIZE_MAX)
-        : m_bytes(bytes), m_nStep(step == 0 ? 1 : step) {}
+    explicit CMemorySource(std::string_view bytes, std::size_t step = SIZE_MAX, bool lends = false)
+        : m_bytes(bytes), m_nStep(step == 0 ? 1 : step), m_bLends(lends) {}
     std::size_t Read(unsigned char* buffer, std::size_t capacity) override;
+    bool Lends() const override { return m_bLends; }
+    std::string_view Lend() override;
 
   private:
     std::string_view m_bytes;
     std::size_t m_nStep;
+    bool m_bLends;
 };
 
 // A write buffer in front of a destination. Put and Write only copy into the buffer; Drain hands a

@@ -4,6 +4,7 @@
 
 #include "engine/decoders.h"
 #include "engine/file.h"
+#include "engine/mapped_file.h"
 
 namespace halvic {
 
@@ -236,11 +237,18 @@ CConvertSummary ConvertTags(CTagFile& reader, CByteSink& records, CValueTables& 
 CConvertResult ConvertFile(const std::string& path, const CConvertOptions& options) {
     CConvertResult result;
     CInputFile input;
+    // A regular file is mapped rather than read; anything else (standard input, a pipe, a file
+    // that cannot be mapped) is read as a stream.
+    CMappedFile mapped;
+    CByteSource* source = &mapped;
     if (options.m_bDashMeansStdin && path == "-") {
         input.OpenStandardInput();
-    } else if (!input.Open(path, result.m_error)) {
-        return result;
+        source = &input;
+    } else if (!mapped.Map(path)) {
+        if (!input.Open(path, result.m_error)) return result;
+        source = &input;
     }
+    const std::string& inputName = source == &input ? input.Name() : path;
 
     // Created before reading, so that a missing or read-only output directory is reported at
     // once; the targets are replaced only at the very end.
@@ -252,7 +260,7 @@ CConvertResult ConvertFile(const std::string& path, const CConvertOptions& optio
         }
     }
     try {
-        CTagFile reader(input, input.Name());
+        CTagFile reader(*source, inputName);
         CValueTables tables;
         result.m_summary = ConvertTags(reader, outputs[0], tables, result.m_warnings);
         std::array<CByteSink*, kTableCount> sinks;
@@ -267,7 +275,7 @@ CConvertResult ConvertFile(const std::string& path, const CConvertOptions& optio
         result.m_error = failure.Error();
         return result;
     } catch (const std::bad_alloc&) {
-        result.m_error = {input.Name(), 0, "out of memory"};
+        result.m_error = {inputName, 0, "out of memory"};
         return result;
     }
     CInterruptsHeld held;  // interrupted, the targets are all new or all as they were

@@ -194,7 +194,7 @@ TEST(ConvertTest, AgreesWithAPlainReferenceConversion) {
     for (int round = 0; round < 300; ++round) {
         std::string input = RandomConversionInput(random);
         std::size_t block = 1 + random() % 600;
-        CMemorySource source(input, 1 + random() % 700);
+        CMemorySource source(input, 1 + random() % 700, round % 2 == 1);
         CTagFile reader(source, "in.txt", block);
         CMemorySink records(1 + random() % 300);
         CValueTables tables;

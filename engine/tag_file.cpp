@@ -49,18 +49,28 @@ std::string_view TrimSpaces(std::string_view text) {
 CTagFile::CTagFile(CByteSource& source, std::string name, std::size_t blockSize)
     : m_source(source),
       m_strName(std::move(name)),
-      m_block(new unsigned char[blockSize == 0 ? 1 : blockSize]),
-      m_nBlockSize(blockSize == 0 ? 1 : blockSize) {}
+      m_nBlockSize(blockSize == 0 ? 1 : blockSize),
+      m_bLends(source.Lends()) {
+    if (!m_bLends) m_block.reset(new unsigned char[m_nBlockSize]);
+}
 
 bool CTagFile::Fill() {
     if (m_bEof) return false;
-    std::size_t n = m_source.Read(m_block.get(), m_nBlockSize);
+    std::size_t n = 0;
+    if (m_bLends) {
+        std::string_view piece = m_source.Lend();
+        m_pNext = reinterpret_cast<const unsigned char*>(piece.data());
+        n = piece.size();
+    } else {
+        n = m_source.Read(m_block.get(), m_nBlockSize);
+        m_pNext = m_block.get();
+    }
     if (n == 0) {
         // Sticky: a terminal would otherwise wait for a second end of input.
         m_bEof = true;
+        m_pNext = m_pEnd = nullptr;
         return false;
     }
-    m_pNext = m_block.get();
     m_pEnd = m_pNext + n;
     return true;
 }
@@ -111,6 +121,7 @@ bool CTagFile::FinishInBlock(std::string_view& content) {
     m_nLine += lines;
     m_pNext = p + 1;
     m_content = std::string_view(reinterpret_cast<const char*>(begin), length);
+    m_bContentLent = m_bLends;
     m_nChunkLen = length;
     content = TrimSpaces(m_content);
     return true;
@@ -169,6 +180,7 @@ bool CTagFile::ReadTag(std::string_view& tag, std::string_view& content) {
     m_bTagCut = false;
     m_strContent.clear();
     m_content = {};
+    m_bContentLent = false;
     m_nChunkLen = 0;
     m_bPendingSpace = false;
 

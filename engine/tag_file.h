@@ -33,6 +33,9 @@ class CTagFile {
     // Reads the next pair. Returns false at the end of the input (tag then empty). The views stay
     // valid until the next call. Throws CFailure when the input cannot be read.
     bool ReadTag(std::string_view& tag, std::string_view& content);
+    // Whether the last content is a view of bytes the source lent, valid for as long as the
+    // source lives rather than until the next call.
+    bool ContentLasts() const { return m_bContentLent; }
 
     const std::string& Name() const { return m_strName; }
     // The line (counted by LF bytes, from 1) on which the last tag began.
@@ -54,6 +57,7 @@ class CTagFile {
     std::string m_strName;
     std::unique_ptr<unsigned char[]> m_block;
     std::size_t m_nBlockSize;
+    bool m_bLends;  // the source lends its bytes: no block, no copy
     const unsigned char* m_pNext = nullptr;
     const unsigned char* m_pEnd = nullptr;
     bool m_bEof = false;
@@ -67,6 +71,7 @@ class CTagFile {
     // The content as gathered, before trimming: a view of the block when the content lies in it
     // whole with nothing to fold, otherwise of m_strContent.
     std::string_view m_content;
+    bool m_bContentLent = false;  // m_content is a view of lent bytes
     std::string m_strContent;     // the chunks gathered so far, back to back
     std::size_t m_nChunkLen = 0;  // bytes of the current chunk: the tail of m_content
     bool m_bPendingSpace = false;

@@ -15,9 +15,10 @@ namespace {
 
 using Pairs = std::vector<std::pair<std::string, std::string>>;
 
-// Every pair of `bytes`, the reader's block and the source's step set to `block`.
-Pairs ReadAll(std::string_view bytes, std::size_t block = 1 << 16) {
-    CMemorySource source(bytes, block);
+// Every pair of `bytes`, the reader's block and the source's step set to `block`; the source
+// copies its bytes or lends them in pieces of that size.
+Pairs ReadAll(std::string_view bytes, std::size_t block = 1 << 16, bool lends = false) {
+    CMemorySource source(bytes, block, lends);
     CTagFile reader(source, "test", block);
     Pairs pairs;
     std::string_view tag, content;
@@ -77,8 +78,11 @@ const ReadCase kReadCases[] = {
 TEST(TagFileTest, ReadsPairsAtEveryBlockSize) {
     for (const ReadCase& c : kReadCases) {
         for (std::size_t block : {1, 2, 3, 5, 16, 17, 64, 511, 4096}) {
-            EXPECT_EQ(ReadAll(c.input, block), c.pairs)
-                << "input: " << c.input.substr(0, 80) << " block " << block;
+            for (bool lends : {false, true}) {
+                EXPECT_EQ(ReadAll(c.input, block, lends), c.pairs)
+                    << "input: " << c.input.substr(0, 80) << " block " << block
+                    << (lends ? " lent" : " copied");
+            }
         }
     }
 }
@@ -167,7 +171,7 @@ TEST(TagFileTest, AgreesWithThePlainByteAtATimeReader) {
     for (int round = 0; round < 400; ++round) {
         std::string input = RandomInput(random);
         std::size_t block = 1 + random() % 700;
-        CMemorySource source(input, 1 + random() % 900);
+        CMemorySource source(input, 1 + random() % 900, round % 2 == 1);
         CTagFile fast(source, "fast", block);
         testing::CPlainTagReader plain(input);
         std::string_view fastTag, fastContent;
@@ -200,8 +204,10 @@ TEST(TagFileTest, AgreesWithThePlainReaderAtEveryBlockSize) {
         std::string(510, 'b') + "\r\nc<l>" + std::string(520, 'd') + "<" + std::string("a\0b", 3) +
         ">zero\r\n<@>" + std::string(515, '7') + "<b>5\r\n\r\n<@>" + std::string(510, '8') +
         "\r\n<l>x<>end";
-    for (std::size_t block = 1; block <= input.size(); ++block) {
-        CMemorySource source(input, block);
+    for (std::size_t step = 2; step <= 2 * input.size() + 1; ++step) {
+        // Odd steps lend the bytes, even ones copy them.
+        std::size_t block = step / 2;
+        CMemorySource source(input, block, step % 2 == 1);
         CTagFile fast(source, "fast", block);
         testing::CPlainTagReader plain(input);
         std::string_view fastTag, fastContent;

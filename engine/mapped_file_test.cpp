@@ -1,0 +1,105 @@
+#include "engine/mapped_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "engine/tag_file.h"
+
+namespace halvic {
+namespace {
+
+namespace fs = std::filesystem;
+
+class MappedFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        m_dir = fs::temp_directory_path() /
+                ("halvic-mapped-" + std::to_string(::getpid()) + "-" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(m_dir);
+        fs::create_directories(m_dir);
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+
+    std::string Write(const std::string& name, const std::string& bytes) {
+        std::string path = (m_dir / name).string();
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+
+    fs::path m_dir;
+};
+
+// Bytes over several pieces, none of them repeating with the piece size.
+std::string LargeBytes() {
+    std::string bytes;
+    for (std::size_t i = 0; bytes.size() < 3 * CMappedFile::kPiece + 12345; ++i)
+        bytes += "<@>" + std::to_string(i) + "\n<l>text " + std::to_string(i * 7919) + "\n";
+    return bytes;
+}
+
+TEST_F(MappedFileTest, RefusesWhatCannotBeMapped) {
+    ::mkfifo((m_dir / "fifo").c_str(), 0600);
+    for (std::string path : {(m_dir / "missing").string(), m_dir.string(), Write("empty", ""),
+                             (m_dir / "fifo").string(), std::string()}) {
+        CMappedFile file;
+        EXPECT_FALSE(file.Map(path)) << path;
+    }
+}
+
+TEST_F(MappedFileTest, LendsAndReadsEveryByteOnce) {
+    std::string bytes = LargeBytes();
+    std::string path = Write("in.txt", bytes);
+    CMappedFile lent;
+    ASSERT_TRUE(lent.Map(path));
+    std::string joined;
+    for (std::string_view piece = lent.Lend(); !piece.empty(); piece = lent.Lend()) {
+        EXPECT_LE(piece.size(), CMappedFile::kPiece);
+        joined.append(piece);
+    }
+    EXPECT_EQ(joined, bytes);
+
+    CMappedFile read;
+    ASSERT_TRUE(read.Map(path));
+    std::string copied;
+    unsigned char buffer[100000];
+    for (std::size_t n; (n = read.Read(buffer, sizeof buffer)) != 0;)
+        copied.append(reinterpret_cast<const char*>(buffer), n);
+    EXPECT_EQ(copied, bytes);
+}
+
+// Contents lent by the reader stay valid to the end, also in the pages given back meanwhile.
+TEST_F(MappedFileTest, LentContentsOutliveThePagesGivenBack) {
+    std::string bytes = LargeBytes();
+    CMappedFile file;
+    ASSERT_TRUE(file.Map(Write("in.txt", bytes)));
+    CTagFile mapped(file, "in.txt");
+    CMemorySource source(bytes);
+    CTagFile copied(source, "in.txt");
+    std::vector<std::string_view> kept;
+    std::vector<std::string> expected;
+    std::size_t pairs = 0;
+    std::string_view tag, content, copiedTag, copiedContent;
+    while (mapped.ReadTag(tag, content)) {
+        ASSERT_TRUE(copied.ReadTag(copiedTag, copiedContent));
+        ASSERT_EQ(content, copiedContent);
+        ++pairs;
+        // Only a content split between two pieces is gathered, and so not lent.
+        if (!mapped.ContentLasts()) continue;
+        kept.push_back(content);
+        expected.emplace_back(content);
+    }
+    EXPECT_FALSE(copied.ReadTag(copiedTag, copiedContent));
+    EXPECT_GE(kept.size() + 4, pairs);
+    for (std::size_t i = 0; i < kept.size(); ++i)
+        ASSERT_EQ(kept[i], expected[i]) << "pair " << i;
+}
+
+}  // namespace
+}  // namespace halvic
