@@ -41,22 +41,26 @@ namespace {
 class CBatchedConversion {
   public:
     CBatchedConversion(CTagFile& reader, CByteSink& records, CValueTables& tables)
-        : m_reader(reader), m_records(records), m_tables(tables) {}
+        : m_reader(reader), m_records(records), m_tables(tables), m_events(kMaxEvents) {
+        m_strBytes.reserve(kMaxBytes + kLongContent);
+    }
 
     CConvertSummary Run(std::vector<CWarning>& warnings);
 
   private:
     enum EKind : std::uint8_t { kStart, kField, kEnd };
     struct CEvent {
-        EKind m_eKind = kStart;
+        // kField: the content, lent by the reader or copied into m_strBytes; for a tag that
+        // selects no field, the tag instead.
+        const char* m_pText;
+        std::uint32_t m_nLength;
+        EKind m_eKind;
         CFieldChoice m_choice;
-        bool m_bCut = false;
-        std::uint16_t m_nNumber = 0;  // kStart
-        std::size_t m_nOffset = 0;    // the content in m_strBytes, then an unknown tag's text
-        std::size_t m_nLength = 0;
-        std::size_t m_nTagLength = 0;
-        std::uint64_t m_nLine = 0;
-        std::uint64_t m_nHash = 0;  // a table's text
+        bool m_bCut;
+        std::uint16_t m_nNumber;  // kStart
+        std::uint64_t m_nLine;
+        std::uint64_t m_nHash;  // a table's text
+        std::string_view Text() const { return std::string_view(m_pText, m_nLength); }
     };
 
     // Applied at once instead of copied: long contents, whose copy would cost more memory
@@ -66,13 +70,13 @@ class CBatchedConversion {
     static constexpr std::size_t kMaxBytes = 1 << 16;
 
     bool Read(std::string_view& tag, std::string_view& content);
+    CEvent& AddEvent(EKind kind);
     void AddField(std::string_view tag, std::string_view content);
+    std::string_view Keep(std::string_view bytes);
     void ApplyTable(std::size_t table, std::string_view content, std::uint64_t hash,
                     std::uint64_t line);
     void Apply();
-    std::string_view Bytes(std::size_t offset, std::size_t length) const {
-        return std::string_view(m_strBytes).substr(offset, length);
-    }
+    bool Full() const { return m_nEvents == kMaxEvents || m_strBytes.size() >= kMaxBytes; }
 
     CTagFile& m_reader;
     CByteSink& m_records;
@@ -80,7 +84,10 @@ class CBatchedConversion {
     CRecord m_record;
     CTagNotes m_notes;
     std::uint64_t m_nRecords = 0;
-    std::vector<CEvent> m_events;
+    std::vector<CEvent> m_events;  // kMaxEvents, the first m_nEvents in use
+    std::size_t m_nEvents = 0;
+    // Copies of the batch's contents that the reader did not lend. Never grown past its first
+    // capacity, so that views into it stay valid for the whole batch.
     std::string m_strBytes;
 };
 
@@ -91,6 +98,20 @@ bool CBatchedConversion::Read(std::string_view& tag, std::string_view& content) 
         Apply();
         throw;
     }
+}
+
+CBatchedConversion::CEvent& CBatchedConversion::AddEvent(EKind kind) {
+    if (m_nEvents == kMaxEvents) Apply();
+    CEvent& event = m_events[m_nEvents++];
+    event.m_eKind = kind;
+    return event;
+}
+
+std::string_view CBatchedConversion::Keep(std::string_view bytes) {
+    if (bytes.size() > m_strBytes.capacity() - m_strBytes.size()) Apply();
+    std::size_t offset = m_strBytes.size();
+    m_strBytes.append(bytes);
+    return std::string_view(m_strBytes).substr(offset);
 }
 
 void CBatchedConversion::AddField(std::string_view tag, std::string_view content) {
@@ -106,17 +127,20 @@ void CBatchedConversion::AddField(std::string_view tag, std::string_view content
         }
         return;
     }
-    CEvent& event = m_events.emplace_back();
-    event.m_eKind = kField;
+    // A tag that selects no field keeps the tag for its warning; every other, its content.
+    std::string_view text = choice.m_eKind == CFieldChoice::kNone ? Keep(tag)
+                            : m_reader.ContentLasts()             ? content
+                                                                  : Keep(content);
+    CEvent& event = AddEvent(kField);
     event.m_choice = choice;
     event.m_bCut = m_reader.TagCut();
     event.m_nLine = m_reader.TagLine();
-    event.m_nOffset = m_strBytes.size();
-    event.m_nLength = content.size();
-    m_strBytes.append(content);
-    if (choice.m_eKind == CFieldChoice::kNone) {
-        event.m_nTagLength = tag.size();
-        m_strBytes.append(tag);
+    event.m_pText = text.data();
+    event.m_nLength = static_cast<std::uint32_t>(text.size());
+    if (choice.m_eKind == CFieldChoice::kTable) {
+        // Hashed while the content is at hand; the slot is fetched while the batch fills up.
+        event.m_nHash = CValueTable::Hash(text);
+        m_tables[choice.m_nTable].PrefetchSlot(event.m_nHash);
     }
 }
 
@@ -128,45 +152,37 @@ void CBatchedConversion::ApplyTable(std::size_t table, std::string_view content,
 }
 
 void CBatchedConversion::Apply() {
-    for (CEvent& event : m_events) {
-        if (event.m_eKind == kField && event.m_choice.m_eKind == CFieldChoice::kTable) {
-            event.m_nHash = CValueTable::Hash(Bytes(event.m_nOffset, event.m_nLength));
-            m_tables[event.m_choice.m_nTable].PrefetchSlot(event.m_nHash);
-        }
-    }
-    for (const CEvent& event : m_events) {
+    std::size_t count = m_nEvents;
+    for (std::size_t i = 0; i < count; ++i) {
+        const CEvent& event = m_events[i];
         if (event.m_eKind == kField && event.m_choice.m_eKind == CFieldChoice::kTable)
             m_tables[event.m_choice.m_nTable].PrefetchText(event.m_nHash);
     }
-    // Events are taken off the batch as they are applied, so that a failure part of the way
-    // through leaves none to be applied twice.
-    std::vector<CEvent> events;
-    events.swap(m_events);
+    // Events are taken off the batch before they are applied, so that a failure part of the
+    // way through leaves none to be applied twice.
+    m_nEvents = 0;
     // The record's text stays a view into the batch until the batch is done: one copy fewer.
     std::string_view text = m_record.text;
     bool textInBatch = false;
-    for (const CEvent& event : events) {
-        std::string_view content = Bytes(event.m_nOffset, event.m_nLength);
+    for (std::size_t i = 0; i < count; ++i) {
+        const CEvent& event = m_events[i];
         if (event.m_eKind == kStart) {
             m_record.number = event.m_nNumber;
         } else if (event.m_eKind == kEnd) {
             m_record.Write(m_records, text);
             ++m_nRecords;
         } else if (event.m_choice.m_eKind == CFieldChoice::kText) {
-            text = content;
+            text = event.Text();
             textInBatch = true;
         } else if (event.m_choice.m_eKind == CFieldChoice::kTable) {
-            ApplyTable(event.m_choice.m_nTable, content, event.m_nHash, event.m_nLine);
+            ApplyTable(event.m_choice.m_nTable, event.Text(), event.m_nHash, event.m_nLine);
         } else if (event.m_choice.m_eKind == CFieldChoice::kNone) {
-            m_notes.Note(Bytes(event.m_nOffset + event.m_nLength, event.m_nTagLength), event.m_bCut,
-                         event.m_nLine);
+            m_notes.Note(event.Text(), event.m_bCut, event.m_nLine);
         } else {
-            m_record.SetField(event.m_choice, content);
+            m_record.SetField(event.m_choice, event.Text());
         }
     }
     if (textInBatch) m_record.text.assign(text);
-    events.clear();
-    events.swap(m_events);  // keeps the capacity for the next batch
     m_strBytes.clear();
 }
 
@@ -187,8 +203,7 @@ CConvertSummary CBatchedConversion::Run(std::vector<CWarning>& warnings) {
             stopLine = m_reader.TagLine();
             break;
         }
-        CEvent& start = m_events.emplace_back();
-        start.m_eKind = kStart;
+        CEvent& start = AddEvent(kStart);
         start.m_nNumber = static_cast<std::uint16_t>(ParseDigits(content));
         // The group's pairs, up to the next "@" (handed back to the reader), an empty tag or the
         // end of the input, where the tag is empty too.
@@ -197,12 +212,12 @@ CConvertSummary CBatchedConversion::Run(std::vector<CWarning>& warnings) {
             AddField(tag, content);
             // A long group is applied part by part: memory stays bounded whatever its length, and
             // a full table stops the reading at once.
-            if (m_events.size() >= kMaxEvents || m_strBytes.size() >= kMaxBytes) Apply();
+            if (Full()) Apply();
             Read(tag, content);
         }
         if (tag == "@") m_reader.m_bPushedBack = 1;
-        m_events.emplace_back().m_eKind = kEnd;
-        if (m_events.size() >= kMaxEvents || m_strBytes.size() >= kMaxBytes) Apply();
+        AddEvent(kEnd);
+        if (Full()) Apply();
     }
     Apply();
 
