@@ -9,6 +9,7 @@
 #include "app/filename_dlg.h"
 #include "app/typed_name.h"
 #include "app/wx_strings.h"
+#include "engine/file.h"
 
 wxIMPLEMENT_APP(halvic::app::CConverterApp);
 
@@ -30,6 +31,7 @@ bool CConverterApp::OnInit() {
     // wxApp::OnInit would parse the command line; the tool has none.
     SetAppName("halvic-gui");
     SetAppDisplayName("Halvic");
+    CleanUpOnInterrupt();  // an interrupted conversion leaves no temporary file behind
     return true;
 }
 

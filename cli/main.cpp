@@ -1,6 +1,5 @@
 // halvic: converts tagged text into the record file and the six table files.
 #include <CLI/CLI.hpp>
-#include <csignal>
 #include <iostream>
 
 #include "cli/convert_command.h"
@@ -11,13 +10,6 @@
 namespace {
 
 using namespace halvic::cli;
-
-// An interrupted conversion removes its temporary files; the targets were never touched.
-extern "C" void OnTerminatingSignal(int signal) {
-    halvic::RemoveTemporaryFiles();
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-}
 
 const char* const kExitCodesHelp =
     "Exit status:\n"
@@ -39,16 +31,8 @@ const char* const kDumpExitCodesHelp =
 }  // namespace
 
 int main(int argc, char** argv) {
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        // A signal the caller ignores stays ignored: nohup, a background job of a plain shell.
-        struct sigaction current {};
-        if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
-            std::signal(signal, OnTerminatingSignal);
-        }
-    }
-    // Past a file size limit a write then fails and is reported, and the temporaries are removed;
-    // by default the signal would kill halvic and leave them behind.
-    std::signal(SIGXFSZ, SIG_IGN);
+    // An interrupted conversion removes its temporary files; the targets are never touched.
+    halvic::CleanUpOnInterrupt();
 
     if (argc == 1) return RunPrompt(std::cin, std::cerr);
 

@@ -47,6 +47,26 @@ void RemoveTemporaryFiles() noexcept {
     }
 }
 
+namespace {
+
+extern "C" void OnTerminatingSignal(int signal) {
+    RemoveTemporaryFiles();
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+}  // namespace
+
+void CleanUpOnInterrupt() {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction current {};
+        if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
+            std::signal(signal, OnTerminatingSignal);
+        }
+    }
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
 CInterruptsHeld::CInterruptsHeld() {
     sigset_t held;
     sigemptyset(&held);

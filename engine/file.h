@@ -80,4 +80,10 @@ class CInterruptsHeld {
 // interrupted conversion leaves no temporary file behind and every target as it was.
 void RemoveTemporaryFiles() noexcept;
 
+// For a program's start: SIGINT, SIGTERM and SIGHUP then remove the temporary files before they
+// end the program as they would have (a signal the caller ignores, as under nohup, stays
+// ignored), and SIGXFSZ is ignored, so that a write past a file size limit fails with "File too
+// large" and is cleaned up instead of killing the program.
+void CleanUpOnInterrupt();
+
 }  // namespace halvic
