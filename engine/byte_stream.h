@@ -72,6 +72,12 @@ class CByteSink {
     // Takes `size` bytes; throws CFailure when they cannot be written.
     virtual void Drain(const unsigned char* data, std::size_t size) = 0;
 
+    std::size_t Capacity() const { return m_nCapacity; }
+    // The buffer Drain is handed by Flush; a sink that keeps it after Drain returns swaps in
+    // another of the same capacity.
+    const unsigned char* Buffer() const { return m_buffer.get(); }
+    void SwapBuffer(std::unique_ptr<unsigned char[]>& other) { m_buffer.swap(other); }
+
   private:
     void WriteLarge(const unsigned char* data, std::size_t size);
 

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "engine/background_sink.h"
 #include "engine/decoders.h"
 #include "engine/file.h"
 #include "engine/mapped_file.h"
@@ -277,7 +278,10 @@ CConvertResult ConvertFile(const std::string& path, const CConvertOptions& optio
     try {
         CTagFile reader(*source, inputName);
         CValueTables tables;
-        result.m_summary = ConvertTags(reader, outputs[0], tables, result.m_warnings);
+        // The record file is most of the output; it is written while the reading goes on.
+        CBackgroundSink records(outputs[0]);
+        result.m_summary = ConvertTags(reader, records, tables, result.m_warnings);
+        records.Finish();
         std::array<CByteSink*, kTableCount> sinks;
         for (std::size_t i = 0; i < kTableCount; ++i)
             sinks[i] = &outputs[i + 1];
