@@ -83,26 +83,28 @@ void CRecord::Write(CByteSink& sink, std::string_view textNow) const {
     sink.Put(kEndOfRecord);
 }
 
-CFieldChoice ChooseField(std::string_view tag) {
-    if (tag.size() == 1) {
-        switch (tag[0]) {
-            case 'l':
-                return {CFieldChoice::kText};
-            case 'b':
-                return {CFieldChoice::kBValue};
-            case 'g':
-                return {CFieldChoice::kGridRef};
-            case 't':
-                return {CFieldChoice::kWeight};
-            default:
-                // The table letters, without a search.
-                for (std::size_t i = 0; i < kTableCount; ++i) {
-                    if (tag[0] == kTableLetters[i])
-                        return {CFieldChoice::kTable, static_cast<std::uint8_t>(i)};
-                }
-                return {CFieldChoice::kNone};
-        }
+namespace {
+
+// What each one-letter tag selects: one look-up for the tags of almost every pair.
+constexpr std::array<CFieldChoice, 256> OneLetterChoices() {
+    std::array<CFieldChoice, 256> choices = {};
+    choices['l'] = {CFieldChoice::kText};
+    choices['b'] = {CFieldChoice::kBValue};
+    choices['g'] = {CFieldChoice::kGridRef};
+    choices['t'] = {CFieldChoice::kWeight};
+    for (std::size_t i = 0; i < kTableCount; ++i) {
+        choices[static_cast<unsigned char>(kTableLetters[i])] = {CFieldChoice::kTable,
+                                                                 static_cast<std::uint8_t>(i)};
     }
+    return choices;
+}
+
+constexpr std::array<CFieldChoice, 256> kOneLetterChoices = OneLetterChoices();
+
+}  // namespace
+
+CFieldChoice ChooseField(std::string_view tag) {
+    if (tag.size() == 1) return kOneLetterChoices[static_cast<unsigned char>(tag[0])];
     std::string_view::size_type i = kTableLetters.find(tag);
     if (i == std::string_view::npos) return {CFieldChoice::kNone};
     return {CFieldChoice::kTable, static_cast<std::uint8_t>(i)};
