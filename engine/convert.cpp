@@ -1,6 +1,10 @@
 #include "engine/convert.h"
 
+#include <condition_variable>
+#include <exception>
+#include <mutex>
 #include <new>
+#include <thread>
 
 #include "engine/background_sink.h"
 #include "engine/decoders.h"
@@ -35,23 +39,22 @@ std::string OutputPath(const std::string& dir, const std::string& name) {
 namespace {
 
 // Reads groups ahead of their records and applies them in batches, so that the table look-ups of
-// many records wait for memory at the same time instead of one after another. Batching changes
-// when things happen, never what: the pairs are applied in input order, and a read failure is
-// raised only after everything read before it has been applied (a full table found there is
-// reported first, as it would have been).
+// many records wait for memory at the same time instead of one after another; a second thread
+// applies one batch while the next is read. Batching changes when things happen, never what: the
+// pairs are applied in input order, and a read failure is raised only after everything read
+// before it has been applied (a full table found there is reported first, as it would have been).
 class CBatchedConversion {
   public:
-    CBatchedConversion(CTagFile& reader, CByteSink& records, CValueTables& tables)
-        : m_reader(reader), m_records(records), m_tables(tables), m_events(kMaxEvents) {
-        m_strBytes.reserve(kMaxBytes + kLongContent);
-    }
+    CBatchedConversion(CTagFile& reader, CByteSink& records, CValueTables& tables);
+    // Ends the applying thread; never throws.
+    ~CBatchedConversion();
 
     CConvertSummary Run(std::vector<CWarning>& warnings);
 
   private:
     enum EKind : std::uint8_t { kStart, kField, kEnd };
     struct CEvent {
-        // kField: the content, lent by the reader or copied into m_strBytes; for a tag that
+        // kField: the content, lent by the reader or copied into the batch; for a tag that
         // selects no field, the tag instead.
         const char* m_pText;
         std::uint32_t m_nLength;
@@ -63,34 +66,74 @@ class CBatchedConversion {
         std::uint64_t m_nHash;  // a table's text
         std::string_view Text() const { return std::string_view(m_pText, m_nLength); }
     };
+    struct CBatch {
+        std::vector<CEvent> m_events;  // kMaxEvents, the first m_nEvents in use
+        std::size_t m_nEvents = 0;
+        // Copies of the contents that the reader did not lend. Never grown past its first
+        // capacity, so that views into it stay valid for the whole batch.
+        std::string m_strBytes;
+    };
 
     // Applied at once instead of copied: long contents, whose copy would cost more memory
     // than it saves time.
     static constexpr std::size_t kLongContent = 4096;
-    static constexpr std::size_t kMaxEvents = 1024;
-    static constexpr std::size_t kMaxBytes = 1 << 16;
+    static constexpr std::size_t kMaxEvents = 8192;
+    static constexpr std::size_t kMaxBytes = 1 << 18;
 
     bool Read(std::string_view& tag, std::string_view& content);
     CEvent& AddEvent(EKind kind);
     void AddField(std::string_view tag, std::string_view content);
     std::string_view Keep(std::string_view bytes);
+    bool Full() const {
+        return m_pFilling->m_nEvents == kMaxEvents || m_pFilling->m_strBytes.size() >= kMaxBytes;
+    }
+    // Hands the batch being filled to the applying thread and goes on with the other one.
+    void Submit();
+    // Applies everything read so far; afterwards the reading thread may touch the record.
+    void Apply();
+    // Waits until the applying thread is idle; raises its failure, if any.
+    void WaitApplied();
+    void RunApplier();
+    void ApplyBatch(CBatch& batch);
     void ApplyTable(std::size_t table, std::string_view content, std::uint64_t hash,
                     std::uint64_t line);
-    void Apply();
-    bool Full() const { return m_nEvents == kMaxEvents || m_strBytes.size() >= kMaxBytes; }
 
     CTagFile& m_reader;
     CByteSink& m_records;
     CValueTables& m_tables;
+    // Touched by the applying thread while it applies a batch, otherwise by the reading thread.
     CRecord m_record;
     CTagNotes m_notes;
     std::uint64_t m_nRecords = 0;
-    std::vector<CEvent> m_events;  // kMaxEvents, the first m_nEvents in use
-    std::size_t m_nEvents = 0;
-    // Copies of the batch's contents that the reader did not lend. Never grown past its first
-    // capacity, so that views into it stay valid for the whole batch.
-    std::string m_strBytes;
+
+    CBatch m_batches[2];
+    CBatch* m_pFilling = &m_batches[0];
+    // The applying thread starts with the first full batch, so a small input never starts it.
+    std::thread m_applier;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    CBatch* m_pApplying = nullptr;  // handed to the applying thread, not yet applied
+    bool m_bStopping = false;
+    std::exception_ptr m_failure;  // raised again by every later WaitApplied
 };
+
+CBatchedConversion::CBatchedConversion(CTagFile& reader, CByteSink& records, CValueTables& tables)
+    : m_reader(reader), m_records(records), m_tables(tables) {
+    for (CBatch& batch : m_batches) {
+        batch.m_events.resize(kMaxEvents);
+        batch.m_strBytes.reserve(kMaxBytes + kLongContent);
+    }
+}
+
+CBatchedConversion::~CBatchedConversion() {
+    if (!m_applier.joinable()) return;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bStopping = true;
+    }
+    m_changed.notify_all();
+    m_applier.join();
+}
 
 bool CBatchedConversion::Read(std::string_view& tag, std::string_view& content) {
     try {
@@ -102,17 +145,21 @@ bool CBatchedConversion::Read(std::string_view& tag, std::string_view& content) 
 }
 
 CBatchedConversion::CEvent& CBatchedConversion::AddEvent(EKind kind) {
-    if (m_nEvents == kMaxEvents) Apply();
-    CEvent& event = m_events[m_nEvents++];
+    if (m_pFilling->m_nEvents == kMaxEvents) Submit();
+    CEvent& event = m_pFilling->m_events[m_pFilling->m_nEvents++];
     event.m_eKind = kind;
     return event;
 }
 
 std::string_view CBatchedConversion::Keep(std::string_view bytes) {
-    if (bytes.size() > m_strBytes.capacity() - m_strBytes.size()) Apply();
-    std::size_t offset = m_strBytes.size();
-    m_strBytes.append(bytes);
-    return std::string_view(m_strBytes).substr(offset);
+    std::string& kept = m_pFilling->m_strBytes;
+    if (bytes.size() > kept.capacity() - kept.size()) {
+        Submit();
+        return Keep(bytes);
+    }
+    std::size_t offset = kept.size();
+    kept.append(bytes);
+    return std::string_view(kept).substr(offset);
 }
 
 void CBatchedConversion::AddField(std::string_view tag, std::string_view content) {
@@ -138,10 +185,60 @@ void CBatchedConversion::AddField(std::string_view tag, std::string_view content
     event.m_nLine = m_reader.TagLine();
     event.m_pText = text.data();
     event.m_nLength = static_cast<std::uint32_t>(text.size());
-    if (choice.m_eKind == CFieldChoice::kTable) {
-        // Hashed while the content is at hand; the slot is fetched while the batch fills up.
-        event.m_nHash = CValueTable::Hash(text);
-        m_tables[choice.m_nTable].PrefetchSlot(event.m_nHash);
+    // Hashed while the content is at hand.
+    if (choice.m_eKind == CFieldChoice::kTable) event.m_nHash = CValueTable::Hash(text);
+}
+
+void CBatchedConversion::Submit() {
+    WaitApplied();
+    if (!m_applier.joinable()) m_applier = std::thread(&CBatchedConversion::RunApplier, this);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_pApplying = m_pFilling;
+    }
+    m_changed.notify_all();
+    // The other batch was applied before: WaitApplied.
+    m_pFilling = m_pFilling == &m_batches[0] ? &m_batches[1] : &m_batches[0];
+    m_pFilling->m_nEvents = 0;
+    m_pFilling->m_strBytes.clear();
+}
+
+void CBatchedConversion::Apply() {
+    if (m_applier.joinable()) {
+        Submit();
+        WaitApplied();
+    } else {
+        ApplyBatch(*m_pFilling);
+    }
+}
+
+void CBatchedConversion::WaitApplied() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait(lock, [this] { return m_pApplying == nullptr; });
+    if (m_failure) std::rethrow_exception(m_failure);
+}
+
+void CBatchedConversion::RunApplier() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        m_changed.wait(lock, [this] { return m_pApplying != nullptr || m_bStopping; });
+        if (m_pApplying == nullptr) return;
+        CBatch* batch = m_pApplying;
+        // Nothing is applied after a failure.
+        bool failed = m_failure != nullptr;
+        lock.unlock();
+        std::exception_ptr failure;
+        if (!failed) {
+            try {
+                ApplyBatch(*batch);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        }
+        lock.lock();
+        if (failure) m_failure = failure;
+        m_pApplying = nullptr;
+        m_changed.notify_all();
     }
 }
 
@@ -152,21 +249,25 @@ void CBatchedConversion::ApplyTable(std::size_t table, std::string_view content,
     m_record.tableIds[table] = id;
 }
 
-void CBatchedConversion::Apply() {
-    std::size_t count = m_nEvents;
+void CBatchedConversion::ApplyBatch(CBatch& batch) {
+    std::size_t count = batch.m_nEvents;
+    const CEvent* events = batch.m_events.data();
     for (std::size_t i = 0; i < count; ++i) {
-        const CEvent& event = m_events[i];
-        if (event.m_eKind == kField && event.m_choice.m_eKind == CFieldChoice::kTable)
-            m_tables[event.m_choice.m_nTable].PrefetchText(event.m_nHash);
+        if (events[i].m_eKind == kField && events[i].m_choice.m_eKind == CFieldChoice::kTable)
+            m_tables[events[i].m_choice.m_nTable].PrefetchSlot(events[i].m_nHash);
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        if (events[i].m_eKind == kField && events[i].m_choice.m_eKind == CFieldChoice::kTable)
+            m_tables[events[i].m_choice.m_nTable].PrefetchText(events[i].m_nHash);
     }
     // Events are taken off the batch before they are applied, so that a failure part of the
     // way through leaves none to be applied twice.
-    m_nEvents = 0;
+    batch.m_nEvents = 0;
     // The record's text stays a view into the batch until the batch is done: one copy fewer.
     std::string_view text = m_record.text;
     bool textInBatch = false;
     for (std::size_t i = 0; i < count; ++i) {
-        const CEvent& event = m_events[i];
+        const CEvent& event = events[i];
         if (event.m_eKind == kStart) {
             m_record.number = event.m_nNumber;
         } else if (event.m_eKind == kEnd) {
@@ -184,7 +285,7 @@ void CBatchedConversion::Apply() {
         }
     }
     if (textInBatch) m_record.text.assign(text);
-    m_strBytes.clear();
+    batch.m_strBytes.clear();
 }
 
 CConvertSummary CBatchedConversion::Run(std::vector<CWarning>& warnings) {
@@ -213,12 +314,12 @@ CConvertSummary CBatchedConversion::Run(std::vector<CWarning>& warnings) {
             AddField(tag, content);
             // A long group is applied part by part: memory stays bounded whatever its length, and
             // a full table stops the reading at once.
-            if (Full()) Apply();
+            if (Full()) Submit();
             Read(tag, content);
         }
         if (tag == "@") m_reader.m_bPushedBack = 1;
         AddEvent(kEnd);
-        if (Full()) Apply();
+        if (Full()) Submit();
     }
     Apply();
 
