@@ -105,8 +105,8 @@ bool CTagFile::ReadTagText() {
 
 // The common case: a content that lies in the block whole, is shorter than a chunk and holds no
 // control byte but those before its closing '<'. It is handed out as a view of the block, which
-// stays valid until the next ReadTag (a pushed-back pair reads nothing). Returns false, having
-// consumed nothing, for every other content.
+// stays valid until the next ReadTag (a pushed-back pair reads nothing), or for good when the
+// source lent it. Returns false, having consumed nothing, for every other content.
 bool CTagFile::FinishInBlock(std::string_view& content) {
     const unsigned char* begin = m_pNext;
     const unsigned char* stop = FindContentStop(begin, m_pEnd);
