@@ -65,6 +65,9 @@ void CleanUpOnInterrupt() {
         }
     }
     std::signal(SIGXFSZ, SIG_IGN);
+    // A mapped input cut short by another program while it is read faults on its missing pages;
+    // the run cannot go on, but it must not leave its temporary files behind.
+    std::signal(SIGBUS, OnTerminatingSignal);
 }
 
 CInterruptsHeld::CInterruptsHeld() {
