@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/files.h"
 #include "tests/support/hex.h"
 #include "tests/support/reference_convert.h"
 
@@ -20,7 +21,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::Hex;
+using testing::ListFiles;
+using testing::ReadFile;
 using testing::Unhex;
+using testing::WriteFile;
 
 struct Output {
     std::string records;
@@ -215,18 +219,6 @@ TEST(ConvertTest, AgreesWithAPlainReferenceConversion) {
     }
 }
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    return bytes.str();
-}
-
-void WriteFile(const fs::path& path, std::string_view bytes) {
-    std::ofstream file(path, std::ios::binary);
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
 std::vector<std::string> OutputNames() {
     std::vector<std::string> names{kRecordFileName};
     for (std::size_t i = 0; i < kTableCount; ++i)
@@ -245,15 +237,7 @@ class ConvertFileTest : public ::testing::Test {
     }
     void TearDown() override { fs::remove_all(m_dir); }
 
-    // Every file in out/, name and bytes.
-    std::vector<std::pair<std::string, std::string>> OutFiles() {
-        std::vector<std::pair<std::string, std::string>> files;
-        for (const auto& entry : fs::directory_iterator(m_dir / "out")) {
-            files.emplace_back(entry.path().filename().string(), ReadFile(entry.path()));
-        }
-        std::sort(files.begin(), files.end());
-        return files;
-    }
+    testing::CFileList OutFiles() { return ListFiles(m_dir / "out"); }
 
     void PutOldOutputs() {
         for (const std::string& name : OutputNames())

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/files.h"
 #include "tests/support/process.h"
 
 namespace halvic {
@@ -17,22 +18,13 @@ namespace {
 namespace fs = std::filesystem;
 using testing::CProcessOptions;
 using testing::CProcessResult;
+using testing::ListFiles;
+using testing::ReadFile;
 using testing::RunProcess;
+using testing::WriteFile;
 
 const std::vector<std::string> kOutputs = {"qxase.qxd", "qxm.qxd", "qxa.qxd", "qxn.qxd",
                                            "qxi.qxd",   "qxc.qxd", "qxs.qxd"};
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    return bytes.str();
-}
-
-void WriteFile(const fs::path& path, std::string_view bytes) {
-    std::ofstream file(path, std::ios::binary);
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 
 class CliTest : public ::testing::Test {
   protected:
@@ -57,16 +49,6 @@ class CliTest : public ::testing::Test {
         return RunProcess(args, options);
     }
 
-    // Every file in `dir`, name and bytes, sorted by name.
-    static std::vector<std::pair<std::string, std::string>> Files(const fs::path& dir) {
-        std::vector<std::pair<std::string, std::string>> files;
-        for (const auto& entry : fs::directory_iterator(dir)) {
-            files.emplace_back(entry.path().filename().string(), ReadFile(entry.path()));
-        }
-        std::sort(files.begin(), files.end());
-        return files;
-    }
-
     void ExpectSampleOutputs(const fs::path& dir) {
         for (const std::string& name : kOutputs) {
             EXPECT_EQ(ReadFile(dir / name),
@@ -84,7 +66,7 @@ TEST_F(CliTest, ConvertsAFileAndStandardInput) {
     EXPECT_EQ(fromFile.m_strOut, "");
     EXPECT_EQ(fromFile.m_strErr, "");
     ExpectSampleOutputs(m_dir / "out");
-    EXPECT_EQ(Files(m_dir / "out").size(), kOutputs.size()) << "a temporary file was left";
+    EXPECT_EQ(ListFiles(m_dir / "out").size(), kOutputs.size()) << "a temporary file was left";
 
     fs::create_directories(m_dir / "piped");
     CProcessOptions piped;
@@ -149,14 +131,14 @@ TEST_F(CliTest, FailuresReplaceNothingAndLeaveNoTemporaryFile) {
          100,
          "halvic: error: out/qxase.qxd: File too large\n"},
     };
-    auto before = Files(m_dir / "out");
+    auto before = ListFiles(m_dir / "out");
     for (const auto& c : kCases) {
         CProcessOptions options;
         options.m_nFileSizeLimit = c.fileSizeLimit;
         CProcessResult result = Run(c.args, options);
         EXPECT_EQ(result.m_nExitCode, 1) << c.err;
         EXPECT_EQ(result.m_strErr, c.err);
-        EXPECT_EQ(Files(m_dir / "out"), before) << c.err;
+        EXPECT_EQ(ListFiles(m_dir / "out"), before) << c.err;
     }
 }
 
@@ -175,7 +157,7 @@ TEST_F(CliTest, CommandLineErrorsExitWithTwo) {
         EXPECT_EQ(result.m_strErr.rfind("halvic: error: ", 0), 0u) << result.m_strErr;
         EXPECT_NE(result.m_strErr.find("Run 'halvic --help' for more information.\n"),
                   std::string::npos);
-        EXPECT_EQ(Files(m_dir / "out").front().second, "old qxa.qxd");
+        EXPECT_EQ(ListFiles(m_dir / "out").front().second, "old qxa.qxd");
     }
 }
 

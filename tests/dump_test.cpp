@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/files.h"
 #include "tests/support/hex.h"
 #include "tests/support/process.h"
 
@@ -23,23 +24,14 @@ namespace {
 namespace fs = std::filesystem;
 using testing::CProcessOptions;
 using testing::CProcessResult;
+using testing::ListFiles;
+using testing::ReadFile;
 using testing::RunProcess;
 using testing::Unhex;
+using testing::WriteFile;
 
 const std::vector<std::string> kTableFiles = {"qxm.qxd", "qxa.qxd", "qxn.qxd",
                                               "qxi.qxd", "qxc.qxd", "qxs.qxd"};
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    return bytes.str();
-}
-
-void WriteFile(const fs::path& path, std::string_view bytes) {
-    std::ofstream file(path, std::ios::binary);
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 
 class DumpTest : public ::testing::Test {
   protected:

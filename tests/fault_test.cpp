@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/files.h"
 #include "tests/support/process.h"
 
 namespace halvic {
@@ -26,33 +27,15 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::CProcessResult;
+using testing::ListFiles;
+using testing::ReadFile;
 using testing::RunProcess;
+using testing::WriteFile;
 
-using CFiles = std::vector<std::pair<std::string, std::string>>;
+using CFiles = testing::CFileList;
 
 const char* const kOutputs[] = {"qxase.qxd", "qxm.qxd", "qxa.qxd", "qxn.qxd",
                                 "qxi.qxd",   "qxc.qxd", "qxs.qxd"};
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    return bytes.str();
-}
-
-void WriteFile(const fs::path& path, std::string_view bytes) {
-    std::ofstream file(path, std::ios::binary);
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-// Every file in `dir`, name and bytes, sorted by name.
-CFiles Files(const fs::path& dir) {
-    CFiles files;
-    for (const auto& entry : fs::directory_iterator(dir))
-        files.emplace_back(entry.path().filename().string(), ReadFile(entry.path()));
-    std::sort(files.begin(), files.end());
-    return files;
-}
 
 // Records `first` to `last`, each with a text and a value in table m, about 40 bytes a record.
 std::string Records(int first, int last) {
@@ -165,7 +148,7 @@ class FaultTest : public ::testing::Test {
         fs::create_directories(m_dir / "out");
         for (const char* name : kOutputs)
             WriteFile(m_dir / "out" / name, std::string("old ") + name);
-        m_old = Files(m_dir / "out");
+        m_old = ListFiles(m_dir / "out");
     }
     void TearDown() override { fs::remove_all(m_dir); }
 
@@ -224,11 +207,12 @@ TEST_F(FaultTest, FullTableStopsTheConversion) {
         EXPECT_EQ(result.m_nExitCode, c.exitCode) << c.name;
         EXPECT_EQ(err, c.err) << c.name;
         if (c.exitCode != 0) {
-            EXPECT_EQ(Files(m_dir / "out"), m_old) << c.name;
+            EXPECT_EQ(ListFiles(m_dir / "out"), m_old) << c.name;
         } else {
             std::string table = ReadFile(m_dir / "out/qxs.qxd");
             EXPECT_EQ(std::count(table.begin(), table.end(), '\0'), 65535) << c.name;
-            EXPECT_EQ(Files(m_dir / "out").size(), std::size(kOutputs)) << "a temporary was left";
+            EXPECT_EQ(ListFiles(m_dir / "out").size(), std::size(kOutputs))
+                << "a temporary was left";
         }
     }
 }
@@ -249,21 +233,21 @@ TEST_F(FaultTest, FullTableStopsTheReadingAtOnce) {
               "halvic: error: <stdin>:65537: table m is full: it holds 65535 distinct texts, the "
               "most a table can hold\n");
     EXPECT_LT(taken, input.size() / 4) << "halvic read on after the table was full";
-    EXPECT_EQ(Files(m_dir / "out"), m_old);
+    EXPECT_EQ(ListFiles(m_dir / "out"), m_old);
 }
 
 TEST_F(FaultTest, TargetThatIsADirectoryReplacesNothing) {
     // The fifth target: the four before it must not have been replaced either.
     fs::remove(m_dir / "out/qxi.qxd");
     fs::create_directory(m_dir / "out/qxi.qxd");
-    CFiles old = Files(m_dir / "out");
+    CFiles old = ListFiles(m_dir / "out");
     WriteFile(m_dir / "in.txt", Records(1, 100));
     CProcessResult result = RunProcess(
         {HALVIC_BIN, "convert", (m_dir / "in.txt").string(), "-o", (m_dir / "out").string()});
     EXPECT_EQ(result.m_nExitCode, 1);
     EXPECT_EQ(result.m_strErr,
               "halvic: error: " + (m_dir / "out/qxi.qxd").string() + ": Is a directory\n");
-    EXPECT_EQ(Files(m_dir / "out"), old);
+    EXPECT_EQ(ListFiles(m_dir / "out"), old);
 }
 
 TEST_F(FaultTest, InterruptedConversionLeavesTheOldFiles) {
@@ -278,7 +262,7 @@ TEST_F(FaultTest, InterruptedConversionLeavesTheOldFiles) {
         ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
         EXPECT_EQ(WTERMSIG(status), signal);
         EXPECT_EQ(halvic.Err(), "");
-        EXPECT_EQ(Files(m_dir / "out"), m_old);
+        EXPECT_EQ(ListFiles(m_dir / "out"), m_old);
     }
 }
 
@@ -296,7 +280,7 @@ TEST_F(FaultTest, HangupIgnoredByTheCallerStaysIgnored) {
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(halvic.Err(), "");
     EXPECT_EQ(ReadFile(m_dir / "out/qxm.qxd").size(), 1890u) << "the texts 0 to 499";
-    EXPECT_EQ(Files(m_dir / "out").size(), std::size(kOutputs)) << "a temporary was left";
+    EXPECT_EQ(ListFiles(m_dir / "out").size(), std::size(kOutputs)) << "a temporary was left";
 }
 
 TEST_F(FaultTest, FileSizeLimitIsReportedNotFatal) {
@@ -310,7 +294,7 @@ TEST_F(FaultTest, FileSizeLimitIsReportedNotFatal) {
     ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 1);
     EXPECT_EQ(halvic.Err(), "halvic: error: out/qxase.qxd: File too large\n");
-    EXPECT_EQ(Files(m_dir / "out"), m_old);
+    EXPECT_EQ(ListFiles(m_dir / "out"), m_old);
 }
 
 }  // namespace
