@@ -56,14 +56,22 @@ fi
 # Warm the cache, then alternate, so that both commands see the same machine at the same time.
 cat "$input" >/dev/null
 wc_best=
-halvic_best=
+fresh_best=
+replace_best=
 halvic_rss=0
 i=0
 while [ "$i" -lt "$runs" ]; do
     set -- $("$measure" wc -l "$input")
     wc_best=$(awk -v a="$1" -v b="${wc_best:-$1}" 'BEGIN { print (a < b ? a : b) }')
+    # A first conversion, into an empty directory.
+    rm -f "$data_dir"/out/*.qxd
     set -- $("$measure" "$halvic" convert -q -o "$data_dir/out" "$input")
-    halvic_best=$(awk -v a="$1" -v b="${halvic_best:-$1}" 'BEGIN { print (a < b ? a : b) }')
+    fresh_best=$(awk -v a="$1" -v b="${fresh_best:-$1}" 'BEGIN { print (a < b ? a : b) }')
+    [ "$2" -gt "$halvic_rss" ] && halvic_rss=$2
+    # The same again, replacing those outputs: the file system then also deletes the old files
+    # and (ext4) starts writing the new ones out at the renames.
+    set -- $("$measure" "$halvic" convert -q -o "$data_dir/out" "$input")
+    replace_best=$(awk -v a="$1" -v b="${replace_best:-$1}" 'BEGIN { print (a < b ? a : b) }')
     [ "$2" -gt "$halvic_rss" ] && halvic_rss=$2
     i=$((i + 1))
 done
@@ -84,7 +92,8 @@ bytes=$(wc -c <"$input")
 small_bytes=$(wc -c <"$small")
 tables=$(cat "$data_dir"/out/qx[manics].qxd | wc -c)
 largest=$(cat "$input.largest")
-awk -v bytes="$bytes" -v wc="$wc_best" -v hv="$halvic_best" -v rss="$halvic_rss" \
+awk -v bytes="$bytes" -v wc="$wc_best" -v hv="$fresh_best" -v hr="$replace_best" \
+    -v rss="$halvic_rss" \
     -v tables="$tables" -v largest="$largest" -v runs="$runs" -v cp="$cp_best" \
     -v small="$small_best" -v small_bytes="$small_bytes" -v input="$input" 'BEGIN {
     mb = bytes / 1e6
@@ -92,6 +101,8 @@ awk -v bytes="$bytes" -v wc="$wc_best" -v hv="$halvic_best" -v rss="$halvic_rss"
     printf "  wc -l            %8.4f s  %7.0f MB/s\n", wc, mb / wc
     printf "  halvic convert   %8.4f s  %7.0f MB/s  %5.2f x wc -l  (target <= 8, aim 6)\n",
            hv, mb / hv, hv / wc
+    printf "    replacing      %8.4f s  %7.0f MB/s  %5.2f x wc -l  (the outputs of the run before)\n",
+           hr, mb / hr, hr / wc
     limit = 32 * 1048576 + tables + largest
     printf "  peak RSS         %8.1f MB  (limit 32 MB + %.1f MB distinct texts + %.3f MB" \
            " largest content = %.1f MB)\n", rss / 1024, tables / 1048576, largest / 1048576,

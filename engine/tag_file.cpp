@@ -127,6 +127,80 @@ bool CTagFile::FinishInBlock(std::string_view& content) {
     return true;
 }
 
+// The common pair, read in one go: it lies in the block whole, its tag is short and holds no
+// control byte, and its content never fills a chunk (folded, it may span a few lines). Returns
+// false, having changed nothing, for every other pair; the general steps then read it. Contents
+// of one line are views of the block; longer ones are folded into m_szFolded.
+bool CTagFile::ReadPairInBlock(std::string_view& tag, std::string_view& content) {
+    const unsigned char* p = m_pNext;
+    const unsigned char* const end = m_pEnd;
+    while (p != end && *p == '<')
+        ++p;
+    const unsigned char* tagBegin = p;
+    for (;;) {
+        if (p == end) return false;
+        unsigned char byte = *p;
+        if (byte == '>') break;
+        // Zero bytes, line breaks and long tags take the general steps.
+        if (byte < 0x20 || static_cast<std::size_t>(p - tagBegin) == kTagKept) return false;
+        ++p;
+    }
+    auto tagLength = static_cast<std::size_t>(p - tagBegin);
+    do {
+        ++p;
+    } while (p != end && *p == '>');
+
+    const unsigned char* begin = p;
+    const unsigned char* stop = FindContentStop(p, end);
+    auto length = static_cast<std::size_t>(stop - begin);
+    if (length >= kChunkFlush) return false;
+    std::uint64_t lines = 0;
+    p = stop;
+    while (p != end && *p < 0x20)
+        lines += *p++ == '\n';
+    if (p == end) return false;
+    const char* text = reinterpret_cast<const char*>(begin);
+    bool lent = m_bLends;
+    if (*p != '<') {
+        // Another line: the runs are stored with one space for each run of control bytes
+        // between them, none after a '-'.
+        std::memcpy(m_szFolded, begin, length);
+        do {
+            const unsigned char* run = p;
+            stop = FindContentStop(run, end);
+            auto runLength = static_cast<std::size_t>(stop - run);
+            bool space = length > 0 && m_szFolded[length - 1] != '-';
+            if (length + space + runLength >= kChunkFlush) return false;
+            m_szFolded[length] = ' ';
+            length += space;
+            std::memcpy(m_szFolded + length, run, runLength);
+            length += runLength;
+            p = stop;
+            while (p != end && *p < 0x20)
+                lines += *p++ == '\n';
+            if (p == end) return false;
+        } while (*p != '<');
+        text = m_szFolded;
+        lent = false;
+    }
+
+    std::memcpy(m_szTag, tagBegin, tagLength);
+    m_nTagTextLen = tagLength;
+    m_nTagLen = tagLength;
+    m_bTagTextEnded = false;
+    m_bTagCut = false;
+    m_nTagLine = m_nLine;
+    m_nLine += lines;
+    m_pNext = p + 1;
+    m_content = std::string_view(text, length);
+    m_bContentLent = lent;
+    m_nChunkLen = length;
+    m_bPendingSpace = false;
+    tag = std::string_view(m_szTag, tagLength);
+    content = TrimSpaces(m_content);
+    return true;
+}
+
 // Stores a run of bytes that are neither control bytes nor '<', as if one at a time: before each
 // byte a chunk of kChunkFlush or more bytes is flushed, and the first byte may first receive the
 // space that stands for the control bytes before it.
@@ -174,6 +248,7 @@ bool CTagFile::ReadTag(std::string_view& tag, std::string_view& content) {
         content = TrimSpaces(m_content.substr(m_content.size() - m_nChunkLen));
         return true;
     }
+    if (ReadPairInBlock(tag, content)) return true;
     m_nTagLen = 0;
     m_nTagTextLen = 0;
     m_bTagTextEnded = false;

@@ -47,6 +47,7 @@ class CTagFile {
     int m_bPushedBack = 0;
 
   private:
+    bool ReadPairInBlock(std::string_view& tag, std::string_view& content);
     bool Fill();
     bool ReadTagText();
     bool FinishInBlock(std::string_view& content);
@@ -73,6 +74,9 @@ class CTagFile {
     std::string_view m_content;
     bool m_bContentLent = false;  // m_content is a view of lent bytes
     std::string m_strContent;     // the chunks gathered so far, back to back
+    // A content of a few lines folded by ReadPairInBlock: never a full chunk, and the space
+    // for one more run copied 16 bytes at a time.
+    char m_szFolded[kChunkFlush + 16];
     std::size_t m_nChunkLen = 0;  // bytes of the current chunk: the tail of m_content
     bool m_bPendingSpace = false;
 
