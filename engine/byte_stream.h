@@ -87,23 +87,25 @@ class CByteSink {
     std::uint64_t m_nDrained = 0;
 };
 
-// A sink that keeps everything in a string.
+// A sink that keeps everything in a string: its own, or one of the caller's that outlives it.
 class CMemorySink : public CByteSink {
   public:
     explicit CMemorySink(std::size_t capacity = 1 << 12) : CByteSink(capacity) {}
+    CMemorySink(std::string& bytes, std::size_t capacity) : CByteSink(capacity), m_pBytes(&bytes) {}
     // Everything written so far (flushes first).
     const std::string& Bytes() {
         Flush();
-        return m_strBytes;
+        return *m_pBytes;
     }
 
   protected:
     void Drain(const unsigned char* data, std::size_t size) override {
-        m_strBytes.append(reinterpret_cast<const char*>(data), size);
+        m_pBytes->append(reinterpret_cast<const char*>(data), size);
     }
 
   private:
     std::string m_strBytes;
+    std::string* m_pBytes = &m_strBytes;
 };
 
 }  // namespace halvic

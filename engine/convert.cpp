@@ -1,5 +1,6 @@
 #include "engine/convert.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
@@ -10,6 +11,7 @@
 #include "engine/decoders.h"
 #include "engine/file.h"
 #include "engine/mapped_file.h"
+#include "engine/split_convert.h"
 
 namespace halvic {
 
@@ -29,6 +31,32 @@ std::string ShowTag(std::string_view tag, bool cut) {
     if (cut) shown += "...";
     shown += ">";
     return shown;
+}
+
+void AddConversionWarnings(const std::string& inputName, const CStop& stop, std::uint64_t records,
+                           const CTagNotes& notes, std::vector<CWarning>& warnings) {
+    if (stop.m_bStopped) {
+        std::string shown = ShowTag(stop.m_strTag, stop.m_bCut);
+        warnings.push_back({inputName, stop.m_nLine,
+                            records == 0
+                                ? "the first tag is " + shown + ", not <@>; nothing was converted"
+                                : "tag " + shown +
+                                      " follows an empty tag <> but is not <@>; the rest of the "
+                                      "input was ignored"});
+    }
+    for (const CUnknownTag& unknown : notes.Tags()) {
+        warnings.push_back(
+            {inputName, unknown.m_nLine,
+             "tag " + ShowTag(unknown.m_strTag, unknown.m_bCut) + " selects no field; ignored"});
+    }
+}
+
+CConvertSummary Summarize(std::uint64_t records, const CValueTables& tables) {
+    CConvertSummary summary;
+    summary.m_nRecords = records;
+    for (std::size_t i = 0; i < kTableCount; ++i)
+        summary.m_distinctTexts[i] = tables[i].Count();
+    return summary;
 }
 
 std::string OutputPath(const std::string& dir, const std::string& name) {
@@ -175,6 +203,8 @@ void CBatchedConversion::AddField(std::string_view tag, std::string_view content
         }
         return;
     }
+    // Room for the event first: the bytes kept for it must be in the batch it goes into.
+    if (m_pFilling->m_nEvents == kMaxEvents) Submit();
     // A tag that selects no field keeps the tag for its warning; every other, its content.
     std::string_view text = choice.m_eKind == CFieldChoice::kNone ? Keep(tag)
                             : m_reader.ContentLasts()             ? content
@@ -291,18 +321,12 @@ void CBatchedConversion::ApplyBatch(CBatch& batch) {
 CConvertSummary CBatchedConversion::Run(std::vector<CWarning>& warnings) {
     std::string_view tag;
     std::string_view content;
-    bool stopped = false;  // by a tag other than "@" where a group should start
-    std::string stopTag;
-    bool stopCut = false;
-    std::uint64_t stopLine = 0;
+    CStop stop;
     while (Read(tag, content)) {
         if (tag != "@") {
             // A group ends at "@", at an empty tag or at the end of the input, so a tag other
             // than "@" here either starts the file or follows an empty tag.
-            stopped = true;
-            stopTag.assign(tag);
-            stopCut = m_reader.TagCut();
-            stopLine = m_reader.TagLine();
+            stop = {true, std::string(tag), m_reader.TagCut(), m_reader.TagLine()};
             break;
         }
         CEvent& start = AddEvent(kStart);
@@ -323,25 +347,8 @@ CConvertSummary CBatchedConversion::Run(std::vector<CWarning>& warnings) {
     }
     Apply();
 
-    if (stopped) {
-        std::string shown = ShowTag(stopTag, stopCut);
-        warnings.push_back({m_reader.Name(), stopLine,
-                            m_nRecords == 0
-                                ? "the first tag is " + shown + ", not <@>; nothing was converted"
-                                : "tag " + shown +
-                                      " follows an empty tag <> but is not <@>; the rest of the "
-                                      "input was ignored"});
-    }
-    for (const CUnknownTag& unknown : m_notes.Tags()) {
-        warnings.push_back(
-            {m_reader.Name(), unknown.m_nLine,
-             "tag " + ShowTag(unknown.m_strTag, unknown.m_bCut) + " selects no field; ignored"});
-    }
-    CConvertSummary summary;
-    summary.m_nRecords = m_nRecords;
-    for (std::size_t i = 0; i < kTableCount; ++i)
-        summary.m_distinctTexts[i] = m_tables[i].Count();
-    return summary;
+    AddConversionWarnings(m_reader.Name(), stop, m_nRecords, m_notes, warnings);
+    return Summarize(m_nRecords, m_tables);
 }
 
 }  // namespace
@@ -350,6 +357,13 @@ CConvertSummary ConvertTags(CTagFile& reader, CByteSink& records, CValueTables& 
                             std::vector<CWarning>& warnings) {
     return CBatchedConversion(reader, records, tables).Run(warnings);
 }
+
+namespace {
+
+// Below this, a mapped input is read in one go: parts would cost more than they save.
+constexpr std::size_t kSplitAbove = std::size_t{8} << 20;
+
+}  // namespace
 
 CConvertResult ConvertFile(const std::string& path, const CConvertOptions& options) {
     CConvertResult result;
@@ -381,7 +395,17 @@ CConvertResult ConvertFile(const std::string& path, const CConvertOptions& optio
         CValueTables tables;
         // The record file is most of the output; it is written while the reading goes on.
         CBackgroundSink records(outputs[0]);
-        result.m_summary = ConvertTags(reader, records, tables, result.m_warnings);
+        if (source == &mapped && mapped.Bytes().size() >= kSplitAbove) {
+            // A file of some size is converted in parts, on as many threads as there are
+            // processors (up to four).
+            CSplitOptions split;
+            split.m_nThreads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+            split.m_done = [&mapped](std::size_t end) { mapped.GiveBack(end); };
+            result.m_summary = ConvertInParts(mapped.Bytes(), inputName, records, tables,
+                                              result.m_warnings, split);
+        } else {
+            result.m_summary = ConvertTags(reader, records, tables, result.m_warnings);
+        }
         records.Finish();
         std::array<CByteSink*, kTableCount> sinks;
         for (std::size_t i = 0; i < kTableCount; ++i)

@@ -51,6 +51,23 @@ CConvertResult ConvertFile(const std::string& path, const CConvertOptions& optio
 CConvertSummary ConvertTags(CTagFile& reader, CByteSink& records, CValueTables& tables,
                             std::vector<CWarning>& warnings);
 
+// What ended a conversion before the end of its input: a tag other than "@" where a group should
+// start (at the very start, or after an empty tag).
+struct CStop {
+    bool m_bStopped = false;
+    std::string m_strTag;
+    bool m_bCut = false;
+    std::uint64_t m_nLine = 0;
+};
+
+// Adds the warnings of a finished conversion of `records` records, in order: the stop, if any, then
+// each tag that selected no field.
+void AddConversionWarnings(const std::string& inputName, const CStop& stop, std::uint64_t records,
+                           const CTagNotes& notes, std::vector<CWarning>& warnings);
+
+// The summary of a conversion of `records` records into `tables`.
+CConvertSummary Summarize(std::uint64_t records, const CValueTables& tables);
+
 // A tag as shown in messages: "<l>", bytes outside printable ASCII as \xHH, "..." when cut.
 std::string ShowTag(std::string_view tag, bool cut);
 

@@ -14,13 +14,16 @@
 
 #include "tests/support/files.h"
 #include "tests/support/hex.h"
+#include "tests/support/conversion_checks.h"
 #include "tests/support/reference_convert.h"
 
 namespace halvic {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::FirstDifference;
 using testing::Hex;
+using testing::RandomConversionInput;
 using testing::ListFiles;
 using testing::ReadFile;
 using testing::Unhex;
@@ -41,13 +44,8 @@ Output Convert(std::string_view input) {
     std::vector<CWarning> warnings;
     ConvertTags(reader, records, tables, warnings);
     output.records = records.Bytes();
-    for (std::size_t i = 0; i < kTableCount; ++i) {
-        CMemorySink sink;
-        tables[i].WriteTable(sink);
-        output.tables[i] = sink.Bytes();
-    }
-    for (const CWarning& warning : warnings)
-        output.warnings.push_back(warning.Message());
+    output.tables = testing::TableBytes(tables);
+    output.warnings = testing::WarningMessages(warnings);
     return output;
 }
 
@@ -124,64 +122,6 @@ TEST(ConvertTest, TablesHoldEachDistinctTextOnce) {
               "A4 06 00 00 01 00 01 00 01 00 01 00 01 00 00");
 }
 
-// Random tagged text shaped like records, with the bytes the reader treats specially, texts that
-// repeat, contents near the 510-byte chunk, pushed-back "@" contents longer than a chunk, unknown
-// and overlong tags. Unless `wellFormed`, also empty tags and stray '<' and '>' bytes, which end
-// the conversion early.
-std::string RandomConversionInput(std::mt19937& random, bool wellFormed = false) {
-    static const char* const kTags[] = {
-        "@",  "@", "@", "l",      "l",       "b",    "g",
-        "t",  "m", "a", "n",      "i",       "c",    "s",
-        "ic", "x", "M", "manics", "manicsx", "\x01", "abcdefghijklmnopqrstuvwxyz0123456789",
-        ""};
-    static const char kBytes[] =
-        "ab -\r\n\t\x01\x80\xff"
-        "0123456789/:<>";
-    const std::size_t tagCount = sizeof kTags / sizeof kTags[0] - (wellFormed ? 1 : 0);
-    const std::size_t byteCount = sizeof kBytes - 1 - (wellFormed ? 2 : 0);
-    // Mostly a proper start: a first tag other than "@" converts nothing.
-    std::string input = random() % 10 == 0 ? "" : "<@>" + std::to_string(random() % 70000);
-    std::size_t pieces = random() % 200;
-    for (std::size_t i = 0; i < pieces; ++i) {
-        const char* tag = kTags[random() % tagCount];
-        input += std::string("<") + tag + ">";
-        switch (random() % 8) {
-            case 0:  // a long run that crosses the chunk boundary
-                input.append(500 + random() % 30, static_cast<char>('1' + random() % 3));
-                break;
-            case 1:  // random special bytes
-                for (std::size_t n = random() % 20; n > 0; --n)
-                    input.push_back(kBytes[random() % byteCount]);
-                break;
-            case 2:
-                input += "SU" + std::to_string(random() % 1000000);
-                break;
-            case 3:
-                input += std::to_string(random() % 40) + "-" + std::to_string(random() % 4) + "-" +
-                         std::to_string(random() % 28);
-                break;
-            default:  // a text from a small pool, so that tables see repeats
-                input += "text " + std::to_string(random() % 30);
-                if (random() % 4 == 0) input += "-\r\nmore";
-                break;
-        }
-        input += random() % 3 == 0 ? "\r\n" : "";
-    }
-    return input;
-}
-
-// Where two byte strings first differ, and the bytes around it in hex; "" when they are equal.
-std::string FirstDifference(std::string_view actual, std::string_view expected) {
-    if (actual == expected) return "";
-    std::size_t at = 0;
-    while (at < actual.size() && at < expected.size() && actual[at] == expected[at])
-        ++at;
-    std::size_t from = at < 16 ? 0 : at - 16;
-    return "sizes " + std::to_string(actual.size()) + " and " + std::to_string(expected.size()) +
-           ", first difference at byte " + std::to_string(at) + ":\n  actual   " +
-           Hex(actual.substr(from, 48)) + "\n  expected " + Hex(expected.substr(from, 48));
-}
-
 void ExpectSameAsReference(const testing::CReferenceOutput& expected, const Output& actual,
                            const std::string& error, const std::string& what) {
     EXPECT_EQ(FirstDifference(actual.records, expected.m_strRecords), "") << what;
@@ -206,16 +146,32 @@ TEST(ConvertTest, AgreesWithAPlainReferenceConversion) {
         ConvertTags(reader, records, tables, warnings);
         Output actual;
         actual.records = records.Bytes();
-        for (std::size_t i = 0; i < kTableCount; ++i) {
-            CMemorySink sink;
-            tables[i].WriteTable(sink);
-            actual.tables[i] = sink.Bytes();
-        }
-        for (const CWarning& warning : warnings)
-            actual.warnings.push_back(warning.Message());
+        actual.tables = testing::TableBytes(tables);
+        actual.warnings = testing::WarningMessages(warnings);
         ExpectSameAsReference(testing::ReferenceConvert(input, "in.txt"), actual, "",
                               "round " + std::to_string(round) + ": " + Hex(input.substr(0, 80)));
         if (::testing::Test::HasFailure()) return;
+    }
+}
+
+// Pairs are read in batches while a second thread applies the batch before; a content copied for
+// a pair must stay with that pair's batch, also when the pair is the first of a new batch. Here a
+// record start fills a batch exactly, many times over, and the text after it is copied.
+TEST(ConvertTest, ACopiedContentStaysWithItsBatch) {
+    std::string input = "<@>0\n<b>1\n<t>1/1/1\n";
+    for (int i = 1; i < 60000; ++i) {
+        input += "<@>" + std::to_string(i) + "\n<l>line " + std::to_string(i) +
+                 " of a text\nand its second line\n";
+    }
+    testing::CReferenceOutput expected = testing::ReferenceConvert(input, "in.txt");
+    for (int run = 0; run < 20; ++run) {
+        CMemorySource source(input);
+        CTagFile reader(source, "in.txt");
+        CMemorySink records;
+        CValueTables tables;
+        std::vector<CWarning> warnings;
+        ConvertTags(reader, records, tables, warnings);
+        ASSERT_EQ(FirstDifference(records.Bytes(), expected.m_strRecords), "") << "run " << run;
     }
 }
 

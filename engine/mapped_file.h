@@ -31,8 +31,14 @@ class CMappedFile : public CByteSource {
     bool Lends() const override { return true; }
     std::string_view Lend() override;
 
-  private:
+    // The whole file, for a reader that takes it in its own order instead of piece by piece; it
+    // gives back what it has done with.
+    std::string_view Bytes() const { return std::string_view(m_pData, m_nSize); }
+    // Gives back the pages before `end` (those that hold bytes after it stay). Should they be
+    // touched again, they are read back from the file.
     void GiveBack(std::size_t end);
+
+  private:
 
     const char* m_pData = nullptr;
     std::size_t m_nSize = 0;

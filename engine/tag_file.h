@@ -40,6 +40,8 @@ class CTagFile {
     const std::string& Name() const { return m_strName; }
     // The line (counted by LF bytes, from 1) on which the last tag began.
     std::uint64_t TagLine() const { return m_nTagLine; }
+    // The LF bytes read so far.
+    std::uint64_t LinesRead() const { return m_nLine - 1; }
     // Whether the last tag's text was longer than kTagKept bytes.
     bool TagCut() const { return m_bTagCut; }
 

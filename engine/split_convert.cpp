@@ -1,0 +1,380 @@
+#include "engine/split_convert.h"
+
+#include <array>
+#include <condition_variable>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "engine/decoders.h"
+#include "engine/record.h"
+#include "engine/tag_file.h"
+
+namespace halvic {
+
+std::size_t FindPartStart(std::string_view input, std::size_t from) {
+    // A reader is inside a content exactly when the last '<' or '>' it has read is a '>' (a '>'
+    // ends a tag or belongs to a content; a '<' starts a tag or belongs to one). Looked for only
+    // this far back: a part start is wanted near, not at, a given offset.
+    constexpr std::size_t kLookBack = 4096;
+    for (std::size_t p = from;; ++p) {
+        p = input.find("<@>", p);
+        if (p == std::string_view::npos) return input.size();
+        std::size_t stop = p > kLookBack ? p - kLookBack : 0;
+        std::size_t last = p;
+        while (last > stop && input[last - 1] != '<' && input[last - 1] != '>')
+            --last;
+        if (last == stop || input[last - 1] != '>') continue;
+        // A pushed-back pair hands out the last chunk of its content only, a reader that starts
+        // here the whole of it: the same when it is shorter than a chunk.
+        std::size_t next = input.find('<', p + 3);
+        if (next == std::string_view::npos || next - (p + 3) >= CTagFile::kChunkFlush) continue;
+        return p;
+    }
+}
+
+namespace {
+
+// The fields a record can set, as bits: the tables' (bit i for table i), then these.
+constexpr unsigned kTextSet = 1u << kTableCount;
+constexpr unsigned kBValueSet = kTextSet << 1;
+constexpr unsigned kWeightSet = kTextSet << 2;
+constexpr unsigned kGridSet = kTextSet << 3;
+constexpr unsigned kAllSet = (kGridSet << 1) - 1;
+
+// The identifiers of a record, in the record file: the last 13 bytes but its final zero.
+constexpr std::size_t kIdBytesFromEnd = 1 + 2 * kTableCount;
+
+// A record of a part that keeps a field from the record before the part: kept as values until
+// that record is known.
+struct CPendingRecord {
+    CRecord m_record;
+    unsigned m_nSet;  // the fields set within the part
+};
+
+// Where a table text first appeared in its part.
+struct COrigin {
+    std::uint64_t m_nPair;  // pairs of the part before it
+    std::uint64_t m_nLine;  // in the part, from 1
+};
+
+// A part converted on its own: identifiers are the part's, lines count from its start.
+struct CPart {
+    std::string m_strRecords;  // the records that set every field within the part
+    std::vector<std::size_t> m_idOffsets;  // where the identifiers of each of those begin
+    std::vector<CPendingRecord> m_pending;  // the records before them
+    CValueTables m_tables;
+    std::array<std::vector<COrigin>, kTableCount> m_origins;  // by identifier - 1
+    CTagNotes m_notes;
+    CRecord m_last;  // the part's last record
+    unsigned m_nLastSet = 0;
+    std::uint64_t m_nRecords = 0;
+    std::uint64_t m_nLines = 0;
+    CStop m_stop;
+    // A table of the part filled up: the part is converted again, in order, on the tables of the
+    // whole conversion.
+    bool m_bTableFull = false;
+    bool m_bOwnIds = true;  // the identifiers are the part's, not yet the conversion's
+    std::exception_ptr m_failure;
+};
+
+// Converts `bytes` into `part`, starting from `record` with the fields in `set` known. On
+// `tables` of the whole conversion (`ownTables` false), a full table throws CFailure as
+// ConvertTags would, with lines counted after `lineOffset`; on the part's own, it marks the part.
+void ConvertPart(std::string_view bytes, const std::string& name, CPart& part,
+                 CValueTables& tables, bool ownTables, CRecord record, unsigned set,
+                 std::uint64_t lineOffset) {
+    CMemorySource source(bytes, SIZE_MAX, true);
+    CTagFile reader(source, name);
+    CMemorySink sink(part.m_strRecords, 1 << 14);
+    std::string_view tag;
+    std::string_view content;
+    std::uint64_t pairs = 0;
+    while (reader.ReadTag(tag, content)) {
+        if (tag != "@") {
+            part.m_stop = {true, std::string(tag), reader.TagCut(), reader.TagLine()};
+            break;
+        }
+        record.number = static_cast<std::uint16_t>(ParseDigits(content));
+        reader.ReadTag(tag, content);
+        while (tag != "@" && !tag.empty()) {
+            CFieldChoice choice = ChooseField(tag);
+            switch (choice.m_eKind) {
+                case CFieldChoice::kTable: {
+                    CValueTable& table = tables[choice.m_nTable];
+                    std::size_t before = table.Count();
+                    std::uint16_t id = table.Intern(content);
+                    if (id == 0) {
+                        if (!ownTables) {
+                            throw TableFullFailure(name, lineOffset + reader.TagLine(),
+                                                   choice.m_nTable);
+                        }
+                        part.m_bTableFull = true;
+                        return;
+                    }
+                    if (ownTables && table.Count() != before)
+                        part.m_origins[choice.m_nTable].push_back({pairs, reader.TagLine()});
+                    record.tableIds[choice.m_nTable] = id;
+                    set |= 1u << choice.m_nTable;
+                    break;
+                }
+                case CFieldChoice::kNone:
+                    part.m_notes.Note(tag, reader.TagCut(), reader.TagLine());
+                    break;
+                case CFieldChoice::kText:
+                    set |= kTextSet;
+                    break;
+                case CFieldChoice::kBValue:
+                    set |= kBValueSet;
+                    break;
+                case CFieldChoice::kWeight:
+                    set |= kWeightSet;
+                    break;
+                case CFieldChoice::kGridRef:
+                    set |= kGridSet;
+                    break;
+            }
+            if (choice.m_eKind != CFieldChoice::kTable) record.SetField(choice, content);
+            ++pairs;
+            reader.ReadTag(tag, content);
+        }
+        if (tag == "@") reader.m_bPushedBack = 1;
+        if (set == kAllSet) {
+            record.Write(sink);
+            part.m_idOffsets.push_back(sink.BytesWritten() - kIdBytesFromEnd);
+        } else {
+            part.m_pending.push_back({record, set});
+        }
+        ++part.m_nRecords;
+    }
+    sink.Flush();
+    part.m_last = std::move(record);
+    part.m_nLastSet = set;
+    part.m_nLines = reader.LinesRead();
+}
+
+std::uint16_t GetId(const std::string& bytes, std::size_t at) {
+    return static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[at]) |
+                                      static_cast<unsigned char>(bytes[at + 1]) << 8);
+}
+
+void PutId(std::string& bytes, std::size_t at, std::uint16_t id) {
+    bytes[at] = static_cast<char>(id & 0xFF);
+    bytes[at + 1] = static_cast<char>(id >> 8);
+}
+
+class CSplitConversion {
+  public:
+    CSplitConversion(std::string_view input, const std::string& name, CByteSink& records,
+                     CValueTables& tables, const CSplitOptions& options);
+    CConvertSummary Run(std::vector<CWarning>& warnings);
+
+  private:
+
+    void Work();
+    // Joins the parts that are next in order and ready, unless another thread is joining.
+    void JoinReady(std::unique_lock<std::mutex>& lock);
+    void Join(std::size_t index, CPart& part);
+
+    std::string_view m_input;
+    const std::string& m_strName;
+    CByteSink& m_records;
+    CValueTables& m_tables;
+    const CSplitOptions& m_options;
+    std::vector<std::size_t> m_starts;  // of the parts, and the input's end
+
+    // The whole conversion so far: touched only by the joining thread.
+    CRecord m_record;  // the last record written
+    std::uint64_t m_nLines = 0;
+    std::uint64_t m_nRecords = 0;
+    CTagNotes m_notes;
+    CStop m_stop;
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<std::unique_ptr<CPart>> m_parts;  // converted, waiting to be joined
+    std::size_t m_nNext = 0;                      // the next part to convert
+    std::size_t m_nJoined = 0;
+    bool m_bJoining = false;
+    bool m_bEnded = false;  // a stop or a failure: nothing more is converted or joined
+    std::exception_ptr m_failure;
+    std::vector<std::string> m_spare;  // record buffers of joined parts, to use again
+};
+
+CSplitConversion::CSplitConversion(std::string_view input, const std::string& name,
+                                   CByteSink& records, CValueTables& tables,
+                                   const CSplitOptions& options)
+    : m_input(input), m_strName(name), m_records(records), m_tables(tables), m_options(options) {
+    std::size_t partSize = options.m_nPartSize == 0 ? 1 : options.m_nPartSize;
+    for (std::size_t start = 0; start < input.size();) {
+        m_starts.push_back(start);
+        start = start + partSize >= input.size() ? input.size()
+                                                 : FindPartStart(input, start + partSize);
+    }
+    m_starts.push_back(input.size());
+    m_parts.resize(m_starts.size() - 1);
+}
+
+void CSplitConversion::Work() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        // At most two parts a thread are converted but not yet joined: memory stays bounded.
+        m_changed.wait(lock, [this] {
+            return m_bEnded || m_nNext < m_nJoined + 2 * std::size_t{m_options.m_nThreads};
+        });
+        if (m_bEnded || m_nNext == m_parts.size()) return;
+        std::size_t index = m_nNext++;
+        auto part = std::make_unique<CPart>();
+        if (!m_spare.empty()) {
+            part->m_strRecords.swap(m_spare.back());
+            m_spare.pop_back();
+        }
+        lock.unlock();
+        try {
+            std::string_view bytes =
+                m_input.substr(m_starts[index], m_starts[index + 1] - m_starts[index]);
+            ConvertPart(bytes, m_strName, *part, part->m_tables, true, CRecord(), 0, 0);
+        } catch (...) {
+            part->m_failure = std::current_exception();
+        }
+        lock.lock();
+        m_parts[index] = std::move(part);
+        JoinReady(lock);
+    }
+}
+
+void CSplitConversion::JoinReady(std::unique_lock<std::mutex>& lock) {
+    if (m_bJoining) return;
+    m_bJoining = true;
+    while (!m_bEnded && m_nJoined < m_parts.size() && m_parts[m_nJoined]) {
+        std::unique_ptr<CPart> part = std::move(m_parts[m_nJoined]);
+        lock.unlock();
+        std::exception_ptr failure;
+        try {
+            Join(m_nJoined, *part);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        std::size_t end = m_starts[m_nJoined + 1];
+        if (m_options.m_done) m_options.m_done(end);
+        lock.lock();
+        ++m_nJoined;
+        if (failure) m_failure = failure;
+        if (failure || m_stop.m_bStopped) m_bEnded = true;
+        part->m_strRecords.clear();
+        m_spare.push_back(std::move(part->m_strRecords));
+        m_changed.notify_all();
+    }
+    m_bJoining = false;
+}
+
+void CSplitConversion::Join(std::size_t index, CPart& part) {
+    if (part.m_failure) std::rethrow_exception(part.m_failure);
+    std::uint64_t lineOffset = m_nLines;
+    if (part.m_bTableFull) {
+        // Converted again, in order, on the conversion's own tables: every record is then
+        // written as it is read, and a table that fills up fails the conversion where it would
+        // have.
+        CPart again;
+        again.m_strRecords.swap(part.m_strRecords);
+        again.m_strRecords.clear();
+        again.m_bOwnIds = false;
+        ConvertPart(m_input.substr(m_starts[index], m_starts[index + 1] - m_starts[index]),
+                    m_strName, again, m_tables, false, m_record, kAllSet, lineOffset);
+        part = std::move(again);
+    }
+
+    // The part's identifiers become the conversion's, in the order of their texts' first
+    // appearance; the first text that finds its table full fails the conversion.
+    std::array<std::vector<std::uint16_t>, kTableCount> ids;
+    const COrigin* full = nullptr;
+    std::size_t fullTable = 0;
+    for (std::size_t t = 0; t < kTableCount && part.m_bOwnIds; ++t) {
+        const CValueTable& own = part.m_tables[t];
+        std::vector<std::uint16_t>& map = ids[t];
+        map.resize(own.Count() + 1);
+        for (std::size_t id = 1; id <= own.Count(); ++id) {
+            std::uint16_t global = m_tables[t].Intern(own.Text(static_cast<std::uint16_t>(id)));
+            if (global == 0) {
+                const COrigin& origin = part.m_origins[t][id - 1];
+                if (full == nullptr || origin.m_nPair < full->m_nPair) {
+                    full = &origin;
+                    fullTable = t;
+                }
+                break;
+            }
+            map[id] = global;
+        }
+    }
+    if (full != nullptr) throw TableFullFailure(m_strName, lineOffset + full->m_nLine, fullTable);
+    auto Map = [&](std::size_t t, std::uint16_t id) { return part.m_bOwnIds ? ids[t][id] : id; };
+
+    // The records that keep fields from the record before the part take them now.
+    for (CPendingRecord& waiting : part.m_pending) {
+        CRecord& record = waiting.m_record;
+        unsigned set = waiting.m_nSet;
+        if ((set & kTextSet) == 0) record.text = m_record.text;
+        if ((set & kBValueSet) == 0) record.bValue = m_record.bValue;
+        if ((set & kWeightSet) == 0) record.weight = m_record.weight;
+        if ((set & kGridSet) == 0) {
+            record.easting = m_record.easting;
+            record.northing = m_record.northing;
+        }
+        for (std::size_t t = 0; t < kTableCount; ++t) {
+            record.tableIds[t] =
+                (set & (1u << t)) != 0 ? Map(t, record.tableIds[t]) : m_record.tableIds[t];
+        }
+        record.Write(m_records);
+        m_record = std::move(record);
+    }
+    for (std::size_t at : part.m_idOffsets) {
+        for (std::size_t t = 0; t < kTableCount; ++t) {
+            std::size_t where = at + 2 * t;
+            PutId(part.m_strRecords, where, Map(t, GetId(part.m_strRecords, where)));
+        }
+    }
+    m_records.Write(part.m_strRecords);
+    if (!part.m_idOffsets.empty()) {
+        m_record = std::move(part.m_last);
+        for (std::size_t t = 0; t < kTableCount; ++t)
+            m_record.tableIds[t] = Map(t, m_record.tableIds[t]);
+    }
+
+    for (const CUnknownTag& unknown : part.m_notes.Tags())
+        m_notes.Note(unknown.m_strTag, unknown.m_bCut, lineOffset + unknown.m_nLine);
+    m_nRecords += part.m_nRecords;
+    if (part.m_stop.m_bStopped) {
+        m_stop = part.m_stop;
+        m_stop.m_nLine += lineOffset;
+    }
+    m_nLines += part.m_nLines;
+}
+
+CConvertSummary CSplitConversion::Run(std::vector<CWarning>& warnings) {
+    std::vector<std::thread> helpers;
+    try {
+        for (unsigned i = 1; i < m_options.m_nThreads; ++i)
+            helpers.emplace_back(&CSplitConversion::Work, this);
+    } catch (const std::system_error&) {
+        // No more threads to be had: the work is shared by fewer.
+    }
+    Work();
+    for (std::thread& helper : helpers)
+        helper.join();
+    if (m_failure) std::rethrow_exception(m_failure);
+
+    AddConversionWarnings(m_strName, m_stop, m_nRecords, m_notes, warnings);
+    return Summarize(m_nRecords, m_tables);
+}
+
+}  // namespace
+
+CConvertSummary ConvertInParts(std::string_view input, const std::string& name,
+                               CByteSink& records, CValueTables& tables,
+                               std::vector<CWarning>& warnings, const CSplitOptions& options) {
+    return CSplitConversion(input, name, records, tables, options).Run(warnings);
+}
+
+}  // namespace halvic
