@@ -78,6 +78,26 @@ struct CPart {
     bool m_bTableFull = false;
     bool m_bOwnIds = true;  // the identifiers are the part's, not yet the conversion's
     std::exception_ptr m_failure;
+
+    // Made ready for another part, keeping the memory of this one.
+    void Clear() {
+        m_strRecords.clear();
+        m_idOffsets.clear();
+        m_pending.clear();
+        for (std::size_t t = 0; t < kTableCount; ++t) {
+            m_tables[t].Clear();
+            m_origins[t].clear();
+        }
+        m_notes = CTagNotes();
+        m_last = CRecord();
+        m_nLastSet = 0;
+        m_nRecords = 0;
+        m_nLines = 0;
+        m_stop = CStop();
+        m_bTableFull = false;
+        m_bOwnIds = true;
+        m_failure = nullptr;
+    }
 };
 
 // Converts `bytes` into `part`, starting from `record` with the fields in `set` known. On
@@ -200,7 +220,7 @@ class CSplitConversion {
     bool m_bJoining = false;
     bool m_bEnded = false;  // a stop or a failure: nothing more is converted or joined
     std::exception_ptr m_failure;
-    std::vector<std::string> m_spare;  // record buffers of joined parts, to use again
+    std::vector<std::unique_ptr<CPart>> m_spare;  // joined parts, to use again
 };
 
 CSplitConversion::CSplitConversion(std::string_view input, const std::string& name,
@@ -220,16 +240,20 @@ CSplitConversion::CSplitConversion(std::string_view input, const std::string& na
 void CSplitConversion::Work() {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        // At most two parts a thread are converted but not yet joined: memory stays bounded.
+        // At most one part more than there are threads is converted but not yet joined:
+        // memory stays bounded.
         m_changed.wait(lock, [this] {
-            return m_bEnded || m_nNext < m_nJoined + 2 * std::size_t{m_options.m_nThreads};
+            return m_bEnded || m_nNext <= m_nJoined + m_options.m_nThreads;
         });
         if (m_bEnded || m_nNext == m_parts.size()) return;
         std::size_t index = m_nNext++;
-        auto part = std::make_unique<CPart>();
-        if (!m_spare.empty()) {
-            part->m_strRecords.swap(m_spare.back());
+        std::unique_ptr<CPart> part;
+        if (m_spare.empty()) {
+            part = std::make_unique<CPart>();
+        } else {
+            part = std::move(m_spare.back());
             m_spare.pop_back();
+            part->Clear();
         }
         lock.unlock();
         try {
@@ -263,8 +287,7 @@ void CSplitConversion::JoinReady(std::unique_lock<std::mutex>& lock) {
         ++m_nJoined;
         if (failure) m_failure = failure;
         if (failure || m_stop.m_bStopped) m_bEnded = true;
-        part->m_strRecords.clear();
-        m_spare.push_back(std::move(part->m_strRecords));
+        m_spare.push_back(std::move(part));
         m_changed.notify_all();
     }
     m_bJoining = false;
