@@ -37,12 +37,12 @@ std::size_t FindPartStart(std::string_view input, std::size_t from) {
 
 namespace {
 
-// The fields a record can set, as bits: the tables' (bit i for table i), then these.
-constexpr unsigned kTextSet = 1u << kTableCount;
-constexpr unsigned kBValueSet = kTextSet << 1;
-constexpr unsigned kWeightSet = kTextSet << 2;
-constexpr unsigned kGridSet = kTextSet << 3;
-constexpr unsigned kAllSet = (kGridSet << 1) - 1;
+// The fields a record can set but its table identifiers, as bits.
+constexpr unsigned kTextSet = 1;
+constexpr unsigned kBValueSet = 2;
+constexpr unsigned kWeightSet = 4;
+constexpr unsigned kGridSet = 8;
+constexpr unsigned kAllSet = 15;
 
 // The identifiers of a record, in the record file: the last 13 bytes but its final zero.
 constexpr std::size_t kIdBytesFromEnd = 1 + 2 * kTableCount;
@@ -54,29 +54,30 @@ struct CPendingRecord {
     unsigned m_nSet;  // the fields set within the part
 };
 
-// Where a table text first appeared in its part.
-struct COrigin {
-    std::uint64_t m_nPair;  // pairs of the part before it
+// A table text of a part. Its identifier depends on every text before it, so it is given when the
+// part is joined, in order.
+struct CTableText {
+    std::size_t m_nWhere;  // in the input, or when m_bKept in the part's kept bytes
+    std::uint32_t m_nLength;
+    std::uint8_t m_nTable;
+    bool m_bKept;
+    std::uint64_t m_nHash;
     std::uint64_t m_nLine;  // in the part, from 1
 };
 
-// A part converted on its own: identifiers are the part's, lines count from its start.
+// A part converted on its own: lines count from its start, and its records hold no identifiers.
 struct CPart {
-    std::string m_strRecords;  // the records that set every field within the part
-    std::vector<std::size_t> m_idOffsets;  // where the identifiers of each of those begin
+    std::string m_strRecords;  // the records that set every field but the tables within the part
+    std::vector<std::size_t> m_idOffsets;   // where the identifiers of each of those begin
     std::vector<CPendingRecord> m_pending;  // the records before them
-    CValueTables m_tables;
-    std::array<std::vector<COrigin>, kTableCount> m_origins;  // by identifier - 1
+    std::vector<CTableText> m_texts;        // in order
+    std::vector<std::uint32_t> m_textCounts;  // the table texts of each record, in order
+    std::string m_strKept;  // contents that are not the input's bytes
     CTagNotes m_notes;
     CRecord m_last;  // the part's last record
-    unsigned m_nLastSet = 0;
     std::uint64_t m_nRecords = 0;
     std::uint64_t m_nLines = 0;
     CStop m_stop;
-    // A table of the part filled up: the part is converted again, in order, on the tables of the
-    // whole conversion.
-    bool m_bTableFull = false;
-    bool m_bOwnIds = true;  // the identifiers are the part's, not yet the conversion's
     std::exception_ptr m_failure;
 
     // Made ready for another part, keeping the memory of this one.
@@ -84,34 +85,29 @@ struct CPart {
         m_strRecords.clear();
         m_idOffsets.clear();
         m_pending.clear();
-        for (std::size_t t = 0; t < kTableCount; ++t) {
-            m_tables[t].Clear();
-            m_origins[t].clear();
-        }
+        m_texts.clear();
+        m_textCounts.clear();
+        m_strKept.clear();
         m_notes = CTagNotes();
         m_last = CRecord();
-        m_nLastSet = 0;
         m_nRecords = 0;
         m_nLines = 0;
         m_stop = CStop();
-        m_bTableFull = false;
-        m_bOwnIds = true;
         m_failure = nullptr;
     }
 };
 
-// Converts `bytes` into `part`, starting from `record` with the fields in `set` known. On
-// `tables` of the whole conversion (`ownTables` false), a full table throws CFailure as
-// ConvertTags would, with lines counted after `lineOffset`; on the part's own, it marks the part.
-void ConvertPart(std::string_view bytes, const std::string& name, CPart& part,
-                 CValueTables& tables, bool ownTables, CRecord record, unsigned set,
-                 std::uint64_t lineOffset) {
+// Converts the part `bytes` of `input` into `part`, as if it began the input.
+void ConvertPart(std::string_view input, std::string_view bytes, const std::string& name,
+                 CPart& part) {
     CMemorySource source(bytes, SIZE_MAX, true);
     CTagFile reader(source, name);
     CMemorySink sink(part.m_strRecords, 1 << 14);
+    CRecord record;
+    unsigned set = 0;
+    std::uint32_t texts = 0;
     std::string_view tag;
     std::string_view content;
-    std::uint64_t pairs = 0;
     while (reader.ReadTag(tag, content)) {
         if (tag != "@") {
             part.m_stop = {true, std::string(tag), reader.TagCut(), reader.TagLine()};
@@ -123,21 +119,17 @@ void ConvertPart(std::string_view bytes, const std::string& name, CPart& part,
             CFieldChoice choice = ChooseField(tag);
             switch (choice.m_eKind) {
                 case CFieldChoice::kTable: {
-                    CValueTable& table = tables[choice.m_nTable];
-                    std::size_t before = table.Count();
-                    std::uint16_t id = table.Intern(content);
-                    if (id == 0) {
-                        if (!ownTables) {
-                            throw TableFullFailure(name, lineOffset + reader.TagLine(),
-                                                   choice.m_nTable);
-                        }
-                        part.m_bTableFull = true;
-                        return;
+                    CTableText text{0, static_cast<std::uint32_t>(content.size()),
+                                    choice.m_nTable, !reader.ContentLasts(),
+                                    CValueTable::Hash(content), reader.TagLine()};
+                    if (text.m_bKept) {
+                        text.m_nWhere = part.m_strKept.size();
+                        part.m_strKept.append(content);
+                    } else {
+                        text.m_nWhere = static_cast<std::size_t>(content.data() - input.data());
                     }
-                    if (ownTables && table.Count() != before)
-                        part.m_origins[choice.m_nTable].push_back({pairs, reader.TagLine()});
-                    record.tableIds[choice.m_nTable] = id;
-                    set |= 1u << choice.m_nTable;
+                    part.m_texts.push_back(text);
+                    ++texts;
                     break;
                 }
                 case CFieldChoice::kNone:
@@ -157,10 +149,11 @@ void ConvertPart(std::string_view bytes, const std::string& name, CPart& part,
                     break;
             }
             if (choice.m_eKind != CFieldChoice::kTable) record.SetField(choice, content);
-            ++pairs;
             reader.ReadTag(tag, content);
         }
         if (tag == "@") reader.m_bPushedBack = 1;
+        part.m_textCounts.push_back(texts);
+        texts = 0;
         if (set == kAllSet) {
             record.Write(sink);
             part.m_idOffsets.push_back(sink.BytesWritten() - kIdBytesFromEnd);
@@ -171,13 +164,7 @@ void ConvertPart(std::string_view bytes, const std::string& name, CPart& part,
     }
     sink.Flush();
     part.m_last = std::move(record);
-    part.m_nLastSet = set;
     part.m_nLines = reader.LinesRead();
-}
-
-std::uint16_t GetId(const std::string& bytes, std::size_t at) {
-    return static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[at]) |
-                                      static_cast<unsigned char>(bytes[at + 1]) << 8);
 }
 
 void PutId(std::string& bytes, std::size_t at, std::uint16_t id) {
@@ -196,7 +183,7 @@ class CSplitConversion {
     void Work();
     // Joins the parts that are next in order and ready, unless another thread is joining.
     void JoinReady(std::unique_lock<std::mutex>& lock);
-    void Join(std::size_t index, CPart& part);
+    void Join(CPart& part);
 
     std::string_view m_input;
     const std::string& m_strName;
@@ -259,7 +246,7 @@ void CSplitConversion::Work() {
         try {
             std::string_view bytes =
                 m_input.substr(m_starts[index], m_starts[index + 1] - m_starts[index]);
-            ConvertPart(bytes, m_strName, *part, part->m_tables, true, CRecord(), 0, 0);
+            ConvertPart(m_input, bytes, m_strName, *part);
         } catch (...) {
             part->m_failure = std::current_exception();
         }
@@ -277,7 +264,7 @@ void CSplitConversion::JoinReady(std::unique_lock<std::mutex>& lock) {
         lock.unlock();
         std::exception_ptr failure;
         try {
-            Join(m_nJoined, *part);
+            Join(*part);
         } catch (...) {
             failure = std::current_exception();
         }
@@ -293,76 +280,59 @@ void CSplitConversion::JoinReady(std::unique_lock<std::mutex>& lock) {
     m_bJoining = false;
 }
 
-void CSplitConversion::Join(std::size_t index, CPart& part) {
+void CSplitConversion::Join(CPart& part) {
     if (part.m_failure) std::rethrow_exception(part.m_failure);
     std::uint64_t lineOffset = m_nLines;
-    if (part.m_bTableFull) {
-        // Converted again, in order, on the conversion's own tables: every record is then
-        // written as it is read, and a table that fills up fails the conversion where it would
-        // have.
-        CPart again;
-        again.m_strRecords.swap(part.m_strRecords);
-        again.m_strRecords.clear();
-        again.m_bOwnIds = false;
-        ConvertPart(m_input.substr(m_starts[index], m_starts[index + 1] - m_starts[index]),
-                    m_strName, again, m_tables, false, m_record, kAllSet, lineOffset);
-        part = std::move(again);
-    }
 
-    // The part's identifiers become the conversion's, in the order of their texts' first
-    // appearance; the first text that finds its table full fails the conversion.
-    std::array<std::vector<std::uint16_t>, kTableCount> ids;
-    const COrigin* full = nullptr;
-    std::size_t fullTable = 0;
-    for (std::size_t t = 0; t < kTableCount && part.m_bOwnIds; ++t) {
-        const CValueTable& own = part.m_tables[t];
-        std::vector<std::uint16_t>& map = ids[t];
-        map.resize(own.Count() + 1);
-        for (std::size_t id = 1; id <= own.Count(); ++id) {
-            std::uint16_t global = m_tables[t].Intern(own.Text(static_cast<std::uint16_t>(id)));
-            if (global == 0) {
-                const COrigin& origin = part.m_origins[t][id - 1];
-                if (full == nullptr || origin.m_nPair < full->m_nPair) {
-                    full = &origin;
-                    fullTable = t;
-                }
-                break;
+    // The table texts take their identifiers in order, each record's before the record is
+    // written; a text that finds its table full fails the conversion where it would have.
+    std::array<std::uint16_t, kTableCount> ids = m_record.tableIds;
+    const std::vector<CTableText>& texts = part.m_texts;
+    constexpr std::size_t kAhead = 8;  // look-ups whose memory is fetched ahead
+    for (std::size_t k = 0; k < kAhead && k < texts.size(); ++k)
+        m_tables[texts[k].m_nTable].PrefetchSlot(texts[k].m_nHash);
+    std::size_t next = 0;
+    auto TakeIds = [&](std::uint32_t count) {
+        for (std::size_t end = next + count; next < end; ++next) {
+            if (next + kAhead < texts.size()) {
+                const CTableText& ahead = texts[next + kAhead];
+                m_tables[ahead.m_nTable].PrefetchSlot(ahead.m_nHash);
             }
-            map[id] = global;
+            const CTableText& text = texts[next];
+            const char* base = text.m_bKept ? part.m_strKept.data() : m_input.data();
+            std::uint16_t id = m_tables[text.m_nTable].Intern(
+                std::string_view(base + text.m_nWhere, text.m_nLength), text.m_nHash);
+            if (id == 0) throw TableFullFailure(m_strName, lineOffset + text.m_nLine, text.m_nTable);
+            ids[text.m_nTable] = id;
         }
-    }
-    if (full != nullptr) throw TableFullFailure(m_strName, lineOffset + full->m_nLine, fullTable);
-    auto Map = [&](std::size_t t, std::uint16_t id) { return part.m_bOwnIds ? ids[t][id] : id; };
+    };
 
+    std::size_t record = 0;
     // The records that keep fields from the record before the part take them now.
     for (CPendingRecord& waiting : part.m_pending) {
-        CRecord& record = waiting.m_record;
+        TakeIds(part.m_textCounts[record++]);
+        CRecord& pending = waiting.m_record;
         unsigned set = waiting.m_nSet;
-        if ((set & kTextSet) == 0) record.text = m_record.text;
-        if ((set & kBValueSet) == 0) record.bValue = m_record.bValue;
-        if ((set & kWeightSet) == 0) record.weight = m_record.weight;
+        if ((set & kTextSet) == 0) pending.text = m_record.text;
+        if ((set & kBValueSet) == 0) pending.bValue = m_record.bValue;
+        if ((set & kWeightSet) == 0) pending.weight = m_record.weight;
         if ((set & kGridSet) == 0) {
-            record.easting = m_record.easting;
-            record.northing = m_record.northing;
+            pending.easting = m_record.easting;
+            pending.northing = m_record.northing;
         }
-        for (std::size_t t = 0; t < kTableCount; ++t) {
-            record.tableIds[t] =
-                (set & (1u << t)) != 0 ? Map(t, record.tableIds[t]) : m_record.tableIds[t];
-        }
-        record.Write(m_records);
-        m_record = std::move(record);
+        pending.tableIds = ids;
+        pending.Write(m_records);
+        m_record = std::move(pending);
     }
     for (std::size_t at : part.m_idOffsets) {
-        for (std::size_t t = 0; t < kTableCount; ++t) {
-            std::size_t where = at + 2 * t;
-            PutId(part.m_strRecords, where, Map(t, GetId(part.m_strRecords, where)));
-        }
+        TakeIds(part.m_textCounts[record++]);
+        for (std::size_t t = 0; t < kTableCount; ++t)
+            PutId(part.m_strRecords, at + 2 * t, ids[t]);
     }
     m_records.Write(part.m_strRecords);
     if (!part.m_idOffsets.empty()) {
         m_record = std::move(part.m_last);
-        for (std::size_t t = 0; t < kTableCount; ++t)
-            m_record.tableIds[t] = Map(t, m_record.tableIds[t]);
+        m_record.tableIds = ids;
     }
 
     for (const CUnknownTag& unknown : part.m_notes.Tags())

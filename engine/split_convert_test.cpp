@@ -109,7 +109,7 @@ TEST(ConvertInPartsTest, AgreesWithAPlainReferenceConversion) {
 }
 
 // 70,000 distinct texts for one table: it fills up at the 65,536th, on the same line however
-// the input is split, whether the part's own table fills first or the conversion's.
+// the input is split.
 TEST(ConvertInPartsTest, AFullTableFailsWhereItWouldInOneGo) {
     std::string input;
     for (int i = 0; i < 70000; ++i)

@@ -1,6 +1,5 @@
 #include "engine/value_table.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace halvic {
@@ -126,12 +125,6 @@ std::uint16_t CValueTable::Intern(std::string_view text, std::uint64_t hash) {
         }
         if (Matches(slot, high, text)) return static_cast<std::uint16_t>(slot.m_nWhere);
     }
-}
-
-void CValueTable::Clear() {
-    m_strTexts.clear();
-    m_offsets.resize(1);
-    std::fill(m_slots.begin(), m_slots.end(), CSlot{});
 }
 
 void CValueTable::Grow() {

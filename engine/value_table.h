@@ -36,8 +36,6 @@ class CValueTable {
     // time, the memory waits overlap instead of adding up.
     void PrefetchSlot(std::uint64_t hash) const;
     void PrefetchText(std::uint64_t hash) const;
-    // Forgets every text, keeping the memory for as many as the table has held.
-    void Clear();
     // Writes the texts in identifier order, each followed by a zero byte.
     void WriteTable(CByteSink& sink) const;
 
