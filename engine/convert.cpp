@@ -395,17 +395,18 @@ CConvertResult ConvertFile(const std::string& path, const CConvertOptions& optio
         CValueTables tables;
         // The record file is most of the output; it is written while the reading goes on.
         CBackgroundSink records(outputs[0]);
+        // A file of some size is converted in parts, on as many threads as there are
+        // processors (up to four), unless its records lie too far apart to be split.
+        std::optional<CConvertSummary> split;
         if (source == &mapped && mapped.Bytes().size() >= kSplitAbove) {
-            // A file of some size is converted in parts, on as many threads as there are
-            // processors (up to four).
-            CSplitOptions split;
-            split.m_nThreads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
-            split.m_done = [&mapped](std::size_t end) { mapped.GiveBack(end); };
-            result.m_summary = ConvertInParts(mapped.Bytes(), inputName, records, tables,
-                                              result.m_warnings, split);
-        } else {
-            result.m_summary = ConvertTags(reader, records, tables, result.m_warnings);
+            CSplitOptions options;
+            options.m_nThreads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+            options.m_done = [&mapped](std::size_t end) { mapped.GiveBack(end); };
+            split = ConvertInParts(mapped.Bytes(), inputName, records, tables, result.m_warnings,
+                                   options);
         }
+        result.m_summary =
+            split ? *split : ConvertTags(reader, records, tables, result.m_warnings);
         records.Finish();
         std::array<CByteSink*, kTableCount> sinks;
         for (std::size_t i = 0; i < kTableCount; ++i)

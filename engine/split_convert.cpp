@@ -1,5 +1,6 @@
 #include "engine/split_convert.h"
 
+#include <algorithm>
 #include <array>
 #include <condition_variable>
 #include <exception>
@@ -176,6 +177,8 @@ class CSplitConversion {
   public:
     CSplitConversion(std::string_view input, const std::string& name, CByteSink& records,
                      CValueTables& tables, const CSplitOptions& options);
+    // Whether no part is longer than the options allow.
+    bool PartsFit() const { return m_nLargestPart <= m_options.m_nLargestPart; }
     CConvertSummary Run(std::vector<CWarning>& warnings);
 
   private:
@@ -191,6 +194,7 @@ class CSplitConversion {
     CValueTables& m_tables;
     const CSplitOptions& m_options;
     std::vector<std::size_t> m_starts;  // of the parts, and the input's end
+    std::size_t m_nLargestPart = 0;
 
     // The whole conversion so far: touched only by the joining thread.
     CRecord m_record;  // the last record written
@@ -222,6 +226,8 @@ CSplitConversion::CSplitConversion(std::string_view input, const std::string& na
     }
     m_starts.push_back(input.size());
     m_parts.resize(m_starts.size() - 1);
+    for (std::size_t i = 0; i + 1 < m_starts.size(); ++i)
+        m_nLargestPart = std::max(m_nLargestPart, m_starts[i + 1] - m_starts[i]);
 }
 
 void CSplitConversion::Work() {
@@ -364,10 +370,13 @@ CConvertSummary CSplitConversion::Run(std::vector<CWarning>& warnings) {
 
 }  // namespace
 
-CConvertSummary ConvertInParts(std::string_view input, const std::string& name,
-                               CByteSink& records, CValueTables& tables,
-                               std::vector<CWarning>& warnings, const CSplitOptions& options) {
-    return CSplitConversion(input, name, records, tables, options).Run(warnings);
+std::optional<CConvertSummary> ConvertInParts(std::string_view input, const std::string& name,
+                                              CByteSink& records, CValueTables& tables,
+                                              std::vector<CWarning>& warnings,
+                                              const CSplitOptions& options) {
+    CSplitConversion conversion(input, name, records, tables, options);
+    if (!conversion.PartsFit()) return std::nullopt;
+    return conversion.Run(warnings);
 }
 
 }  // namespace halvic

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,15 +19,19 @@ namespace halvic {
 
 struct CSplitOptions {
     // A part ends at the first record start found this many bytes or more after its own start.
-    std::size_t m_nPartSize = std::size_t{2} << 20;
+    std::size_t m_nPartSize = std::size_t{1} << 20;
+    // The records of a part wait in memory until it is joined, so an input is split only when no
+    // part is longer than this; otherwise ConvertInParts does nothing and returns no summary.
+    std::size_t m_nLargestPart = std::size_t{8} << 20;
     unsigned m_nThreads = 2;
     // Called, in order, with the offset before which the input is no longer needed.
     std::function<void(std::size_t)> m_done;
 };
 
 // The same as ConvertTags on a reader of `input` named `name`: the same records, texts and
-// warnings, and the same failure (thrown as CFailure) where that would fail.
-CConvertSummary ConvertInParts(std::string_view input, const std::string& name,
+// warnings, and the same failure (thrown as CFailure) where that would fail. Returns no summary,
+// having done nothing, when the input cannot be split into parts short enough.
+std::optional<CConvertSummary> ConvertInParts(std::string_view input, const std::string& name,
                                CByteSink& records, CValueTables& tables,
                                std::vector<CWarning>& warnings, const CSplitOptions& options = {});
 

@@ -63,7 +63,7 @@ COutput ConvertSplit(const std::string& input, std::size_t partSize, unsigned th
         given = end;
     };
     try {
-        ConvertInParts(input, "in.txt", records, tables, warnings, options);
+        EXPECT_TRUE(ConvertInParts(input, "in.txt", records, tables, warnings, options));
     } catch (const CFailure& failure) {
         output.m_strError = failure.Error().Message();
         return output;
@@ -129,6 +129,22 @@ TEST(ConvertInPartsTest, AFullTableFailsWhereItWouldInOneGo) {
                         "a table can hold");
     for (std::size_t partSize : {input.size(), std::size_t{1} << 16, std::size_t{1} << 20})
         EXPECT_EQ(ConvertSplit(input, partSize, 2).m_strError, expected) << partSize;
+}
+
+// Records that lie further apart than a part may be long: the input is left alone.
+TEST(ConvertInPartsTest, DoesNothingWhenAPartWouldBeTooLong) {
+    std::string input = "<@>1<l>" + std::string(5000, 'x') + "<@>2<l>y<@>3<l>z";
+    CMemorySink records;
+    CValueTables tables;
+    std::vector<CWarning> warnings;
+    CSplitOptions options;
+    options.m_nPartSize = 10;
+    options.m_nLargestPart = 4000;
+    EXPECT_FALSE(ConvertInParts(input, "in.txt", records, tables, warnings, options));
+    EXPECT_EQ(records.Bytes(), "");
+    options.m_nLargestPart = 6000;
+    EXPECT_TRUE(ConvertInParts(input, "in.txt", records, tables, warnings, options));
+    EXPECT_EQ(records.Bytes(), Reference(input).m_strRecords);
 }
 
 }  // namespace

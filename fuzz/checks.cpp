@@ -12,8 +12,10 @@
 #include "engine/error.h"
 #include "engine/output_reader.h"
 #include "engine/record.h"
+#include "engine/split_convert.h"
 #include "engine/tag_file.h"
 #include "engine/value_table.h"
+#include "tests/support/conversion_checks.h"
 #include "tests/support/plain_tag_reader.h"
 
 namespace halvic::fuzz {
@@ -137,6 +139,28 @@ CConversion ConvertGroupByGroup(std::string_view bytes) {
     return conversion;
 }
 
+// The conversion in parts, split wherever a part may begin at least `partSize` bytes apart.
+CConversion ConvertSplit(std::string_view bytes, std::size_t partSize, unsigned threads) {
+    CConversion conversion;
+    CMemorySink records;
+    CValueTables tables;
+    std::vector<CWarning> warnings;
+    CSplitOptions options;
+    options.m_nPartSize = partSize;
+    options.m_nThreads = threads;
+    try {
+        conversion.m_nRecords =
+            ConvertInParts(bytes, "fuzz", records, tables, warnings, options)->m_nRecords;
+    } catch (const CFailure& failure) {
+        conversion.m_strFailure = failure.Error().Message();
+        return conversion;
+    }
+    conversion.m_strRecords = records.Bytes();
+    conversion.m_tables = testing::TableBytes(tables);
+    conversion.m_warnings = testing::WarningMessages(warnings);
+    return conversion;
+}
+
 bool SameOutput(const CConversion& a, const CConversion& b) {
     if (a.m_strFailure != b.m_strFailure) return false;
     if (!a.m_strFailure.empty()) return true;  // a failed conversion's output is thrown away
@@ -252,6 +276,9 @@ std::string CheckConversion(const std::uint8_t* data, std::size_t size) {
     if (!SameOutput(chopped, whole)) return "the output depends on the block size";
     if (!SameOutput(ConvertGroupByGroup(bytes), whole)) {
         return "the batched conversion differs from one applied group by group";
+    }
+    if (!SameOutput(ConvertSplit(bytes, 1 + size % 61, 1 + size % 2), whole)) {
+        return "the conversion in parts differs from the one in one go";
     }
     return "";
 }

@@ -21,7 +21,8 @@ using CheckFunction = std::string (*)(const std::uint8_t* data, std::size_t size
 std::string CheckTagReader(const std::uint8_t* data, std::size_t size);
 // A whole conversion in memory: every record reads back with the output reader and writes the same
 // bytes again, identifiers stay within their tables, table texts are distinct, neither the block
-// size nor the batching changes anything (the same output as a conversion one group at a time).
+// size nor the batching changes anything (the same output as a conversion one group at a time), nor
+// does converting the input in parts.
 std::string CheckConversion(const std::uint8_t* data, std::size_t size);
 // The fast tag reader gives the same pairs and tag lines as the plain byte-at-a-time one.
 std::string CheckReaderAgreement(const std::uint8_t* data, std::size_t size);
