@@ -28,6 +28,12 @@ std::size_t FindPartStart(std::string_view input, std::size_t from) {
         while (last > stop && input[last - 1] != '<' && input[last - 1] != '>')
             --last;
         if (last == stop || input[last - 1] != '>') continue;
+        // The pair before must have a tag: a reader that meets the end of its input after an
+        // empty tag hands out no pair, where one that goes on hands out the empty tag, which
+        // stops the conversion. The last '<' starts that tag or lies inside it.
+        while (last > stop && input[last - 1] != '<')
+            --last;
+        if (last == stop || input[last] == '>') continue;
         // A pushed-back pair hands out the last chunk of its content only, a reader that starts
         // here the whole of it: the same when it is shorter than a chunk.
         std::size_t next = input.find('<', p + 3);
