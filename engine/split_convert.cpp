@@ -227,8 +227,16 @@ CSplitConversion::CSplitConversion(std::string_view input, const std::string& na
     std::size_t partSize = options.m_nPartSize == 0 ? 1 : options.m_nPartSize;
     for (std::size_t start = 0; start < input.size();) {
         m_starts.push_back(start);
-        start = start + partSize >= input.size() ? input.size()
-                                                 : FindPartStart(input, start + partSize);
+        if (input.size() - start <= partSize) break;
+        // Looked for no further than a part may reach: an input without record starts is not
+        // read through (and its pages not brought in) only to find that it cannot be split.
+        std::string_view reach =
+            input.substr(0, start + std::min(input.size() - start, options.m_nLargestPart));
+        start = FindPartStart(reach, start + partSize);
+        if (start == reach.size() && start < input.size()) {
+            m_nLargestPart = SIZE_MAX;
+            return;
+        }
     }
     m_starts.push_back(input.size());
     m_parts.resize(m_starts.size() - 1);
