@@ -198,6 +198,9 @@ void CBatchedConversion::AddField(std::string_view tag, std::string_view content
             ApplyTable(choice.m_nTable, content, CValueTable::Hash(content), m_reader.TagLine());
         } else if (choice.m_eKind == CFieldChoice::kNone) {
             m_notes.Note(tag, m_reader.TagCut(), m_reader.TagLine());
+        } else if (choice.m_eKind == CFieldChoice::kText) {
+            // Moved, not copied: a content of many megabytes is then held once.
+            m_reader.TakeContent(m_record.text);
         } else {
             m_record.SetField(choice, content);
         }

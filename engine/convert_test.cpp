@@ -175,6 +175,32 @@ TEST(ConvertTest, ACopiedContentStaysWithItsBatch) {
     }
 }
 
+// Contents of many kilobytes are applied as they are read, the text moved rather than copied;
+// around them, the short ones still go through the batches.
+TEST(ConvertTest, LongContentsGiveWhatShortOnesWould) {
+    std::string lines;
+    for (int i = 0; i < 400; ++i)
+        lines += "  a line of a long text, hyphen-\r\nated " + std::to_string(i) + " \r\n";
+    const std::string kInputs[] = {
+        "<@>1<l>" + lines + "<b>2<@>2<m>" + lines + "<@>3<l>short<@>4",
+        "<@>1<l>" + std::string(9000, 'x') + "<@>2<t>1-2-3<@>3<l>" + lines + "<x>" + lines,
+    };
+    for (const std::string& input : kInputs) {
+        testing::CReferenceOutput expected = testing::ReferenceConvert(input, "in.txt");
+        for (bool lends : {false, true}) {
+            CMemorySource source(input, 3000, lends);
+            CTagFile reader(source, "in.txt", 1000);
+            CMemorySink records;
+            CValueTables tables;
+            std::vector<CWarning> warnings;
+            ConvertTags(reader, records, tables, warnings);
+            EXPECT_EQ(FirstDifference(records.Bytes(), expected.m_strRecords), "");
+            EXPECT_EQ(testing::TableBytes(tables), expected.m_tables);
+            EXPECT_EQ(testing::WarningMessages(warnings), expected.m_warnings);
+        }
+    }
+}
+
 std::vector<std::string> OutputNames() {
     std::vector<std::string> names{kRecordFileName};
     for (std::size_t i = 0; i < kTableCount; ++i)

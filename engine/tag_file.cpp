@@ -233,6 +233,22 @@ void CTagFile::AddContentRun(const unsigned char* begin, const unsigned char* en
     m_nChunkLen = (rest - 1) % kChunkFlush + 1;
 }
 
+void CTagFile::TakeContent(std::string& text) {
+    std::string_view content = TrimSpaces(m_content);
+    if (m_content.data() != m_strContent.data() || m_strContent.empty()) {
+        text.assign(content);
+        return;
+    }
+    auto begin = static_cast<std::size_t>(content.data() - m_strContent.data());
+    m_strContent.resize(begin + content.size());
+    m_strContent.erase(0, begin);
+    text.swap(m_strContent);
+    m_strContent.clear();
+    m_strContent.shrink_to_fit();
+    m_content = {};
+    m_nChunkLen = 0;
+}
+
 bool CTagFile::Finish(std::string_view& tag, std::string_view& content) {
     tag = std::string_view(m_szTag, m_nTagTextLen);
     m_content = m_strContent;

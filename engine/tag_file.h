@@ -33,6 +33,9 @@ class CTagFile {
     // Reads the next pair. Returns false at the end of the input (tag then empty). The views stay
     // valid until the next call. Throws CFailure when the input cannot be read.
     bool ReadTag(std::string_view& tag, std::string_view& content);
+    // Moves the last content (as ReadTag handed it out) into `text` instead of copying it: for a
+    // content too long to hold twice. The pair can then no longer be pushed back.
+    void TakeContent(std::string& text);
     // Whether the last content is a view of bytes the source lent, valid for as long as the
     // source lives rather than until the next call.
     bool ContentLasts() const { return m_bContentLent; }
