@@ -49,6 +49,19 @@ void CBackgroundSink::Drain(const unsigned char* data, std::size_t size) {
     }
 }
 
+void CBackgroundSink::DrainOwned(std::string& bytes) {
+    Wait();
+    if (!m_thread.joinable()) m_thread = std::thread(&CBackgroundSink::Run, this);
+    m_strHanded.swap(bytes);
+    bytes.clear();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_pPending = reinterpret_cast<const unsigned char*>(m_strHanded.data());
+        m_nPending = m_strHanded.size();
+    }
+    m_changed.notify_all();
+}
+
 void CBackgroundSink::Run() {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {

@@ -7,6 +7,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "engine/byte_stream.h"
@@ -28,6 +29,8 @@ class CBackgroundSink : public CByteSink {
 
   protected:
     void Drain(const unsigned char* data, std::size_t size) override;
+    // The thread writes the string itself; the caller gets the one it wrote before.
+    void DrainOwned(std::string& bytes) override;
 
   private:
     void Wait();
@@ -36,6 +39,7 @@ class CBackgroundSink : public CByteSink {
 
     CByteSink& m_target;
     std::unique_ptr<unsigned char[]> m_spare;  // the buffer not being filled
+    std::string m_strHanded;                   // the last bytes handed over whole
     std::thread m_thread;
     std::mutex m_mutex;
     std::condition_variable m_changed;

@@ -26,17 +26,22 @@ class CLimitedSink : public CMemorySink {
     std::size_t m_nTaken = 0;
 };
 
-// Bytes written as single bytes, short and long runs, so that every path of the sink is taken.
+// Bytes written as single bytes, short and long runs, and handed over whole, so that every path
+// of the sink is taken.
 std::string WriteMixed(CByteSink& sink, std::size_t total) {
     std::string written;
     for (std::size_t i = 0; written.size() < total; ++i) {
         std::string run(i % 7 == 0 ? 3000 : i % 13, static_cast<char>('a' + i % 26));
+        written += run;
         if (run.size() == 1) {
             sink.Put(static_cast<unsigned char>(run[0]));
+        } else if (i % 11 == 0) {
+            // Handed over whole: the string comes back empty.
+            sink.Hand(run);
+            EXPECT_EQ(run, "");
         } else {
             sink.Write(run);
         }
-        written += run;
     }
     return written;
 }

@@ -65,12 +65,24 @@ class CByteSink {
 
     // Hands everything buffered on to the destination.
     void Flush();
+    // Hands `bytes` on after everything written before, and leaves `bytes` empty: a sink that can
+    // take them whole swaps in an emptied string of its own instead of copying them.
+    void Hand(std::string& bytes) {
+        Flush();
+        m_nDrained += bytes.size();
+        DrainOwned(bytes);
+    }
     // Bytes accepted so far, buffered or not.
     std::uint64_t BytesWritten() const { return m_nDrained + m_nUsed; }
 
   protected:
     // Takes `size` bytes; throws CFailure when they cannot be written.
     virtual void Drain(const unsigned char* data, std::size_t size) = 0;
+    // Takes the bytes of `bytes` and leaves it empty (with any capacity).
+    virtual void DrainOwned(std::string& bytes) {
+        Drain(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+        bytes.clear();
+    }
 
     std::size_t Capacity() const { return m_nCapacity; }
     // The buffer Drain is handed by Flush; a sink that keeps it after Drain returns swaps in

@@ -349,7 +349,7 @@ void CSplitConversion::Join(CPart& part) {
         for (std::size_t t = 0; t < kTableCount; ++t)
             PutId(part.m_strRecords, at + 2 * t, ids[t]);
     }
-    m_records.Write(part.m_strRecords);
+    m_records.Hand(part.m_strRecords);
     if (!part.m_idOffsets.empty()) {
         m_record = std::move(part.m_last);
         m_record.tableIds = ids;
