@@ -188,7 +188,9 @@ class CSplitConversion {
     CConvertSummary Run(std::vector<CWarning>& warnings);
 
   private:
-
+    // Converts parts and joins them while there are any; a failure (out of memory) ends the
+    // conversion instead of the thread.
+    void WorkSafely();
     void Work();
     // Joins the parts that are next in order and ready, unless another thread is joining.
     void JoinReady(std::unique_lock<std::mutex>& lock);
@@ -242,6 +244,17 @@ CSplitConversion::CSplitConversion(std::string_view input, const std::string& na
     m_parts.resize(m_starts.size() - 1);
     for (std::size_t i = 0; i + 1 < m_starts.size(); ++i)
         m_nLargestPart = std::max(m_nLargestPart, m_starts[i + 1] - m_starts[i]);
+}
+
+void CSplitConversion::WorkSafely() {
+    try {
+        Work();
+    } catch (...) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_failure) m_failure = std::current_exception();
+        m_bEnded = true;
+        m_changed.notify_all();
+    }
 }
 
 void CSplitConversion::Work() {
@@ -369,11 +382,11 @@ CConvertSummary CSplitConversion::Run(std::vector<CWarning>& warnings) {
     std::vector<std::thread> helpers;
     try {
         for (unsigned i = 1; i < m_options.m_nThreads; ++i)
-            helpers.emplace_back(&CSplitConversion::Work, this);
+            helpers.emplace_back(&CSplitConversion::WorkSafely, this);
     } catch (const std::system_error&) {
         // No more threads to be had: the work is shared by fewer.
     }
-    Work();
+    WorkSafely();
     for (std::thread& helper : helpers)
         helper.join();
     if (m_failure) std::rethrow_exception(m_failure);
