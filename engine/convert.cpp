@@ -398,13 +398,16 @@ CConvertResult ConvertFile(const std::string& path, const CConvertOptions& optio
         CValueTables tables;
         // The record file is most of the output; it is written while the reading goes on.
         CBackgroundSink records(outputs[0]);
-        // A file of some size is converted in parts, on as many threads as there are
-        // processors (up to four), unless its records lie too far apart to be split.
+        // A file of some size is converted in parts on two threads (one, with one processor),
+        // unless its records lie too far apart to be split. More threads would keep more parts
+        // waiting to be joined, in memory, for little gain: joining is done one part at a time.
         std::optional<CConvertSummary> split;
         if (source == &mapped && mapped.Bytes().size() >= kSplitAbove) {
             CSplitOptions options;
-            options.m_nThreads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
-            options.m_done = [&mapped](std::size_t end) { mapped.GiveBack(end); };
+            options.m_nThreads = std::clamp(std::thread::hardware_concurrency(), 1u, 2u);
+            options.m_release = [&mapped](std::size_t begin, std::size_t end) {
+                mapped.Release(begin, end);
+            };
             split = ConvertInParts(mapped.Bytes(), inputName, records, tables, result.m_warnings,
                                    options);
         }

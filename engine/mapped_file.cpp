@@ -57,6 +57,13 @@ std::string_view CMappedFile::Lend() {
     return std::string_view(m_pData + begin, n);
 }
 
+void CMappedFile::Release(std::size_t begin, std::size_t end) const {
+    begin = (begin + kPageSize - 1) / kPageSize * kPageSize;
+    end = std::min(end, m_nSize) / kPageSize * kPageSize;
+    if (begin >= end) return;
+    ::madvise(const_cast<char*>(m_pData) + begin, end - begin, MADV_DONTNEED);
+}
+
 void CMappedFile::GiveBack(std::size_t end) {
     end -= end % kPageSize;
     if (end <= m_nGivenBack) return;

@@ -34,11 +34,12 @@ class CMappedFile : public CByteSource {
     // The whole file, for a reader that takes it in its own order instead of piece by piece; it
     // gives back what it has done with.
     std::string_view Bytes() const { return std::string_view(m_pData, m_nSize); }
-    // Gives back the pages before `end` (those that hold bytes after it stay). Should they be
-    // touched again, they are read back from the file.
-    void GiveBack(std::size_t end);
+    // Gives back the pages that hold only bytes from `begin` to `end`. Should they be touched
+    // again, they are read back from the file.
+    void Release(std::size_t begin, std::size_t end) const;
 
   private:
+    void GiveBack(std::size_t end);
 
     const char* m_pData = nullptr;
     std::size_t m_nSize = 0;

@@ -64,18 +64,19 @@ struct CPendingRecord {
 // A table text of a part. Its identifier depends on every text before it, so it is given when the
 // part is joined, in order.
 struct CTableText {
-    std::size_t m_nWhere;  // in the input, or when m_bKept in the part's kept bytes
+    std::uint64_t m_nHash;
+    std::uint32_t m_nWhere;  // in the part, or when m_bKept in the part's kept bytes
     std::uint32_t m_nLength;
+    std::uint32_t m_nLine;  // in the part, from 1
     std::uint8_t m_nTable;
     bool m_bKept;
-    std::uint64_t m_nHash;
-    std::uint64_t m_nLine;  // in the part, from 1
 };
 
 // A part converted on its own: lines count from its start, and its records hold no identifiers.
 struct CPart {
+    std::string_view m_bytes;  // of the input
     std::string m_strRecords;  // the records that set every field but the tables within the part
-    std::vector<std::size_t> m_idOffsets;   // where the identifiers of each of those begin
+    std::vector<std::uint32_t> m_idOffsets;  // where the identifiers of each of those begin
     std::vector<CPendingRecord> m_pending;  // the records before them
     std::vector<CTableText> m_texts;        // in order
     std::vector<std::uint32_t> m_textCounts;  // the table texts of each record, in order
@@ -104,9 +105,9 @@ struct CPart {
     }
 };
 
-// Converts the part `bytes` of `input` into `part`, as if it began the input.
-void ConvertPart(std::string_view input, std::string_view bytes, const std::string& name,
-                 CPart& part) {
+// Converts the part `bytes` of the input into `part`, as if it began the input.
+void ConvertPart(std::string_view bytes, const std::string& name, CPart& part) {
+    part.m_bytes = bytes;
     CMemorySource source(bytes, SIZE_MAX, true);
     CTagFile reader(source, name);
     CMemorySink sink(part.m_strRecords, 1 << 14);
@@ -126,14 +127,16 @@ void ConvertPart(std::string_view input, std::string_view bytes, const std::stri
             CFieldChoice choice = ChooseField(tag);
             switch (choice.m_eKind) {
                 case CFieldChoice::kTable: {
-                    CTableText text{0, static_cast<std::uint32_t>(content.size()),
-                                    choice.m_nTable, !reader.ContentLasts(),
-                                    CValueTable::Hash(content), reader.TagLine()};
+                    // Parts are shorter than 4 GB (PartsFit): offsets and lines fit 32 bits.
+                    CTableText text{CValueTable::Hash(content), 0,
+                                    static_cast<std::uint32_t>(content.size()),
+                                    static_cast<std::uint32_t>(reader.TagLine()),
+                                    choice.m_nTable, !reader.ContentLasts()};
                     if (text.m_bKept) {
-                        text.m_nWhere = part.m_strKept.size();
+                        text.m_nWhere = static_cast<std::uint32_t>(part.m_strKept.size());
                         part.m_strKept.append(content);
                     } else {
-                        text.m_nWhere = static_cast<std::size_t>(content.data() - input.data());
+                        text.m_nWhere = static_cast<std::uint32_t>(content.data() - bytes.data());
                     }
                     part.m_texts.push_back(text);
                     ++texts;
@@ -163,7 +166,8 @@ void ConvertPart(std::string_view input, std::string_view bytes, const std::stri
         texts = 0;
         if (set == kAllSet) {
             record.Write(sink);
-            part.m_idOffsets.push_back(sink.BytesWritten() - kIdBytesFromEnd);
+            part.m_idOffsets.push_back(
+                static_cast<std::uint32_t>(sink.BytesWritten() - kIdBytesFromEnd));
         } else {
             part.m_pending.push_back({record, set});
         }
@@ -184,10 +188,16 @@ class CSplitConversion {
     CSplitConversion(std::string_view input, const std::string& name, CByteSink& records,
                      CValueTables& tables, const CSplitOptions& options);
     // Whether no part is longer than the options allow.
-    bool PartsFit() const { return m_nLargestPart <= m_options.m_nLargestPart; }
+    bool PartsFit() const {
+        return m_nLargestPart <= std::min<std::size_t>(m_options.m_nLargestPart, kLargestPart);
+    }
     CConvertSummary Run(std::vector<CWarning>& warnings);
 
   private:
+    // Offsets within a part, and the offsets of its records' identifiers, take 32 bits; a
+    // record takes at most 16 bytes a byte of input.
+    static constexpr std::size_t kLargestPart = std::size_t{1} << 27;
+
     // Converts parts and joins them while there are any; a failure (out of memory) ends the
     // conversion instead of the thread.
     void WorkSafely();
@@ -234,7 +244,11 @@ CSplitConversion::CSplitConversion(std::string_view input, const std::string& na
         // read through (and its pages not brought in) only to find that it cannot be split.
         std::string_view reach =
             input.substr(0, start + std::min(input.size() - start, options.m_nLargestPart));
+        std::size_t from = start;
         start = FindPartStart(reach, start + partSize);
+        // The little of the input brought in to find the start is given back at once, or memory
+        // would grow with the input's size.
+        if (options.m_release) options.m_release(from, start);
         if (start == reach.size() && start < input.size()) {
             m_nLargestPart = SIZE_MAX;
             return;
@@ -242,6 +256,8 @@ CSplitConversion::CSplitConversion(std::string_view input, const std::string& na
     }
     m_starts.push_back(input.size());
     m_parts.resize(m_starts.size() - 1);
+    if (options.m_release && m_starts.size() > 1)
+        options.m_release(m_starts[m_starts.size() - 2], input.size());
     for (std::size_t i = 0; i + 1 < m_starts.size(); ++i)
         m_nLargestPart = std::max(m_nLargestPart, m_starts[i + 1] - m_starts[i]);
 }
@@ -279,7 +295,7 @@ void CSplitConversion::Work() {
         try {
             std::string_view bytes =
                 m_input.substr(m_starts[index], m_starts[index + 1] - m_starts[index]);
-            ConvertPart(m_input, bytes, m_strName, *part);
+            ConvertPart(bytes, m_strName, *part);
         } catch (...) {
             part->m_failure = std::current_exception();
         }
@@ -301,8 +317,7 @@ void CSplitConversion::JoinReady(std::unique_lock<std::mutex>& lock) {
         } catch (...) {
             failure = std::current_exception();
         }
-        std::size_t end = m_starts[m_nJoined + 1];
-        if (m_options.m_done) m_options.m_done(end);
+        if (m_options.m_release) m_options.m_release(m_starts[m_nJoined], m_starts[m_nJoined + 1]);
         lock.lock();
         ++m_nJoined;
         if (failure) m_failure = failure;
@@ -332,7 +347,7 @@ void CSplitConversion::Join(CPart& part) {
                 m_tables[ahead.m_nTable].PrefetchSlot(ahead.m_nHash);
             }
             const CTableText& text = texts[next];
-            const char* base = text.m_bKept ? part.m_strKept.data() : m_input.data();
+            const char* base = text.m_bKept ? part.m_strKept.data() : part.m_bytes.data();
             std::uint16_t id = m_tables[text.m_nTable].Intern(
                 std::string_view(base + text.m_nWhere, text.m_nLength), text.m_nHash);
             if (id == 0) throw TableFullFailure(m_strName, lineOffset + text.m_nLine, text.m_nTable);

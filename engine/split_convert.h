@@ -19,13 +19,14 @@ namespace halvic {
 
 struct CSplitOptions {
     // A part ends at the first record start found this many bytes or more after its own start.
-    std::size_t m_nPartSize = std::size_t{1} << 20;
+    std::size_t m_nPartSize = std::size_t{1} << 19;
     // The records of a part wait in memory until it is joined, so an input is split only when no
     // part is longer than this; otherwise ConvertInParts does nothing and returns no summary.
     std::size_t m_nLargestPart = std::size_t{8} << 20;
     unsigned m_nThreads = 2;
-    // Called, in order, with the offset before which the input is no longer needed.
-    std::function<void(std::size_t)> m_done;
+    // Told of the bytes from `begin` to `end` of the input that are not needed for now: those
+    // looked at to find the parts, and each part once joined.
+    std::function<void(std::size_t begin, std::size_t end)> m_release;
 };
 
 // The same as ConvertTags on a reader of `input` named `name`: the same records, texts and

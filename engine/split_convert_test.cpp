@@ -61,10 +61,9 @@ COutput ConvertSplit(const std::string& input, std::size_t partSize, unsigned th
     CSplitOptions options;
     options.m_nPartSize = partSize;
     options.m_nThreads = threads;
-    std::size_t given = 0;
-    options.m_done = [&given](std::size_t end) {
-        EXPECT_GE(end, given);
-        given = end;
+    options.m_release = [&input](std::size_t begin, std::size_t end) {
+        EXPECT_LE(begin, end);
+        EXPECT_LE(end, input.size());
     };
     try {
         EXPECT_TRUE(ConvertInParts(input, "in.txt", records, tables, warnings, options));
@@ -98,6 +97,7 @@ COutput Reference(const std::string& input) {
 // of earlier texts, the fields kept from the record before it, the line it starts on, the tags
 // already warned about, a stop) must come out as if the input had been read in one go.
 TEST(ConvertInPartsTest, AgreesWithAPlainReferenceConversion) {
+    ExpectSame(ConvertSplit("", 1, 2), Reference(""), "an empty input");
     std::mt19937 random(20261210);
     for (int round = 0; round < 400; ++round) {
         std::string input;
