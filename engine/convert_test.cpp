@@ -298,8 +298,9 @@ TEST_F(ConvertFileTest, BundledExampleGivesItsExpectedFiles) {
 // and one that fills a table part of the way through.
 TEST_F(ConvertFileTest, AgreesWithAPlainReferenceConversion) {
     std::mt19937 random(7);
+    // Large enough to be converted in parts.
     std::string large;
-    while (large.size() < (3 << 20))
+    while (large.size() < (9 << 20))
         large += RandomConversionInput(random, true);
     std::string full = "<@>1";
     for (int i = 0; i < 66000; ++i)

@@ -1,17 +1,14 @@
 #include <benchmark/benchmark.h>
 
 #include "bench/input_generator.h"
+#include "bench/null_sink.h"
 #include "engine/convert.h"
 #include "engine/record.h"
 
 namespace halvic {
 namespace {
 
-// Counts the bytes and keeps none: the cost of encoding alone.
-class CNullSink : public CByteSink {
-  protected:
-    void Drain(const unsigned char*, std::size_t size) override { benchmark::DoNotOptimize(size); }
-};
+using bench::CNullSink;
 
 void BM_RecordWrite(benchmark::State& state) {
     CRecord record;
