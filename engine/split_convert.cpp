@@ -127,7 +127,7 @@ void ConvertPart(std::string_view bytes, const std::string& name, CPart& part) {
             CFieldChoice choice = ChooseField(tag);
             switch (choice.m_eKind) {
                 case CFieldChoice::kTable: {
-                    // Parts are shorter than 4 GB (PartsFit): offsets and lines fit 32 bits.
+                    // Parts are at most 128 MB (PartsFit): offsets and lines fit 32 bits.
                     CTableText text{CValueTable::Hash(content), 0,
                                     static_cast<std::uint32_t>(content.size()),
                                     static_cast<std::uint32_t>(reader.TagLine()),
