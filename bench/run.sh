@@ -53,6 +53,9 @@ if [ ! -f "$input" ] || [ ! -f "$input.largest" ]; then
 fi
 [ -f "$small" ] || "$build_dir/bench/halvic_make_input" "$small" 4K "$seed" >/dev/null
 
+# min A B: the smaller of two times; B empty means none yet.
+min() { awk -v a="$1" -v b="${2:-$1}" 'BEGIN { print (a < b ? a : b) }'; }
+
 # Warm the cache, then alternate, so that both commands see the same machine at the same time.
 cat "$input" >/dev/null
 wc_best=
@@ -62,16 +65,16 @@ halvic_rss=0
 i=0
 while [ "$i" -lt "$runs" ]; do
     set -- $("$measure" wc -l "$input")
-    wc_best=$(awk -v a="$1" -v b="${wc_best:-$1}" 'BEGIN { print (a < b ? a : b) }')
+    wc_best=$(min "$1" "$wc_best")
     # A first conversion, into an empty directory.
     rm -f "$data_dir"/out/*.qxd
     set -- $("$measure" "$halvic" convert -q -o "$data_dir/out" "$input")
-    fresh_best=$(awk -v a="$1" -v b="${fresh_best:-$1}" 'BEGIN { print (a < b ? a : b) }')
+    fresh_best=$(min "$1" "$fresh_best")
     [ "$2" -gt "$halvic_rss" ] && halvic_rss=$2
     # The same again, replacing those outputs: the file system then also deletes the old files
     # and (ext4) starts writing the new ones out at the renames.
     set -- $("$measure" "$halvic" convert -q -o "$data_dir/out" "$input")
-    replace_best=$(awk -v a="$1" -v b="${replace_best:-$1}" 'BEGIN { print (a < b ? a : b) }')
+    replace_best=$(min "$1" "$replace_best")
     [ "$2" -gt "$halvic_rss" ] && halvic_rss=$2
     i=$((i + 1))
 done
@@ -82,9 +85,9 @@ small_best=
 i=0
 while [ "$i" -lt 20 ]; do
     set -- $("$measure" cp "$small" "$data_dir/out-small/copy.txt")
-    cp_best=$(awk -v a="$1" -v b="${cp_best:-$1}" 'BEGIN { print (a < b ? a : b) }')
+    cp_best=$(min "$1" "$cp_best")
     set -- $("$measure" "$halvic" convert -q -o "$data_dir/out-small" "$small")
-    small_best=$(awk -v a="$1" -v b="${small_best:-$1}" 'BEGIN { print (a < b ? a : b) }')
+    small_best=$(min "$1" "$small_best")
     i=$((i + 1))
 done
 

@@ -44,12 +44,26 @@ std::size_t FindPartStart(std::string_view input, std::size_t from) {
 
 namespace {
 
-// The fields a record can set but its table identifiers, as bits.
+// The fields a record can set but its table identifiers, as bits, and the bit of each choice.
 constexpr unsigned kTextSet = 1;
 constexpr unsigned kBValueSet = 2;
 constexpr unsigned kWeightSet = 4;
 constexpr unsigned kGridSet = 8;
 constexpr unsigned kAllSet = 15;
+constexpr unsigned SetBit(CFieldChoice::EKind kind) {
+    switch (kind) {
+        case CFieldChoice::kText:
+            return kTextSet;
+        case CFieldChoice::kBValue:
+            return kBValueSet;
+        case CFieldChoice::kWeight:
+            return kWeightSet;
+        case CFieldChoice::kGridRef:
+            return kGridSet;
+        default:
+            return 0;
+    }
+}
 
 // The identifiers of a record, in the record file: the last 13 bytes but its final zero.
 constexpr std::size_t kIdBytesFromEnd = 1 + 2 * kTableCount;
@@ -145,20 +159,11 @@ void ConvertPart(std::string_view bytes, const std::string& name, CPart& part) {
                 case CFieldChoice::kNone:
                     part.m_notes.Note(tag, reader.TagCut(), reader.TagLine());
                     break;
-                case CFieldChoice::kText:
-                    set |= kTextSet;
-                    break;
-                case CFieldChoice::kBValue:
-                    set |= kBValueSet;
-                    break;
-                case CFieldChoice::kWeight:
-                    set |= kWeightSet;
-                    break;
-                case CFieldChoice::kGridRef:
-                    set |= kGridSet;
+                default:
+                    set |= SetBit(choice.m_eKind);
+                    record.SetField(choice, content);
                     break;
             }
-            if (choice.m_eKind != CFieldChoice::kTable) record.SetField(choice, content);
             reader.ReadTag(tag, content);
         }
         if (tag == "@") reader.m_bPushedBack = 1;

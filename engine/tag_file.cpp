@@ -36,6 +36,14 @@ const unsigned char* FindContentStop(const unsigned char* p, const unsigned char
     return p;
 }
 
+// The first byte in [p, end) after the control bytes at p, counting the line feeds among them.
+const unsigned char* SkipControlBytes(const unsigned char* p, const unsigned char* end,
+                                      std::uint64_t& lines) {
+    while (p != end && *p < 0x20)
+        lines += *p++ == '\n';
+    return p;
+}
+
 std::string_view TrimSpaces(std::string_view text) {
     while (!text.empty() && text.front() == ' ')
         text.remove_prefix(1);
@@ -113,10 +121,8 @@ bool CTagFile::FinishInBlock(std::string_view& content) {
     auto length = static_cast<std::size_t>(stop - begin);
     // A chunk of 510 bytes is flushed by the next byte, a line break included.
     if (length >= kChunkFlush) return false;
-    const unsigned char* p = stop;
     std::uint64_t lines = 0;
-    while (p != m_pEnd && *p < 0x20)
-        lines += *p++ == '\n';
+    const unsigned char* p = SkipControlBytes(stop, m_pEnd, lines);
     if (p == m_pEnd || *p != '<') return false;
     m_nLine += lines;
     m_pNext = p + 1;
@@ -155,9 +161,7 @@ bool CTagFile::ReadPairInBlock(std::string_view& tag, std::string_view& content)
     auto length = static_cast<std::size_t>(stop - begin);
     if (length >= kChunkFlush) return false;
     std::uint64_t lines = 0;
-    p = stop;
-    while (p != end && *p < 0x20)
-        lines += *p++ == '\n';
+    p = SkipControlBytes(stop, end, lines);
     if (p == end) return false;
     const char* text = reinterpret_cast<const char*>(begin);
     bool lent = m_bLends;
@@ -175,9 +179,7 @@ bool CTagFile::ReadPairInBlock(std::string_view& tag, std::string_view& content)
             length += space;
             std::memcpy(m_szFolded + length, run, runLength);
             length += runLength;
-            p = stop;
-            while (p != end && *p < 0x20)
-                lines += *p++ == '\n';
+            p = SkipControlBytes(stop, end, lines);
             if (p == end) return false;
         } while (*p != '<');
         text = m_szFolded;

@@ -75,7 +75,7 @@ class CTagFile {
     bool m_bTagCut = false;
 
     // The content as gathered, before trimming: a view of the block when the content lies in it
-    // whole with nothing to fold, otherwise of m_strContent.
+    // whole with nothing to fold, otherwise of m_szFolded or m_strContent.
     std::string_view m_content;
     bool m_bContentLent = false;  // m_content is a view of lent bytes
     std::string m_strContent;     // the chunks gathered so far, back to back
