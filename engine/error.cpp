@@ -1,6 +1,5 @@
 #include "engine/error.h"
 
-#include <cstring>
 #include <utility>
 
 namespace halvic {
@@ -14,9 +13,5 @@ std::string CError::Message() const {
 }
 
 CFailure::CFailure(CError error) : std::runtime_error(error.Message()), m_error(std::move(error)) {}
-
-std::string SystemReason(int err) {
-    return std::strerror(err);
-}
 
 }  // namespace halvic

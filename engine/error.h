@@ -28,7 +28,8 @@ class CFailure : public std::runtime_error {
     CError m_error;
 };
 
-// The system's words for errno value `err`.
+// The system's words for error code `err`: an errno value on POSIX systems, a Windows error code
+// (GetLastError) on Windows. One implementation per system (error_posix.cpp, error_windows.cpp).
 std::string SystemReason(int err);
 
 }  // namespace halvic

@@ -1,12 +1,6 @@
 #include "engine/file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -16,7 +10,7 @@ namespace halvic {
 
 namespace {
 
-// Temporary file names kept where a signal handler can reach them without allocating.
+// Temporary file names kept where an interrupt handler can reach them without allocating.
 constexpr int kSlots = 32;
 constexpr std::size_t kPathMax = 4096;
 char g_tempPaths[kSlots][kPathMax];
@@ -43,44 +37,8 @@ std::atomic<unsigned> g_nTempCounter{0};
 
 void RemoveTemporaryFiles() noexcept {
     for (int i = 0; i < kSlots; ++i) {
-        if (g_slotUsed[i].load()) ::unlink(g_tempPaths[i]);
+        if (g_slotUsed[i].load()) sys::RemoveFile(g_tempPaths[i]);
     }
-}
-
-namespace {
-
-extern "C" void OnTerminatingSignal(int signal) {
-    RemoveTemporaryFiles();
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-}
-
-}  // namespace
-
-void CleanUpOnInterrupt() {
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        struct sigaction current {};
-        if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
-            std::signal(signal, OnTerminatingSignal);
-        }
-    }
-    std::signal(SIGXFSZ, SIG_IGN);
-    // A mapped input cut short by another program while it is read faults on its missing pages;
-    // the run cannot go on, but it must not leave its temporary files behind.
-    std::signal(SIGBUS, OnTerminatingSignal);
-}
-
-CInterruptsHeld::CInterruptsHeld() {
-    sigset_t held;
-    sigemptyset(&held);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
-        sigaddset(&held, signal);
-    pthread_sigmask(SIG_BLOCK, &held, &m_saved);
-}
-
-CInterruptsHeld::~CInterruptsHeld() {
-    // A signal that came meanwhile is delivered here, after the last rename.
-    pthread_sigmask(SIG_SETMASK, &m_saved, nullptr);
 }
 
 CInputFile::~CInputFile() {
@@ -91,41 +49,38 @@ bool CInputFile::Open(const std::string& path, CError& error) {
     Close();
     m_strName = path;
     if (path.empty()) {
-        error = {"(empty file name)", 0, SystemReason(ENOENT)};
+        error = {"(empty file name)", 0, SystemReason(sys::NotFoundError())};
         return false;
     }
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = {path, 0, SystemReason(errno)};
+    int err = 0;
+    CFileHandle file = sys::OpenForReading(path, err);
+    if (file == kNoFile) {
+        error = {path, 0, SystemReason(err)};
         return false;
     }
-    m_fd = fd;
+    m_file = file;
     m_bOwned = true;
-#ifdef POSIX_FADV_SEQUENTIAL
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-#endif
     return true;
 }
 
 void CInputFile::OpenStandardInput() {
     Close();
     m_strName = "<stdin>";
-    m_fd = STDIN_FILENO;
+    m_file = sys::StandardInput();
     m_bOwned = false;
 }
 
 std::size_t CInputFile::Read(unsigned char* buffer, std::size_t capacity) {
-    for (;;) {
-        ssize_t n = ::read(m_fd, buffer, capacity);
-        if (n >= 0) return static_cast<std::size_t>(n);
-        if (errno == EINTR) continue;
-        throw CFailure({m_strName, 0, SystemReason(errno)});
-    }
+    int err = 0;
+    std::int64_t n = sys::ReadSome(m_file, buffer, capacity, err);
+    if (n < 0) throw CFailure({m_strName, 0, SystemReason(err)});
+    return static_cast<std::size_t>(n);
 }
 
 void CInputFile::Close() {
-    if (m_bOwned && m_fd >= 0) ::close(m_fd);
-    m_fd = -1;
+    int ignored = 0;
+    if (m_bOwned && m_file != kNoFile) sys::CloseFile(m_file, ignored);
+    m_file = kNoFile;
     m_bOwned = false;
 }
 
@@ -138,48 +93,44 @@ bool CReplacingFile::Create(const std::string& target, CError& error) {
     m_strTarget = target;
     // A directory cannot be renamed over. Found only at the renames, it would fail the run with
     // some targets already replaced; found here, it fails the run before any is.
-    struct stat status;
-    if (::lstat(target.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
-        error = {target, 0, SystemReason(EISDIR)};
+    if (sys::IsDirectory(target)) {
+        error = {target, 0, SystemReason(sys::IsDirectoryError())};
         return false;
     }
-    std::string::size_type slash = target.rfind('/');
+    std::string::size_type slash = target.find_last_of(sys::kPathSeparators);
     std::string dir = slash == std::string::npos ? "" : target.substr(0, slash + 1);
     std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
     for (int attempt = 0; attempt < 100; ++attempt) {
         char suffix[64];
-        std::snprintf(suffix, sizeof suffix, ".tmp.%ld.%u", static_cast<long>(::getpid()),
+        std::snprintf(suffix, sizeof suffix, ".tmp.%ld.%u", sys::ProcessId(),
                       g_nTempCounter.fetch_add(1));
         std::string temp = dir + "." + base + suffix;
         // Registered before it exists, so that no moment is left in which an interrupt could
         // leave the file behind.
         int slot = TakeSlot(temp);
-        int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            m_fd = fd;
+        int err = 0;
+        CFileHandle file = sys::CreateNew(temp, err);
+        if (file != kNoFile) {
+            m_file = file;
             m_nSlot = slot;
             m_strTemp = temp;
             return true;
         }
-        int err = errno;
         ReleaseSlot(slot);
-        if (err != EEXIST) {
+        if (err != sys::ExistsError()) {
             error = {target, 0, SystemReason(err)};
             return false;
         }
     }
-    error = {target, 0, SystemReason(EEXIST)};
+    error = {target, 0, SystemReason(sys::ExistsError())};
     return false;
 }
 
 void CReplacingFile::Drain(const unsigned char* data, std::size_t size) {
     while (size > 0) {
-        ssize_t n = ::write(m_fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throw CFailure({m_strTarget, 0, SystemReason(errno)});
-        }
-        if (n == 0) throw CFailure({m_strTarget, 0, SystemReason(EIO)});
+        int err = 0;
+        std::int64_t n = sys::WriteSome(m_file, data, size, err);
+        if (n < 0) throw CFailure({m_strTarget, 0, SystemReason(err)});
         data += n;
         size -= static_cast<std::size_t>(n);
     }
@@ -187,18 +138,18 @@ void CReplacingFile::Drain(const unsigned char* data, std::size_t size) {
 
 void CReplacingFile::Finish() {
     Flush();
-    if (m_fd >= 0) {
-        int fd = m_fd;
-        m_fd = -1;
-        if (::close(fd) != 0 && errno != EINTR) {
-            throw CFailure({m_strTarget, 0, SystemReason(errno)});
-        }
+    if (m_file != kNoFile) {
+        CFileHandle file = m_file;
+        m_file = kNoFile;
+        int err = 0;
+        if (!sys::CloseFile(file, err)) throw CFailure({m_strTarget, 0, SystemReason(err)});
     }
 }
 
 bool CReplacingFile::Commit(CError& error) {
-    if (::rename(m_strTemp.c_str(), m_strTarget.c_str()) != 0) {
-        error = {m_strTarget, 0, SystemReason(errno)};
+    int err = 0;
+    if (!sys::RenameOver(m_strTemp, m_strTarget, err)) {
+        error = {m_strTarget, 0, SystemReason(err)};
         Discard();
         return false;
     }
@@ -209,12 +160,13 @@ bool CReplacingFile::Commit(CError& error) {
 }
 
 void CReplacingFile::Discard() {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
+    if (m_file != kNoFile) {
+        int ignored = 0;
+        sys::CloseFile(m_file, ignored);
+        m_file = kNoFile;
     }
     if (!m_strTemp.empty()) {
-        ::unlink(m_strTemp.c_str());
+        sys::RemoveFile(m_strTemp.c_str());
         m_strTemp.clear();
     }
     ReleaseSlot(m_nSlot);

@@ -1,10 +1,5 @@
 #include "engine/mapped_file.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -17,24 +12,15 @@ constexpr std::size_t kPageSize = 4096;
 }  // namespace
 
 CMappedFile::~CMappedFile() {
-    if (m_pData != nullptr) ::munmap(const_cast<char*>(m_pData), m_nSize);
+    if (m_pData != nullptr) sys::UnmapFile(m_pData, m_nSize);
 }
 
 bool CMappedFile::Map(const std::string& path) {
-    // Not blocking: opening a named pipe would otherwise wait for a writer.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return false;
-    struct stat info {};
-    void* data = MAP_FAILED;
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-        data =
-            ::mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-    }
-    ::close(fd);  // the mapping keeps the file
-    if (data == MAP_FAILED) return false;
-    ::madvise(data, static_cast<std::size_t>(info.st_size), MADV_SEQUENTIAL);
-    m_pData = static_cast<const char*>(data);
-    m_nSize = static_cast<std::size_t>(info.st_size);
+    std::size_t size = 0;
+    const char* data = sys::MapFile(path, size);
+    if (data == nullptr) return false;
+    m_pData = data;
+    m_nSize = size;
     return true;
 }
 
@@ -61,13 +47,13 @@ void CMappedFile::Release(std::size_t begin, std::size_t end) const {
     begin = (begin + kPageSize - 1) / kPageSize * kPageSize;
     end = std::min(end, m_nSize) / kPageSize * kPageSize;
     if (begin >= end) return;
-    ::madvise(const_cast<char*>(m_pData) + begin, end - begin, MADV_DONTNEED);
+    sys::GiveBackPages(m_pData + begin, end - begin);
 }
 
 void CMappedFile::GiveBack(std::size_t end) {
     end -= end % kPageSize;
     if (end <= m_nGivenBack) return;
-    ::madvise(const_cast<char*>(m_pData) + m_nGivenBack, end - m_nGivenBack, MADV_DONTNEED);
+    sys::GiveBackPages(m_pData + m_nGivenBack, end - m_nGivenBack);
     m_nGivenBack = end;
 }
 

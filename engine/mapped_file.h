@@ -10,6 +10,20 @@
 
 namespace halvic {
 
+// The calls to the system that mapping needs, one implementation per system
+// (mapped_file_posix.cpp, mapped_file_windows.cpp). Paths are UTF-8.
+namespace sys {
+
+// Maps the regular file at `path` read-only for reading from start to end and sets `size`;
+// nullptr when it is not a regular file, is empty, or cannot be opened or mapped.
+const char* MapFile(const std::string& path, std::size_t& size);
+void UnmapFile(const char* data, std::size_t size);
+// Gives back the pages from `data` (page-aligned) for `size` bytes; should they be touched
+// again, they are read back from the file.
+void GiveBackPages(const char* data, std::size_t size);
+
+}  // namespace sys
+
 // A regular file mapped read-only. Every byte stays addressable while the object lives, but the
 // pages already read are given back as the reading moves on, so memory stays bounded whatever the
 // file's size.
