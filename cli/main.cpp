@@ -1,4 +1,7 @@
-// halvic: converts tagged text into the record file and the six table files.
+// halvic: converts tagged text into the record file and the six table files. The program's
+// entry point is in main_posix.cpp or main_windows.cpp, which hand the arguments over as UTF-8.
+#include "cli/main.h"
+
 #include <CLI/CLI.hpp>
 #include <iostream>
 
@@ -30,7 +33,7 @@ const char* const kDumpExitCodesHelp =
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int halvic::cli::Main(int argc, char** argv) {
     // An interrupted conversion removes its temporary files; the targets are never touched.
     halvic::CleanUpOnInterrupt();
 

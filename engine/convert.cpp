@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstring>
 #include <exception>
 #include <mutex>
 #include <new>
@@ -61,7 +62,8 @@ CConvertSummary Summarize(std::uint64_t records, const CValueTables& tables) {
 
 std::string OutputPath(const std::string& dir, const std::string& name) {
     if (dir.empty()) return name;
-    return dir.back() == '/' ? dir + name : dir + "/" + name;
+    // A '/' is a separator on every system; one the directory ends with is not doubled.
+    return std::strchr(sys::kPathSeparators, dir.back()) != nullptr ? dir + name : dir + "/" + name;
 }
 
 namespace {
@@ -411,8 +413,7 @@ CConvertResult ConvertFile(const std::string& path, const CConvertOptions& optio
             split = ConvertInParts(mapped.Bytes(), inputName, records, tables, result.m_warnings,
                                    options);
         }
-        result.m_summary =
-            split ? *split : ConvertTags(reader, records, tables, result.m_warnings);
+        result.m_summary = split ? *split : ConvertTags(reader, records, tables, result.m_warnings);
         records.Finish();
         std::array<CByteSink*, kTableCount> sinks;
         for (std::size_t i = 0; i < kTableCount; ++i)

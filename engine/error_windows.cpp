@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "engine/error.h"
+#include "engine/file.h"
 #include "engine/windows_text.h"
 
 namespace halvic {
@@ -18,6 +19,9 @@ std::string SystemReason(int err) {
     while (!reason.empty() &&
            (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' '))
         reason.pop_back();
+    // Some systems (Wine among them) lack the words for newer codes.
+    if (reason.empty() && err == sys::IsDirectoryError())
+        reason = "An operation is not supported on a directory.";
     if (reason.empty()) reason = "system error " + std::to_string(err);
     return reason;
 }

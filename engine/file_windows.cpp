@@ -18,6 +18,9 @@ CFileHandle FromHandle(HANDLE handle) {
     return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<CFileHandle>(handle);
 }
 
+// "An operation is not supported on a directory."; newer than the compiler's headers.
+constexpr int kErrorDirectoryNotSupported = 336;
+
 int LastError() {
     return static_cast<int>(::GetLastError());
 }
@@ -39,7 +42,7 @@ int NotFoundError() {
 }
 
 int IsDirectoryError() {
-    return ERROR_DIRECTORY_NOT_SUPPORTED;
+    return kErrorDirectoryNotSupported;
 }
 
 int ExistsError() {
@@ -61,7 +64,7 @@ CFileHandle OpenForReading(const std::string& path, int& err) {
         err = LastError();
         // Windows refuses to open a directory as a file with "Access is denied.", which would
         // send the user looking for a permission problem.
-        if (err == ERROR_ACCESS_DENIED && IsDirectoryW(wide)) err = ERROR_DIRECTORY_NOT_SUPPORTED;
+        if (err == ERROR_ACCESS_DENIED && IsDirectoryW(wide)) err = kErrorDirectoryNotSupported;
     }
     return FromHandle(file);
 }

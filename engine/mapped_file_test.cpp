@@ -1,7 +1,6 @@
 #include "engine/mapped_file.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "engine/tag_file.h"
+#include "tests/support/files.h"
 
 namespace halvic {
 namespace {
@@ -45,7 +45,7 @@ std::string LargeBytes() {
 }
 
 TEST_F(MappedFileTest, RefusesWhatCannotBeMapped) {
-    ::mkfifo((m_dir / "fifo").c_str(), 0600);
+    testing::MakeFifo(m_dir / "fifo");
     for (std::string path : {(m_dir / "missing").string(), m_dir.string(), Write("empty", ""),
                              (m_dir / "fifo").string(), std::string()}) {
         CMappedFile file;

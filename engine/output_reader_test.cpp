@@ -11,6 +11,7 @@
 
 #include "engine/convert.h"
 #include "engine/decoders.h"
+#include "tests/support/files.h"
 #include "tests/support/hex.h"
 
 namespace halvic {
@@ -338,7 +339,7 @@ TEST_F(OutputReaderDirTest, NamesAMissingFile) {
         COutputReadResult result = ReadOutputDir(m_dir.string());
         EXPECT_FALSE(result.m_bOk);
         EXPECT_EQ(result.m_error.Message(),
-                  (m_dir / name).string() + ": No such file or directory");
+                  m_dir.string() + "/" + name + ": " + testing::Reasons().m_strNoFile);
     }
 }
 

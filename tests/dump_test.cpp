@@ -187,9 +187,13 @@ TEST_F(DumpTest, FaultsPrintTheRecordsBeforeThemAndExitWithOne) {
          "",
          "halvic: error: table/qxc.qxd: offset 0: text 1 cut short by the end of the file: its "
          "zero byte is missing\n"},
-        {{"dump", "missing"}, "", "halvic: error: missing/qxs.qxd: No such file or directory\n"},
-        {{"dump", "nowhere"}, "", "halvic: error: nowhere/qxase.qxd: No such file or directory\n"},
-        {{"dump"}, "", "halvic: error: qxase.qxd: No such file or directory\n"},
+        {{"dump", "missing"},
+         "",
+         "halvic: error: missing/qxs.qxd: " + testing::Reasons().m_strNoFile + "\n"},
+        {{"dump", "nowhere"},
+         "",
+         "halvic: error: nowhere/qxase.qxd: " + testing::Reasons().m_strNoFolder + "\n"},
+        {{"dump"}, "", "halvic: error: qxase.qxd: " + testing::Reasons().m_strNoFile + "\n"},
     };
     for (const auto& c : kCases) {
         CProcessResult result = Run(c.args);

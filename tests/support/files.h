@@ -17,6 +17,20 @@ void WriteFile(const std::filesystem::path& path, std::string_view bytes);
 using CFileList = std::vector<std::pair<std::string, std::string>>;
 CFileList ListFiles(const std::filesystem::path& dir);
 
+// The system's words for the failures the tests provoke, as halvic reports them. One
+// implementation per system (files_posix.cpp, files_windows.cpp).
+struct CSystemReasons {
+    std::string m_strNoFile;        // the file does not exist
+    std::string m_strNoFolder;      // a folder on the file's path does not exist
+    std::string m_strFileAsFolder;  // a file on the path is used as a folder
+    std::string m_strIsFolder;      // a folder is named where a file is wanted
+};
+const CSystemReasons& Reasons();
+
+// Creates a named pipe (FIFO) at `path`; false where the system has none in its file system
+// (Windows). One implementation per system (files_posix.cpp, files_windows.cpp).
+bool MakeFifo(const std::filesystem::path& path);
+
 // A fresh, empty directory named after `prefix`, the process and the running test; removed again
 // when the object goes.
 class CScratchDir {

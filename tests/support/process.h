@@ -19,6 +19,9 @@ struct CProcessResult {
     std::string m_strErr;
 };
 
+// Whether m_nFileSizeLimit can be set here (not on Windows).
+extern const bool kCanLimitFileSize;
+
 CProcessResult RunProcess(const std::vector<std::string>& argv,
                           const CProcessOptions& options = {});
 

@@ -1,5 +1,3 @@
-#include "tests/support/process.h"
-
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -10,7 +8,11 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "tests/support/process.h"
+
 namespace halvic::testing {
+
+const bool kCanLimitFileSize = true;
 
 CProcessResult RunProcess(const std::vector<std::string>& argv, const CProcessOptions& options) {
     int in[2], out[2], err[2];

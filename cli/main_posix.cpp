@@ -1,0 +1,5 @@
+#include "cli/main.h"
+
+int main(int argc, char** argv) {
+    return halvic::cli::Main(argc, argv);
+}

@@ -1,0 +1,17 @@
+#include <sys/stat.h>
+
+#include "tests/support/files.h"
+
+namespace halvic::testing {
+
+const CSystemReasons& Reasons() {
+    static const CSystemReasons reasons{"No such file or directory", "No such file or directory",
+                                        "Not a directory", "Is a directory"};
+    return reasons;
+}
+
+bool MakeFifo(const std::filesystem::path& path) {
+    return ::mkfifo(path.c_str(), 0600) == 0;
+}
+
+}  // namespace halvic::testing

@@ -1,0 +1,20 @@
+#include <windows.h>
+
+#include "engine/error.h"
+#include "engine/file.h"
+#include "tests/support/files.h"
+
+namespace halvic::testing {
+
+const CSystemReasons& Reasons() {
+    static const CSystemReasons reasons{
+        SystemReason(ERROR_FILE_NOT_FOUND), SystemReason(ERROR_PATH_NOT_FOUND),
+        SystemReason(ERROR_PATH_NOT_FOUND), SystemReason(sys::IsDirectoryError())};
+    return reasons;
+}
+
+bool MakeFifo(const std::filesystem::path&) {
+    return false;  // Windows keeps its named pipes outside the file system
+}
+
+}  // namespace halvic::testing
