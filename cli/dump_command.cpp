@@ -4,6 +4,7 @@
 
 #include "engine/convert.h"
 #include "engine/output_reader.h"
+#include "engine/output_set.h"
 
 namespace halvic::cli {
 
@@ -173,8 +174,18 @@ EExitCode Fail(std::ostream& out, std::ostream& err, const CError& error) {
 }  // namespace
 
 EExitCode RunDump(const CDumpCommand& command, std::ostream& out, std::ostream& err) {
-    COutputFiles files;
     CError error;
+    // No conversion replaces the files while they are read.
+    COutputSetReadLock lock;
+    std::vector<CError> notes;
+    bool locked = lock.Take(
+        command.m_strDir,
+        [&err, &command] { err << "halvic: " << WaitingMessage(command.m_strDir) << std::endl; },
+        error, notes);
+    for (const CError& note : notes)
+        err << "halvic: warning: " << note.Message() << '\n';
+    if (!locked) return Fail(out, err, error);
+    COutputFiles files;
     if (!LoadOutputFiles(command.m_strDir, files, error)) return Fail(out, err, error);
     COutputTables tables;
     if (!ReadTables(files, tables, error)) return Fail(out, err, error);

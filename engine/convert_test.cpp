@@ -257,9 +257,9 @@ TEST_F(ConvertFileTest, FailuresLeaveTheOldOutputsAndNoTemporaryFile) {
          (m_dir / "a-directory").string() + ": " + testing::Reasons().m_strIsFolder},
         {"", (m_dir / "out").string(), "(empty file name): " + testing::Reasons().m_strNoFile},
         {(m_dir / "in.txt").string(), (m_dir / "no-such-dir").string(),
-         (m_dir / "no-such-dir/qxase.qxd").string() + ": " + testing::Reasons().m_strNoFolder},
+         (m_dir / "no-such-dir").string() + ": " + testing::Reasons().m_strNoFolder},
         {(m_dir / "in.txt").string(), (m_dir / "in.txt").string(),
-         (m_dir / "in.txt/qxase.qxd").string() + ": " + testing::Reasons().m_strFileAsFolder},
+         (m_dir / "in.txt").string() + ": " + testing::Reasons().m_strFileAsFolder},
     };
     PutOldOutputs();
     auto before = OutFiles();

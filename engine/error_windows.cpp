@@ -1,10 +1,16 @@
 #include <windows.h>
 
 #include "engine/error.h"
-#include "engine/file.h"
 #include "engine/windows_text.h"
 
 namespace halvic {
+
+namespace {
+
+// Newer than the compiler's headers.
+constexpr int kErrorDirectoryNotSupported = 336;
+
+}  // namespace
 
 std::string SystemReason(int err) {
     wchar_t* text = nullptr;
@@ -20,7 +26,7 @@ std::string SystemReason(int err) {
            (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' '))
         reason.pop_back();
     // Some systems (Wine among them) lack the words for newer codes.
-    if (reason.empty() && err == sys::IsDirectoryError())
+    if (reason.empty() && err == kErrorDirectoryNotSupported)
         reason = "An operation is not supported on a directory.";
     if (reason.empty()) reason = "system error " + std::to_string(err);
     return reason;

@@ -2,13 +2,19 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
+#include "engine/error.h"
 #include "engine/file.h"
 #include "engine/windows_text.h"
 
 namespace halvic {
 
 namespace {
+
+// "An operation is not supported on a directory."; newer than the compiler's headers.
+constexpr DWORD kErrorDirectoryNotSupported = 336;
 
 HANDLE AsHandle(CFileHandle file) {
     return reinterpret_cast<HANDLE>(file);
@@ -18,11 +24,9 @@ CFileHandle FromHandle(HANDLE handle) {
     return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<CFileHandle>(handle);
 }
 
-// "An operation is not supported on a directory."; newer than the compiler's headers.
-constexpr int kErrorDirectoryNotSupported = 336;
-
-int LastError() {
-    return static_cast<int>(::GetLastError());
+bool Fail(CError& error, const std::string& path, DWORD err) {
+    error = {path, 0, SystemReason(static_cast<int>(err))};
+    return false;
 }
 
 bool IsDirectoryW(const std::wstring& path) {
@@ -31,103 +35,63 @@ bool IsDirectoryW(const std::wstring& path) {
            !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-}  // namespace
-
-namespace sys {
-
-const char* const kPathSeparators = "/\\:";
-
-int NotFoundError() {
-    return ERROR_FILE_NOT_FOUND;
-}
-
-int IsDirectoryError() {
-    return kErrorDirectoryNotSupported;
-}
-
-int ExistsError() {
-    return ERROR_FILE_EXISTS;
-}
-
-bool IsDirectory(const std::string& path) {
-    return IsDirectoryW(Utf16(path));
-}
-
-CFileHandle OpenForReading(const std::string& path, int& err) {
+// Opens `path` as a file. Windows refuses a directory with "Access is denied.", which would send
+// the user looking for a permission problem: it is told what the name is instead.
+HANDLE OpenFile(const std::string& path, DWORD access, DWORD share, DWORD disposition, DWORD flags,
+                DWORD& err) {
     std::wstring wide = Utf16(path);
-    // Others may go on reading, writing, renaming or removing the file meanwhile, as they may
-    // on other systems.
-    HANDLE file = ::CreateFileW(wide.c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    HANDLE file = ::CreateFileW(wide.c_str(), access, share, nullptr, disposition, flags, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        err = LastError();
-        // Windows refuses to open a directory as a file with "Access is denied.", which would
-        // send the user looking for a permission problem.
+        err = ::GetLastError();
         if (err == ERROR_ACCESS_DENIED && IsDirectoryW(wide)) err = kErrorDirectoryNotSupported;
     }
-    return FromHandle(file);
+    return file;
 }
 
-CFileHandle StandardInput() {
-    return FromHandle(::GetStdHandle(STD_INPUT_HANDLE));
-}
+// Others may go on reading, writing, renaming or removing a file halvic reads, as they may on
+// other systems.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-CFileHandle CreateNew(const std::string& path, int& err) {
-    HANDLE file = ::CreateFileW(Utf16(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) err = LastError();
-    return FromHandle(file);
-}
-
-std::int64_t ReadSome(CFileHandle file, unsigned char* buffer, std::size_t capacity, int& err) {
-    DWORD n = 0;
-    DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(capacity, 1u << 30));
-    if (::ReadFile(AsHandle(file), buffer, wanted, &n, nullptr)) return n;
-    err = LastError();
-    // The writer of a pipe has closed it: the end of the input, not a failure.
-    if (err == ERROR_BROKEN_PIPE || err == ERROR_HANDLE_EOF) return 0;
-    return -1;
-}
-
-std::int64_t WriteSome(CFileHandle file, const unsigned char* data, std::size_t size, int& err) {
-    DWORD n = 0;
-    DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
-    if (::WriteFile(AsHandle(file), data, wanted, &n, nullptr) && n > 0) return n;
-    err = n == 0 && ::GetLastError() == ERROR_SUCCESS ? ERROR_WRITE_FAULT : LastError();
-    return -1;
-}
-
-bool CloseFile(CFileHandle file, int& err) {
-    if (::CloseHandle(AsHandle(file))) return true;
-    err = LastError();
-    return false;
-}
-
-bool RenameOver(const std::string& from, const std::string& target, int& err) {
-    if (::MoveFileExW(Utf16(from).c_str(), Utf16(target).c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        return true;
+bool WriteAll(HANDLE file, const char* data, std::size_t size, DWORD& err) {
+    while (size > 0) {
+        DWORD n = 0;
+        DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+        if (!::WriteFile(file, data, wanted, &n, nullptr)) {
+            err = ::GetLastError();
+            return false;
+        }
+        if (n == 0) {
+            err = ERROR_WRITE_FAULT;
+            return false;
+        }
+        data += n;
+        size -= n;
     }
-    err = LastError();
-    return false;
+    return true;
 }
 
-void RemoveFile(const char* path) noexcept {
-    // Converted on the stack: an interrupt handler may call this while another thread allocates.
-    wchar_t wide[4096];
-    int n = ::MultiByteToWideChar(CP_UTF8, 0, path, -1, wide, 4096);
-    if (n > 0) ::DeleteFileW(wide);
+// "" names the current working directory.
+std::string DirName(const std::string& dir) {
+    return dir.empty() ? "." : dir;
 }
+
+}  // namespace
+
+const char* const kPathSeparators = "/\\:";
 
 long ProcessId() {
     return static_cast<long>(::GetCurrentProcessId());
 }
 
-}  // namespace sys
+void RemoveFileNow(const char* path) noexcept {
+    // Converted on the stack: an interrupt handler may call this while another thread allocates.
+    wchar_t wide[4096];
+    if (::MultiByteToWideChar(CP_UTF8, 0, path, -1, wide, 4096) > 0) ::DeleteFileW(wide);
+}
 
 namespace {
 
-// Held while the targets are replaced: an interrupt then waits until all seven are in place.
+// Held while the targets are replaced: an interrupt then waits until the set is whole again.
 SRWLOCK g_commitLock = SRWLOCK_INIT;
 
 // Runs in a thread of its own, which Windows starts for the event.
@@ -159,6 +123,268 @@ CInterruptsHeld::CInterruptsHeld() {
 
 CInterruptsHeld::~CInterruptsHeld() {
     ::ReleaseSRWLockExclusive(&g_commitLock);
+}
+
+bool CInputFile::Open(const std::string& path, CError& error) {
+    Close();
+    m_strName = path;
+    if (path.empty()) {
+        error = {"(empty file name)", 0, SystemReason(ERROR_FILE_NOT_FOUND)};
+        return false;
+    }
+    DWORD err = 0;
+    HANDLE file =
+        OpenFile(path, GENERIC_READ, kShareAll, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, err);
+    if (file == INVALID_HANDLE_VALUE) return Fail(error, path, err);
+    m_file = FromHandle(file);
+    m_bOwned = true;
+    return true;
+}
+
+void CInputFile::OpenStandardInput() {
+    Close();
+    m_strName = "<stdin>";
+    m_file = FromHandle(::GetStdHandle(STD_INPUT_HANDLE));
+    m_bOwned = false;
+}
+
+std::size_t CInputFile::Read(unsigned char* buffer, std::size_t capacity) {
+    DWORD n = 0;
+    DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(capacity, 1u << 30));
+    if (::ReadFile(AsHandle(m_file), buffer, wanted, &n, nullptr)) return n;
+    DWORD err = ::GetLastError();
+    // The writer of a pipe has closed it: the end of the input, not a failure.
+    if (err == ERROR_BROKEN_PIPE || err == ERROR_HANDLE_EOF) return 0;
+    throw CFailure({m_strName, 0, SystemReason(static_cast<int>(err))});
+}
+
+void CInputFile::Close() {
+    if (m_bOwned && m_file != kNoFile) ::CloseHandle(AsHandle(m_file));
+    m_file = kNoFile;
+    m_bOwned = false;
+}
+
+bool CReplacingFile::Create(const std::string& target, const std::string& temp, CError& error) {
+    Discard();
+    m_strTarget = target;
+    // A directory cannot be replaced. Found only at the renames, it would fail the run late;
+    // found here, it fails the run before anything is written.
+    if (IsDirectoryW(Utf16(target))) return Fail(error, target, kErrorDirectoryNotSupported);
+    // The new file takes the folder's permissions, as every new file on Windows does.
+    int slot = RegisterTemporaryFile(temp);
+    DWORD err = 0;
+    HANDLE file = OpenFile(temp, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, err);
+    if (file == INVALID_HANDLE_VALUE) {
+        UnregisterTemporaryFile(slot);
+        return Fail(error, err == ERROR_FILENAME_EXCED_RANGE ? temp : target, err);
+    }
+    m_file = FromHandle(file);
+    m_nSlot = slot;
+    m_strTemp = temp;
+    return true;
+}
+
+void CReplacingFile::Drain(const unsigned char* data, std::size_t size) {
+    DWORD err = 0;
+    if (!WriteAll(AsHandle(m_file), reinterpret_cast<const char*>(data), size, err)) {
+        throw CFailure({m_strTarget, 0, SystemReason(static_cast<int>(err))});
+    }
+}
+
+void CReplacingFile::Finish(bool sync) {
+    Flush();
+    if (m_file != kNoFile) {
+        HANDLE file = AsHandle(m_file);
+        m_file = kNoFile;
+        DWORD err = 0;
+        if (sync && !::FlushFileBuffers(file)) err = ::GetLastError();
+        if (!::CloseHandle(file) && err == 0) err = ::GetLastError();
+        if (err != 0) throw CFailure({m_strTarget, 0, SystemReason(static_cast<int>(err))});
+    }
+}
+
+void CReplacingFile::Discard() {
+    if (m_file != kNoFile) {
+        ::CloseHandle(AsHandle(m_file));
+        m_file = kNoFile;
+    }
+    if (!m_strTemp.empty()) {
+        ::DeleteFileW(Utf16(m_strTemp).c_str());
+        m_strTemp.clear();
+    }
+    UnregisterTemporaryFile(m_nSlot);
+    m_nSlot = -1;
+}
+
+CFileStatus StatusOf(const std::string& path) {
+    CFileStatus result;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExW(Utf16(path).c_str(), GetFileExInfoStandard, &data)) return result;
+    DWORD attributes = data.dwFileAttributes;
+    result.m_kind = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? EFileKind::kLink
+                    : (attributes & FILE_ATTRIBUTE_DIRECTORY)   ? EFileKind::kDirectory
+                    : (attributes & FILE_ATTRIBUTE_DEVICE)      ? EFileKind::kOther
+                                                                : EFileKind::kRegular;
+    // Who may touch a file is the folder's access list's business on Windows, not its owner's:
+    // a file in a folder the user may change counts as the user's.
+    result.m_bOurs = true;
+    return result;
+}
+
+bool RenameFile(const std::string& from, const std::string& to, CError& error) {
+    if (::MoveFileExW(Utf16(from).c_str(), Utf16(to).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        return true;
+    }
+    DWORD err = ::GetLastError();
+    // A file another program holds open without letting it be deleted cannot be replaced; Windows
+    // says only "Access is denied." for that, as it does for a read-only file.
+    if (err == ERROR_ACCESS_DENIED || err == ERROR_SHARING_VIOLATION) {
+        DWORD attributes = ::GetFileAttributesW(Utf16(to).c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_READONLY)) {
+            error = {to, 0,
+                     SystemReason(ERROR_SHARING_VIOLATION) +
+                         " (another program has it open; close it and convert again)"};
+            return false;
+        }
+    }
+    return Fail(error, to, err);
+}
+
+bool LinkFile(const std::string& existing, const std::string& name, CError& error) {
+    return ::CreateHardLinkW(Utf16(name).c_str(), Utf16(existing).c_str(), nullptr) ||
+           Fail(error, existing, ::GetLastError());
+}
+
+bool RemoveFile(const std::string& path, CError& error) {
+    return ::DeleteFileW(Utf16(path).c_str()) || Fail(error, path, ::GetLastError());
+}
+
+bool ListDirectory(const std::string& dir, std::vector<std::string>& names, CError& error) {
+    names.clear();
+    WIN32_FIND_DATAW found;
+    HANDLE find = ::FindFirstFileW(Utf16(DirName(dir) + "\\*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return Fail(error, DirName(dir), ::GetLastError());
+    do {
+        std::string name = Utf8(found.cFileName);
+        if (name != "." && name != "..") names.push_back(std::move(name));
+    } while (::FindNextFileW(find, &found));
+    DWORD err = ::GetLastError();
+    ::FindClose(find);
+    return err == ERROR_NO_MORE_FILES || Fail(error, DirName(dir), err);
+}
+
+bool SyncDirectory(const std::string&, CError&) {
+    // Windows keeps a folder's names in its file system's journal and offers no way to flush
+    // them on their own; the files themselves are flushed.
+    return true;
+}
+
+bool WriteNewFile(const std::string& path, std::string_view bytes, bool sync, CError& error) {
+    DWORD err = 0;
+    HANDLE file = OpenFile(path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, err);
+    if (file == INVALID_HANDLE_VALUE) return Fail(error, path, err);
+    bool ok = WriteAll(file, bytes.data(), bytes.size(), err);
+    if (ok && sync && !::FlushFileBuffers(file)) {
+        err = ::GetLastError();
+        ok = false;
+    }
+    ::CloseHandle(file);
+    if (ok) return true;
+    ::DeleteFileW(Utf16(path).c_str());
+    return Fail(error, path, err);
+}
+
+bool ReadSmallFile(const std::string& path, std::size_t limit, std::string& bytes, CError& error) {
+    bytes.clear();
+    DWORD err = 0;
+    HANDLE file =
+        OpenFile(path, GENERIC_READ, kShareAll, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, err);
+    if (file == INVALID_HANDLE_VALUE) return Fail(error, path, err);
+    LARGE_INTEGER size{};
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(file, &info) || !::GetFileSizeEx(file, &size)) {
+        err = ::GetLastError();
+    } else if (::GetFileType(file) != FILE_TYPE_DISK ||
+               (info.dwFileAttributes &
+                (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+        err = ERROR_INVALID_PARAMETER;
+    } else if (static_cast<std::uint64_t>(size.QuadPart) > limit) {
+        err = ERROR_FILE_TOO_LARGE;
+    }
+    char buffer[4096];
+    while (err == 0) {
+        DWORD n = 0;
+        if (!::ReadFile(file, buffer, sizeof buffer, &n, nullptr)) {
+            err = ::GetLastError();
+        } else if (n == 0) {
+            break;
+        } else {
+            bytes.append(buffer, n);
+            if (bytes.size() > limit) err = ERROR_FILE_TOO_LARGE;
+        }
+    }
+    ::CloseHandle(file);
+    return err == 0 || Fail(error, path, err);
+}
+
+bool CFileLock::Take(const std::string& path, EMode mode, const std::function<void()>& onWait,
+                     CError& error) {
+    Release();
+    m_bNotPermitted = false;
+    CFileStatus status = StatusOf(path);
+    if (status.m_kind != EFileKind::kMissing && status.m_kind != EFileKind::kRegular) {
+        error = {path, 0,
+                 std::string("is ") +
+                     (status.m_kind == EFileKind::kDirectory ? "a folder" : "a link or a device") +
+                     " where halvic keeps its lock file; remove it and try again"};
+        return false;
+    }
+    DWORD err = 0;
+    // Opened for reading only: the lock is on a byte range, and the file is never written.
+    HANDLE file = OpenFile(path, GENERIC_READ, kShareAll, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, err);
+    if (file == INVALID_HANDLE_VALUE) {
+        m_bNotPermitted =
+            err == ERROR_ACCESS_DENIED || err == ERROR_WRITE_PROTECT || err == ERROR_PATH_NOT_FOUND;
+        // What could not be created is the lock file, but what is wrong is the folder: it is
+        // missing, or not one, or may not be written.
+        std::string::size_type slash = path.find_last_of(kPathSeparators);
+        std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
+        bool dirAtFault = err == ERROR_PATH_NOT_FOUND || err == ERROR_DIRECTORY ||
+                          (m_bNotPermitted && StatusOf(path).m_kind == EFileKind::kMissing);
+        return Fail(error, dirAtFault ? dir : path, err);
+    }
+    DWORD flags = mode == EMode::kShared ? 0 : LOCKFILE_EXCLUSIVE_LOCK;
+    auto start = std::chrono::steady_clock::now();
+    bool told = false;
+    for (;;) {
+        OVERLAPPED at{};
+        if (::LockFileEx(file, flags | (told ? 0 : LOCKFILE_FAIL_IMMEDIATELY), 0, 1, 0, &at)) {
+            break;
+        }
+        err = ::GetLastError();
+        if (err != ERROR_LOCK_VIOLATION && err != ERROR_IO_PENDING) {
+            ::CloseHandle(file);
+            return Fail(error, path, err);
+        }
+        if (std::chrono::steady_clock::now() - start >= std::chrono::seconds(1)) {
+            // Said once; from then on the wait is left to the system.
+            told = true;
+            if (onWait) onWait();
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    m_file = FromHandle(file);
+    return true;
+}
+
+void CFileLock::Release() {
+    // Closing the file lets go of its lock.
+    if (m_file != kNoFile) ::CloseHandle(AsHandle(m_file));
+    m_file = kNoFile;
 }
 
 }  // namespace halvic

@@ -1,7 +1,6 @@
 #include <windows.h>
 
 #include "engine/error.h"
-#include "engine/file.h"
 #include "tests/support/files.h"
 
 namespace halvic::testing {
@@ -9,7 +8,7 @@ namespace halvic::testing {
 const CSystemReasons& Reasons() {
     static const CSystemReasons reasons{
         SystemReason(ERROR_FILE_NOT_FOUND), SystemReason(ERROR_PATH_NOT_FOUND),
-        SystemReason(ERROR_PATH_NOT_FOUND), SystemReason(sys::IsDirectoryError())};
+        SystemReason(ERROR_PATH_NOT_FOUND), SystemReason(336 /* ERROR_DIRECTORY_NOT_SUPPORTED */)};
     return reasons;
 }
 
