@@ -29,6 +29,24 @@ bool Fail(CError& error, const std::string& path, DWORD err) {
     return false;
 }
 
+// A file another program holds open without letting it be deleted cannot be renamed, replaced or
+// removed; Windows often says only "Access is denied." for that, as for a read-only file.
+bool FailInUse(CError& error, const std::string& path, DWORD err) {
+    if (err == ERROR_ACCESS_DENIED) {
+        DWORD attributes = ::GetFileAttributesW(Utf16(path).c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES ||
+            (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
+            return Fail(error, path, err);
+        }
+    } else if (err != ERROR_SHARING_VIOLATION) {
+        return Fail(error, path, err);
+    }
+    error = {path, 0,
+             SystemReason(ERROR_SHARING_VIOLATION) +
+                 " (another program has it open; close it and convert again)"};
+    return false;
+}
+
 bool IsDirectoryW(const std::wstring& path) {
     DWORD attributes = ::GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
@@ -233,25 +251,18 @@ CFileStatus StatusOf(const std::string& path) {
 }
 
 bool RenameFile(const std::string& from, const std::string& to, CError& error) {
-    if (::MoveFileExW(Utf16(from).c_str(), Utf16(to).c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        return true;
-    }
-    DWORD err = ::GetLastError();
-    // A file another program holds open without letting it be deleted cannot be replaced; Windows
-    // says only "Access is denied." for that, as it does for a read-only file.
-    if (err == ERROR_ACCESS_DENIED || err == ERROR_SHARING_VIOLATION) {
-        DWORD attributes = ::GetFileAttributesW(Utf16(to).c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_READONLY)) {
-            error = {to, 0,
-                     SystemReason(ERROR_SHARING_VIOLATION) +
-                         " (another program has it open; close it and convert again)"};
-            return false;
-        }
-    }
-    return Fail(error, to, err);
+    return ::MoveFileExW(Utf16(from).c_str(), Utf16(to).c_str(), MOVEFILE_REPLACE_EXISTING) ||
+           FailInUse(error, to, ::GetLastError());
 }
 
 bool LinkFile(const std::string& existing, const std::string& name, CError& error) {
+    // A file another program holds open without letting it be deleted cannot be replaced, and a
+    // second name of it could not be removed again: it is found here, before the name is made.
+    DWORD err = 0;
+    HANDLE file =
+        OpenFile(existing, DELETE, kShareAll, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, err);
+    if (file == INVALID_HANDLE_VALUE) return FailInUse(error, existing, err);
+    ::CloseHandle(file);
     return ::CreateHardLinkW(Utf16(name).c_str(), Utf16(existing).c_str(), nullptr) ||
            Fail(error, existing, ::GetLastError());
 }

@@ -163,6 +163,24 @@ TEST_F(CliTest, CommandLineErrorsExitWithTwo) {
     }
 }
 
+// Names are UTF-8 on the command line of every system (UTF-16 on Windows's, converted), and reach
+// the files whole: a name the system would spell differently fails to open or lands elsewhere.
+TEST_F(CliTest, NonAsciiInputAndOutputFolder) {
+    const std::string input = "M\xC3\xBChle \xE2\x82\xAC.txt";  // "Mühle €.txt"
+    const std::string folder = "Ausgabe \xC3\xBC\xE2\x82\xAC";  // "Ausgabe ü€"
+    fs::copy_file(m_dir / "sample.txt", m_dir / fs::u8path(input));
+    fs::create_directories(m_dir / fs::u8path(folder));
+    CProcessResult result = Run({"convert", input, "-o", folder});
+    EXPECT_EQ(result.m_nExitCode, 0);
+    EXPECT_EQ(result.m_strErr, "");
+    ExpectSampleOutputs(m_dir / fs::u8path(folder));
+
+    CProcessResult missing = Run({"convert", folder + "/" + input});
+    EXPECT_EQ(missing.m_nExitCode, 1);
+    EXPECT_EQ(missing.m_strErr,
+              "halvic: error: " + folder + "/" + input + ": " + Reasons().m_strNoFile + "\n");
+}
+
 TEST_F(CliTest, HelpAndVersion) {
     CProcessResult help = Run({"--help"});
     EXPECT_EQ(help.m_nExitCode, 0);

@@ -1,0 +1,85 @@
+// End-to-end tests of halvic.exe for what only Windows does: files held open by other programs,
+// and the system's reasons in words.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "engine/error.h"
+#include "tests/support/files.h"
+#include "tests/support/process.h"
+
+namespace halvic {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ListFiles;
+using testing::ReadFile;
+using testing::RunProcess;
+using testing::WriteFile;
+
+const std::vector<std::string> kOutputs = {"qxase.qxd", "qxm.qxd", "qxa.qxd", "qxn.qxd",
+                                           "qxi.qxd",   "qxc.qxd", "qxs.qxd"};
+
+class WindowsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fs::create_directories(m_dir.Path() / "out");
+        fs::copy_file(fs::path(HALVIC_SOURCE_DIR) / "examples/sample.txt",
+                      m_dir.Path() / "sample.txt");
+        for (const std::string& name : kOutputs)
+            WriteFile(m_dir.Path() / "out" / name, "old " + name);
+    }
+
+    testing::CProcessResult Convert() {
+        testing::CProcessOptions options;
+        options.m_strWorkDir = m_dir.Path().string();
+        return RunProcess({HALVIC_BIN, "convert", "sample.txt", "-o", "out"}, options);
+    }
+
+    testing::CScratchDir m_dir{"halvic-windows"};
+};
+
+// Another program reads a table file and lets nobody delete or rename it meanwhile, as many
+// Windows programs do. The files before it in the set are replaced by then: they must be put back.
+TEST_F(WindowsTest, ATargetHeldOpenByAnotherProgramLeavesTheOldSet) {
+    auto before = ListFiles(m_dir.Path() / "out");
+    for (const std::string& held : {std::string("qxn.qxd"), std::string("qxase.qxd")}) {
+        HANDLE file = ::CreateFileW((m_dir.Path() / "out" / held).wstring().c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        testing::CProcessResult result = Convert();
+        ::CloseHandle(file);
+        EXPECT_EQ(result.m_nExitCode, 1) << held;
+        EXPECT_EQ(result.m_strErr, "halvic: error: out/" + held + ": " +
+                                       SystemReason(ERROR_SHARING_VIOLATION) +
+                                       " (another program has it open; close it and convert "
+                                       "again)\n");
+        EXPECT_EQ(ListFiles(m_dir.Path() / "out"), before) << held;
+    }
+    // Once the file is let go, the conversion goes through.
+    EXPECT_EQ(Convert().m_nExitCode, 0);
+    for (const std::string& name : kOutputs) {
+        EXPECT_EQ(ReadFile(m_dir.Path() / "out" / name),
+                  ReadFile(fs::path(HALVIC_SOURCE_DIR) / "examples/expected" / name))
+            << name;
+    }
+}
+
+// The reasons are the system's words, not numbers.
+TEST_F(WindowsTest, ReasonsAreInWords) {
+    const int kCodes[] = {ERROR_FILE_NOT_FOUND,    ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED,
+                          ERROR_SHARING_VIOLATION, ERROR_DISK_FULL,      336};
+    for (int code : kCodes) {
+        std::string reason = SystemReason(code);
+        EXPECT_EQ(reason.find("system error"), std::string::npos) << code;
+        EXPECT_GT(reason.size(), 8u) << code;
+        EXPECT_NE(reason.back(), '\n') << code;
+    }
+}
+
+}  // namespace
+}  // namespace halvic
