@@ -64,7 +64,7 @@ int CConverterApp::OnRun() {
     waiting.reset();
     if (!outcome.m_strMessage.empty()) {
         ReportMessage(outcome.m_strMessage);
-        wxMessageBox(ToDisplay(outcome.m_strMessage), "Halvic: nothing converted",
+        wxMessageBox(ToDisplay(outcome.m_strMessage), kFailureTitle,
                      wxOK | wxICON_ERROR | wxCENTRE);
     }
     return outcome.m_nExitCode;

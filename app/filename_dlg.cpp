@@ -13,8 +13,8 @@
 #include "app/file_name_completer.h"
 #include "app/icons/halvic_16.xpm"
 #include "app/icons/halvic_32.xpm"
-#include "engine/convert.h"
-#include "engine/value_table.h"
+#include "app/typed_name.h"
+#include "app/wx_strings.h"
 
 namespace halvic::app {
 
@@ -22,20 +22,6 @@ namespace {
 
 // The dialog's size, in dialog units.
 constexpr int kDialogWidth = 185, kDialogHeight = 50;
-
-wxString HelpText() {
-    wxString files = kRecordFileName;
-    for (std::size_t i = 0; i < kTableCount; ++i)
-        files += ", " + TableFileName(i);
-    return wxString::Format(
-        "Halvic converts one tagged text file into a record file and six table files.\n\n"
-        "Type the name of the input file (or drop the file on this window) and press OK. "
-        "Halvic then writes %s into the folder it was started in:\n%s\n"
-        "replacing any files of those names. If the file cannot be converted, a message says "
-        "why and no file is changed.\n\n"
-        "Cancel or Escape ends Halvic without converting anything.",
-        files, wxGetCwd());
-}
 
 }  // namespace
 
@@ -99,7 +85,8 @@ void CFilenameDlg::OnCharHook(wxKeyEvent& event) {
 }
 
 void CFilenameDlg::ShowHelp() {
-    wxMessageDialog help(this, HelpText(), "Halvic help", wxOK | wxICON_INFORMATION | wxCENTRE);
+    wxMessageDialog help(this, ToDisplay(HelpText(ToFileName(wxGetCwd()))), kHelpTitle,
+                         wxOK | wxICON_INFORMATION | wxCENTRE);
     help.ShowModal();
 }
 

@@ -8,6 +8,12 @@
 namespace halvic::app {
 
 inline constexpr const char* kNoNameMessage = "No file name was given.";
+// The titles of the message boxes.
+inline constexpr const char* kFailureTitle = "Halvic: nothing converted";
+inline constexpr const char* kHelpTitle = "Halvic help";
+
+// What F1 shows: what the dialog does, with the folder the files go to.
+std::string HelpText(const std::string& folder);
 
 struct CTypedNameOutcome {
     int m_nExitCode = 0;       // 0: converted; 1: nothing was converted (see m_strMessage)

@@ -10,6 +10,7 @@
 
 #include "engine/convert.h"
 #include "engine/value_table.h"
+#include "tests/support/files.h"
 
 namespace halvic::app {
 namespace {
@@ -53,15 +54,15 @@ TEST_F(TypedNameTest, EmptyNameConvertsNothing) {
 TEST_F(TypedNameTest, FailureNamesTheFileAndTheReason) {
     CTypedNameOutcome outcome = ConvertTypedName("missing.txt");
     EXPECT_EQ(outcome.m_nExitCode, 1);
-    EXPECT_EQ(outcome.m_strMessage, "missing.txt: No such file or directory");
+    EXPECT_EQ(outcome.m_strMessage, "missing.txt: " + testing::Reasons().m_strNoFile);
     EXPECT_TRUE(DirIsEmpty());
 }
 
 TEST_F(TypedNameTest, NameIsTakenAsTyped) {
     // Spaces are part of the name, and "-" is a file name, not standard input.
     std::ofstream(m_dir / " in.txt ") << "<@>1";
-    EXPECT_EQ(ConvertTypedName("in.txt").m_strMessage, "in.txt: No such file or directory");
-    EXPECT_EQ(ConvertTypedName("-").m_strMessage, "-: No such file or directory");
+    EXPECT_EQ(ConvertTypedName("in.txt").m_strMessage, "in.txt: " + testing::Reasons().m_strNoFile);
+    EXPECT_EQ(ConvertTypedName("-").m_strMessage, "-: " + testing::Reasons().m_strNoFile);
     CTypedNameOutcome outcome = ConvertTypedName(" in.txt ");
     EXPECT_EQ(outcome.m_nExitCode, 0);
     EXPECT_EQ(outcome.m_strMessage, "");
