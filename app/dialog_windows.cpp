@@ -33,6 +33,62 @@ std::string EditText(HWND edit) {
     return Utf8(text);
 }
 
+// For the dialog's test: the file named by HALVIC_GUI_REPORT, where the dialog writes its layout
+// in pixels and every message it shows, as the other systems' dialog does.
+std::string ReportPath() {
+    wchar_t path[32768];
+    DWORD n = ::GetEnvironmentVariableW(L"HALVIC_GUI_REPORT", path, 32768);
+    return n > 0 && n < 32768 ? Utf8(std::wstring_view(path, n)) : std::string();
+}
+
+void Report(const std::string& line) {
+    std::string path = ReportPath();
+    if (path.empty()) return;
+    HANDLE file = ::CreateFileW(Utf16(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    std::string text = line + "\n";
+    DWORD written = 0;
+    ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    ::CloseHandle(file);
+}
+
+std::string Pair(long a, long b) {
+    return std::to_string(a) + " " + std::to_string(b);
+}
+
+// The dialog-unit base (the pixels of 4 x 8 units), the size the template asks for and the one
+// the dialog has, each control's rectangle in the dialog, and where the focus is.
+void ReportLayout(HWND dialog) {
+    RECT base{0, 0, 4, 8};
+    ::MapDialogRect(dialog, &base);
+    RECT expected{0, 0, 185, 50};
+    ::MapDialogRect(dialog, &expected);
+    RECT client;
+    ::GetClientRect(dialog, &client);
+    Report("dlgunit_base " + Pair(base.right, base.bottom));
+    Report("dialog_expected " + Pair(expected.right, expected.bottom));
+    Report("client " + Pair(client.right, client.bottom));
+    const struct {
+        const char* name;
+        int id;
+    } controls[] = {{"ok", IDOK}, {"cancel", IDCANCEL}, {"label", -1}, {"edit", IDC_FILENAME}};
+    HWND child = ::GetWindow(dialog, GW_CHILD);
+    for (const auto& control : controls) {
+        // The label has no identifier of its own: the controls are taken in the template's order.
+        RECT rect;
+        ::GetWindowRect(child, &rect);
+        ::MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+        Report(std::string(control.name) + " " + Pair(rect.left, rect.top) + " " +
+               Pair(rect.right - rect.left, rect.bottom - rect.top) +
+               (::GetDlgCtrlID(child) == control.id || control.id == -1 ? "" : " (out of order)"));
+        child = ::GetWindow(child, GW_HWNDNEXT);
+    }
+    LRESULT defaultId = ::SendMessageW(dialog, DM_GETDEFID, 0, 0);
+    Report(std::string("default ") + (LOWORD(defaultId) == IDOK ? "ok" : "other"));
+    Report(std::string("focus ") + (::GetFocus() == ::GetDlgItem(dialog, IDOK) ? "ok" : "other"));
+}
+
 struct CDialogState {
     std::string m_strName;
 };
@@ -54,6 +110,7 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
             ::DragAcceptFiles(dialog, TRUE);
             // The default button holds the focus when the dialog opens.
             ::SetFocus(::GetDlgItem(dialog, IDOK));
+            ReportLayout(dialog);
             return FALSE;  // the focus has been set
         }
         case WM_DROPFILES: {
@@ -106,6 +163,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
     halvic::app::CTypedNameOutcome outcome = halvic::app::ConvertTypedName(state.m_strName);
     if (!outcome.m_strMessage.empty()) {
+        Report("message " + outcome.m_strMessage);
         ::MessageBoxW(nullptr, Utf16(outcome.m_strMessage).c_str(),
                       Utf16(halvic::app::kFailureTitle).c_str(), MB_OK | MB_ICONERROR);
     }

@@ -15,52 +15,18 @@
 
 set -u -o pipefail
 
-readonly kSkip=77
-readonly kWait=20  # seconds for any one thing to happen
-
 app=${1:?usage: gui_test.sh HALVIC_GUI EXAMPLES_DIR ARTEFACT_DIR}
 examples=${2:?usage: gui_test.sh HALVIC_GUI EXAMPLES_DIR ARTEFACT_DIR}
 artefacts=${3:?usage: gui_test.sh HALVIC_GUI EXAMPLES_DIR ARTEFACT_DIR}
 readonly outputs="qxase.qxd qxm.qxd qxa.qxd qxn.qxd qxi.qxd qxc.qxd qxs.qxd"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/halvic-gui-test.XXXXXX") || exit 1
-xvfb_pid=
-app_pid=
-failures=0
-
-cleanup() {
-    [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-log() { echo "gui_test: $*"; }
-fail() {
-    echo "gui_test: FAIL: $*" >&2
-    exit 1
-}
-check() {  # check DESCRIPTION COMMAND...: a failed check is counted and the test goes on
-    local what=$1
-    shift
-    if "$@"; then
-        log "ok: $what"
-    else
-        echo "gui_test: FAIL: $what" >&2
-        failures=$((failures + 1))
-    fi
-}
-no_x_server() {
-    if [ "${HALVIC_REQUIRE_X:-0}" = 1 ]; then
-        fail "$* (HALVIC_REQUIRE_X=1: this GUI test must run here)"
-    fi
-    echo "gui_test: SKIP: no X server can be started: $*" >&2
-    exit $kSkip
-}
+kName=gui_test
+source "$(dirname "$0")/x_session.sh"
+trap 'stop_x_session; rm -rf "$work"' EXIT
 
 # --- tools and the X server --------------------------------------------------------------
 
-command -v Xvfb >/dev/null || no_x_server "Xvfb is not installed (apt-get install xvfb)"
 for tool in xdotool xwininfo xprop import timeout; do
     command -v "$tool" >/dev/null ||
         fail "$tool is not installed (apt-get install xdotool x11-utils imagemagick coreutils)"
@@ -69,20 +35,7 @@ done
 mkdir -p "$artefacts" || fail "cannot create $artefacts"
 rm -f "$artefacts"/*.png
 
-# Xvfb picks a free display itself and writes its number to fd 9 once it accepts clients.
-Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-deadline=$((SECONDS + kWait))
-until grep -q '^[0-9][0-9]*$' "$work/display" 2>/dev/null; do
-    if ! kill -0 "$xvfb_pid" 2>/dev/null; then
-        xvfb_pid=
-        no_x_server "Xvfb ended at once: $(tr '\n' ' ' <"$work/xvfb.log")"
-    fi
-    [ $SECONDS -lt $deadline ] || no_x_server "Xvfb gave no display number in ${kWait}s"
-    sleep 0.05
-done
-export DISPLAY=":$(cat "$work/display")"
-log "Xvfb on display $DISPLAY"
+start_x_server
 unset WAYLAND_DISPLAY
 export GDK_BACKEND=x11 NO_AT_BRIDGE=1
 
@@ -101,47 +54,8 @@ start_app() {
     timeout $kWait xdotool windowfocus --sync "$win" || fail "$1: cannot focus the dialog"
 }
 
-# wait_app: waits for halvic-gui to end; sets status.
-wait_app() {
-    local deadline=$((SECONDS + kWait))
-    while kill -0 "$app_pid" 2>/dev/null; do
-        [ $SECONDS -lt $deadline ] || fail "halvic-gui did not end within ${kWait}s"
-        sleep 0.05
-    done
-    wait "$app_pid"
-    status=$?
-    app_pid=
-}
 
-# find_box TITLE: the visible window with this exact caption; focuses it.
-find_box() {
-    box=$(timeout $kWait xdotool search --sync --onlyvisible --name "^$1\$" | head -n 1)
-    [ -n "$box" ] || fail "no window '$1' within ${kWait}s"
-    timeout $kWait xdotool windowfocus --sync "$box" || fail "cannot focus '$1'"
-}
 
-# field KEY [N]: the Nth value (default 1) of the report line "KEY ...".
-field() { awk -v k="$1" -v n="${2:-1}" '$1 == k { print $(n + 1); exit }' "$report"; }
-# message: the message halvic-gui showed, if any.
-message() { sed -n 's/^message //p' "$report"; }
-
-dir_is_empty() { [ -z "$(ls -A "$case_dir")" ]; }
-window_gone() { ! xdotool search --onlyvisible --name '^Halvic$' >/dev/null; }
-
-# du X|Y N: N dialog units in pixels, as wxDLG_UNIT computes them (round(N * base / 4 or 8)).
-du() {
-    local base div
-    if [ "$1" = X ]; then base=$(field dlgunit_base 1) div=4; else base=$(field dlgunit_base 2) div=8; fi
-    echo $(((2 * $2 * base + div) / (2 * div)))
-}
-
-# expect_rect NAME X Y W H (dialog units): the control's rectangle in the report.
-expect_rect() {
-    local got want
-    got=$(awk -v k="$1" '$1 == k { print $2, $3, $4, $5 }' "$report")
-    want="$(du X "$2") $(du Y "$3") $(du X "$4") $(du Y "$5")"
-    check "$1 at ($2, $3) size $4 x $5 dialog units = $want px (got $got)" [ "$got" = "$want" ]
-}
 
 # --- 1: layout, then Tab Tab, the sample's path and Enter convert it ----------------------
 
@@ -198,54 +112,9 @@ for name in $outputs; do
 done
 check "nothing else written" [ "$(ls "$case_dir" | wc -l)" = 7 ]
 
-# --- 2: Escape converts nothing ---------------------------------------------------------
+# --- 2 to 5: Escape, an empty name, a missing file, F1 ----------------------------------
 
-start_app escape
-xdotool key Escape
-wait_app
-check "Escape: exit status 0 (got $status)" [ "$status" = 0 ]
-check "Escape: nothing written" dir_is_empty
-
-# --- 3: Enter at once is OK with an empty name: the error box, nothing written -----------
-
-start_app empty
-xdotool key Return
-find_box 'Halvic: nothing converted'
-check "the dialog closed before the message" window_gone
-import -window "$box" "$artefacts/error.png"
-check "message 'No file name was given.' (got '$(message)')" [ "$(message)" = "No file name was given." ]
-xdotool key Return
-wait_app
-check "empty name: exit status 1 (got $status)" [ "$status" = 1 ]
-check "empty name: nothing written" dir_is_empty
-
-# --- 4: a file that cannot be opened: the box names it and the reason -------------------
-
-start_app missing
-xdotool key Tab Tab
-xdotool type --delay 20 " no such file.txt"
-xdotool key Return
-find_box 'Halvic: nothing converted'
-check "message names the file as typed and the reason (got '$(message)')" \
-    [ "$(message)" = " no such file.txt: No such file or directory" ]
-xdotool key Escape
-wait_app
-check "failed conversion: exit status 1 (got $status)" [ "$status" = 1 ]
-check "failed conversion: nothing written" dir_is_empty
-
-# --- 5: F1 shows the help; back in the dialog, Escape ends it ----------------------------
-
-start_app help
-xdotool key F1
-find_box 'Halvic help'
-import -window "$box" "$artefacts/help.png"
-xdotool key Return
-timeout $kWait xdotool windowfocus --sync "$win" || fail "help: cannot focus the dialog again"
-check "help: the dialog is still open" kill -0 "$app_pid"
-xdotool key Escape
-wait_app
-check "help: exit status 0 (got $status)" [ "$status" = 0 ]
-check "help: nothing written" dir_is_empty
+dialog_cases "No such file or directory"
 
 # --- 6: another conversion into the folder goes first: the dialog says so, then converts --
 

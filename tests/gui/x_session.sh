@@ -1,0 +1,155 @@
+# Shared by the dialog tests (gui_test.sh, gui_windows_test.sh), sourced once the caller has set
+# kName (for its messages) and made $work: messages and checks, an X server of the test's own
+# (Xvfb), waiting for the program to end and for a message box to show.
+# 77 means skipped because no X server could be started here (with HALVIC_REQUIRE_X=1, as in CI,
+# that is a failure too).
+
+readonly kSkip=77
+readonly kWait=${kWait:-20}  # seconds for any one thing to happen
+xvfb_pid=
+app_pid=
+failures=0
+
+# Stops what the test started; the caller's cleanup runs it last.
+stop_x_session() {
+    [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+}
+
+log() { echo "$kName: $*"; }
+fail() {
+    echo "$kName: FAIL: $*" >&2
+    exit 1
+}
+check() {  # check DESCRIPTION COMMAND...: a failed check is counted and the test goes on
+    local what=$1
+    shift
+    if "$@"; then
+        log "ok: $what"
+    else
+        echo "$kName: FAIL: $what" >&2
+        failures=$((failures + 1))
+    fi
+}
+no_x_server() {
+    if [ "${HALVIC_REQUIRE_X:-0}" = 1 ]; then
+        fail "$* (HALVIC_REQUIRE_X=1: this GUI test must run here)"
+    fi
+    echo "$kName: SKIP: no X server can be started: $*" >&2
+    exit $kSkip
+}
+
+# Starts Xvfb and exports its DISPLAY.
+start_x_server() {
+    command -v Xvfb >/dev/null || no_x_server "Xvfb is not installed (apt-get install xvfb)"
+    # Xvfb picks a free display itself and writes its number to fd 9 once it accepts clients.
+    Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$work/display" 2>"$work/xvfb.log" &
+    xvfb_pid=$!
+    local deadline=$((SECONDS + kWait))
+    until grep -q '^[0-9][0-9]*$' "$work/display" 2>/dev/null; do
+        if ! kill -0 "$xvfb_pid" 2>/dev/null; then
+            xvfb_pid=
+            no_x_server "Xvfb ended at once: $(tr '\n' ' ' <"$work/xvfb.log")"
+        fi
+        [ $SECONDS -lt $deadline ] || no_x_server "Xvfb gave no display number in ${kWait}s"
+        sleep 0.05
+    done
+    export DISPLAY=":$(cat "$work/display")"
+    log "Xvfb on display $DISPLAY"
+}
+
+# wait_app: waits for the program ($app_pid) to end; sets status.
+wait_app() {
+    local deadline=$((SECONDS + kWait))
+    while kill -0 "$app_pid" 2>/dev/null; do
+        [ $SECONDS -lt $deadline ] || fail "the dialog's program did not end within ${kWait}s"
+        sleep 0.05
+    done
+    wait "$app_pid"
+    status=$?
+    app_pid=
+}
+
+# find_box TITLE: the visible window with this exact caption; focuses it.
+find_box() {
+    box=$(timeout $kWait xdotool search --sync --onlyvisible --name "^$1\$" | head -n 1)
+    [ -n "$box" ] || fail "no window '$1' within ${kWait}s"
+    timeout $kWait xdotool windowfocus --sync "$box" || fail "cannot focus '$1'"
+    sleep 0.3  # drawn after it is mapped, under Wine
+}
+
+# What the dialog wrote to $report (HALVIC_GUI_REPORT): its layout in pixels and the messages it
+# showed.
+# field KEY [N]: the Nth value (default 1) of the report line "KEY ...".
+field() { awk -v k="$1" -v n="${2:-1}" '$1 == k { print $(n + 1); exit }' "$report"; }
+# message: the message the dialog showed, if any.
+message() { sed -n 's/^message //p' "$report"; }
+# du X|Y N: N dialog units in pixels, as wxDLG_UNIT and Windows compute them (round(N * base / 4
+# or 8)).
+du() {
+    local base div
+    if [ "$1" = X ]; then base=$(field dlgunit_base 1) div=4; else base=$(field dlgunit_base 2) div=8; fi
+    echo $(((2 * $2 * base + div) / (2 * div)))
+}
+# expect_rect NAME X Y W H (dialog units): the control's rectangle in the report.
+expect_rect() {
+    local got want
+    got=$(awk -v k="$1" '$1 == k { print $2, $3, $4, $5 }' "$report")
+    want="$(du X "$2") $(du Y "$3") $(du X "$4") $(du Y "$5")"
+    check "$1 at ($2, $3) size $4 x $5 dialog units = $want px (got $got)" [ "$got" = "$want" ]
+}
+
+dir_is_empty() { [ -z "$(ls -A "$case_dir")" ]; }
+window_gone() { ! xdotool search --onlyvisible --name '^Halvic$' >/dev/null; }
+
+# dialog_cases REASON: what both dialogs do alike once open (start_app CASE opens one in a fresh
+# folder): Escape converts nothing; Enter at once, with an empty name, shows the error box and
+# writes nothing; a missing file's box names it as typed and REASON (any words when empty); F1
+# shows the help and leaves the dialog open. Screenshots error.png and help.png.
+dialog_cases() {
+    local reason=$1
+    # Escape converts nothing
+    start_app escape
+    xdotool key Escape
+    wait_app
+    check "Escape: exit status 0 (got $status)" [ "$status" = 0 ]
+    check "Escape: nothing written" dir_is_empty
+
+    # Enter at once is OK with an empty name: the error box, nothing written
+    start_app empty
+    xdotool key Return
+    find_box 'Halvic: nothing converted'
+    check "the dialog closed before the message" window_gone
+    import -window "$box" "$artefacts/error.png"
+    check "message 'No file name was given.' (got '$(message)')" [ "$(message)" = "No file name was given." ]
+    xdotool key Return
+    wait_app
+    check "empty name: exit status 1 (got $status)" [ "$status" = 1 ]
+    check "empty name: nothing written" dir_is_empty
+
+    # a file that cannot be opened: the box names it and the reason
+    start_app missing
+    xdotool key Tab Tab
+    xdotool type --delay 20 " no such file.txt"
+    xdotool key Return
+    find_box 'Halvic: nothing converted'
+    check "message names the file as typed and the reason (got '$(message)')" \
+        eval '[[ "$(message)" == " no such file.txt: "${reason:-?*} ]]'
+    xdotool key Escape
+    wait_app
+    check "failed conversion: exit status 1 (got $status)" [ "$status" = 1 ]
+    check "failed conversion: nothing written" dir_is_empty
+
+    # F1 shows the help; back in the dialog, Escape ends it
+    start_app help
+    xdotool key F1
+    find_box 'Halvic help'
+    import -window "$box" "$artefacts/help.png"
+    xdotool key Return
+    timeout $kWait xdotool windowfocus --sync "$win" || fail "help: cannot focus the dialog again"
+    check "help: the dialog is still open" kill -0 "$app_pid"
+    xdotool key Escape
+    wait_app
+    check "help: exit status 0 (got $status)" [ "$status" = 0 ]
+    check "help: nothing written" dir_is_empty
+}
