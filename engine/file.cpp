@@ -2,7 +2,9 @@
 #include "engine/file.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace halvic {
 
@@ -53,6 +55,23 @@ void CReplacingFile::Release() {
 
 CFileLock::~CFileLock() {
     Release();
+}
+
+int CFileLock::Retry(const std::function<int(bool block)>& attempt,
+                     const std::function<void()>& onWait) {
+    auto start = std::chrono::steady_clock::now();
+    bool told = false;
+    for (;;) {
+        int result = attempt(told);
+        if (result != kBusy) return result;
+        if (!told && std::chrono::steady_clock::now() - start >= std::chrono::seconds(1)) {
+            // Said once; from then on the wait is left to the system.
+            told = true;
+            if (onWait) onWait();
+        } else if (!told) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
 }
 
 }  // namespace halvic

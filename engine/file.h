@@ -128,6 +128,13 @@ class CFileLock {
     bool NotPermitted() const { return m_bNotPermitted; }
 
   private:
+    // Calls `attempt` until it takes the lock: it returns 0 when it has, kBusy while another
+    // process holds the lock, or the system's error code. For the first second it is asked not
+    // to block and called again shortly; then `onWait` is called once and it may block.
+    static constexpr int kBusy = -1;
+    static int Retry(const std::function<int(bool block)>& attempt,
+                     const std::function<void()>& onWait);
+
     CFileHandle m_file = kNoFile;
     bool m_bNotPermitted = false;
 };

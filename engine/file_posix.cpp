@@ -6,11 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 
 #include "engine/error.h"
 #include "engine/file.h"
@@ -384,22 +382,15 @@ bool CFileLock::Take(const std::string& path, EMode mode, const std::function<vo
         return NotALockFile(error, path, status.st_mode);
     }
     const int operation = mode == EMode::kShared ? LOCK_SH : LOCK_EX;
-    auto start = std::chrono::steady_clock::now();
-    bool told = false;
-    while (::flock(fd, operation | (told ? 0 : LOCK_NB)) != 0) {
-        int err = errno;
-        if (err == EINTR) continue;
-        if (err != EWOULDBLOCK) {
-            ::close(fd);
-            return Fail(error, path, err);
-        }
-        if (std::chrono::steady_clock::now() - start >= std::chrono::seconds(1)) {
-            // Said once; from then on the wait is left to the system.
-            told = true;
-            if (onWait) onWait();
-        } else {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+    int err = Retry(
+        [fd, operation](bool block) {
+            if (::flock(fd, operation | (block ? 0 : LOCK_NB)) == 0) return 0;
+            return errno == EWOULDBLOCK || errno == EINTR ? kBusy : errno;
+        },
+        onWait);
+    if (err != 0) {
+        ::close(fd);
+        return Fail(error, path, err);
     }
     m_file = fd;
     return true;

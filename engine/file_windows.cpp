@@ -2,8 +2,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
 
 #include "engine/error.h"
 #include "engine/file.h"
@@ -368,25 +366,19 @@ bool CFileLock::Take(const std::string& path, EMode mode, const std::function<vo
         return Fail(error, dirAtFault ? dir : path, err);
     }
     DWORD flags = mode == EMode::kShared ? 0 : LOCKFILE_EXCLUSIVE_LOCK;
-    auto start = std::chrono::steady_clock::now();
-    bool told = false;
-    for (;;) {
-        OVERLAPPED at{};
-        if (::LockFileEx(file, flags | (told ? 0 : LOCKFILE_FAIL_IMMEDIATELY), 0, 1, 0, &at)) {
-            break;
-        }
-        err = ::GetLastError();
-        if (err != ERROR_LOCK_VIOLATION && err != ERROR_IO_PENDING) {
-            ::CloseHandle(file);
-            return Fail(error, path, err);
-        }
-        if (std::chrono::steady_clock::now() - start >= std::chrono::seconds(1)) {
-            // Said once; from then on the wait is left to the system.
-            told = true;
-            if (onWait) onWait();
-        } else {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+    int result = Retry(
+        [file, flags](bool block) {
+            OVERLAPPED at{};
+            if (::LockFileEx(file, flags | (block ? 0 : LOCKFILE_FAIL_IMMEDIATELY), 0, 1, 0, &at)) {
+                return 0;
+            }
+            DWORD err = ::GetLastError();
+            return err == ERROR_LOCK_VIOLATION ? kBusy : static_cast<int>(err);
+        },
+        onWait);
+    if (result != 0) {
+        ::CloseHandle(file);
+        return Fail(error, path, static_cast<DWORD>(result));
     }
     m_file = FromHandle(file);
     return true;

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/error.h"
@@ -39,6 +40,14 @@ class WindowsTest : public ::testing::Test {
         return RunProcess({HALVIC_BIN, "convert", "sample.txt", "-o", "out"}, options);
     }
 
+    void ExpectSampleOutputs() {
+        for (const std::string& name : kOutputs) {
+            EXPECT_EQ(ReadFile(m_dir.Path() / "out" / name),
+                      ReadFile(fs::path(HALVIC_SOURCE_DIR) / "examples/expected" / name))
+                << name;
+        }
+    }
+
     testing::CScratchDir m_dir{"halvic-windows"};
 };
 
@@ -62,11 +71,30 @@ TEST_F(WindowsTest, ATargetHeldOpenByAnotherProgramLeavesTheOldSet) {
     }
     // Once the file is let go, the conversion goes through.
     EXPECT_EQ(Convert().m_nExitCode, 0);
-    for (const std::string& name : kOutputs) {
-        EXPECT_EQ(ReadFile(m_dir.Path() / "out" / name),
-                  ReadFile(fs::path(HALVIC_SOURCE_DIR) / "examples/expected" / name))
-            << name;
-    }
+    ExpectSampleOutputs();
+}
+
+// One conversion at a time per folder: the lock is a byte-range lock (LockFileEx) on the lock
+// file, held here as another conversion would hold it.
+TEST_F(WindowsTest, AConversionWaitsForTheOneBeforeIt) {
+    HANDLE lock =
+        ::CreateFileW((m_dir.Path() / "out" / ".halvic.lock").wstring().c_str(), GENERIC_READ,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    OVERLAPPED at{};
+    ASSERT_TRUE(::LockFileEx(lock, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at));
+    testing::CProcessResult result;
+    std::thread conversion([&] { result = Convert(); });
+    ::Sleep(2500);
+    // Still waiting: nothing replaced yet.
+    EXPECT_EQ(ReadFile(m_dir.Path() / "out" / "qxase.qxd"), "old qxase.qxd");
+    ::UnlockFileEx(lock, 0, 1, 0, &at);
+    conversion.join();
+    ::CloseHandle(lock);
+    EXPECT_EQ(result.m_nExitCode, 0);
+    EXPECT_EQ(result.m_strErr, "halvic: waiting for another conversion into out\n");
+    ExpectSampleOutputs();
 }
 
 // The reasons are the system's words, not numbers.
