@@ -189,7 +189,8 @@ bool CReplacingFile::Create(const std::string& target, const std::string& temp, 
     // The new file takes the folder's permissions, as every new file on Windows does.
     int slot = RegisterTemporaryFile(temp);
     DWORD err = 0;
-    HANDLE file = OpenFile(temp, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW,
+    // Sharing delete lets an interrupt remove the file while it is still being written.
+    HANDLE file = OpenFile(temp, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, err);
     if (file == INVALID_HANDLE_VALUE) {
         UnregisterTemporaryFile(slot);

@@ -97,6 +97,31 @@ TEST_F(WindowsTest, AConversionWaitsForTheOneBeforeIt) {
     ExpectSampleOutputs();
 }
 
+// Ctrl+C (or Ctrl+Break, or closing the console) while halvic reads its input: the temporary files
+// go, the old set stays, and halvic ends as Ctrl+C ends a program.
+TEST_F(WindowsTest, CtrlCRemovesTheTemporaryFiles) {
+    auto before = ListFiles(m_dir.Path() / "out");
+    testing::CProcessOptions options;
+    options.m_strWorkDir = m_dir.Path().string();
+    options.m_bNewConsole = true;
+    bool sent = false;
+    options.m_whileRunning = [&](unsigned long pid) {
+        // Once the temporaries exist, the conversion is waiting for the rest of its input.
+        for (int i = 0; i < 500 && ListFiles(m_dir.Path() / "out").size() <= kOutputs.size(); ++i)
+            ::Sleep(10);
+        // Sent to the child's console, which this process joins, ignoring Ctrl+C itself.
+        ::FreeConsole();
+        sent = ::AttachConsole(pid) && ::SetConsoleCtrlHandler(nullptr, TRUE) &&
+               ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+    };
+    options.m_strStdin = "<@>1<l>a partial input";
+    testing::CProcessResult result = RunProcess({HALVIC_BIN, "convert", "-", "-o", "out"}, options);
+    ::FreeConsole();
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(static_cast<unsigned long>(result.m_nExitCode), STATUS_CONTROL_C_EXIT);
+    EXPECT_EQ(ListFiles(m_dir.Path() / "out"), before);
+}
+
 // The reasons are the system's words, not numbers.
 TEST_F(WindowsTest, ReasonsAreInWords) {
     const int kCodes[] = {ERROR_FILE_NOT_FOUND,    ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED,

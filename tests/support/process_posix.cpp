@@ -15,6 +15,9 @@ namespace halvic::testing {
 const bool kCanLimitFileSize = true;
 
 CProcessResult RunProcess(const std::vector<std::string>& argv, const CProcessOptions& options) {
+    if (options.m_bNewConsole || options.m_whileRunning) {
+        throw std::runtime_error("consoles of their own are for processes on Windows");
+    }
     int in[2], out[2], err[2];
     if (::pipe(in) != 0 || ::pipe(out) != 0 || ::pipe(err) != 0) {
         throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));

@@ -70,7 +70,8 @@ CProcessResult RunProcess(const std::vector<std::string>& argv, const CProcessOp
     std::wstring workDir = Utf16(options.m_strWorkDir);
     std::wstring program = Utf16(argv.at(0));
     BOOL started =
-        ::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+        ::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                         options.m_bNewConsole ? CREATE_NEW_CONSOLE : 0, nullptr,
                          workDir.empty() ? nullptr : workDir.c_str(), &startup, &process);
     DWORD startError = ::GetLastError();
     for (HANDLE childEnd : {inRead, outWrite, errWrite})
@@ -89,6 +90,7 @@ CProcessResult RunProcess(const std::vector<std::string>& argv, const CProcessOp
                ::WriteFile(inWrite, options.m_strStdin.data() + written,
                            static_cast<DWORD>(options.m_strStdin.size() - written), &n, nullptr))
             written += n;
+        if (options.m_whileRunning) options.m_whileRunning(process.dwProcessId);
         ::CloseHandle(inWrite);
     });
     std::thread errReader([&] { ReadAll(errRead, result.m_strErr); });
