@@ -12,6 +12,7 @@
 #include "app/dialog_resources.h"
 #include "app/typed_name.h"
 #include "engine/file.h"
+#include "engine/output_set.h"
 #include "engine/windows_text.h"
 
 namespace {
@@ -161,7 +162,27 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
                                        DialogProc, reinterpret_cast<LPARAM>(&state));
     if (answer != IDOK) return 0;  // Cancel, Escape or the close box: nothing asked for
 
-    halvic::app::CTypedNameOutcome outcome = halvic::app::ConvertTypedName(state.m_strName);
+    // Another conversion into the same folder goes first; a window says so while it lasts.
+    HWND waiting = nullptr;
+    auto onWait = [instance, &waiting] {
+        std::string message = halvic::WaitingMessage(CurrentFolder());
+        Report("message " + message);
+        message[0] = 'W';
+        waiting =
+            ::CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_WAITING), nullptr, nullptr, 0);
+        if (waiting == nullptr) return;
+        ::SetDlgItemTextW(waiting, IDC_WAITING, Utf16(message).c_str());
+        ::ShowWindow(waiting, SW_SHOW);
+        // Drawn now: the wait that follows runs no message loop.
+        for (int i = 0; i < 50; ++i) {
+            MSG msg;
+            while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+                ::DispatchMessageW(&msg);
+            ::Sleep(10);
+        }
+    };
+    halvic::app::CTypedNameOutcome outcome = halvic::app::ConvertTypedName(state.m_strName, onWait);
+    if (waiting != nullptr) ::DestroyWindow(waiting);
     if (!outcome.m_strMessage.empty()) {
         Report("message " + outcome.m_strMessage);
         ::MessageBoxW(nullptr, Utf16(outcome.m_strMessage).c_str(),

@@ -2,19 +2,20 @@
 # The Windows dialog halvic-gui.exe as a person uses it, under Wine in an X server of its own
 # (Xvfb), driven with xdotool as gui_test.sh drives the Linux dialog.
 #
-# usage: gui_windows_test.sh HALVIC_GUI_EXE EXAMPLES_DIR ARTEFACT_DIR WINEPREFIX
+# usage: gui_windows_test.sh HALVIC_GUI_EXE EXAMPLES_DIR ARTEFACT_DIR WINEPREFIX HALVIC_EXE
 #   screenshots go to ARTEFACT_DIR (dialog.png as it opens, dialog-typed.png, error.png,
-#   help.png). Besides what it sees through X, it reads the file named by HALVIC_GUI_REPORT, where
+#   help.png, waiting.png). HALVIC_EXE is the command line, run as another conversion. Besides what it sees through X, it reads the file named by HALVIC_GUI_REPORT, where
 #   the dialog writes its layout in pixels and the messages it shows.
 # Exit status: 0 passed, 1 failed, 77 skipped (see x_session.sh).
 
 set -u -o pipefail
 
-usage="usage: gui_windows_test.sh HALVIC_GUI_EXE EXAMPLES_DIR ARTEFACT_DIR WINEPREFIX"
+usage="usage: gui_windows_test.sh HALVIC_GUI_EXE EXAMPLES_DIR ARTEFACT_DIR WINEPREFIX HALVIC_EXE"
 app=${1:?$usage}
 examples=${2:?$usage}
 artefacts=${3:?$usage}
 export WINEPREFIX=${4:?$usage}
+cli=${5:?$usage}
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 readonly outputs="qxase.qxd qxm.qxd qxa.qxd qxn.qxd qxi.qxd qxc.qxd qxs.qxd"
 
@@ -22,7 +23,8 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/halvic-gui-windows-test.XXXXXX") || exit 1
 kName=gui_windows_test
 kWait=30  # Wine's first start in a prefix takes a few seconds
 source "$(dirname "$0")/x_session.sh"
-trap 'stop_x_session; wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
+holder=
+trap 'exec 8>&-; stop_x_session; [ -n "$holder" ] && kill "$holder" 2>/dev/null; wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
 
 for tool in wine wineserver xdotool xwininfo import timeout; do
     command -v "$tool" >/dev/null || fail "$tool is not installed"
@@ -84,6 +86,37 @@ done
 # --- 2 to 5: Escape, an empty name, a missing file, F1 ----------------------------------
 
 dialog_cases ""  # the reason in words is Wine's, not Windows's
+
+# --- 6: another conversion into the folder goes first: the dialog says so, then converts --
+
+start_app waiting
+# The other conversion: halvic.exe reading an input that does not end yet, holding the lock.
+mkfifo "$work/held-input"
+(cd "$case_dir" && exec wine "$cli" convert - <"$work/held-input") >"$work/holder.log" 2>&1 &
+holder=$!
+exec 8>"$work/held-input"
+deadline=$((SECONDS + kWait))
+until ls -A "$case_dir" | grep -q '\.tmp\.'; do  # its temporaries: it holds the lock
+    [ $SECONDS -lt $deadline ] || fail "waiting: the other conversion did not start"
+    sleep 0.05
+done
+xdotool key Tab Tab
+xdotool type --delay 20 "$examples/sample.txt"
+xdotool key Return
+for _ in $(seq 200); do [ -n "$(message)" ] && break; sleep 0.05; done
+sleep 0.5
+import -window root -crop 500x200+262+284 +repage "$artefacts/waiting.png"
+check "waiting: message '$(message)'" \
+    eval '[[ "$(message)" == "waiting for another conversion into "?*waiting ]]'
+check "waiting: halvic-gui.exe waits while the other conversion runs" kill -0 "$app_pid"
+exec 8>&-  # the other conversion's input ends; it converts it and lets go of the lock
+wait "$holder"
+holder=
+wait_app
+check "waiting: exit status 0 (got $status)" [ "$status" = 0 ]
+for name in $outputs; do
+    check "waiting: $name equals the expected one" cmp "$case_dir/$name" "$examples/expected/$name"
+done
 
 if [ $failures -ne 0 ]; then
     echo "gui_windows_test: $failures check(s) failed; screenshots in $artefacts" >&2
