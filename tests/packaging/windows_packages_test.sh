@@ -42,10 +42,15 @@ mkdir -p "$WINEPREFIX"
 wine wineboot --init >"$work/wine.log" 2>&1
 wine "$installer" /S >>"$work/wine.log" 2>&1
 check "the installer ends with status 0" [ $? = 0 ]
-wineserver -w
 drive_c=$WINEPREFIX/drive_c
 installed="$drive_c/Program Files/Halvic"
 check "installed under Program Files" [ -f "$installed/bin/halvic.exe" -a -f "$installed/bin/halvic-gui.exe" ]
+gui="$installed/bin/halvic-gui.exe"
+file_version=$(strings -a -el "$gui" | grep -A1 -x FileVersion | tail -n 1)
+check "halvic-gui.exe's version resource says 1.0.0.1 (got '$file_version')" [ "$file_version" = 1.0.0.1 ]
+texts=$(strings -a "$gui")
+check "halvic-gui.exe's manifest asks for common controls 6 and per-monitor DPI awareness" \
+    eval 'grep -q Microsoft.Windows.Common-Controls <<<"$texts" && grep -q PerMonitorV2 <<<"$texts"'
 version=$(wine 'C:\Program Files\Halvic\bin\halvic.exe' --version 2>&1)
 check "the installed halvic.exe --version says 'halvic 1.0.0.1' (got '$version')" \
     [ "$version" = "halvic 1.0.0.1" ]
@@ -53,8 +58,8 @@ shortcut=$(find "$drive_c" -path '*Start Menu/Programs/Halvic/Halvic.lnk' | head
 check "a Start-menu shortcut to the dialog" [ -n "$shortcut" ]
 check "the shortcut starts halvic-gui.exe" grep -qa 'halvic-gui.exe' "$shortcut"
 # Its working folder, where the dialog writes: the user's Documents.
-check "the shortcut starts in Documents" \
-    eval '{ strings -a "$shortcut"; strings -a -el "$shortcut"; } | grep -q "users.*Documents"'
+link_texts=$(strings -a "$shortcut"; strings -a -el "$shortcut")
+check "the shortcut starts in Documents" eval 'grep -q "users.*Documents" <<<"$link_texts"'
 
 wine "$installed/Uninstall.exe" /S >>"$work/wine.log" 2>&1
 wineserver -w
