@@ -1,6 +1,8 @@
-# The Windows packages: `cpack -G ZIP` (the two programs and the README) and `cpack -G NSIS` (an
+# The Windows packages: `cpack -G ZIP` (the two programs, the README and the terms) and `cpack -G NSIS` (an
 # installer into Program Files with a Start-menu shortcut to the dialog, and an uninstaller).
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+# The terms under which Halvic is given out.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/copyright DESTINATION . RENAME COPYRIGHT.txt)
 
 set(CPACK_PACKAGE_NAME Halvic)
 set(CPACK_PACKAGE_VENDOR Halvic)
@@ -9,6 +11,8 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_FILE_NAME halvic-${PROJECT_VERSION}-windows-x64)
 set(CPACK_PACKAGE_INSTALL_DIRECTORY Halvic)
 set(CPACK_GENERATOR ZIP NSIS)
+# One package with both programs, whatever components the installation is made of.
+set(CPACK_MONOLITHIC_INSTALL ON)
 # The NSIS commands below are passed on as written.
 set(CPACK_VERBATIM_VARIABLES ON)
 

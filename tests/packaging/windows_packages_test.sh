@@ -34,7 +34,7 @@ check() {
 zip=$(ls "$work"/packages/*.zip) || fail "no ZIP package"
 installer=$(ls "$work"/packages/*.exe) || fail "no NSIS installer"
 listing=$(unzip -Z1 "$zip")
-for file in bin/halvic.exe bin/halvic-gui.exe README.md; do
+for file in bin/halvic.exe bin/halvic-gui.exe README.md COPYRIGHT.txt; do
     check "the ZIP holds $file" eval 'echo "$listing" | grep -q "^[^/]*/$file\$"'
 done
 
