@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "engine/error.h"
@@ -84,13 +83,16 @@ TEST_F(WindowsTest, AConversionWaitsForTheOneBeforeIt) {
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);
     OVERLAPPED at{};
     ASSERT_TRUE(::LockFileEx(lock, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at));
-    testing::CProcessResult result;
-    std::thread conversion([&] { result = Convert(); });
-    ::Sleep(2500);
-    // Still waiting: nothing replaced yet.
-    EXPECT_EQ(ReadFile(m_dir.Path() / "out" / "qxase.qxd"), "old qxase.qxd");
-    ::UnlockFileEx(lock, 0, 1, 0, &at);
-    conversion.join();
+    testing::CProcessOptions options;
+    options.m_strWorkDir = m_dir.Path().string();
+    options.m_whileRunning = [&](unsigned long) {
+        // Long enough after its start for halvic to have tried the lock for more than a second.
+        ::Sleep(3000);
+        EXPECT_EQ(ReadFile(m_dir.Path() / "out" / "qxase.qxd"), "old qxase.qxd");
+        ::UnlockFileEx(lock, 0, 1, 0, &at);
+    };
+    testing::CProcessResult result =
+        RunProcess({HALVIC_BIN, "convert", "sample.txt", "-o", "out"}, options);
     ::CloseHandle(lock);
     EXPECT_EQ(result.m_nExitCode, 0);
     EXPECT_EQ(result.m_strErr, "halvic: waiting for another conversion into out\n");
@@ -111,8 +113,15 @@ TEST_F(WindowsTest, CtrlCRemovesTheTemporaryFiles) {
             ::Sleep(10);
         // Sent to the child's console, which this process joins, ignoring Ctrl+C itself.
         ::FreeConsole();
+        HANDLE child = ::OpenProcess(SYNCHRONIZE, FALSE, pid);
         sent = ::AttachConsole(pid) && ::SetConsoleCtrlHandler(nullptr, TRUE) &&
                ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+        // The event arrives in a thread of its own: the input stays open until it has ended
+        // the conversion, which would otherwise go on to the end.
+        if (child != nullptr) {
+            ::WaitForSingleObject(child, 10000);
+            ::CloseHandle(child);
+        }
     };
     options.m_strStdin = "<@>1<l>a partial input";
     testing::CProcessResult result = RunProcess({HALVIC_BIN, "convert", "-", "-o", "out"}, options);
