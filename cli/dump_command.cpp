@@ -1,5 +1,9 @@
 #include "cli/dump_command.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <new>
 #include <ostream>
 
 #include "engine/convert.h"
@@ -164,24 +168,35 @@ void AppendCsv(std::string& line, const CDumpLine& d) {
     line += "\r\n";
 }
 
-EExitCode Fail(std::ostream& out, std::ostream& err, const CError& error) {
-    out.flush();  // the records before the fault come first
+// Prints the records before the fault, then the fault.
+EExitCode Fail(CByteSink& out, std::ostream& err, const CError& error) {
+    try {
+        out.Flush();
+    } catch (const CFailure& failure) {
+        err << "halvic: error: " << failure.Error().Message() << '\n';
+    }
     err << "halvic: error: " << error.Message() << '\n';
     return kExitFailed;
 }
 
-}  // namespace
-
-EExitCode RunDump(const CDumpCommand& command, std::ostream& out, std::ostream& err) {
-    COutputFiles files;
-    CError error;
-    if (!LoadOutputFiles(command.m_strDir, files, error)) return Fail(out, err, error);
-    COutputTables tables;
-    if (!ReadTables(files, tables, error)) return Fail(out, err, error);
-
+EExitCode Dump(const CDumpCommand& command, CByteSink& out, std::ostream& err,
+               std::string& reading) {
     const std::string recordFile = OutputPath(command.m_strDir, kRecordFileName);
-    CRecordFileReader reader(files.m_strRecords, recordFile, TableSizes(tables));
-    if (command.m_format == EDumpFormat::kCsv) out << kCsvHeader;
+    reading = recordFile;
+    CError error;
+    // Once open, the files read are the set as it was, whatever replaces them meanwhile.
+    COutputFileSet files;
+    if (!OpenOutputFiles(command.m_strDir, files, error)) return Fail(out, err, error);
+    COutputTables tables;
+    for (std::size_t i = 0; i < kTableCount; ++i) {
+        reading = files.m_tables[i].Name();
+        if (!ReadTableFile(files.m_tables[i], reading, tables[i], error))
+            return Fail(out, err, error);
+    }
+
+    reading = recordFile;
+    CRecordFileReader reader(files.m_records, recordFile, TableSizes(tables));
+    if (command.m_format == EDumpFormat::kCsv) out.Write(std::string_view(kCsvHeader));
     std::string line;
     CRecord record;
     std::uint64_t count = 0;
@@ -202,7 +217,7 @@ EExitCode RunDump(const CDumpCommand& command, std::ostream& out, std::ostream& 
                 AppendCsv(line, dumpLine);
                 break;
         }
-        out.write(line.data(), static_cast<std::streamsize>(line.size()));
+        out.Write(line);
     }
     if (reader.Failed()) return Fail(out, err, reader.Error());
     if (command.m_nRecord > count) {
@@ -212,8 +227,37 @@ EExitCode RunDump(const CDumpCommand& command, std::ostream& out, std::ostream& 
              "there is no record " + std::to_string(command.m_nRecord) + ": the file holds " +
                  (count == 1 ? std::string("1 record") : std::to_string(count) + " records")});
     }
-    out.flush();
+    out.Flush();
     return kExitOk;
+}
+
+}  // namespace
+
+void CDescriptorSink::Drain(const unsigned char* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(m_nFd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw CFailure({m_strName, 0, SystemReason(errno)});
+        }
+        if (n == 0) throw CFailure({m_strName, 0, SystemReason(EIO)});
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+}
+
+EExitCode RunDump(const CDumpCommand& command, CByteSink& out, std::ostream& err) {
+    std::string reading;  // the file being read, for a message
+    try {
+        return Dump(command, out, err, reading);
+    } catch (const CFailure& failure) {
+        // Only the output fails by throwing: a fault of the files read is a value.
+        err << "halvic: error: " << failure.Error().Message() << '\n';
+        return kExitFailed;
+    } catch (const std::bad_alloc&) {
+        err << "halvic: error: " << reading << ": out of memory\n";
+        return kExitFailed;
+    }
 }
 
 }  // namespace halvic::cli

@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <iosfwd>
 #include <string>
+#include <utility>
 
 #include "cli/exit_codes.h"
+#include "engine/byte_stream.h"
 
 namespace halvic::cli {
 
@@ -21,9 +23,24 @@ struct CDumpCommand {
     std::uint64_t m_nRecord = 0;  // 1-based; 0 prints every record
 };
 
+// A sink writing to an open file descriptor, such as standard output; every write is checked,
+// and a failed one throws CFailure naming `name` ("standard output: No space left on device").
+class CDescriptorSink : public CByteSink {
+  public:
+    CDescriptorSink(int fd, std::string name) : m_nFd(fd), m_strName(std::move(name)) {}
+
+  protected:
+    void Drain(const unsigned char* data, std::size_t size) override;
+
+  private:
+    int m_nFd;
+    std::string m_strName;
+};
+
 // Prints the records to `out` in file order and a fault to `err` ("halvic: error: ..."). The
-// records before a fault are printed; kExitFailed after a fault or when record m_nRecord does not
-// exist.
-EExitCode RunDump(const CDumpCommand& command, std::ostream& out, std::ostream& err);
+// records before a fault are printed; kExitFailed after a fault, when record m_nRecord does not
+// exist, when memory runs out or when `out` fails ("halvic: error: standard output: ...").
+// Memory holds the table texts and one record, whatever the size of the record file.
+EExitCode RunDump(const CDumpCommand& command, CByteSink& out, std::ostream& err);
 
 }  // namespace halvic::cli

@@ -1,5 +1,9 @@
 // halvic: converts tagged text into the record file and the six table files.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <iostream>
 
 #include "cli/convert_command.h"
@@ -28,9 +32,21 @@ const char* const kDumpExitCodesHelp =
     "     record N\n"
     "  2  the command line was wrong\n";
 
+// A standard descriptor the caller left closed is opened on /dev/null, in the direction that
+// fails: no file opened later takes its number (and its writes), and a write to a closed standard
+// output still fails with "Bad file descriptor".
+void GuardStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            ::open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    GuardStandardDescriptors();
     // An interrupted conversion removes its temporary files; the targets are never touched.
     halvic::CleanUpOnInterrupt();
 
@@ -108,7 +124,19 @@ int main(int argc, char** argv) {
         std::cout << "halvic " HALVIC_VERSION "\n";
         return kExitOk;
     } catch (const CLI::ParseError& error) {
-        std::cerr << "halvic: error: " << error.what() << "\n"
+        std::string message = error.what();
+        // A missing INPUT is found before an unknown option such as -x, which is the mistake to
+        // name ("halvic convert -x").
+        for (const CLI::App* sub : {convertApp, dumpApp}) {
+            std::vector<std::string> extras = sub->remaining();
+            if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr && !extras.empty()) {
+                message = "The following argument" + std::string(extras.size() == 1 ? " was" : "s were") +
+                          " not expected:";
+                for (const std::string& extra : extras)
+                    message += " " + extra;
+            }
+        }
+        std::cerr << "halvic: error: " << message << "\n"
                   << "Run 'halvic --help' for more information.\n";
         return kExitUsage;
     }
@@ -118,7 +146,8 @@ int main(int argc, char** argv) {
         dump.m_format = dumpFormat == "csv"     ? EDumpFormat::kCsv
                         : dumpFormat == "jsonl" ? EDumpFormat::kJsonl
                                                 : EDumpFormat::kText;
-        return RunDump(dump, std::cout, std::cerr);
+        CDescriptorSink out(STDOUT_FILENO, "standard output");
+        return RunDump(dump, out, std::cerr);
     }
     return kExitUsage;
 }

@@ -12,6 +12,7 @@
 #include "engine/file.h"
 #include "engine/mapped_file.h"
 #include "engine/split_convert.h"
+#include "engine/threads.h"
 
 namespace halvic {
 
@@ -49,6 +50,24 @@ void AddConversionWarnings(const std::string& inputName, const CStop& stop, std:
             {inputName, unknown.m_nLine,
              "tag " + ShowTag(unknown.m_strTag, unknown.m_bCut) + " selects no field; ignored"});
     }
+    if (notes.MoreUses() != 0) {
+        warnings.push_back({inputName, notes.MoreLine(),
+                            WithThousands(notes.MoreUses()) +
+                                (notes.MoreUses() == 1 ? " more tag selects" : " more tags select") +
+                                " no field, the first here; only the first " +
+                                std::to_string(CTagNotes::kListed) +
+                                " distinct ones are listed; ignored"});
+    }
+}
+
+std::string WithThousands(std::uint64_t number) {
+    std::string digits = std::to_string(number);
+    std::string shown;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i != 0 && (digits.size() - i) % 3 == 0) shown.push_back(',');
+        shown.push_back(digits[i]);
+    }
+    return shown;
 }
 
 CConvertSummary Summarize(std::uint64_t records, const CValueTables& tables) {
@@ -136,8 +155,10 @@ class CBatchedConversion {
 
     CBatch m_batches[2];
     CBatch* m_pFilling = &m_batches[0];
-    // The applying thread starts with the first full batch, so a small input never starts it.
+    // The applying thread starts with the first full batch, so a small input never starts it;
+    // when it cannot be started, the reading thread applies each batch itself.
     std::thread m_applier;
+    bool m_bNoApplier = false;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     CBatch* m_pApplying = nullptr;  // handed to the applying thread, not yet applied
@@ -224,7 +245,15 @@ void CBatchedConversion::AddField(std::string_view tag, std::string_view content
 
 void CBatchedConversion::Submit() {
     WaitApplied();
-    if (!m_applier.joinable()) m_applier = std::thread(&CBatchedConversion::RunApplier, this);
+    if (!m_applier.joinable() &&
+        (m_bNoApplier || !TryStartThread(m_applier, &CBatchedConversion::RunApplier, this))) {
+        m_bNoApplier = true;
+        // Applied here and now; the batch, emptied, is filled again.
+        ApplyBatch(*m_pFilling);
+        m_pFilling->m_nEvents = 0;
+        m_pFilling->m_strBytes.clear();
+        return;
+    }
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_pApplying = m_pFilling;
@@ -408,11 +437,14 @@ CConvertResult ConvertFile(const std::string& path, const CConvertOptions& optio
             options.m_release = [&mapped](std::size_t begin, std::size_t end) {
                 mapped.Release(begin, end);
             };
+            options.m_joined = [&mapped](std::size_t end) { mapped.ReachedForTesting(end); };
             split = ConvertInParts(mapped.Bytes(), inputName, records, tables, result.m_warnings,
                                    options);
         }
         result.m_summary =
             split ? *split : ConvertTags(reader, records, tables, result.m_warnings);
+        // Cut short while it was read, the input was read partly as zeros.
+        if (source == &mapped) mapped.CheckWhole();
         records.Finish();
         std::array<CByteSink*, kTableCount> sinks;
         for (std::size_t i = 0; i < kTableCount; ++i)
@@ -424,6 +456,11 @@ CConvertResult ConvertFile(const std::string& path, const CConvertOptions& optio
         }
     } catch (const CFailure& failure) {
         result.m_error = failure.Error();
+        if (source == &mapped && mapped.CutShort()) {
+            // Whatever else failed, or was warned of, came of reading zeros for the file.
+            result.m_error = mapped.CutShortError();
+            result.m_warnings.clear();
+        }
         return result;
     } catch (const std::bad_alloc&) {
         result.m_error = {inputName, 0, "out of memory"};

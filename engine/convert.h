@@ -61,12 +61,16 @@ struct CStop {
 };
 
 // Adds the warnings of a finished conversion of `records` records, in order: the stop, if any, then
-// each tag that selected no field.
+// each tag that selected no field (the first CTagNotes::kListed distinct ones), then how many
+// more tags selected none.
 void AddConversionWarnings(const std::string& inputName, const CStop& stop, std::uint64_t records,
                            const CTagNotes& notes, std::vector<CWarning>& warnings);
 
 // The summary of a conversion of `records` records into `tables`.
 CConvertSummary Summarize(std::uint64_t records, const CValueTables& tables);
+
+// 8999900 as "8,999,900".
+std::string WithThousands(std::uint64_t number);
 
 // A tag as shown in messages: "<l>", bytes outside printable ASCII as \xHH, "..." when cut.
 std::string ShowTag(std::string_view tag, bool cut);

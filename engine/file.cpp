@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "engine/error.h"
+#include "engine/mapped_file.h"
 
 namespace halvic {
 
@@ -65,9 +66,10 @@ void CleanUpOnInterrupt() {
         }
     }
     std::signal(SIGXFSZ, SIG_IGN);
-    // A mapped input cut short by another program while it is read faults on its missing pages;
-    // the run cannot go on, but it must not leave its temporary files behind.
-    std::signal(SIGBUS, OnTerminatingSignal);
+    // A mapped input cut short by another program while it is read faults on its missing pages:
+    // they then read as zeros and the conversion fails; any other SIGBUS removes the temporary
+    // files before it ends the program.
+    InstallBusErrorHandler();
 }
 
 CInterruptsHeld::CInterruptsHeld() {

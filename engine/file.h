@@ -83,8 +83,8 @@ void RemoveTemporaryFiles() noexcept;
 // For a program's start: SIGINT, SIGTERM and SIGHUP then remove the temporary files before they
 // end the program as they would have (a signal the caller ignores, as under nohup, stays
 // ignored), and SIGXFSZ is ignored, so that a write past a file size limit fails with "File too
-// large" and is cleaned up instead of killing the program. SIGBUS (a mapped input cut short
-// while it is read) removes the temporary files too.
+// large" and is cleaned up instead of killing the program. SIGBUS on a mapped input cut short
+// while it is read is turned into a failed conversion (InstallBusErrorHandler).
 void CleanUpOnInterrupt();
 
 }  // namespace halvic

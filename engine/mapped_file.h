@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "engine/byte_stream.h"
+#include "engine/error.h"
 
 namespace halvic {
 
@@ -27,10 +28,20 @@ class CMappedFile : public CByteSource {
     // opened or mapped: the caller then reads it as a stream, which reports any error.
     bool Map(const std::string& path);
 
+    // Whether the file has become shorter than its mapping since it was mapped. The pages past
+    // its new end then read as zeros instead of ending the program with SIGBUS, so what was read
+    // is not the file: the caller must fail (CheckWhole).
+    bool CutShort() const;
+    // Throws CFailure ("PATH: the file was truncated while it was being read") when CutShort.
+    void CheckWhole() const;
+    // The failure CheckWhole throws.
+    CError CutShortError() const;
+
     std::size_t Read(unsigned char* buffer, std::size_t capacity) override;
     bool Lends() const override { return true; }
     std::string_view Lend() override;
 
+    // Lend throws CheckWhole's failure once a page past the file's new end has been touched.
     // The whole file, for a reader that takes it in its own order instead of piece by piece; it
     // gives back what it has done with.
     std::string_view Bytes() const { return std::string_view(m_pData, m_nSize); }
@@ -38,13 +49,27 @@ class CMappedFile : public CByteSource {
     // again, they are read back from the file.
     void Release(std::size_t begin, std::size_t end) const;
 
+    // The test seam: with HALVIC_TEST_TRUNCATE_INPUT=N in the environment, the file is cut to
+    // N bytes as soon as the reading has got past byte N (Lend, or a reader that reads the file
+    // in its own order saying where it has got to).
+    void ReachedForTesting(std::size_t offset);
+
   private:
     void GiveBack(std::size_t end);
 
+    std::string m_strPath;
+    int m_fd = -1;    // kept open to see whether the file is cut short
+    int m_nSlot = -1;  // where the mapping is registered for the SIGBUS handler
+    std::size_t m_nCutAt = SIZE_MAX;  // the test seam's N
     const char* m_pData = nullptr;
     std::size_t m_nSize = 0;
     std::size_t m_nNext = 0;       // the first byte not yet handed out
     std::size_t m_nGivenBack = 0;  // the pages before this offset were given back
 };
+
+// Installs the SIGBUS handler that turns a fault on a mapped input cut short into zero bytes (once;
+// Map does it too). A SIGBUS anywhere else removes the temporary output files and ends the
+// program by the signal.
+void InstallBusErrorHandler();
 
 }  // namespace halvic
