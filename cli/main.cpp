@@ -130,8 +130,8 @@ int main(int argc, char** argv) {
         for (const CLI::App* sub : {convertApp, dumpApp}) {
             std::vector<std::string> extras = sub->remaining();
             if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr && !extras.empty()) {
-                message = "The following argument" + std::string(extras.size() == 1 ? " was" : "s were") +
-                          " not expected:";
+                message = "The following argument" +
+                          std::string(extras.size() == 1 ? " was" : "s were") + " not expected:";
                 for (const std::string& extra : extras)
                     message += " " + extra;
             }

@@ -49,7 +49,7 @@ class CBackgroundSink : public CByteSink {
     const unsigned char* m_pPending = nullptr;  // bytes the thread is to write or is writing
     std::size_t m_nPending = 0;
     bool m_bStopping = false;
-    bool m_bNoThread = false;  // a start was refused: the calling thread writes
+    bool m_bNoThread = false;      // a start was refused: the calling thread writes
     std::exception_ptr m_failure;  // the target's failure, raised again on every later call
 };
 

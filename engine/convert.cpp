@@ -51,12 +51,12 @@ void AddConversionWarnings(const std::string& inputName, const CStop& stop, std:
              "tag " + ShowTag(unknown.m_strTag, unknown.m_bCut) + " selects no field; ignored"});
     }
     if (notes.MoreUses() != 0) {
-        warnings.push_back({inputName, notes.MoreLine(),
-                            WithThousands(notes.MoreUses()) +
-                                (notes.MoreUses() == 1 ? " more tag selects" : " more tags select") +
-                                " no field, the first here; only the first " +
-                                std::to_string(CTagNotes::kListed) +
-                                " distinct ones are listed; ignored"});
+        warnings.push_back(
+            {inputName, notes.MoreLine(),
+             WithThousands(notes.MoreUses()) +
+                 (notes.MoreUses() == 1 ? " more tag selects" : " more tags select") +
+                 " no field, the first here; only the first " + std::to_string(CTagNotes::kListed) +
+                 " distinct ones are listed; ignored"});
     }
 }
 

@@ -58,8 +58,8 @@ class CMappedFile : public CByteSource {
     void GiveBack(std::size_t end);
 
     std::string m_strPath;
-    int m_fd = -1;    // kept open to see whether the file is cut short
-    int m_nSlot = -1;  // where the mapping is registered for the SIGBUS handler
+    int m_fd = -1;                    // kept open to see whether the file is cut short
+    int m_nSlot = -1;                 // where the mapping is registered for the SIGBUS handler
     std::size_t m_nCutAt = SIZE_MAX;  // the test seam's N
     const char* m_pData = nullptr;
     std::size_t m_nSize = 0;

@@ -181,10 +181,10 @@ bool OpenOutputFiles(const std::string& dir, COutputFileSet& files, CError& erro
 bool ReadTableFile(CByteSource& source, const std::string& name, CTableTexts& texts,
                    CError& error) {
     texts.clear();
-    std::string text;           // the text being read
-    bool inText = false;        // a byte of it has been read
-    std::uint64_t offset = 0;   // of the block
-    std::uint64_t begin = 0;    // of the text being read
+    std::string text;          // the text being read
+    bool inText = false;       // a byte of it has been read
+    std::uint64_t offset = 0;  // of the block
+    std::uint64_t begin = 0;   // of the text being read
     unsigned char block[1 << 16];
     try {
         for (;;) {
@@ -207,8 +207,9 @@ bool ReadTableFile(CByteSource& source, const std::string& name, CTableTexts& te
                 }
                 const void* zero = std::memchr(block + at, 0, n - at);
                 std::size_t end =
-                    zero == nullptr ? n : static_cast<std::size_t>(
-                                              static_cast<const unsigned char*>(zero) - block);
+                    zero == nullptr
+                        ? n
+                        : static_cast<std::size_t>(static_cast<const unsigned char*>(zero) - block);
                 text.append(reinterpret_cast<const char*>(block + at), end - at);
                 if (zero == nullptr) break;
                 texts.push_back(std::move(text));

@@ -83,8 +83,7 @@ bool LoadOutputFiles(const std::string& dir, COutputFiles& files, CError& error)
 // Splits the bytes of table file `name` into its texts, reading no further than the first
 // fault. On a fault returns false, fills `error` and leaves in `texts` the texts before the
 // fault. A failure to read is a fault too.
-bool ReadTableFile(CByteSource& source, const std::string& name, CTableTexts& texts,
-                   CError& error);
+bool ReadTableFile(CByteSource& source, const std::string& name, CTableTexts& texts, CError& error);
 bool ReadTableFile(std::string_view bytes, const std::string& name, CTableTexts& texts,
                    CError& error);
 
@@ -127,7 +126,7 @@ class CRecordFileReader {
     std::string_view m_bytes;  // the file, or the part of it buffered
     CByteSource* m_pSource = nullptr;
     std::string m_strBuffer;
-    bool m_bAtEnd = true;      // m_bytes reaches the end of the file
+    bool m_bAtEnd = true;       // m_bytes reaches the end of the file
     std::uint64_t m_nBase = 0;  // the offset of m_bytes in the file
     std::string m_strName;
     std::array<std::size_t, kTableCount> m_tableSizes;
