@@ -1,15 +1,19 @@
 #include "app/converter_app.h"
 
+#include <wx/busyinfo.h>
+#include <wx/filefn.h>
 #include <wx/msgdlg.h>
 #include <wx/utils.h>
 
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include "app/filename_dlg.h"
 #include "app/typed_name.h"
 #include "app/wx_strings.h"
 #include "engine/file.h"
+#include "engine/output_set.h"
 
 wxIMPLEMENT_APP(halvic::app::CConverterApp);
 
@@ -43,7 +47,21 @@ int CConverterApp::OnRun() {
         name = ToFileName(dlg.Filename());
     }  // the dialog is gone before the conversion starts
 
-    CTypedNameOutcome outcome = ConvertTypedName(name);
+    // Another conversion into the same folder goes first; a window says so while it lasts.
+    std::unique_ptr<wxBusyInfo> waiting;
+    auto onWait = [&waiting] {
+        std::string message = WaitingMessage(ToFileName(wxGetCwd()));
+        ReportMessage(message);
+        message[0] = 'W';
+        waiting = std::make_unique<wxBusyInfo>(ToDisplay(message));
+        // Drawn now: the wait that follows runs no event loop.
+        for (int i = 0; i < 50; ++i) {
+            wxTheApp->Yield(true);
+            wxMilliSleep(10);
+        }
+    };
+    CTypedNameOutcome outcome = ConvertTypedName(name, onWait);
+    waiting.reset();
     if (!outcome.m_strMessage.empty()) {
         ReportMessage(outcome.m_strMessage);
         wxMessageBox(ToDisplay(outcome.m_strMessage), "Halvic: nothing converted",

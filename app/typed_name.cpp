@@ -4,7 +4,7 @@
 
 namespace halvic::app {
 
-CTypedNameOutcome ConvertTypedName(const std::string& name) {
+CTypedNameOutcome ConvertTypedName(const std::string& name, const std::function<void()>& onWait) {
     CTypedNameOutcome outcome;
     if (name.empty()) {
         outcome.m_nExitCode = 1;
@@ -13,6 +13,8 @@ CTypedNameOutcome ConvertTypedName(const std::string& name) {
     }
     CConvertOptions options;  // output into the current working directory
     options.m_bDashMeansStdin = false;
+    options.m_output.m_bSync = true;
+    options.m_output.m_onWait = onWait;
     CConvertResult result = ConvertFile(name, options);
     if (!result.m_bOk) {
         outcome.m_nExitCode = 1;

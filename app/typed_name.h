@@ -2,6 +2,7 @@
 // converted. Plain C++ (no wxWidgets), so that it is tested without a display.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace halvic::app {
@@ -14,7 +15,10 @@ struct CTypedNameOutcome {
 };
 
 // Converts the file named `name`, exactly as typed (no trimming, "-" is a file name), into the
-// current working directory. An empty name converts nothing.
-CTypedNameOutcome ConvertTypedName(const std::string& name);
+// current working directory, and flushes the files to the disk before it returns: a person waits
+// for a result they will trust. An empty name converts nothing. `onWait` is called once when
+// another conversion into the same directory has been waited for a second.
+CTypedNameOutcome ConvertTypedName(const std::string& name,
+                                   const std::function<void()>& onWait = {});
 
 }  // namespace halvic::app

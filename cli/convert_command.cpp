@@ -14,6 +14,10 @@ EExitCode RunConvert(const CConvertCommand& command, std::ostream& err) {
     CConvertOptions options;
     options.m_strOutputDir = command.m_strOutputDir;
     options.m_bDashMeansStdin = command.m_bDashMeansStdin;
+    options.m_output.m_bSync = command.m_bSync;
+    options.m_output.m_onWait = [&err, &command] {
+        err << "halvic: " << WaitingMessage(command.m_strOutputDir) << std::endl;
+    };
     CConvertResult result = ConvertFile(command.m_strInput, options);
     if (!command.m_bQuiet) {
         for (const CWarning& warning : result.m_warnings) {

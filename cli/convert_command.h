@@ -13,6 +13,7 @@ struct CConvertCommand {
     std::string m_strOutputDir;
     bool m_bQuiet = false;
     bool m_bVerbose = false;
+    bool m_bSync = false;  // flush the new files to the disk before reporting success
     bool m_bDashMeansStdin = true;
 };
 

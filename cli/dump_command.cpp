@@ -8,6 +8,7 @@
 
 #include "engine/convert.h"
 #include "engine/output_reader.h"
+#include "engine/output_set.h"
 
 namespace halvic::cli {
 
@@ -184,9 +185,23 @@ EExitCode Dump(const CDumpCommand& command, CByteSink& out, std::ostream& err,
     const std::string recordFile = OutputPath(command.m_strDir, kRecordFileName);
     reading = recordFile;
     CError error;
-    // Once open, the files read are the set as it was, whatever replaces them meanwhile.
     COutputFileSet files;
-    if (!OpenOutputFiles(command.m_strDir, files, error)) return Fail(out, err, error);
+    {
+        // No conversion replaces the files while they are opened; once open, the files read are
+        // the set as it was, whatever replaces them meanwhile.
+        COutputSetReadLock lock;
+        std::vector<CError> notes;
+        bool locked = lock.Take(
+            command.m_strDir,
+            [&err, &command] {
+                err << "halvic: " << WaitingMessage(command.m_strDir) << std::endl;
+            },
+            error, notes);
+        for (const CError& note : notes)
+            err << "halvic: warning: " << note.Message() << '\n';
+        if (!locked) return Fail(out, err, error);
+        if (!OpenOutputFiles(command.m_strDir, files, error)) return Fail(out, err, error);
+    }
     COutputTables tables;
     for (std::size_t i = 0; i < kTableCount; ++i) {
         reading = files.m_tables[i].Name();

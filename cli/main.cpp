@@ -75,6 +75,9 @@ int main(int argc, char** argv) {
         ->add_flag("-v,--verbose", convert.m_bVerbose,
                    "Print a summary: records, distinct texts, bytes written, time taken")
         ->excludes(quiet);
+    convertApp->add_flag("--sync", convert.m_bSync,
+                         "Flush the new files to the disk before reporting success, so that a "
+                         "power cut afterwards cannot lose them");
     convertApp->footer(kExitCodesHelp);
 
     CDumpCommand dump;

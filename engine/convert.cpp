@@ -78,11 +78,6 @@ CConvertSummary Summarize(std::uint64_t records, const CValueTables& tables) {
     return summary;
 }
 
-std::string OutputPath(const std::string& dir, const std::string& name) {
-    if (dir.empty()) return name;
-    return dir.back() == '/' ? dir + name : dir + "/" + name;
-}
-
 namespace {
 
 // Reads groups ahead of their records and applies them in batches, so that the table look-ups of
@@ -413,20 +408,19 @@ CConvertResult ConvertFile(const std::string& path, const CConvertOptions& optio
     }
     const std::string& inputName = source == &input ? input.Name() : path;
 
-    // Created before reading, so that a missing or read-only output directory is reported at
+    // Taken before reading, so that a missing or read-only output directory is reported at
     // once; the targets are replaced only at the very end.
-    std::array<CReplacingFile, 1 + kTableCount> outputs;
-    for (std::size_t i = 0; i < outputs.size(); ++i) {
-        std::string name = i == 0 ? kRecordFileName : TableFileName(i - 1);
-        if (!outputs[i].Create(OutputPath(options.m_strOutputDir, name), result.m_error)) {
-            return result;
-        }
+    COutputSet outputs;
+    if (!outputs.Open(options.m_strOutputDir, options.m_output, result.m_error,
+                      result.m_warnings)) {
+        return result;
     }
+    const std::size_t warningsBefore = result.m_warnings.size();
     try {
         CTagFile reader(*source, inputName);
         CValueTables tables;
         // The record file is most of the output; it is written while the reading goes on.
-        CBackgroundSink records(outputs[0]);
+        CBackgroundSink records(outputs.File(0));
         // A file of some size is converted in parts on two threads (one, with one processor),
         // unless its records lie too far apart to be split. More threads would keep more parts
         // waiting to be joined, in memory, for little gain: joining is done one part at a time.
@@ -448,29 +442,23 @@ CConvertResult ConvertFile(const std::string& path, const CConvertOptions& optio
         records.Finish();
         std::array<CByteSink*, kTableCount> sinks;
         for (std::size_t i = 0; i < kTableCount; ++i)
-            sinks[i] = &outputs[i + 1];
+            sinks[i] = &outputs.File(i + 1);
         WriteTables(tables, sinks);
-        for (CReplacingFile& output : outputs) {
-            output.Finish();
-            result.m_summary.m_nBytesWritten += output.BytesWritten();
-        }
+        result.m_summary.m_nBytesWritten = outputs.Finish();
     } catch (const CFailure& failure) {
         result.m_error = failure.Error();
         if (source == &mapped && mapped.CutShort()) {
             // Whatever else failed, or was warned of, came of reading zeros for the file.
             result.m_error = mapped.CutShortError();
-            result.m_warnings.clear();
+            result.m_warnings.resize(warningsBefore);
         }
         return result;
     } catch (const std::bad_alloc&) {
         result.m_error = {inputName, 0, "out of memory"};
         return result;
     }
-    CInterruptsHeld held;  // interrupted, the targets are all new or all as they were
-    for (CReplacingFile& output : outputs) {
-        if (!output.Commit(result.m_error)) return result;
-    }
-    result.m_bOk = true;
+    CInterruptsHeld held;  // an interrupt waits until the commit is done or undone
+    result.m_bOk = outputs.Commit(result.m_error);
     return result;
 }
 

@@ -7,13 +7,12 @@
 #include <vector>
 
 #include "engine/error.h"
+#include "engine/output_set.h"
 #include "engine/record.h"
 #include "engine/tag_file.h"
 #include "engine/value_table.h"
 
 namespace halvic {
-
-inline constexpr const char* kRecordFileName = "qxase.qxd";
 
 // Warnings have the shape of errors: the input's name, a line and what looks wrong there.
 using CWarning = CError;
@@ -30,6 +29,9 @@ struct CConvertOptions {
     // Read standard input when the path is "-" (a command line's convention; a typed name is
     // taken as it stands).
     bool m_bDashMeansStdin = false;
+    // How the seven files are put in place: flushed to the disk or not, what to do while another
+    // conversion into the same directory is waited for.
+    COutputSetOptions m_output;
 };
 
 struct CConvertResult {
@@ -74,8 +76,5 @@ std::string WithThousands(std::uint64_t number);
 
 // A tag as shown in messages: "<l>", bytes outside printable ASCII as \xHH, "..." when cut.
 std::string ShowTag(std::string_view tag, bool cut);
-
-// `name` inside `dir` ("" is the current working directory).
-std::string OutputPath(const std::string& dir, const std::string& name);
 
 }  // namespace halvic

@@ -257,9 +257,9 @@ TEST_F(ConvertFileTest, FailuresLeaveTheOldOutputsAndNoTemporaryFile) {
          (m_dir / "a-directory").string() + ": Is a directory"},
         {"", (m_dir / "out").string(), "(empty file name): No such file or directory"},
         {(m_dir / "in.txt").string(), (m_dir / "no-such-dir").string(),
-         (m_dir / "no-such-dir/qxase.qxd").string() + ": No such file or directory"},
+         (m_dir / "no-such-dir").string() + ": No such file or directory"},
         {(m_dir / "in.txt").string(), (m_dir / "in.txt").string(),
-         (m_dir / "in.txt/qxase.qxd").string() + ": Not a directory"},
+         (m_dir / "in.txt").string() + ": Not a directory"},
     };
     PutOldOutputs();
     auto before = OutFiles();

@@ -4,7 +4,10 @@
 
 #include <signal.h>
 
+#include <functional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "engine/byte_stream.h"
 #include "engine/error.h"
@@ -34,24 +37,29 @@ class CInputFile : public CByteSource {
     std::string m_strName;
 };
 
-// An output written to a temporary file beside its target and renamed over the target by Commit.
-// Until then the target is untouched; a file that is never committed leaves nothing behind.
+// An output written to a temporary file beside its target, to be put in its place by the caller
+// (see output_set.h). A file that is never put in place leaves nothing behind.
 class CReplacingFile : public CByteSink {
   public:
     CReplacingFile() = default;
     ~CReplacingFile() override;
 
-    // Creates the temporary file for `target`; on failure returns false and fills `error`.
-    bool Create(const std::string& target, CError& error);
-    // Writes what is buffered and closes the temporary file (throws CFailure on a write failure).
-    void Finish();
-    // Renames the finished temporary file over the target; on failure returns false and fills
-    // `error` (the temporary file is then removed).
-    bool Commit(CError& error);
+    // Creates the temporary file `temp` for `target`. When the target is a file already, the
+    // temporary takes its permission bits (and, where the system allows, its owner and group)
+    // from the start, so that a replaced file is never readable by more people than the old one.
+    // On failure returns false and fills `error`, which names the target.
+    bool Create(const std::string& target, const std::string& temp, CError& error);
+    // Writes what is buffered and closes the temporary file, first flushing it to the disk when
+    // `sync` is set (throws CFailure on a failure).
+    void Finish(bool sync);
+    // The temporary is in the target's place now, or belongs to someone else: it is no longer
+    // removed when this object goes.
+    void Release();
     // Removes the temporary file, if any.
     void Discard();
 
     const std::string& Target() const { return m_strTarget; }
+    const std::string& Temp() const { return m_strTemp; }
 
   protected:
     void Drain(const unsigned char* data, std::size_t size) override;
@@ -61,6 +69,57 @@ class CReplacingFile : public CByteSink {
     int m_nSlot = -1;
     std::string m_strTarget;
     std::string m_strTemp;
+};
+
+// What a name in a directory is, without following a symbolic link.
+enum class EFileKind { kMissing, kRegular, kLink, kDirectory, kOther };
+
+struct CFileStatus {
+    EFileKind m_kind = EFileKind::kMissing;
+    bool m_bOurs = false;  // owned by the user this process runs as
+};
+
+// The status of `path` itself (a link is not followed); a name that cannot be looked up counts
+// as missing.
+CFileStatus StatusOf(const std::string& path);
+// Renames `from` to `to`, replacing `to` when it exists (a link there is replaced, not followed).
+bool RenameFile(const std::string& from, const std::string& to, CError& error);
+// Gives the file `existing` the second name `name`. Fails on file systems without such links.
+bool LinkFile(const std::string& existing, const std::string& name, CError& error);
+bool RemoveFile(const std::string& path, CError& error);
+// The names in directory `dir` ("" is the current working directory), "." and ".." left out.
+bool ListDirectory(const std::string& dir, std::vector<std::string>& names, CError& error);
+// Flushes the names of `dir` to the disk: renames and removals in it then survive a power cut.
+bool SyncDirectory(const std::string& dir, CError& error);
+// Creates `path` (never through a link, failing if it exists) holding `bytes`, flushed to the disk
+// first when `sync` is set.
+bool WriteNewFile(const std::string& path, std::string_view bytes, bool sync, CError& error);
+// Reads `path` whole when it is a regular file (not a link) of at most `limit` bytes.
+bool ReadSmallFile(const std::string& path, std::size_t limit, std::string& bytes, CError& error);
+
+// An advisory lock on a lock file, held until Release or the end of the object, and let go by the
+// system when the process ends, however it ends.
+class CFileLock {
+  public:
+    CFileLock() = default;
+    ~CFileLock();
+    CFileLock(const CFileLock&) = delete;
+    CFileLock& operator=(const CFileLock&) = delete;
+
+    enum class EMode { kShared, kExclusive };
+    // Opens `path` (creating it empty, never through a link, never truncating or writing it) and
+    // takes the lock, waiting as long as another process holds it; `onWait` is called once when
+    // it has waited a second. A name that is not a regular file fails with a message that says so.
+    bool Take(const std::string& path, EMode mode, const std::function<void()>& onWait,
+              CError& error);
+    void Release();
+    // Set when the last Take failed because the lock file could not be opened or created for want
+    // of permission (a directory others may read but not write).
+    bool NotPermitted() const { return m_bNotPermitted; }
+
+  private:
+    int m_fd = -1;
+    bool m_bNotPermitted = false;
 };
 
 // While it lives, SIGINT, SIGTERM and SIGHUP wait (in the calling thread): the renames that replace

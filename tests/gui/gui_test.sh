@@ -247,6 +247,27 @@ wait_app
 check "help: exit status 0 (got $status)" [ "$status" = 0 ]
 check "help: nothing written" dir_is_empty
 
+# --- 6: another conversion into the folder goes first: the dialog says so, then converts --
+
+start_app waiting
+flock "$case_dir/.halvic.lock" sleep 3 &
+holder=$!
+until ! flock -n "$case_dir/.halvic.lock" true; do sleep 0.05; done  # the lock is held
+xdotool key Tab Tab
+xdotool type --delay 20 "$examples/sample.txt"
+xdotool key Return
+for _ in $(seq 100); do [ -n "$(message)" ] && break; sleep 0.05; done
+sleep 0.3
+import -window root "$artefacts/waiting.png"
+wait_app
+wait "$holder"
+check "waiting: exit status 0 (got $status)" [ "$status" = 0 ]
+check "waiting: message '$(message)'" \
+    [ "$(message)" = "waiting for another conversion into $case_dir" ]
+for name in $outputs; do
+    check "waiting: $name equals the expected one" cmp "$case_dir/$name" "$examples/expected/$name"
+done
+
 if [ $failures -ne 0 ]; then
     echo "gui_test: $failures check(s) failed; screenshots in $artefacts" >&2
     exit 1

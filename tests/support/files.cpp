@@ -26,7 +26,11 @@ void WriteFile(const fs::path& path, std::string_view bytes) {
 CFileList ListFiles(const fs::path& dir) {
     CFileList files;
     for (const auto& entry : fs::directory_iterator(dir)) {
-        files.emplace_back(entry.path().filename().string(), ReadFile(entry.path()));
+        std::string name = entry.path().filename().string();
+        std::string bytes = ReadFile(entry.path());
+        // The lock file that every conversion leaves; it is listed when it holds anything.
+        if (name == ".halvic.lock" && bytes.empty() && entry.is_regular_file()) continue;
+        files.emplace_back(std::move(name), std::move(bytes));
     }
     std::sort(files.begin(), files.end());
     return files;

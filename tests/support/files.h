@@ -13,7 +13,8 @@ std::string ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, std::string_view bytes);
 
 // Every file in `dir`, name and bytes, sorted by name: comparing two listings shows that nothing
-// was replaced, added or left behind.
+// was replaced, added or left behind. An empty lock file ".halvic.lock", which a conversion leaves
+// in its output directory, is left out.
 using CFileList = std::vector<std::pair<std::string, std::string>>;
 CFileList ListFiles(const std::filesystem::path& dir);
 
