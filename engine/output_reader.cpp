@@ -261,8 +261,13 @@ CRecordFileReader::CRecordFileReader(std::string_view bytes, std::string name,
     : m_bytes(bytes), m_strName(std::move(name)), m_tableSizes(tableSizes) {}
 
 CRecordFileReader::CRecordFileReader(CByteSource& source, std::string name,
-                                     const std::array<std::size_t, kTableCount>& tableSizes)
-    : m_pSource(&source), m_bAtEnd(false), m_strName(std::move(name)), m_tableSizes(tableSizes) {}
+                                     const std::array<std::size_t, kTableCount>& tableSizes,
+                                     std::size_t block)
+    : m_pSource(&source),
+      m_nBlock(block == 0 ? 1 : block),
+      m_bAtEnd(false),
+      m_strName(std::move(name)),
+      m_tableSizes(tableSizes) {}
 
 CRecordFileReader::EStep CRecordFileReader::Fail(std::size_t offset, const std::string& reason) {
     m_bFailed = true;
@@ -277,7 +282,7 @@ bool CRecordFileReader::ReadMore() {
     m_nBase += m_nOffset;
     m_nOffset = 0;
     std::size_t held = m_strBuffer.size();
-    std::size_t want = std::max<std::size_t>(held, std::size_t{1} << 16);
+    std::size_t want = std::max(held, m_nBlock);
     m_strBuffer.resize(held + want);
     std::size_t got = 0;
     try {

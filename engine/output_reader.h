@@ -98,9 +98,10 @@ class CRecordFileReader {
     // `bytes` must outlive the reader; `name` names the file in messages.
     CRecordFileReader(std::string_view bytes, std::string name,
                       const std::array<std::size_t, kTableCount>& tableSizes);
-    // Reads from `source`, which must outlive the reader.
+    // Reads from `source`, which must outlive the reader, at least `block` bytes at a time.
     CRecordFileReader(CByteSource& source, std::string name,
-                      const std::array<std::size_t, kTableCount>& tableSizes);
+                      const std::array<std::size_t, kTableCount>& tableSizes,
+                      std::size_t block = std::size_t{1} << 16);
 
     // Reads the next record into `record`. Returns false at the end of the file and at a fault
     // (a failure to read included); Failed() tells the two apart. After a fault it keeps
@@ -126,6 +127,7 @@ class CRecordFileReader {
     std::string_view m_bytes;  // the file, or the part of it buffered
     CByteSource* m_pSource = nullptr;
     std::string m_strBuffer;
+    std::size_t m_nBlock = 0;
     bool m_bAtEnd = true;       // m_bytes reaches the end of the file
     std::uint64_t m_nBase = 0;  // the offset of m_bytes in the file
     std::string m_strName;

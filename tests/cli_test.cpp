@@ -161,6 +161,20 @@ TEST_F(CliTest, CommandLineErrorsExitWithTwo) {
     }
 }
 
+// An unknown option is named, also when INPUT is missing too.
+TEST_F(CliTest, AnUnknownOptionIsNamed) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"convert", "-x"}, {"convert", "sample.txt", "-x"}}) {
+        CProcessResult result = Run(args);
+        EXPECT_EQ(result.m_nExitCode, 2);
+        EXPECT_EQ(result.m_strErr,
+                  "halvic: error: The following argument was not expected: -x\n"
+                  "Run 'halvic --help' for more information.\n");
+    }
+    EXPECT_EQ(Run({"convert"}).m_strErr,
+              "halvic: error: INPUT is required\nRun 'halvic --help' for more information.\n");
+}
+
 TEST_F(CliTest, HelpAndVersion) {
     CProcessResult help = Run({"--help"});
     EXPECT_EQ(help.m_nExitCode, 0);
