@@ -28,8 +28,8 @@ const char* const kExitCodesHelp =
 const char* const kDumpExitCodesHelp =
     "Exit status:\n"
     "  0  every record was printed\n"
-    "  1  a file is missing or bad (the records before the fault were printed), or there is no\n"
-    "     record N\n"
+    "  1  a file is missing or bad (the records before the fault were printed), there is no\n"
+    "     record N, the output could not be written or memory ran out\n"
     "  2  the command line was wrong\n";
 
 // A standard descriptor the caller left closed is opened on /dev/null, in the direction that
