@@ -270,8 +270,7 @@ EExitCode RunDump(const CDumpCommand& command, CByteSink& out, std::ostream& err
         err << "halvic: error: " << failure.Error().Message() << '\n';
         return kExitFailed;
     } catch (const std::bad_alloc&) {
-        err << "halvic: error: " << reading << ": out of memory\n";
-        return kExitFailed;
+        return Fail(out, err, {reading, 0, "out of memory"});
     }
 }
 

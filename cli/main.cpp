@@ -43,6 +43,9 @@ void GuardStandardDescriptors() {
     }
 }
 
+// Everything but main's guards: parses the command line and runs the command.
+int Run(int argc, char** argv);
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -50,6 +53,17 @@ int main(int argc, char** argv) {
     // An interrupted conversion removes its temporary files; the targets are never touched.
     halvic::CleanUpOnInterrupt();
 
+    try {
+        return Run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::cerr << "halvic: error: out of memory\n";
+        return kExitFailed;
+    }
+}
+
+namespace {
+
+int Run(int argc, char** argv) {
     if (argc == 1) return RunPrompt(std::cin, std::cerr);
 
     CLI::App app{
@@ -154,3 +168,5 @@ int main(int argc, char** argv) {
     }
     return kExitUsage;
 }
+
+}  // namespace

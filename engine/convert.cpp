@@ -392,7 +392,9 @@ constexpr std::size_t kSplitAbove = std::size_t{8} << 20;
 
 }  // namespace
 
-CConvertResult ConvertFile(const std::string& path, const CConvertOptions& options) {
+namespace {
+
+CConvertResult ConvertFileOrThrow(const std::string& path, const CConvertOptions& options) {
     CConvertResult result;
     CInputFile input;
     // A regular file is mapped rather than read; anything else (standard input, a pipe, a file
@@ -460,6 +462,19 @@ CConvertResult ConvertFile(const std::string& path, const CConvertOptions& optio
     CInterruptsHeld held;  // an interrupt waits until the commit is done or undone
     result.m_bOk = outputs.Commit(result.m_error);
     return result;
+}
+
+}  // namespace
+
+CConvertResult ConvertFile(const std::string& path, const CConvertOptions& options) {
+    try {
+        return ConvertFileOrThrow(path, options);
+    } catch (const std::bad_alloc&) {
+        // Outside the conversion itself: taking the output directory, say.
+        CConvertResult result;
+        result.m_error = {path, 0, "out of memory"};
+        return result;
+    }
 }
 
 }  // namespace halvic
