@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     COutputReadResult result = ReadOutput(files);
     const std::string encoded = Encode(result.m_records);
     // Read in blocks, as dump reads, the record file gives the same records and fault.
-    if (result.m_error.m_strFile != "out/qxase.qxd" || result.m_bOk) {
+    if (result.m_bOk || result.m_error.m_strFile == "out/qxase.qxd") {
         std::array<std::size_t, kTableCount> sizes = TableSizes(result.m_tables);
         std::size_t block = 1 + size % 23;
         CMemorySource source(files.m_strRecords, block);
