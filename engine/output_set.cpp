@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <atomic>
 #include <optional>
 #include <string_view>
 
@@ -29,10 +28,8 @@ namespace {
 const char* const kTempTag = ".tmp.";
 const char* const kBackupTag = ".old.";
 
-std::atomic<unsigned> g_nCounter{0};
-
-std::string OwnName(const std::string& name, const char* tag) {
-    return "." + name + tag + std::to_string(::getpid()) + "." + std::to_string(g_nCounter++);
+std::string OwnName(const std::string& name, const char* tag, unsigned& counter) {
+    return "." + name + tag + std::to_string(::getpid()) + "." + std::to_string(counter++);
 }
 
 bool AllDigits(std::string_view text) {
@@ -49,16 +46,16 @@ bool IsOwnName(std::string_view name, const std::string& base, std::string_view 
            AllDigits(rest.substr(dot + 1));
 }
 
-// Whether `name` is something a conversion leaves behind only when it dies: a temporary or a
-// backup of an output file, or a commit record that was being written.
-bool IsLeftOver(std::string_view name) {
+// What a conversion leaves behind only when it dies: a temporary (of an output file, or of a
+// commit record that was being written) or a backup of an old output file.
+enum class ELeftOver { kNone, kTemp, kBackup };
+
+ELeftOver LeftOver(std::string_view name) {
     for (std::size_t i = 0; i < kOutputCount; ++i) {
-        if (IsOwnName(name, OutputFileName(i), kTempTag) ||
-            IsOwnName(name, OutputFileName(i), kBackupTag)) {
-            return true;
-        }
+        if (IsOwnName(name, OutputFileName(i), kTempTag)) return ELeftOver::kTemp;
+        if (IsOwnName(name, OutputFileName(i), kBackupTag)) return ELeftOver::kBackup;
     }
-    return IsOwnName(name, kCommitRecordName + 1, kTempTag);
+    return IsOwnName(name, kCommitRecordName + 1, kTempTag) ? ELeftOver::kTemp : ELeftOver::kNone;
 }
 
 // One line of a commit record: an output file, the temporary that replaces it, and the backup
@@ -175,7 +172,7 @@ bool NeedsRecovery(const std::string& dir) {
     CError ignored;
     if (!ListDirectory(dir, names, ignored)) return false;
     for (const std::string& name : names) {
-        if (IsLeftOver(name)) return true;
+        if (LeftOver(name) != ELeftOver::kNone) return true;
     }
     return false;
 }
@@ -212,9 +209,11 @@ bool Recover(const std::string& dir, CError& error, std::vector<CError>& warning
     CError ignored;
     if (ListDirectory(dir, names, ignored)) {
         for (const std::string& name : names) {
+            ELeftOver kind = LeftOver(name);
+            if (kind == ELeftOver::kNone) continue;
             std::string path = OutputPath(dir, name);
             CFileStatus left = StatusOf(path);
-            if (IsLeftOver(name) && (IsOwnFile(left) || IsOwnBackup(left))) {
+            if (kind == ELeftOver::kTemp ? IsOwnFile(left) : IsOwnBackup(left)) {
                 RemoveFile(path, ignored);
             }
         }
@@ -244,7 +243,7 @@ bool COutputSet::Open(const std::string& dir, const COutputSetOptions& options, 
         // removed: take the next.
         std::string temp;
         do {
-            temp = OutputPath(dir, OwnName(name, kTempTag));
+            temp = OutputPath(dir, OwnName(name, kTempTag, m_nNames));
         } while (StatusOf(temp).m_kind != EFileKind::kMissing);
         if (!m_files[i].Create(OutputPath(dir, name), temp, error)) return false;
     }
@@ -274,10 +273,11 @@ bool COutputSet::Commit(CError& error) {
         std::string name = OutputFileName(entries.size());
         bool old = StatusOf(file.Target()).m_kind != EFileKind::kMissing;
         entries.push_back({name, file.Temp().substr(file.Temp().rfind('/') + 1),
-                           old ? OwnName(name, kBackupTag) : ""});
+                           old ? OwnName(name, kBackupTag, m_nNames) : ""});
     }
     const std::string recordPath = OutputPath(m_strDir, kCommitRecordName);
-    std::string recordTemp = OutputPath(m_strDir, OwnName(kCommitRecordName + 1, kTempTag));
+    std::string recordTemp =
+        OutputPath(m_strDir, OwnName(kCommitRecordName + 1, kTempTag, m_nNames));
     if (!step(ECommitStep::kWriteRecord, 0, recordPath) ||
         !WriteNewFile(recordTemp, FormatRecord(entries), sync, error)) {
         return false;

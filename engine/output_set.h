@@ -79,6 +79,7 @@ class COutputSet {
     COutputSetOptions m_options;
     CFileLock m_lock;
     std::array<CReplacingFile, kOutputCount> m_files;
+    unsigned m_nNames = 0;  // numbers the names of this set's temporaries and backups
 };
 
 // Holds the lock of a directory's set for reading: while it lives no conversion replaces the

@@ -27,7 +27,12 @@ CFileList ListFiles(const fs::path& dir) {
     CFileList files;
     for (const auto& entry : fs::directory_iterator(dir)) {
         std::string name = entry.path().filename().string();
-        std::string bytes = ReadFile(entry.path());
+        // Links, directories and pipes are listed, not read: a pipe would never end.
+        std::string bytes = entry.is_symlink()
+                                ? "<link to " + fs::read_symlink(entry).string() + ">"
+                            : entry.is_regular_file() ? ReadFile(entry.path())
+                            : entry.is_directory()    ? "<directory>"
+                                                      : "<special file>";
         // The lock file that every conversion leaves; it is listed when it holds anything.
         if (name == ".halvic.lock" && bytes.empty() && entry.is_regular_file()) continue;
         files.emplace_back(std::move(name), std::move(bytes));
