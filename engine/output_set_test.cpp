@@ -321,7 +321,7 @@ TEST_F(OutputSetTest, ACommitRecordThatIsALinkOrAnotherUsersIsIgnored) {
 
 TEST_F(OutputSetTest, WaitsForTheLockAndSaysSoOnce) {
     PutOldSet();
-    int fd = ::open((m_dir / kLockFileName).c_str(), O_RDONLY | O_CREAT, 0666);
+    int fd = ::open((m_dir / kLockFileName).c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::flock(fd, LOCK_EX), 0);
     int told = 0;

@@ -2,6 +2,7 @@
 // must end as promised, with the old output files byte for byte intact and no temporary file left.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,12 +14,14 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "engine/convert.h"
 #include "tests/support/files.h"
 #include "tests/support/process.h"
 
@@ -295,6 +298,226 @@ TEST_F(FaultTest, FileSizeLimitIsReportedNotFatal) {
     EXPECT_EQ(WEXITSTATUS(status), 1);
     EXPECT_EQ(halvic.Err(), "halvic: error: out/qxase.qxd: File too large\n");
     EXPECT_EQ(ListFiles(m_dir / "out"), m_old);
+}
+
+// The directory's files after a conversion of `input` into an empty directory.
+CFiles ConvertedSet(const fs::path& scratch, const std::string& name, const std::string& input) {
+    fs::path dir = scratch / ("set-" + name);
+    fs::create_directories(dir);
+    WriteFile(scratch / name, input);
+    CProcessResult result =
+        RunProcess({HALVIC_BIN, "convert", (scratch / name).string(), "-o", dir.string()});
+    EXPECT_EQ(result.m_nExitCode, 0) << result.m_strErr;
+    return ListFiles(dir);
+}
+
+// Forks a conversion of `input` into `out` that kills itself, as kill -9 would, right before
+// commit step `step` of output file `file`. Returns the wait status.
+int ConvertAndDieBefore(const fs::path& input, const fs::path& out, ECommitStep step,
+                        std::size_t file) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        CConvertOptions options;
+        options.m_strOutputDir = out.string();
+        options.m_output.m_commitHook = [step, file](ECommitStep now, std::size_t i) {
+            if (now == step && i == file) ::raise(SIGKILL);
+            return std::string();
+        };
+        ConvertFile(input.string(), options);
+        _exit(0);
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
+}
+
+const char* const kPutBack =
+    "halvic: warning: out: a conversion into this directory was cut off while it replaced the "
+    "files; the old files were put back\n";
+
+TEST_F(FaultTest, AConversionKilledAtAnyStepOfItsCommitLeavesAWholeSet) {
+    const CFiles oldSet = ConvertedSet(m_dir, "old.txt", Records(1, 300));
+    const CFiles newSet = ConvertedSet(m_dir, "new.txt", Records(1000, 1500));
+    struct CStep {
+        ECommitStep step;
+        std::size_t file;
+    };
+    std::vector<CStep> steps = {{ECommitStep::kWriteRecord, 0}};
+    for (std::size_t i = 0; i < 7; ++i) {
+        steps.push_back({ECommitStep::kBackUp, i});
+        steps.push_back({ECommitStep::kReplace, i});
+    }
+    steps.push_back({ECommitStep::kRemoveRecord, 0});
+    steps.push_back({ECommitStep::kRemoveBackups, 0});
+    for (const CStep& s : steps) {
+        for (bool dumpFirst : {true, false}) {
+            SCOPED_TRACE("step " + std::to_string(static_cast<int>(s.step)) + " of file " +
+                         std::to_string(s.file) + (dumpFirst ? ", then dump" : ", then convert"));
+            fs::remove_all(m_dir / "out");
+            fs::create_directories(m_dir / "out");
+            for (const auto& [name, bytes] : oldSet)
+                WriteFile(m_dir / "out" / name, bytes);
+            int status = ConvertAndDieBefore(m_dir / "new.txt", m_dir / "out", s.step, s.file);
+            ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+            // The commit is done once its record is gone; before that it is undone.
+            const bool done = s.step == ECommitStep::kRemoveBackups;
+            const bool recorded = s.step != ECommitStep::kWriteRecord && !done;
+            if (dumpFirst) {
+                CProcessResult dump =
+                    RunProcess({HALVIC_BIN, "dump", "out", "-r", "1"}, {"", m_dir.string()});
+                EXPECT_EQ(dump.m_nExitCode, 0);
+                EXPECT_EQ(dump.m_strErr, recorded ? kPutBack : "");
+                EXPECT_EQ(ListFiles(m_dir / "out"), done ? newSet : oldSet);
+            } else {
+                CProcessResult convert = RunProcess({HALVIC_BIN, "convert", "new.txt", "-o", "out"},
+                                                    {"", m_dir.string()});
+                EXPECT_EQ(convert.m_nExitCode, 0);
+                EXPECT_EQ(convert.m_strErr, recorded ? kPutBack : "");
+                EXPECT_EQ(ListFiles(m_dir / "out"), newSet);
+            }
+        }
+    }
+}
+
+TEST_F(FaultTest, KillsAtRandomInstantsLeaveAWholeSet) {
+    const CFiles oldSet = ConvertedSet(m_dir, "old.txt", Records(1, 300));
+    const CFiles newSet = ConvertedSet(m_dir, "new.txt", Records(1, 400000));
+    // How long a whole conversion takes here, replacing a set.
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(
+        RunProcess({HALVIC_BIN, "convert", "new.txt", "-o", "set-new.txt"}, {"", m_dir.string()})
+            .m_nExitCode,
+        0);
+    auto whole = std::chrono::steady_clock::now() - start;
+    std::mt19937 random(42);
+    int oldSets = 0, newSets = 0;
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        fs::remove_all(m_dir / "out");
+        fs::create_directories(m_dir / "out");
+        for (const auto& [name, bytes] : oldSet)
+            WriteFile(m_dir / "out" / name, bytes);
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            if (::chdir(m_dir.c_str()) != 0) _exit(126);
+            ::execl(HALVIC_BIN, HALVIC_BIN, "convert", "new.txt", "-o", "out", nullptr);
+            _exit(127);
+        }
+        // Most kills late, where the files are being replaced.
+        std::uniform_real_distribution<double> when(0.3, 2.0);
+        std::this_thread::sleep_for(
+            std::chrono::duration_cast<std::chrono::microseconds>(whole * when(random)));
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        CProcessResult dump =
+            RunProcess({HALVIC_BIN, "dump", "out", "-r", "1"}, {"", m_dir.string()});
+        EXPECT_EQ(dump.m_nExitCode, 0) << dump.m_strErr;
+        CFiles now = ListFiles(m_dir / "out");
+        EXPECT_TRUE(now == oldSet || now == newSet) << "a mixed set, or something left behind";
+        (now == oldSet ? oldSets : newSets)++;
+    }
+    std::printf("old set %d times, new set %d times\n", oldSets, newSets);
+}
+
+TEST_F(FaultTest, ConcurrentConversionsIntoOneDirectoryLeaveOneWholeSet) {
+    std::vector<CFiles> sets;
+    for (int i = 0; i < 4; ++i) {
+        sets.push_back(ConvertedSet(m_dir, "in" + std::to_string(i) + ".txt",
+                                    Records(i * 100000, i * 100000 + 30000 + i * 5000)));
+    }
+    for (int round = 0; round < 5; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        std::vector<std::thread> runs;
+        std::vector<CProcessResult> results(sets.size());
+        for (std::size_t i = 0; i < sets.size(); ++i) {
+            runs.emplace_back([&, i] {
+                results[i] = RunProcess(
+                    {HALVIC_BIN, "convert", "in" + std::to_string(i) + ".txt", "-o", "out"},
+                    {"", m_dir.string()});
+            });
+        }
+        for (std::thread& run : runs)
+            run.join();
+        for (const CProcessResult& result : results) {
+            EXPECT_EQ(result.m_nExitCode, 0);
+            // A run may have waited a second for another.
+            std::string err = result.m_strErr;
+            const std::string waited = "halvic: waiting for another conversion into out\n";
+            if (err.rfind(waited, 0) == 0) err.erase(0, waited.size());
+            EXPECT_EQ(err, "");
+        }
+        CFiles now = ListFiles(m_dir / "out");
+        EXPECT_NE(std::find(sets.begin(), sets.end(), now), sets.end())
+            << "not the whole output of one input";
+    }
+}
+
+TEST_F(FaultTest, ASecondConversionWaitsAndSaysSo) {
+    WriteFile(m_dir / "in.txt", Records(1, 100));
+    int fd = ::open((m_dir / "out/.halvic.lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    std::thread release([fd] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        ::close(fd);
+    });
+    CProcessResult result =
+        RunProcess({HALVIC_BIN, "convert", "in.txt", "-o", "out"}, {"", m_dir.string()});
+    release.join();
+    EXPECT_EQ(result.m_nExitCode, 0);
+    EXPECT_EQ(result.m_strErr, "halvic: waiting for another conversion into out\n");
+    EXPECT_EQ(ReadFile(m_dir / "out/qxm.qxd").size(), 292u) << "the texts 1 to 100";
+}
+
+// The calls that flush files to the disk, as strace saw them: "fsync(FD</path>)" a line.
+std::vector<std::string> FlushedPaths(const fs::path& log) {
+    std::vector<std::string> paths;
+    std::istringstream lines(ReadFile(log));
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::string::size_type open = line.find('<'), close = line.find('>');
+        if (line.find("sync(") == std::string::npos || open == std::string::npos) continue;
+        std::string path = line.substr(open + 1, close - open - 1);
+        // Temporaries carry the process number: keep only the name they stand for.
+        std::string::size_type tmp = path.find(".tmp.");
+        if (tmp != std::string::npos) path.erase(tmp + 4);
+        paths.push_back(path);
+    }
+    return paths;
+}
+
+TEST_F(FaultTest, SyncFlushesEveryFileAndTheDirectoryBeforeSuccess) {
+    WriteFile(m_dir / "in.txt", Records(1, 100));
+    const std::string out = (m_dir / "out").string();
+    for (bool sync : {true, false}) {
+        SCOPED_TRACE(sync ? "--sync" : "without --sync");
+        std::vector<std::string> args = {"/usr/bin/strace",
+                                         "-f",
+                                         "-y",
+                                         "-e",
+                                         "trace=fsync,fdatasync,syncfs",
+                                         "-o",
+                                         (m_dir / "strace.log").string(),
+                                         HALVIC_BIN,
+                                         "convert",
+                                         "in.txt",
+                                         "-o",
+                                         "out"};
+        if (sync) args.push_back("--sync");
+        CProcessResult result = RunProcess(args, {"", m_dir.string()});
+        ASSERT_EQ(result.m_nExitCode, 0) << result.m_strErr;
+        std::vector<std::string> expected;
+        if (sync) {
+            for (const char* name : kOutputs)
+                expected.push_back(out + "/." + name + ".tmp");
+            // The commit record, then the directory after the record, the renames and the
+            // record's removal.
+            expected.insert(expected.end(), {out + "/.halvic.commit.tmp", out, out, out});
+        }
+        EXPECT_EQ(FlushedPaths(m_dir / "strace.log"), expected);
+    }
 }
 
 }  // namespace
