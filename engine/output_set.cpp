@@ -138,7 +138,14 @@ bool UndoCommit(const std::string& dir, const std::vector<CCommitEntry>& entries
         CError ignored;
         if (StatusOf(temp).m_kind != EFileKind::kMissing) {
             if (IsOwnFile(StatusOf(temp))) RemoveFile(temp, ignored);
-            if (!backup.empty() && IsOwnBackup(StatusOf(backup))) RemoveFile(backup, ignored);
+            if (backup.empty() || !IsOwnBackup(StatusOf(backup))) continue;
+            // A backup is a second name of the target, unless the file system had no such names
+            // and the old file was moved aside to make it: then it goes back.
+            if (StatusOf(target).m_kind != EFileKind::kMissing) {
+                RemoveFile(backup, ignored);
+            } else if (!RenameFile(backup, target, error)) {
+                ok = false;
+            }
             continue;
         }
         if (!backup.empty()) {

@@ -94,6 +94,9 @@ TEST_F(OutputSetTest, AFailedStepPutsTheOldSetBack) {
         std::size_t file;
         std::size_t oldFiles;  // the first ones have an old file, the others are new
         std::string message;
+        // The old target was moved aside to make its backup, as on a file system without hard
+        // links, before the step failed.
+        bool movedAside = false;
     } kCases[] = {
         {ECommitStep::kWriteRecord, 0, kOutputCount, "out/.halvic.commit: Permission denied"},
         {ECommitStep::kBackUp, 0, kOutputCount, "out/qxase.qxd: Permission denied"},
@@ -103,16 +106,22 @@ TEST_F(OutputSetTest, AFailedStepPutsTheOldSetBack) {
         {ECommitStep::kReplace, 5, 2, "out/qxc.qxd: Permission denied"},
         {ECommitStep::kReplace, 3, 0, "out/qxn.qxd: Permission denied"},
         {ECommitStep::kRemoveRecord, 0, 4, "out/.halvic.commit: Permission denied"},
+        {ECommitStep::kReplace, 0, kOutputCount, "out/qxase.qxd: Permission denied", true},
+        {ECommitStep::kReplace, 3, kOutputCount, "out/qxn.qxd: Permission denied", true},
     };
     for (const auto& c : kCases) {
-        SCOPED_TRACE(c.message + ", " + std::to_string(c.oldFiles) + " old files");
+        SCOPED_TRACE(c.message + ", " + std::to_string(c.oldFiles) + " old files" +
+                     (c.movedAside ? ", moved aside" : ""));
         fs::remove_all(m_dir);
         fs::create_directories(m_dir);
         PutOldSet(c.oldFiles);
         CFileList old = ListFiles(m_dir);
         COutputSetOptions options;
-        options.m_commitHook = [&c](ECommitStep step, std::size_t file) {
-            return step == c.step && file == c.file ? "Permission denied" : "";
+        options.m_commitHook = [this, &c](ECommitStep step, std::size_t file) {
+            if (step != c.step || file != c.file) return "";
+            // Only the backup's name is left of the old file.
+            if (c.movedAside) fs::remove(m_dir / OutputFileName(file));
+            return "Permission denied";
         };
         CError error;
         std::vector<CError> warnings;
