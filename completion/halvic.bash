@@ -1,0 +1,47 @@
+# bash completion for halvic: its commands, their options, --format values, files for INPUT and
+# directories for --output-dir and dump's DIR.
+
+_halvic() {
+    local cur prev words cword
+    _init_completion || return
+
+    local command="" i
+    for ((i = 1; i < cword; i++)); do
+        case ${words[i]} in
+            convert | dump) command=${words[i]}; break ;;
+        esac
+    done
+
+    if [[ -z $command ]]; then
+        if [[ $cur == -* ]]; then
+            COMPREPLY=($(compgen -W '--help --version' -- "$cur"))
+        else
+            COMPREPLY=($(compgen -W 'convert dump' -- "$cur"))
+        fi
+        return
+    fi
+
+    case $command in
+        convert)
+            case $prev in
+                -o | --output-dir) _filedir -d; return ;;
+            esac
+            if [[ $cur == -* ]]; then
+                COMPREPLY=($(compgen -W '--help --output-dir --quiet --verbose --sync' -- "$cur"))
+            else
+                _filedir
+            fi
+            ;;
+        dump)
+            case $prev in
+                -f | --format) COMPREPLY=($(compgen -W 'text jsonl csv' -- "$cur")); return ;;
+                -r | --record) return ;;
+            esac
+            if [[ $cur == -* ]]; then
+                COMPREPLY=($(compgen -W '--help --format --record' -- "$cur"))
+            else
+                _filedir -d
+            fi
+            ;;
+    esac
+} && complete -F _halvic halvic
