@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
+#include <filesystem>
 #include <iostream>
 
 #include "cli/convert_command.h"
@@ -128,6 +129,20 @@ int Run(int argc, char** argv) {
             },
             ""));
     dumpApp->footer(kDumpExitCodesHelp);
+
+    // A first word that is no command is named, with the commands there are, rather than
+    // reported as a missing command.
+    if (argv[1][0] != '-' && !convertApp->check_name(argv[1]) && !dumpApp->check_name(argv[1])) {
+        std::string word = argv[1];
+        std::cerr << "halvic: error: unknown command '" << word << "'\n";
+        std::error_code ignored;
+        if (std::filesystem::is_regular_file(word, ignored)) {
+            std::cerr << "To convert the file " << word << ": halvic convert " << word << "\n";
+        }
+        std::cerr << "The commands are convert and dump. Run 'halvic --help' for more "
+                     "information.\n";
+        return kExitUsage;
+    }
 
     try {
         app.parse(argc, argv);

@@ -161,6 +161,28 @@ TEST_F(CliTest, CommandLineErrorsExitWithTwo) {
     }
 }
 
+TEST_F(CliTest, AnUnknownCommandIsNamed) {
+    const std::string kCommands =
+        "The commands are convert and dump. Run 'halvic --help' for more information.\n";
+    const struct {
+        std::vector<std::string> args;
+        std::string err;
+    } kCases[] = {
+        {{"frob"}, "halvic: error: unknown command 'frob'\n" + kCommands},
+        {{"frob", "convert"}, "halvic: error: unknown command 'frob'\n" + kCommands},
+        {{"sample.txt", "-o", "out"},
+         "halvic: error: unknown command 'sample.txt'\nTo convert the file sample.txt: halvic "
+         "convert sample.txt\n" +
+             kCommands},
+    };
+    for (const auto& c : kCases) {
+        CProcessResult result = Run(c.args);
+        EXPECT_EQ(result.m_nExitCode, 2);
+        EXPECT_EQ(result.m_strErr, c.err);
+        EXPECT_EQ(ListFiles(m_dir / "out").front().second, "old qxa.qxd");
+    }
+}
+
 // An unknown option is named, also when INPUT is missing too.
 TEST_F(CliTest, AnUnknownOptionIsNamed) {
     for (const std::vector<std::string>& args :
