@@ -3,8 +3,10 @@
 #include <chrono>
 #include <cstdio>
 #include <istream>
+#include <optional>
 #include <ostream>
 
+#include "cli/progress_line.h"
 #include "engine/convert.h"
 
 namespace halvic::cli {
@@ -18,7 +20,14 @@ EExitCode RunConvert(const CConvertCommand& command, std::ostream& err) {
     options.m_output.m_onWait = [&err, &command] {
         err << "halvic: " << WaitingMessage(command.m_strOutputDir) << std::endl;
     };
-    CConvertResult result = ConvertFile(command.m_strInput, options);
+    CConvertProgress progress;
+    options.m_pProgress = &progress;
+    CConvertResult result;
+    {
+        std::optional<CProgressLine> line;
+        if (command.m_bProgress) line.emplace(err, progress);
+        result = ConvertFile(command.m_strInput, options);
+    }  // the line is gone before anything else is said
     if (!command.m_bQuiet) {
         for (const CWarning& warning : result.m_warnings) {
             err << "halvic: warning: " << warning.Message() << '\n';

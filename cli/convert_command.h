@@ -14,6 +14,7 @@ struct CConvertCommand {
     bool m_bQuiet = false;
     bool m_bVerbose = false;
     bool m_bSync = false;  // flush the new files to the disk before reporting success
+    bool m_bProgress = false;  // show a progress line on `err`, a terminal, for a long conversion
     bool m_bDashMeansStdin = true;
 };
 

@@ -173,7 +173,10 @@ int Run(int argc, char** argv) {
         return kExitUsage;
     }
 
-    if (convertApp->parsed()) return RunConvert(convert, std::cerr);
+    if (convertApp->parsed()) {
+        convert.m_bProgress = !convert.m_bQuiet && ::isatty(STDERR_FILENO) == 1;
+        return RunConvert(convert, std::cerr);
+    }
     if (dumpApp->parsed()) {
         dump.m_format = dumpFormat == "csv"     ? EDumpFormat::kCsv
                         : dumpFormat == "jsonl" ? EDumpFormat::kJsonl

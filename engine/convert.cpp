@@ -394,6 +394,34 @@ constexpr std::size_t kSplitAbove = std::size_t{8} << 20;
 
 namespace {
 
+// Counts the bytes read from a source for a progress report, and stops the reading when the
+// caller has asked for that.
+class CCountingSource : public CByteSource {
+  public:
+    CCountingSource(CByteSource& source, CConvertProgress& progress, std::string name)
+        : m_source(source), m_progress(progress), m_strName(std::move(name)) {}
+    std::size_t Read(unsigned char* buffer, std::size_t capacity) override {
+        return Count(m_source.Read(buffer, capacity));
+    }
+    bool Lends() const override { return m_source.Lends(); }
+    std::string_view Lend() override {
+        std::string_view piece = m_source.Lend();
+        Count(piece.size());
+        return piece;
+    }
+
+  private:
+    std::size_t Count(std::size_t bytes) {
+        if (m_progress.m_bCancel) throw CFailure({m_strName, 0, kCancelledMessage});
+        m_progress.m_nRead += bytes;
+        return bytes;
+    }
+
+    CByteSource& m_source;
+    CConvertProgress& m_progress;
+    std::string m_strName;
+};
+
 CConvertResult ConvertFileOrThrow(const std::string& path, const CConvertOptions& options) {
     CConvertResult result;
     CInputFile input;
@@ -409,6 +437,10 @@ CConvertResult ConvertFileOrThrow(const std::string& path, const CConvertOptions
         source = &input;
     }
     const std::string& inputName = source == &input ? input.Name() : path;
+    CConvertProgress unwatched;
+    CConvertProgress& progress = options.m_pProgress ? *options.m_pProgress : unwatched;
+    if (source == &mapped) progress.m_nTotal = mapped.Bytes().size();
+    CCountingSource counted(*source, progress, inputName);
 
     // Taken before reading, so that a missing or read-only output directory is reported at
     // once; the targets are replaced only at the very end.
@@ -419,7 +451,7 @@ CConvertResult ConvertFileOrThrow(const std::string& path, const CConvertOptions
     }
     const std::size_t warningsBefore = result.m_warnings.size();
     try {
-        CTagFile reader(*source, inputName);
+        CTagFile reader(counted, inputName);
         CValueTables tables;
         // The record file is most of the output; it is written while the reading goes on.
         CBackgroundSink records(outputs.File(0));
@@ -433,7 +465,11 @@ CConvertResult ConvertFileOrThrow(const std::string& path, const CConvertOptions
             options.m_release = [&mapped](std::size_t begin, std::size_t end) {
                 mapped.Release(begin, end);
             };
-            options.m_joined = [&mapped](std::size_t end) { mapped.ReachedForTesting(end); };
+            options.m_joined = [&mapped, &progress, &inputName](std::size_t end) {
+                mapped.ReachedForTesting(end);
+                if (progress.m_bCancel) throw CFailure({inputName, 0, kCancelledMessage});
+                progress.m_nRead = end;
+            };
             split = ConvertInParts(mapped.Bytes(), inputName, records, tables, result.m_warnings,
                                    options);
         }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -23,6 +24,18 @@ struct CConvertSummary {
     std::uint64_t m_nBytesWritten = 0;  // all seven files together
 };
 
+// How far a conversion has got, for a caller that shows it from another thread, and the caller's
+// way to stop it.
+struct CConvertProgress {
+    std::atomic<std::uint64_t> m_nRead{0};   // input bytes read so far
+    std::atomic<std::uint64_t> m_nTotal{0};  // the input's size; 0 when it is not known (a pipe)
+    // Set by the caller: the conversion then stops at its next block of input and fails with
+    // kCancelledMessage, replacing nothing.
+    std::atomic<bool> m_bCancel{false};
+};
+
+inline constexpr const char* kCancelledMessage = "Conversion cancelled.";
+
 struct CConvertOptions {
     // Where the seven files go; empty means the current working directory.
     std::string m_strOutputDir;
@@ -32,6 +45,8 @@ struct CConvertOptions {
     // How the seven files are put in place: flushed to the disk or not, what to do while another
     // conversion into the same directory is waited for.
     COutputSetOptions m_output;
+    // Kept up to date while the input is read, when set.
+    CConvertProgress* m_pProgress = nullptr;
 };
 
 struct CConvertResult {

@@ -339,11 +339,11 @@ void CSplitConversion::JoinReady(std::unique_lock<std::mutex>& lock) {
         std::exception_ptr failure;
         try {
             Join(*part);
+            if (m_options.m_joined) m_options.m_joined(m_starts[m_nJoined + 1]);
         } catch (...) {
             failure = std::current_exception();
         }
         if (m_options.m_release) m_options.m_release(m_starts[m_nJoined], m_starts[m_nJoined + 1]);
-        if (m_options.m_joined) m_options.m_joined(m_starts[m_nJoined + 1]);
         lock.lock();
         ++m_nJoined;
         if (failure) m_failure = failure;
