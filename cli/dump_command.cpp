@@ -9,6 +9,7 @@
 #include "engine/convert.h"
 #include "engine/output_reader.h"
 #include "engine/output_set.h"
+#include "engine/tagged_writer.h"
 
 namespace halvic::cli {
 
@@ -212,6 +213,7 @@ EExitCode Dump(const CDumpCommand& command, CByteSink& out, std::ostream& err,
     reading = recordFile;
     CRecordFileReader reader(files.m_records, recordFile, TableSizes(tables));
     if (command.m_format == EDumpFormat::kCsv) out.Write(std::string_view(kCsvHeader));
+    CTaggedWriter tagged(tables, out, recordFile);
     std::string line;
     CRecord record;
     std::uint64_t count = 0;
@@ -231,10 +233,16 @@ EExitCode Dump(const CDumpCommand& command, CByteSink& out, std::ostream& err,
             case EDumpFormat::kCsv:
                 AppendCsv(line, dumpLine);
                 break;
+            case EDumpFormat::kTagged:
+                if (!tagged.Write(record, count, error)) return Fail(out, err, error);
+                break;
         }
         out.Write(line);
     }
     if (reader.Failed()) return Fail(out, err, reader.Error());
+    if (command.m_format == EDumpFormat::kTagged && !tagged.Finish(error)) {
+        return Fail(out, err, error);
+    }
     if (command.m_nRecord > count) {
         return Fail(
             out, err,

@@ -12,9 +12,10 @@
 namespace halvic::cli {
 
 enum class EDumpFormat {
-    kText,   // readable lines; bytes outside printable ASCII as \xHH
-    kJsonl,  // one JSON object per line; text bytes read as Latin-1
-    kCsv,    // RFC 4180 with a header row; text bytes read as Latin-1
+    kText,    // readable lines; bytes outside printable ASCII as \xHH
+    kJsonl,   // one JSON object per line; text bytes read as Latin-1
+    kCsv,     // RFC 4180 with a header row; text bytes read as Latin-1
+    kTagged,  // the tagged text that converts back into the same files
 };
 
 struct CDumpCommand {

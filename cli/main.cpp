@@ -110,9 +110,10 @@ int Run(int argc, char** argv) {
                      "text (the default): bytes outside printable ASCII as \\xHH, a backslash as "
                      "\\\\ and a quote as \\\"; jsonl: one JSON object per line; csv: RFC 4180 "
                      "with a header row. jsonl and csv read text bytes as Latin-1 (ISO 8859-1) and "
-                     "write UTF-8")
+                     "write UTF-8; tagged: the tagged text that converts back into the same seven "
+                     "files, byte for byte")
         ->type_name("FORMAT")
-        ->check(CLI::IsMember({"text", "jsonl", "csv"}).description(""));
+        ->check(CLI::IsMember({"text", "jsonl", "csv", "tagged"}).description(""));
     dumpApp->add_option("-r,--record", dump.m_nRecord, "Print only record N (from 1)")
         ->type_name("N")
         ->check(CLI::Validator(
@@ -178,9 +179,16 @@ int Run(int argc, char** argv) {
         return RunConvert(convert, std::cerr);
     }
     if (dumpApp->parsed()) {
-        dump.m_format = dumpFormat == "csv"     ? EDumpFormat::kCsv
-                        : dumpFormat == "jsonl" ? EDumpFormat::kJsonl
-                                                : EDumpFormat::kText;
+        dump.m_format = dumpFormat == "csv"      ? EDumpFormat::kCsv
+                        : dumpFormat == "jsonl"  ? EDumpFormat::kJsonl
+                        : dumpFormat == "tagged" ? EDumpFormat::kTagged
+                                                 : EDumpFormat::kText;
+        if (dump.m_format == EDumpFormat::kTagged && dump.m_nRecord != 0) {
+            // One record alone does not convert back into the same files.
+            std::cerr << "halvic: error: --record cannot be combined with --format tagged\n"
+                      << "Run 'halvic dump --help' for more information.\n";
+            return kExitUsage;
+        }
         CDescriptorSink out(STDOUT_FILENO, "standard output");
         return RunDump(dump, out, std::cerr);
     }

@@ -34,7 +34,7 @@ _halvic() {
             ;;
         dump)
             case $prev in
-                -f | --format) COMPREPLY=($(compgen -W 'text jsonl csv' -- "$cur")); return ;;
+                -f | --format) COMPREPLY=($(compgen -W 'text jsonl csv tagged' -- "$cur")); return ;;
                 -r | --record) return ;;
             esac
             if [[ $cur == -* ]]; then

@@ -8,79 +8,37 @@
 #include "engine/convert.h"
 #include "engine/decoders.h"
 #include "tests/support/conversion_checks.h"
-#include "tests/support/hex.h"
 
 namespace halvic {
 namespace {
 
-using testing::FirstDifference;
-
-// The seven files' bytes of one conversion.
-struct CFiles {
-    std::string records;
-    std::array<std::string, kTableCount> tables;
-};
-
-// Converts `input` in memory; false when the conversion fails (a full table).
-bool Convert(std::string_view input, CFiles& files) {
-    CMemorySource source(input);
-    CTagFile reader(source, "in.txt");
-    CMemorySink records;
-    CValueTables tables;
-    std::vector<CWarning> warnings;
-    try {
-        ConvertTags(reader, records, tables, warnings);
-    } catch (const CFailure&) {
-        return false;
-    }
-    files.records = records.Bytes();
-    files.tables = testing::TableBytes(tables);
-    return true;
-}
-
-// Reads `files` back and writes them as tagged text; fills `error` when the writer refuses.
-std::string WriteTagged(const CFiles& files, CError& error) {
-    COutputTables tables;
-    for (std::size_t i = 0; i < kTableCount; ++i)
-        EXPECT_TRUE(ReadTableFile(files.tables[i], TableFileName(i), tables[i], error));
-    CRecordFileReader reader(files.records, kRecordFileName, TableSizes(tables));
-    CMemorySink out;
-    CTaggedWriter writer(tables, out, kRecordFileName);
-    CRecord record;
-    std::uint64_t index = 0;
-    while (reader.Next(record)) {
-        if (!writer.Write(record, ++index, error)) return out.Bytes();
-    }
-    EXPECT_FALSE(reader.Failed()) << reader.Error().Message();
-    writer.Finish(error);
-    return out.Bytes();
-}
-
-// Converts `input`, writes the result as tagged text and converts that: the files must be the
-// same.
 void ExpectRoundTrip(std::string_view input, const std::string& name) {
-    CFiles first;
-    if (!Convert(input, first)) return;
-    CError error;
-    std::string tagged = WriteTagged(first, error);
-    ASSERT_EQ(error.m_strReason, "") << name;
-    CFiles second;
-    ASSERT_TRUE(Convert(tagged, second)) << name;
-    EXPECT_EQ(FirstDifference(second.records, first.records), "") << name << "\n" << tagged;
-    for (std::size_t i = 0; i < kTableCount; ++i) {
-        EXPECT_EQ(FirstDifference(second.tables[i], first.tables[i]), "")
-            << name << ", table " << kTableLetters[i] << "\n"
-            << tagged;
-    }
+    EXPECT_EQ(testing::RoundTripDifference(input), "") << name;
 }
 
 TEST(TaggedWriterTest, WritesTheExampleReadably) {
-    CFiles files;
-    ASSERT_TRUE(Convert(
-        "<@>1<l>First text<g>SU123456<t>12-2-14<b>8<c>alpha\r\n<@>2<l>Second<c>alpha<m>beta\r\n",
-        files));
+    COutputTables tables;
+    tables[0] = {"beta"};
+    tables[4] = {"alpha"};
+    CRecord first;
+    first.number = 1;
+    first.text = "First text";
+    first.bValue = 8;
+    first.weight = 1414;
+    first.easting = 14123;
+    first.northing = 6456;
+    first.tableIds[4] = 1;
+    CRecord second = first;
+    second.number = 2;
+    second.text = "Second";
+    second.tableIds[0] = 1;
+    CMemorySink out;
+    CTaggedWriter writer(tables, out, kRecordFileName);
     CError error;
-    EXPECT_EQ(WriteTagged(files, error),
+    ASSERT_TRUE(writer.Write(first, 1, error));
+    ASSERT_TRUE(writer.Write(second, 2, error));
+    ASSERT_TRUE(writer.Finish(error));
+    EXPECT_EQ(out.Bytes(),
               "<@>1\r\n<l>First text\r\n<b>8\r\n<g>SU123456\r\n<t>12-2-14\r\n<c>alpha\r\n"
               "\r\n<@>2\r\n<l>Second\r\n<m>beta\r\n");
 }

@@ -305,4 +305,9 @@ std::string CheckReaderAgreement(const std::uint8_t* data, std::size_t size) {
     return "the readers never reach the end of the input";
 }
 
+std::string CheckRoundTrip(const std::uint8_t* data, std::size_t size) {
+    return testing::RoundTripDifference(
+        std::string_view(reinterpret_cast<const char*>(data), size));
+}
+
 }  // namespace halvic::fuzz
