@@ -90,6 +90,9 @@ int Run(int argc, char** argv) {
         ->add_flag("-v,--verbose", convert.m_bVerbose,
                    "Print a summary: records, distinct texts, bytes written, time taken")
         ->excludes(quiet);
+    convertApp->add_flag("--check", convert.m_bCheck,
+                         "Read INPUT and report as a conversion would (warnings, errors, the "
+                         "summary with --verbose, the exit status), but write nothing");
     convertApp->add_flag("--sync", convert.m_bSync,
                          "Flush the new files to the disk before reporting success, so that a "
                          "power cut afterwards cannot lose them");

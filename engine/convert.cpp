@@ -445,8 +445,13 @@ CConvertResult ConvertFileOrThrow(const std::string& path, const CConvertOptions
     // Taken before reading, so that a missing or read-only output directory is reported at
     // once; the targets are replaced only at the very end.
     COutputSet outputs;
-    if (!outputs.Open(options.m_strOutputDir, options.m_output, result.m_error,
-                      result.m_warnings)) {
+    // A check converts into sinks that keep nothing, and touches no output directory.
+    std::array<CDiscardingSink, kOutputCount> discarded;
+    std::array<CByteSink*, kOutputCount> files;
+    for (std::size_t i = 0; i < kOutputCount; ++i)
+        files[i] = options.m_bCheckOnly ? static_cast<CByteSink*>(&discarded[i]) : &outputs.File(i);
+    if (!options.m_bCheckOnly && !outputs.Open(options.m_strOutputDir, options.m_output,
+                                               result.m_error, result.m_warnings)) {
         return result;
     }
     const std::size_t warningsBefore = result.m_warnings.size();
@@ -454,7 +459,7 @@ CConvertResult ConvertFileOrThrow(const std::string& path, const CConvertOptions
         CTagFile reader(counted, inputName);
         CValueTables tables;
         // The record file is most of the output; it is written while the reading goes on.
-        CBackgroundSink records(outputs.File(0));
+        CBackgroundSink records(*files[0]);
         // A file of some size is converted in parts on two threads (one, with one processor),
         // unless its records lie too far apart to be split. More threads would keep more parts
         // waiting to be joined, in memory, for little gain: joining is done one part at a time.
@@ -480,9 +485,14 @@ CConvertResult ConvertFileOrThrow(const std::string& path, const CConvertOptions
         records.Finish();
         std::array<CByteSink*, kTableCount> sinks;
         for (std::size_t i = 0; i < kTableCount; ++i)
-            sinks[i] = &outputs.File(i + 1);
+            sinks[i] = files[i + 1];
         WriteTables(tables, sinks);
-        result.m_summary.m_nBytesWritten = outputs.Finish();
+        if (options.m_bCheckOnly) {
+            for (CByteSink* file : files)
+                result.m_summary.m_nBytesWritten += file->BytesWritten();
+        } else {
+            result.m_summary.m_nBytesWritten = outputs.Finish();
+        }
     } catch (const CFailure& failure) {
         result.m_error = failure.Error();
         if (source == &mapped && mapped.CutShort()) {
@@ -493,6 +503,10 @@ CConvertResult ConvertFileOrThrow(const std::string& path, const CConvertOptions
         return result;
     } catch (const std::bad_alloc&) {
         result.m_error = {inputName, 0, "out of memory"};
+        return result;
+    }
+    if (options.m_bCheckOnly) {
+        result.m_bOk = true;
         return result;
     }
     CInterruptsHeld held;  // an interrupt waits until the commit is done or undone

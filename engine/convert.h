@@ -47,6 +47,9 @@ struct CConvertOptions {
     COutputSetOptions m_output;
     // Kept up to date while the input is read, when set.
     CConvertProgress* m_pProgress = nullptr;
+    // Convert without writing anything: the same warnings, failures and summary, no output
+    // directory touched, no lock taken.
+    bool m_bCheckOnly = false;
 };
 
 struct CConvertResult {

@@ -241,5 +241,41 @@ TEST_F(CliTest, PromptAsksForOneFileName) {
     }
 }
 
+// --check reports exactly what a conversion would, and writes nothing: no file, no lock.
+TEST_F(CliTest, CheckReportsAsAConversionAndWritesNothing) {
+    std::string full = "<@>1\n";
+    for (int i = 0; i <= 65535; ++i)
+        full += "<c>" + std::to_string(i) + "\n";
+    const struct {
+        const char* name;
+        std::string input;
+        int exitCode;
+    } kCases[] = {
+        {"good.txt", ReadFile(m_dir / "sample.txt"), 0},
+        {"stops.txt", "<@>1<l>x<><l>y", 0},
+        {"unknown.txt", "<@>1<x>y<L>z", 0},
+        {"full.txt", full, 1},
+        {"missing.txt", "", 1},
+    };
+    fs::create_directories(m_dir / "converted");
+    const testing::CFileList old = ListFiles(m_dir / "out");
+    for (const auto& c : kCases) {
+        if (std::string(c.name) != "missing.txt") WriteFile(m_dir / c.name, c.input);
+        CProcessResult converted = Run({"convert", c.name, "-o", "converted", "-v"});
+        CProcessResult checked = Run({"convert", "--check", c.name, "-o", "out", "-v"});
+        EXPECT_EQ(converted.m_nExitCode, c.exitCode) << c.name;
+        EXPECT_EQ(checked.m_nExitCode, c.exitCode) << c.name;
+        // The same words, but for the time taken and what becomes of the bytes.
+        auto same = [](std::string err) {
+            std::string::size_type bytes = err.find(" bytes ");
+            if (bytes != std::string::npos) err.erase(bytes, err.find('\n', bytes) - bytes);
+            return err;
+        };
+        EXPECT_EQ(same(checked.m_strErr), same(converted.m_strErr)) << c.name;
+        EXPECT_EQ(ListFiles(m_dir / "out"), old) << c.name;
+        EXPECT_FALSE(fs::exists(m_dir / "out/.halvic.lock")) << c.name;
+    }
+}
+
 }  // namespace
 }  // namespace halvic
