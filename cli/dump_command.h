@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "cli/exit_codes.h"
+#include "cli/text_encoding.h"
 #include "engine/byte_stream.h"
 
 namespace halvic::cli {
@@ -21,7 +22,9 @@ enum class EDumpFormat {
 struct CDumpCommand {
     std::string m_strDir;  // "" is the current working directory
     EDumpFormat m_format = EDumpFormat::kText;
-    std::uint64_t m_nRecord = 0;  // 1-based; 0 prints every record
+    std::uint64_t m_nRecord = 0;                // 1-based; 0 prints every record
+    EEncoding m_encoding = EEncoding::kLatin1;  // how texts' bytes are read
+    bool m_bEncodingChosen = false;  // text shows non-ASCII bytes as \xHH unless one is chosen
 };
 
 // A sink writing to an open file descriptor, such as standard output; every write is checked,

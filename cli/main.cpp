@@ -117,6 +117,14 @@ int Run(int argc, char** argv) {
                      "files, byte for byte")
         ->type_name("FORMAT")
         ->check(CLI::IsMember({"text", "jsonl", "csv", "tagged"}).description(""));
+    std::string dumpEncoding;
+    dumpApp
+        ->add_option("-e,--encoding", dumpEncoding,
+                     "How texts' bytes are read: latin1 (the default), cp1252 (Windows) or utf-8. "
+                     "In text, a byte that is not valid stays \\xHH; in jsonl and csv it becomes "
+                     "U+FFFD and a warning counts them")
+        ->type_name("ENCODING")
+        ->check(CLI::IsMember({"latin1", "cp1252", "utf-8"}).description(""));
     dumpApp->add_option("-r,--record", dump.m_nRecord, "Print only record N (from 1)")
         ->type_name("N")
         ->check(CLI::Validator(
@@ -186,6 +194,8 @@ int Run(int argc, char** argv) {
                         : dumpFormat == "jsonl"  ? EDumpFormat::kJsonl
                         : dumpFormat == "tagged" ? EDumpFormat::kTagged
                                                  : EDumpFormat::kText;
+        dump.m_bEncodingChosen = !dumpEncoding.empty();
+        if (dump.m_bEncodingChosen) ParseEncoding(dumpEncoding, dump.m_encoding);
         if (dump.m_format == EDumpFormat::kTagged && dump.m_nRecord != 0) {
             // One record alone does not convert back into the same files.
             std::cerr << "halvic: error: --record cannot be combined with --format tagged\n"

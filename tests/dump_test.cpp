@@ -122,6 +122,51 @@ TEST_F(DumpTest, ConvertThenDumpTheSampleInEveryFormat) {
 }
 
 // Texts with every kind of byte that needs care, an identifier 0, and a point outside the grid.
+// Texts read in each encoding, in each format; bytes not valid there are kept or counted.
+TEST_F(DumpTest, TextsAreReadInTheChosenEncoding) {
+    fs::create_directories(m_dir / "out");
+    // "€uro café" in the Windows code page, then "café" in UTF-8.
+    WriteFile(m_dir / "in.txt", "<@>1<l>\x80uro caf\xE9<m>caf\xC3\xA9");
+    ASSERT_EQ(Run({"convert", "in.txt", "-o", "out"}).m_nExitCode, 0);
+    const std::string kWarning =
+        " of the texts are not valid UTF-8 and became U+FFFD; --encoding latin1 keeps every "
+        "byte, and --format text shows such bytes as \\xHH\n";
+    const struct {
+        std::vector<std::string> options;
+        std::string text, mText, err;
+    } kCases[] = {
+        {{"-f", "jsonl"}, "\"\\u0080uro caf\xC3\xA9\"", "\"caf\xC3\x83\xC2\xA9\"", ""},
+        {{"-f", "jsonl", "-e", "cp1252"},
+         "\"\xE2\x82\xACuro caf\xC3\xA9\"",
+         "\"caf\xC3\x83\xC2\xA9\"",
+         ""},
+        {{"-f", "jsonl", "-e", "utf-8"},
+         "\"\xEF\xBF\xBDuro caf\xEF\xBF\xBD\"",
+         "\"caf\xC3\xA9\"",
+         "halvic: warning: 2 bytes" + kWarning},
+        {{"-f", "csv", "-e", "utf-8"},
+         ",\xEF\xBF\xBDuro caf\xEF\xBF\xBD,",
+         ",caf\xC3\xA9,",
+         "halvic: warning: 2 bytes" + kWarning},
+        {{}, "text \"\\x80uro caf\\xE9\"", "m 1 \"caf\\xC3\\xA9\"", ""},
+        {{"-e", "utf-8"}, "text \"\\x80uro caf\\xE9\"", "m 1 \"caf\xC3\xA9\"", ""},
+        {{"-e", "cp1252"},
+         "text \"\xE2\x82\xACuro caf\xC3\xA9\"",
+         "m 1 \"caf\xC3\x83\xC2\xA9\"",
+         ""},
+    };
+    for (const auto& c : kCases) {
+        std::vector<std::string> args = {"dump", "out"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        CProcessResult result = Run(args);
+        std::string shown = result.m_strOut;
+        EXPECT_EQ(result.m_nExitCode, 0) << shown;
+        EXPECT_NE(shown.find(c.text), std::string::npos) << c.text << " in " << shown;
+        EXPECT_NE(shown.find(c.mText), std::string::npos) << c.mText << " in " << shown;
+        EXPECT_EQ(result.m_strErr, c.err) << shown;
+    }
+}
+
 // The tagged text converts back into the same seven files; a record no tagged text gives is
 // refused, and so is --record, which would give back one record of many.
 TEST_F(DumpTest, TaggedTextConvertsBackIntoTheSameFiles) {
@@ -235,7 +280,8 @@ TEST_F(DumpTest, CommandLineErrorsExitWithTwo) {
         std::vector<std::string> args;
         std::string firstLine;
     } kCases[] = {
-        {{"dump", "--format", "xml"}, "halvic: error: --format: xml not in {text,jsonl,csv,tagged}"},
+        {{"dump", "--format", "xml"},
+         "halvic: error: --format: xml not in {text,jsonl,csv,tagged}"},
         {{"dump", "--record", "0"}, "halvic: error: --record: records are numbered from 1"},
         {{"dump", "--record", "-1"}, "halvic: error: --record: expected a record number, got '-1'"},
         {{"dump", "--record", "99999999999999999999"},
