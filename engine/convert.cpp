@@ -70,14 +70,38 @@ std::string WithThousands(std::uint64_t number) {
     return shown;
 }
 
-CConvertSummary Summarize(std::uint64_t records, const CValueTables& tables) {
+CConvertSummary Summarize(std::uint64_t records, const CValueTables& tables, const CStop& stop) {
     CConvertSummary summary;
     summary.m_nRecords = records;
     for (std::size_t i = 0; i < kTableCount; ++i)
         summary.m_distinctTexts[i] = tables[i].Count();
+    summary.m_stop = stop;
     return summary;
 }
 
+CError NothingConverted(const std::string& inputName, const CStop& stop) {
+    if (!stop.m_bStopped) {
+        return {inputName, 0,
+                "no record was converted, since the file holds no tag, and no file was replaced"};
+    }
+    const std::string& tag = stop.m_strTag;
+    // The first tag is every byte before the first ">", so its start says what came first.
+    std::string cause;
+    if (tag.rfind("\xEF\xBB\xBF", 0) == 0) {
+        cause = "the file begins with a byte-order mark (EF BB BF): save it without one";
+    } else if (!tag.empty() && (tag[0] == '\r' || tag[0] == '\n')) {
+        cause = "the file begins with a blank line: it must begin with <@>";
+    } else if (!tag.empty() && (tag[0] == ' ' || tag[0] == '\t')) {
+        cause = "the file begins with a space: it must begin with <@>";
+    } else if (tag.find('<') != std::string::npos) {
+        cause = "text comes before the first <@>: the file must begin with <@>";
+    } else {
+        cause = "every record begins with <@>, and so must the file";
+    }
+    return {inputName, stop.m_nLine,
+            "the first tag is " + ShowTag(tag, stop.m_bCut) +
+                ", not <@>, so no record was converted and no file was replaced; " + cause};
+}
 namespace {
 
 // Reads groups ahead of their records and applies them in batches, so that the table look-ups of
@@ -375,7 +399,7 @@ CConvertSummary CBatchedConversion::Run(std::vector<CWarning>& warnings) {
     Apply();
 
     AddConversionWarnings(m_reader.Name(), stop, m_nRecords, m_notes, warnings);
-    return Summarize(m_nRecords, m_tables);
+    return Summarize(m_nRecords, m_tables, stop);
 }
 
 }  // namespace
@@ -482,6 +506,15 @@ CConvertResult ConvertFileOrThrow(const std::string& path, const CConvertOptions
             split ? *split : ConvertTags(reader, records, tables, result.m_warnings);
         // Cut short while it was read, the input was read partly as zeros.
         if (source == &mapped) mapped.CheckWhole();
+        if (result.m_summary.m_nRecords == 0 && progress.m_nRead > 0) {
+            // Its message says more than the warning of the stop, which it replaces.
+            result.m_warnings.resize(warningsBefore);
+            throw CFailure(NothingConverted(inputName, result.m_summary.m_stop));
+        }
+        if (progress.m_nRead == 0) {
+            result.m_warnings.push_back(
+                {inputName, 0, "the file is empty, so the seven files become empty"});
+        }
         records.Finish();
         std::array<CByteSink*, kTableCount> sinks;
         for (std::size_t i = 0; i < kTableCount; ++i)

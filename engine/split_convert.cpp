@@ -441,7 +441,7 @@ CConvertSummary CSplitConversion::Run(std::vector<CWarning>& warnings) {
     if (m_failure) std::rethrow_exception(m_failure);
 
     AddConversionWarnings(m_strName, m_stop, m_nRecords, m_notes, warnings);
-    return Summarize(m_nRecords, m_tables);
+    return Summarize(m_nRecords, m_tables, m_stop);
 }
 
 }  // namespace

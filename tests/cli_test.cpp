@@ -89,10 +89,8 @@ TEST_F(CliTest, WarningsAndSummary) {
          "halvic: warning: warn.txt:2: tag <x> selects no field; ignored\n"
          "halvic: warning: warn.txt:5: tag <Q> selects no field; ignored\n"},
         {{"convert", "--quiet", "warn.txt", "-o", "out"}, ""},
-        {{"convert", "first.txt", "-o", "out"},
-         "halvic: warning: first.txt:1: the first tag is <\\x0A<l>, not <@>; nothing was "
-         "converted\n"},
-        {{"convert", "-", "-o", "out"}, ""},
+        {{"convert", "-", "-o", "out"},
+         "halvic: warning: <stdin>: the file is empty, so the seven files become empty\n"},
     };
     for (const auto& c : kCases) {
         CProcessResult result = Run(c.args);
@@ -107,6 +105,51 @@ TEST_F(CliTest, WarningsAndSummary) {
     EXPECT_NE(verbose.m_strErr.find("halvic: distinct texts: m 6 a 6 n 6 i 9 c 3 s 2\n"),
               std::string::npos)
         << verbose.m_strErr;
+}
+
+// A file that is not empty but gives no record is a mistake: converting it would replace a
+// catalogue with seven empty files.
+TEST_F(CliTest, AFileThatGivesNoRecordReplacesNothing) {
+    const std::string kNothing = ", not <@>, so no record was converted and no file was replaced; ";
+    const struct {
+        const char* name;
+        std::string input;
+        std::string err;
+    } kCases[] = {
+        {"bom.txt", "\xEF\xBB\xBF<@>1<l>x",
+         "bom.txt:1: the first tag is <\\xEF\\xBB\\xBF<@>" + kNothing +
+             "the file begins with a byte-order mark (EF BB BF): save it without one"},
+        {"blank.txt", "\r\n<@>1<l>x",
+         "blank.txt:1: the first tag is <\\x0D\\x0A<@>" + kNothing +
+             "the file begins with a blank line: it must begin with <@>"},
+        {"space.txt", " <@>1",
+         "space.txt:1: the first tag is < <@>" + kNothing +
+             "the file begins with a space: it must begin with <@>"},
+        {"title.txt", "Catalogue 1921\r\n<@>1<l>x",
+         "title.txt:1: the first tag is <Catalogue 1921\\x0D\\x0A<@>" + kNothing +
+             "text comes before the first <@>: the file must begin with <@>"},
+        {"text.txt", "<l>x<@>1",
+         "text.txt:1: the first tag is <l>" + kNothing +
+             "every record begins with <@>, and so must the file"},
+        {"plain.txt", "no markup at all",
+         "plain.txt:1: the first tag is <no markup at all>" + kNothing +
+             "every record begins with <@>, and so must the file"},
+    };
+    const testing::CFileList old = ListFiles(m_dir / "out");
+    for (const auto& c : kCases) {
+        WriteFile(m_dir / c.name, c.input);
+        CProcessResult result = Run({"convert", c.name, "-o", "out"});
+        EXPECT_EQ(result.m_nExitCode, 1) << c.name;
+        EXPECT_EQ(result.m_strErr, "halvic: error: " + c.err + "\n");
+        EXPECT_EQ(ListFiles(m_dir / "out"), old) << c.name;
+    }
+    // The prompt says so too.
+    CProcessOptions typed;
+    typed.m_strStdin = "text.txt\n";
+    typed.m_strWorkDir = m_dir.string();
+    CProcessResult prompt = RunProcess({HALVIC_BIN}, typed);
+    EXPECT_EQ(prompt.m_nExitCode, 1);
+    EXPECT_EQ(prompt.m_strErr, "Filename: halvic: error: " + kCases[4].err + "\n");
 }
 
 TEST_F(CliTest, FailuresReplaceNothingAndLeaveNoTemporaryFile) {
