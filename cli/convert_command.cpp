@@ -3,8 +3,10 @@
 #include <chrono>
 #include <cstdio>
 #include <istream>
+#include <optional>
 #include <ostream>
 
+#include "cli/progress_line.h"
 #include "engine/convert.h"
 
 namespace halvic::cli {
@@ -15,10 +17,18 @@ EExitCode RunConvert(const CConvertCommand& command, std::ostream& err) {
     options.m_strOutputDir = command.m_strOutputDir;
     options.m_bDashMeansStdin = command.m_bDashMeansStdin;
     options.m_output.m_bSync = command.m_bSync;
+    options.m_bCheckOnly = command.m_bCheck;
     options.m_output.m_onWait = [&err, &command] {
         err << "halvic: " << WaitingMessage(command.m_strOutputDir) << std::endl;
     };
-    CConvertResult result = ConvertFile(command.m_strInput, options);
+    CConvertProgress progress;
+    options.m_pProgress = &progress;
+    CConvertResult result;
+    {
+        std::optional<CProgressLine> line;
+        if (command.m_bProgress) line.emplace(err, progress);
+        result = ConvertFile(command.m_strInput, options);
+    }  // the line is gone before anything else is said
     if (!command.m_bQuiet) {
         for (const CWarning& warning : result.m_warnings) {
             err << "halvic: warning: " << warning.Message() << '\n';
@@ -33,9 +43,10 @@ EExitCode RunConvert(const CConvertCommand& command, std::ostream& err) {
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         const CConvertSummary& summary = result.m_summary;
         char line[256];
-        std::snprintf(line, sizeof line, "halvic: %llu records, %llu bytes written in %.3f s\n",
+        std::snprintf(line, sizeof line, "halvic: %llu records, %llu bytes %s in %.3f s\n",
                       static_cast<unsigned long long>(summary.m_nRecords),
-                      static_cast<unsigned long long>(summary.m_nBytesWritten), seconds);
+                      static_cast<unsigned long long>(summary.m_nBytesWritten),
+                      command.m_bCheck ? "to write (checked only)" : "written", seconds);
         err << line << "halvic: distinct texts:";
         for (std::size_t i = 0; i < kTableCount; ++i) {
             err << ' ' << kTableLetters[i] << ' ' << summary.m_distinctTexts[i];

@@ -13,7 +13,9 @@ struct CConvertCommand {
     std::string m_strOutputDir;
     bool m_bQuiet = false;
     bool m_bVerbose = false;
-    bool m_bSync = false;  // flush the new files to the disk before reporting success
+    bool m_bSync = false;      // flush the new files to the disk before reporting success
+    bool m_bCheck = false;     // read and report as a conversion does, write nothing
+    bool m_bProgress = false;  // show a progress line on `err`, a terminal, for a long conversion
     bool m_bDashMeansStdin = true;
 };
 

@@ -1,10 +1,12 @@
 #include "cli/dump_command.h"
-
+#include <new>
 #include <ostream>
 
+#include "cli/text_encoding.h"
 #include "engine/convert.h"
 #include "engine/output_reader.h"
 #include "engine/output_set.h"
+#include "engine/tagged_writer.h"
 
 namespace halvic::cli {
 
@@ -12,41 +14,61 @@ namespace {
 
 const char kHex[] = "0123456789ABCDEF";
 
-// Printable ASCII as it is, every other byte as \xHH; the backslash and the quote are escaped too,
-// so that the quoted text can be read back byte for byte.
-void AppendEscaped(std::string& line, std::string_view text) {
-    line.push_back('"');
-    for (char ch : text) {
+// How texts' bytes are read, and how many were not valid in the encoding.
+struct CDecoding {
+    EEncoding m_encoding = EEncoding::kLatin1;
+    bool m_bChosen = false;  // --encoding was given
+    std::uint64_t m_nInvalid = 0;
+};
+
+void AppendHex(std::string& line, std::string_view bytes) {
+    for (char ch : bytes) {
         auto byte = static_cast<unsigned char>(ch);
-        if (byte == '\\' || byte == '"') {
+        line += "\\x";
+        line.push_back(kHex[byte >> 4]);
+        line.push_back(kHex[byte & 15]);
+    }
+}
+
+// Control characters, C1 ones included.
+bool IsControl(std::int32_t code) {
+    return code < 0x20 || (code >= 0x7F && code < 0xA0);
+}
+
+// Printable ASCII as it is and every other byte as \xHH, or, with an encoding chosen, every
+// character that is no control character in UTF-8 and every other byte as \xHH; the backslash and
+// the quote are escaped too, so that the quoted text can be read back byte for byte.
+void AppendEscaped(std::string& line, std::string_view text, const CDecoding& decoding) {
+    line.push_back('"');
+    for (std::size_t pos = 0, length = 0; pos < text.size(); pos += length) {
+        std::int32_t code = DecodeAt(text, pos, decoding.m_encoding, length);
+        if (code == '\\' || code == '"') {
             line.push_back('\\');
-            line.push_back(ch);
-        } else if (byte >= 0x20 && byte < 0x7F) {
-            line.push_back(ch);
+            line.push_back(static_cast<char>(code));
+        } else if (code == kInvalidByte || IsControl(code) ||
+                   (!decoding.m_bChosen && code > 0x7E)) {
+            AppendHex(line, text.substr(pos, length));
         } else {
-            line += "\\x";
-            line.push_back(kHex[byte >> 4]);
-            line.push_back(kHex[byte & 15]);
+            AppendUtf8(line, static_cast<std::uint32_t>(code));
         }
     }
     line.push_back('"');
 }
 
-// A byte read as Latin-1, in UTF-8.
-void AppendLatin1(std::string& line, unsigned char byte) {
-    if (byte < 0x80) {
-        line.push_back(static_cast<char>(byte));
-    } else {
-        line.push_back(static_cast<char>(0xC0 | (byte >> 6)));
-        line.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
-    }
+// The character at `pos` for jsonl and csv: a byte that is not valid becomes U+FFFD, counted.
+std::uint32_t CharacterAt(std::string_view text, std::size_t pos, CDecoding& decoding,
+                          std::size_t& length) {
+    std::int32_t code = DecodeAt(text, pos, decoding.m_encoding, length);
+    if (code != kInvalidByte) return static_cast<std::uint32_t>(code);
+    ++decoding.m_nInvalid;
+    return 0xFFFD;
 }
 
-void AppendJsonString(std::string& line, std::string_view text) {
+void AppendJsonString(std::string& line, std::string_view text, CDecoding& decoding) {
     line.push_back('"');
-    for (char ch : text) {
-        auto byte = static_cast<unsigned char>(ch);
-        switch (byte) {
+    for (std::size_t pos = 0, length = 0; pos < text.size(); pos += length) {
+        std::uint32_t code = CharacterAt(text, pos, decoding, length);
+        switch (code) {
             case '"':
                 line += "\\\"";
                 break;
@@ -63,25 +85,26 @@ void AppendJsonString(std::string& line, std::string_view text) {
                 line += "\\t";
                 break;
             default:
-                // Control characters, C1 ones included, as escapes: valid JSON and visible.
-                if (byte < 0x20 || (byte >= 0x7F && byte < 0xA0)) {
+                // Control characters as escapes: valid JSON and visible.
+                if (IsControl(static_cast<std::int32_t>(code))) {
                     line += "\\u00";
-                    line.push_back(kHex[byte >> 4]);
-                    line.push_back(kHex[byte & 15]);
+                    line.push_back(kHex[code >> 4]);
+                    line.push_back(kHex[code & 15]);
                 } else {
-                    AppendLatin1(line, byte);
+                    AppendUtf8(line, code);
                 }
         }
     }
     line.push_back('"');
 }
 
-void AppendCsvField(std::string& line, std::string_view text) {
+void AppendCsvField(std::string& line, std::string_view text, CDecoding& decoding) {
     bool quote = text.find_first_of(",\"\r\n") != std::string_view::npos;
     if (quote) line.push_back('"');
-    for (char ch : text) {
-        if (ch == '"') line.push_back('"');
-        AppendLatin1(line, static_cast<unsigned char>(ch));
+    for (std::size_t pos = 0, length = 0; pos < text.size(); pos += length) {
+        std::uint32_t code = CharacterAt(text, pos, decoding, length);
+        if (code == '"') line.push_back('"');
+        AppendUtf8(line, code);
     }
     if (quote) line.push_back('"');
 }
@@ -90,6 +113,7 @@ struct CDumpLine {
     std::uint64_t m_nIndex;  // 1-based
     const CRecord& m_record;
     const COutputTables& m_tables;
+    CDecoding& m_decoding;
 
     bool HasText(std::size_t table) const { return m_record.tableIds[table] != 0; }
     const std::string& Text(std::size_t table) const {
@@ -101,7 +125,7 @@ void AppendText(std::string& line, const CDumpLine& d) {
     const CRecord& r = d.m_record;
     line +=
         "record " + std::to_string(d.m_nIndex) + ": number " + std::to_string(r.number) + ", text ";
-    AppendEscaped(line, r.text);
+    AppendEscaped(line, r.text, d.m_decoding);
     line += ", bValue " + std::to_string(r.bValue) + ", weight " + std::to_string(r.weight) +
             " lb (" + WeightInCwt(r.weight) + "), easting " + std::to_string(r.easting) +
             ", northing " + std::to_string(r.northing);
@@ -113,7 +137,7 @@ void AppendText(std::string& line, const CDumpLine& d) {
         line += " " + std::to_string(r.tableIds[i]);
         if (d.HasText(i)) {
             line.push_back(' ');
-            AppendEscaped(line, d.Text(i));
+            AppendEscaped(line, d.Text(i), d.m_decoding);
         }
     }
     line.push_back('\n');
@@ -123,7 +147,7 @@ void AppendJson(std::string& line, const CDumpLine& d) {
     const CRecord& r = d.m_record;
     line += "{\"record\":" + std::to_string(d.m_nIndex) +
             ",\"number\":" + std::to_string(r.number) + ",\"text\":";
-    AppendJsonString(line, r.text);
+    AppendJsonString(line, r.text, d.m_decoding);
     line += ",\"bValue\":" + std::to_string(r.bValue) + ",\"weight\":" + std::to_string(r.weight) +
             ",\"weightCwt\":\"" + WeightInCwt(r.weight) +
             "\",\"easting\":" + std::to_string(r.easting) +
@@ -137,7 +161,7 @@ void AppendJson(std::string& line, const CDumpLine& d) {
         line.push_back(kTableLetters[i]);
         line += "Text\":";
         if (d.HasText(i)) {
-            AppendJsonString(line, d.Text(i));
+            AppendJsonString(line, d.Text(i), d.m_decoding);
         } else {
             line += "null";
         }
@@ -152,7 +176,7 @@ const char* const kCsvHeader =
 void AppendCsv(std::string& line, const CDumpLine& d) {
     const CRecord& r = d.m_record;
     line += std::to_string(d.m_nIndex) + "," + std::to_string(r.number) + ",";
-    AppendCsvField(line, r.text);
+    AppendCsvField(line, r.text, d.m_decoding);
     line += "," + std::to_string(r.bValue) + "," + std::to_string(r.weight) + "," +
             WeightInCwt(r.weight) + "," + std::to_string(r.easting) + "," +
             std::to_string(r.northing) + ",";
@@ -160,39 +184,56 @@ void AppendCsv(std::string& line, const CDumpLine& d) {
     if (GridReference(r.easting, r.northing, grid)) line += grid;
     for (std::size_t i = 0; i < kTableCount; ++i) {
         line += "," + std::to_string(r.tableIds[i]) + ",";
-        if (d.HasText(i)) AppendCsvField(line, d.Text(i));
+        if (d.HasText(i)) AppendCsvField(line, d.Text(i), d.m_decoding);
     }
     line += "\r\n";
 }
 
-EExitCode Fail(std::ostream& out, std::ostream& err, const CError& error) {
-    out.flush();  // the records before the fault come first
+// Prints the records before the fault, then the fault.
+EExitCode Fail(CByteSink& out, std::ostream& err, const CError& error) {
+    try {
+        out.Flush();
+    } catch (const CFailure& failure) {
+        err << "halvic: error: " << failure.Error().Message() << '\n';
+    }
     err << "halvic: error: " << error.Message() << '\n';
     return kExitFailed;
 }
 
-}  // namespace
-
-EExitCode RunDump(const CDumpCommand& command, std::ostream& out, std::ostream& err) {
-    CError error;
-    // No conversion replaces the files while they are read.
-    COutputSetReadLock lock;
-    std::vector<CError> notes;
-    bool locked = lock.Take(
-        command.m_strDir,
-        [&err, &command] { err << "halvic: " << WaitingMessage(command.m_strDir) << std::endl; },
-        error, notes);
-    for (const CError& note : notes)
-        err << "halvic: warning: " << note.Message() << '\n';
-    if (!locked) return Fail(out, err, error);
-    COutputFiles files;
-    if (!LoadOutputFiles(command.m_strDir, files, error)) return Fail(out, err, error);
-    COutputTables tables;
-    if (!ReadTables(files, tables, error)) return Fail(out, err, error);
-
+EExitCode Dump(const CDumpCommand& command, CByteSink& out, std::ostream& err,
+               std::string& reading) {
     const std::string recordFile = OutputPath(command.m_strDir, kRecordFileName);
-    CRecordFileReader reader(files.m_strRecords, recordFile, TableSizes(tables));
-    if (command.m_format == EDumpFormat::kCsv) out << kCsvHeader;
+    reading = recordFile;
+    CError error;
+    COutputFileSet files;
+    {
+        // No conversion replaces the files while they are opened; once open, the files read are
+        // the set as it was, whatever replaces them meanwhile.
+        COutputSetReadLock lock;
+        std::vector<CError> notes;
+        bool locked = lock.Take(
+            command.m_strDir,
+            [&err, &command] {
+                err << "halvic: " << WaitingMessage(command.m_strDir) << std::endl;
+            },
+            error, notes);
+        for (const CError& note : notes)
+            err << "halvic: warning: " << note.Message() << '\n';
+        if (!locked) return Fail(out, err, error);
+        if (!OpenOutputFiles(command.m_strDir, files, error)) return Fail(out, err, error);
+    }
+    COutputTables tables;
+    for (std::size_t i = 0; i < kTableCount; ++i) {
+        reading = files.m_tables[i].Name();
+        if (!ReadTableFile(files.m_tables[i], reading, tables[i], error))
+            return Fail(out, err, error);
+    }
+
+    reading = recordFile;
+    CRecordFileReader reader(files.m_records, recordFile, TableSizes(tables));
+    if (command.m_format == EDumpFormat::kCsv) out.Write(std::string_view(kCsvHeader));
+    CTaggedWriter tagged(tables, out, recordFile);
+    CDecoding decoding{command.m_encoding, command.m_bEncodingChosen};
     std::string line;
     CRecord record;
     std::uint64_t count = 0;
@@ -201,7 +242,7 @@ EExitCode RunDump(const CDumpCommand& command, std::ostream& out, std::ostream& 
         ++count;
         if (command.m_nRecord != 0 && count != command.m_nRecord) continue;
         line.clear();
-        CDumpLine dumpLine{count, record, tables};
+        CDumpLine dumpLine{count, record, tables, decoding};
         switch (command.m_format) {
             case EDumpFormat::kText:
                 AppendText(line, dumpLine);
@@ -212,10 +253,16 @@ EExitCode RunDump(const CDumpCommand& command, std::ostream& out, std::ostream& 
             case EDumpFormat::kCsv:
                 AppendCsv(line, dumpLine);
                 break;
+            case EDumpFormat::kTagged:
+                if (!tagged.Write(record, count, error)) return Fail(out, err, error);
+                break;
         }
-        out.write(line.data(), static_cast<std::streamsize>(line.size()));
+        out.Write(line);
     }
     if (reader.Failed()) return Fail(out, err, reader.Error());
+    if (command.m_format == EDumpFormat::kTagged && !tagged.Finish(error)) {
+        return Fail(out, err, error);
+    }
     if (command.m_nRecord > count) {
         return Fail(
             out, err,
@@ -223,8 +270,35 @@ EExitCode RunDump(const CDumpCommand& command, std::ostream& out, std::ostream& 
              "there is no record " + std::to_string(command.m_nRecord) + ": the file holds " +
                  (count == 1 ? std::string("1 record") : std::to_string(count) + " records")});
     }
-    out.flush();
+    out.Flush();
+    if (decoding.m_nInvalid > 0) {
+        static const char* const kNames[] = {"Latin-1", "cp1252", "UTF-8"};
+        err << "halvic: warning: " << decoding.m_nInvalid
+            << (decoding.m_nInvalid == 1 ? " byte of the texts is" : " bytes of the texts are")
+            << " not valid " << kNames[static_cast<int>(decoding.m_encoding)]
+            << " and became U+FFFD; --encoding latin1 keeps every byte, and --format text shows "
+               "such bytes as \\xHH\n";
+    }
     return kExitOk;
+}
+
+}  // namespace
+
+void CDescriptorSink::Drain(const unsigned char* data, std::size_t size) {
+    WriteToFile(m_file, data, size, m_strName);
+}
+
+EExitCode RunDump(const CDumpCommand& command, CByteSink& out, std::ostream& err) {
+    std::string reading;  // the file being read, for a message
+    try {
+        return Dump(command, out, err, reading);
+    } catch (const CFailure& failure) {
+        // Only the output fails by throwing: a fault of the files read is a value.
+        err << "halvic: error: " << failure.Error().Message() << '\n';
+        return kExitFailed;
+    } catch (const std::bad_alloc&) {
+        return Fail(out, err, {reading, 0, "out of memory"});
+    }
 }
 
 }  // namespace halvic::cli

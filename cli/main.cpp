@@ -3,6 +3,7 @@
 #include "cli/main.h"
 
 #include <CLI/CLI.hpp>
+#include <filesystem>
 #include <iostream>
 
 #include "cli/convert_command.h"
@@ -27,9 +28,12 @@ const char* const kExitCodesHelp =
 const char* const kDumpExitCodesHelp =
     "Exit status:\n"
     "  0  every record was printed\n"
-    "  1  a file is missing or bad (the records before the fault were printed), or there is no\n"
-    "     record N\n"
+    "  1  a file is missing or bad (the records before the fault were printed), there is no\n"
+    "     record N, the output could not be written or memory ran out\n"
     "  2  the command line was wrong\n";
+
+// Everything but main's guards: parses the command line and runs the command.
+int Run(int argc, char** argv);
 
 }  // namespace
 
@@ -37,6 +41,17 @@ int halvic::cli::Main(int argc, char** argv) {
     // An interrupted conversion removes its temporary files; the targets are never touched.
     halvic::CleanUpOnInterrupt();
 
+    try {
+        return Run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::cerr << "halvic: error: out of memory\n";
+        return kExitFailed;
+    }
+}
+
+namespace {
+
+int Run(int argc, char** argv) {
     if (argc == 1) return RunPrompt(std::cin, std::cerr);
 
     CLI::App app{
@@ -62,6 +77,9 @@ int halvic::cli::Main(int argc, char** argv) {
         ->add_flag("-v,--verbose", convert.m_bVerbose,
                    "Print a summary: records, distinct texts, bytes written, time taken")
         ->excludes(quiet);
+    convertApp->add_flag("--check", convert.m_bCheck,
+                         "Read INPUT and report as a conversion would (warnings, errors, the "
+                         "summary with --verbose, the exit status), but write nothing");
     convertApp->add_flag("--sync", convert.m_bSync,
                          "Flush the new files to the disk before reporting success, so that a "
                          "power cut afterwards cannot lose them");
@@ -82,9 +100,18 @@ int halvic::cli::Main(int argc, char** argv) {
                      "text (the default): bytes outside printable ASCII as \\xHH, a backslash as "
                      "\\\\ and a quote as \\\"; jsonl: one JSON object per line; csv: RFC 4180 "
                      "with a header row. jsonl and csv read text bytes as Latin-1 (ISO 8859-1) and "
-                     "write UTF-8")
+                     "write UTF-8; tagged: the tagged text that converts back into the same seven "
+                     "files, byte for byte")
         ->type_name("FORMAT")
-        ->check(CLI::IsMember({"text", "jsonl", "csv"}).description(""));
+        ->check(CLI::IsMember({"text", "jsonl", "csv", "tagged"}).description(""));
+    std::string dumpEncoding;
+    dumpApp
+        ->add_option("-e,--encoding", dumpEncoding,
+                     "How texts' bytes are read: latin1 (the default), cp1252 (Windows) or utf-8. "
+                     "In text, a byte that is not valid stays \\xHH; in jsonl and csv it becomes "
+                     "U+FFFD and a warning counts them")
+        ->type_name("ENCODING")
+        ->check(CLI::IsMember({"latin1", "cp1252", "utf-8"}).description(""));
     dumpApp->add_option("-r,--record", dump.m_nRecord, "Print only record N (from 1)")
         ->type_name("N")
         ->check(CLI::Validator(
@@ -102,6 +129,20 @@ int halvic::cli::Main(int argc, char** argv) {
             ""));
     dumpApp->footer(kDumpExitCodesHelp);
 
+    // A first word that is no command is named, with the commands there are, rather than
+    // reported as a missing command.
+    if (argv[1][0] != '-' && !convertApp->check_name(argv[1]) && !dumpApp->check_name(argv[1])) {
+        std::string word = argv[1];
+        std::cerr << "halvic: error: unknown command '" << word << "'\n";
+        std::error_code ignored;
+        if (std::filesystem::is_regular_file(std::filesystem::u8path(word), ignored)) {
+            std::cerr << "To convert the file " << word << ": halvic convert " << word << "\n";
+        }
+        std::cerr << "The commands are convert and dump. Run 'halvic --help' for more "
+                     "information.\n";
+        return kExitUsage;
+    }
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -114,17 +155,44 @@ int halvic::cli::Main(int argc, char** argv) {
         std::cout << "halvic " HALVIC_VERSION "\n";
         return kExitOk;
     } catch (const CLI::ParseError& error) {
-        std::cerr << "halvic: error: " << error.what() << "\n"
+        std::string message = error.what();
+        // A missing INPUT is found before an unknown option such as -x, which is the mistake to
+        // name ("halvic convert -x").
+        for (const CLI::App* sub : {convertApp, dumpApp}) {
+            std::vector<std::string> extras = sub->remaining();
+            if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr && !extras.empty()) {
+                message = "The following argument" +
+                          std::string(extras.size() == 1 ? " was" : "s were") + " not expected:";
+                for (const std::string& extra : extras)
+                    message += " " + extra;
+            }
+        }
+        std::cerr << "halvic: error: " << message << "\n"
                   << "Run 'halvic --help' for more information.\n";
         return kExitUsage;
     }
 
-    if (convertApp->parsed()) return RunConvert(convert, std::cerr);
+    if (convertApp->parsed()) {
+        convert.m_bProgress = !convert.m_bQuiet && halvic::IsTerminal(halvic::StandardError());
+        return RunConvert(convert, std::cerr);
+    }
     if (dumpApp->parsed()) {
-        dump.m_format = dumpFormat == "csv"     ? EDumpFormat::kCsv
-                        : dumpFormat == "jsonl" ? EDumpFormat::kJsonl
-                                                : EDumpFormat::kText;
-        return RunDump(dump, std::cout, std::cerr);
+        dump.m_format = dumpFormat == "csv"      ? EDumpFormat::kCsv
+                        : dumpFormat == "jsonl"  ? EDumpFormat::kJsonl
+                        : dumpFormat == "tagged" ? EDumpFormat::kTagged
+                                                 : EDumpFormat::kText;
+        dump.m_bEncodingChosen = !dumpEncoding.empty();
+        if (dump.m_bEncodingChosen) ParseEncoding(dumpEncoding, dump.m_encoding);
+        if (dump.m_format == EDumpFormat::kTagged && dump.m_nRecord != 0) {
+            // One record alone does not convert back into the same files.
+            std::cerr << "halvic: error: --record cannot be combined with --format tagged\n"
+                      << "Run 'halvic dump --help' for more information.\n";
+            return kExitUsage;
+        }
+        CDescriptorSink out(halvic::StandardOutput(), "standard output");
+        return RunDump(dump, out, std::cerr);
     }
     return kExitUsage;
 }
+
+}  // namespace

@@ -27,18 +27,19 @@ _halvic() {
                 -o | --output-dir) _filedir -d; return ;;
             esac
             if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W '--help --output-dir --quiet --verbose --sync' -- "$cur"))
+                COMPREPLY=($(compgen -W '--help --output-dir --quiet --verbose --check --sync' -- "$cur"))
             else
                 _filedir
             fi
             ;;
         dump)
             case $prev in
-                -f | --format) COMPREPLY=($(compgen -W 'text jsonl csv' -- "$cur")); return ;;
+                -f | --format) COMPREPLY=($(compgen -W 'text jsonl csv tagged' -- "$cur")); return ;;
+                -e | --encoding) COMPREPLY=($(compgen -W 'latin1 cp1252 utf-8' -- "$cur")); return ;;
                 -r | --record) return ;;
             esac
             if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W '--help --format --record' -- "$cur"))
+                COMPREPLY=($(compgen -W '--help --format --encoding --record' -- "$cur"))
             else
                 _filedir -d
             fi

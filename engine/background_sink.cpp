@@ -1,5 +1,7 @@
 #include "engine/background_sink.h"
 
+#include "engine/threads.h"
+
 namespace halvic {
 
 CBackgroundSink::CBackgroundSink(CByteSink& target, std::size_t capacity)
@@ -31,9 +33,19 @@ void CBackgroundSink::Wait() {
     if (m_failure) std::rethrow_exception(m_failure);
 }
 
+bool CBackgroundSink::Started() {
+    if (m_thread.joinable()) return true;
+    if (!m_bNoThread && TryStartThread(m_thread, &CBackgroundSink::Run, this)) return true;
+    m_bNoThread = true;
+    return false;
+}
+
 void CBackgroundSink::Drain(const unsigned char* data, std::size_t size) {
     Wait();
-    if (!m_thread.joinable()) m_thread = std::thread(&CBackgroundSink::Run, this);
+    if (!Started()) {
+        m_target.Write(data, size);
+        return;
+    }
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_pPending = data;
@@ -51,7 +63,11 @@ void CBackgroundSink::Drain(const unsigned char* data, std::size_t size) {
 
 void CBackgroundSink::DrainOwned(std::string& bytes) {
     Wait();
-    if (!m_thread.joinable()) m_thread = std::thread(&CBackgroundSink::Run, this);
+    if (!Started()) {
+        m_target.Write(bytes.data(), bytes.size());
+        bytes.clear();
+        return;
+    }
     m_strHanded.swap(bytes);
     bytes.clear();
     {

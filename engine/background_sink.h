@@ -16,7 +16,8 @@ namespace halvic {
 
 // Writes into `target` in the background, in the order written. A failure of the target is
 // raised in the writing thread by a later Write, Put or Finish. The thread starts with the first
-// full buffer, so a small output never starts one.
+// full buffer, so a small output never starts one; when no thread can be started, the buffers are
+// written by the calling thread instead.
 class CBackgroundSink : public CByteSink {
   public:
     explicit CBackgroundSink(CByteSink& target, std::size_t capacity = 1 << 18);
@@ -36,6 +37,8 @@ class CBackgroundSink : public CByteSink {
     void Wait();
     void Run();
     void Stop() noexcept;
+    // Whether the thread is running, starting it if need be; false when it cannot be started.
+    bool Started();
 
     CByteSink& m_target;
     std::unique_ptr<unsigned char[]> m_spare;  // the buffer not being filled
@@ -46,6 +49,7 @@ class CBackgroundSink : public CByteSink {
     const unsigned char* m_pPending = nullptr;  // bytes the thread is to write or is writing
     std::size_t m_nPending = 0;
     bool m_bStopping = false;
+    bool m_bNoThread = false;      // a start was refused: the calling thread writes
     std::exception_ptr m_failure;  // the target's failure, raised again on every later call
 };
 

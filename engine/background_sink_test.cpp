@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/error.h"
+#include "engine/threads.h"
 
 namespace halvic {
 namespace {
@@ -82,6 +83,28 @@ TEST(BackgroundSinkTest, EndsWithoutFinishing) {
         written = WriteMixed(sink, 10000);
     }
     EXPECT_EQ(target.Bytes(), written.substr(0, target.Bytes().size()));
+}
+
+// No thread to be had: the calling thread writes each buffer itself, in the same order, and a
+// failure of the target comes out of the call that wrote.
+TEST(BackgroundSinkTest, WritesOnTheCallingThreadWhenNoThreadStarts) {
+    SetThreadStartsAllowedForTesting(0);
+    for (std::size_t capacity : {1, 64, 1 << 18}) {
+        CMemorySink target(100);
+        CBackgroundSink sink(target, capacity);
+        std::string written = WriteMixed(sink, 300000);
+        sink.Finish();
+        EXPECT_EQ(target.Bytes(), written) << "capacity " << capacity;
+    }
+    CLimitedSink limited(50000);
+    CBackgroundSink sink(limited, 1000);
+    EXPECT_THROW(
+        {
+            WriteMixed(sink, 200000);
+            sink.Finish();
+        },
+        CFailure);
+    SetThreadStartsAllowedForTesting(-1);
 }
 
 }  // namespace

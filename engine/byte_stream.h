@@ -99,6 +99,15 @@ class CByteSink {
     std::uint64_t m_nDrained = 0;
 };
 
+// A sink that keeps nothing, but counts what it was given.
+class CDiscardingSink : public CByteSink {
+  public:
+    CDiscardingSink() : CByteSink(1 << 12) {}
+
+  protected:
+    void Drain(const unsigned char*, std::size_t) override {}
+};
+
 // A sink that keeps everything in a string: its own, or one of the caller's that outlives it.
 class CMemorySink : public CByteSink {
   public:

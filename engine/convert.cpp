@@ -12,6 +12,7 @@
 #include "engine/file.h"
 #include "engine/mapped_file.h"
 #include "engine/split_convert.h"
+#include "engine/threads.h"
 
 namespace halvic {
 
@@ -49,16 +50,58 @@ void AddConversionWarnings(const std::string& inputName, const CStop& stop, std:
             {inputName, unknown.m_nLine,
              "tag " + ShowTag(unknown.m_strTag, unknown.m_bCut) + " selects no field; ignored"});
     }
+    if (notes.MoreUses() != 0) {
+        warnings.push_back(
+            {inputName, notes.MoreLine(),
+             WithThousands(notes.MoreUses()) +
+                 (notes.MoreUses() == 1 ? " more tag selects" : " more tags select") +
+                 " no field, the first here; only the first " + std::to_string(CTagNotes::kListed) +
+                 " distinct ones are listed; ignored"});
+    }
 }
 
-CConvertSummary Summarize(std::uint64_t records, const CValueTables& tables) {
+std::string WithThousands(std::uint64_t number) {
+    std::string digits = std::to_string(number);
+    std::string shown;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i != 0 && (digits.size() - i) % 3 == 0) shown.push_back(',');
+        shown.push_back(digits[i]);
+    }
+    return shown;
+}
+
+CConvertSummary Summarize(std::uint64_t records, const CValueTables& tables, const CStop& stop) {
     CConvertSummary summary;
     summary.m_nRecords = records;
     for (std::size_t i = 0; i < kTableCount; ++i)
         summary.m_distinctTexts[i] = tables[i].Count();
+    summary.m_stop = stop;
     return summary;
 }
 
+CError NothingConverted(const std::string& inputName, const CStop& stop) {
+    if (!stop.m_bStopped) {
+        return {inputName, 0,
+                "no record was converted, since the file holds no tag, and no file was replaced"};
+    }
+    const std::string& tag = stop.m_strTag;
+    // The first tag is every byte before the first ">", so its start says what came first.
+    std::string cause;
+    if (tag.rfind("\xEF\xBB\xBF", 0) == 0) {
+        cause = "the file begins with a byte-order mark (EF BB BF): save it without one";
+    } else if (!tag.empty() && (tag[0] == '\r' || tag[0] == '\n')) {
+        cause = "the file begins with a blank line: it must begin with <@>";
+    } else if (!tag.empty() && (tag[0] == ' ' || tag[0] == '\t')) {
+        cause = "the file begins with a space: it must begin with <@>";
+    } else if (tag.find('<') != std::string::npos) {
+        cause = "text comes before the first <@>: the file must begin with <@>";
+    } else {
+        cause = "every record begins with <@>, and so must the file";
+    }
+    return {inputName, stop.m_nLine,
+            "the first tag is " + ShowTag(tag, stop.m_bCut) +
+                ", not <@>, so no record was converted and no file was replaced; " + cause};
+}
 namespace {
 
 // Reads groups ahead of their records and applies them in batches, so that the table look-ups of
@@ -131,8 +174,10 @@ class CBatchedConversion {
 
     CBatch m_batches[2];
     CBatch* m_pFilling = &m_batches[0];
-    // The applying thread starts with the first full batch, so a small input never starts it.
+    // The applying thread starts with the first full batch, so a small input never starts it;
+    // when it cannot be started, the reading thread applies each batch itself.
     std::thread m_applier;
+    bool m_bNoApplier = false;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     CBatch* m_pApplying = nullptr;  // handed to the applying thread, not yet applied
@@ -219,7 +264,15 @@ void CBatchedConversion::AddField(std::string_view tag, std::string_view content
 
 void CBatchedConversion::Submit() {
     WaitApplied();
-    if (!m_applier.joinable()) m_applier = std::thread(&CBatchedConversion::RunApplier, this);
+    if (!m_applier.joinable() &&
+        (m_bNoApplier || !TryStartThread(m_applier, &CBatchedConversion::RunApplier, this))) {
+        m_bNoApplier = true;
+        // Applied here and now; the batch, emptied, is filled again.
+        ApplyBatch(*m_pFilling);
+        m_pFilling->m_nEvents = 0;
+        m_pFilling->m_strBytes.clear();
+        return;
+    }
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_pApplying = m_pFilling;
@@ -346,7 +399,7 @@ CConvertSummary CBatchedConversion::Run(std::vector<CWarning>& warnings) {
     Apply();
 
     AddConversionWarnings(m_reader.Name(), stop, m_nRecords, m_notes, warnings);
-    return Summarize(m_nRecords, m_tables);
+    return Summarize(m_nRecords, m_tables, stop);
 }
 
 }  // namespace
@@ -363,7 +416,37 @@ constexpr std::size_t kSplitAbove = std::size_t{8} << 20;
 
 }  // namespace
 
-CConvertResult ConvertFile(const std::string& path, const CConvertOptions& options) {
+namespace {
+
+// Counts the bytes read from a source for a progress report, and stops the reading when the
+// caller has asked for that.
+class CCountingSource : public CByteSource {
+  public:
+    CCountingSource(CByteSource& source, CConvertProgress& progress, std::string name)
+        : m_source(source), m_progress(progress), m_strName(std::move(name)) {}
+    std::size_t Read(unsigned char* buffer, std::size_t capacity) override {
+        return Count(m_source.Read(buffer, capacity));
+    }
+    bool Lends() const override { return m_source.Lends(); }
+    std::string_view Lend() override {
+        std::string_view piece = m_source.Lend();
+        Count(piece.size());
+        return piece;
+    }
+
+  private:
+    std::size_t Count(std::size_t bytes) {
+        if (m_progress.m_bCancel) throw CFailure({m_strName, 0, kCancelledMessage});
+        m_progress.m_nRead += bytes;
+        return bytes;
+    }
+
+    CByteSource& m_source;
+    CConvertProgress& m_progress;
+    std::string m_strName;
+};
+
+CConvertResult ConvertFileOrThrow(const std::string& path, const CConvertOptions& options) {
     CConvertResult result;
     CInputFile input;
     // A regular file is mapped rather than read; anything else (standard input, a pipe, a file
@@ -378,19 +461,29 @@ CConvertResult ConvertFile(const std::string& path, const CConvertOptions& optio
         source = &input;
     }
     const std::string& inputName = source == &input ? input.Name() : path;
+    CConvertProgress unwatched;
+    CConvertProgress& progress = options.m_pProgress ? *options.m_pProgress : unwatched;
+    if (source == &mapped) progress.m_nTotal = mapped.Bytes().size();
+    CCountingSource counted(*source, progress, inputName);
 
     // Taken before reading, so that a missing or read-only output directory is reported at
     // once; the targets are replaced only at the very end.
     COutputSet outputs;
-    if (!outputs.Open(options.m_strOutputDir, options.m_output, result.m_error,
-                      result.m_warnings)) {
+    // A check converts into sinks that keep nothing, and touches no output directory.
+    std::array<CDiscardingSink, kOutputCount> discarded;
+    std::array<CByteSink*, kOutputCount> files;
+    for (std::size_t i = 0; i < kOutputCount; ++i)
+        files[i] = options.m_bCheckOnly ? static_cast<CByteSink*>(&discarded[i]) : &outputs.File(i);
+    if (!options.m_bCheckOnly && !outputs.Open(options.m_strOutputDir, options.m_output,
+                                               result.m_error, result.m_warnings)) {
         return result;
     }
+    const std::size_t warningsBefore = result.m_warnings.size();
     try {
-        CTagFile reader(*source, inputName);
+        CTagFile reader(counted, inputName);
         CValueTables tables;
         // The record file is most of the output; it is written while the reading goes on.
-        CBackgroundSink records(outputs.File(0));
+        CBackgroundSink records(*files[0]);
         // A file of some size is converted in parts on two threads (one, with one processor),
         // unless its records lie too far apart to be split. More threads would keep more parts
         // waiting to be joined, in memory, for little gain: joining is done one part at a time.
@@ -401,27 +494,70 @@ CConvertResult ConvertFile(const std::string& path, const CConvertOptions& optio
             options.m_release = [&mapped](std::size_t begin, std::size_t end) {
                 mapped.Release(begin, end);
             };
+            options.m_joined = [&mapped, &progress, &inputName](std::size_t end) {
+                mapped.ReachedForTesting(end);
+                if (progress.m_bCancel) throw CFailure({inputName, 0, kCancelledMessage});
+                progress.m_nRead = end;
+            };
             split = ConvertInParts(mapped.Bytes(), inputName, records, tables, result.m_warnings,
                                    options);
         }
         result.m_summary =
             split ? *split : ConvertTags(reader, records, tables, result.m_warnings);
+        // Cut short while it was read, the input was read partly as zeros.
+        if (source == &mapped) mapped.CheckWhole();
+        if (result.m_summary.m_nRecords == 0 && progress.m_nRead > 0) {
+            // Its message says more than the warning of the stop, which it replaces.
+            result.m_warnings.resize(warningsBefore);
+            throw CFailure(NothingConverted(inputName, result.m_summary.m_stop));
+        }
+        if (progress.m_nRead == 0) {
+            result.m_warnings.push_back(
+                {inputName, 0, "the file is empty, so the seven files become empty"});
+        }
         records.Finish();
         std::array<CByteSink*, kTableCount> sinks;
         for (std::size_t i = 0; i < kTableCount; ++i)
-            sinks[i] = &outputs.File(i + 1);
+            sinks[i] = files[i + 1];
         WriteTables(tables, sinks);
-        result.m_summary.m_nBytesWritten = outputs.Finish();
+        if (options.m_bCheckOnly) {
+            for (CByteSink* file : files)
+                result.m_summary.m_nBytesWritten += file->BytesWritten();
+        } else {
+            result.m_summary.m_nBytesWritten = outputs.Finish();
+        }
     } catch (const CFailure& failure) {
         result.m_error = failure.Error();
+        if (source == &mapped && mapped.CutShort()) {
+            // Whatever else failed, or was warned of, came of reading zeros for the file.
+            result.m_error = mapped.CutShortError();
+            result.m_warnings.resize(warningsBefore);
+        }
         return result;
     } catch (const std::bad_alloc&) {
         result.m_error = {inputName, 0, "out of memory"};
         return result;
     }
+    if (options.m_bCheckOnly) {
+        result.m_bOk = true;
+        return result;
+    }
     CInterruptsHeld held;  // an interrupt waits until the commit is done or undone
     result.m_bOk = outputs.Commit(result.m_error);
     return result;
+}
+
+}  // namespace
+
+CConvertResult ConvertFile(const std::string& path, const CConvertOptions& options) {
+    try {
+        return ConvertFileOrThrow(path, options);
+    } catch (const std::bad_alloc&) {
+        // Outside the conversion itself: taking the output directory, say.
+        CConvertResult result;
+        result.m_error = {path, 0, "out of memory"};
+        return result;
+    }
 }
 
 }  // namespace halvic

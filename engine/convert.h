@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -17,11 +18,33 @@ namespace halvic {
 // Warnings have the shape of errors: the input's name, a line and what looks wrong there.
 using CWarning = CError;
 
+// What ended a conversion before the end of its input: a tag other than "@" where a group should
+// start (at the very start, or after an empty tag).
+struct CStop {
+    bool m_bStopped = false;
+    std::string m_strTag;
+    bool m_bCut = false;
+    std::uint64_t m_nLine = 0;
+};
+
 struct CConvertSummary {
     std::uint64_t m_nRecords = 0;
     std::array<std::size_t, kTableCount> m_distinctTexts = {};
     std::uint64_t m_nBytesWritten = 0;  // all seven files together
+    CStop m_stop;                       // what ended the conversion early, if anything
 };
+
+// How far a conversion has got, for a caller that shows it from another thread, and the caller's
+// way to stop it.
+struct CConvertProgress {
+    std::atomic<std::uint64_t> m_nRead{0};   // input bytes read so far
+    std::atomic<std::uint64_t> m_nTotal{0};  // the input's size; 0 when it is not known (a pipe)
+    // Set by the caller: the conversion then stops at its next block of input and fails with
+    // kCancelledMessage, replacing nothing.
+    std::atomic<bool> m_bCancel{false};
+};
+
+inline constexpr const char* kCancelledMessage = "Conversion cancelled.";
 
 struct CConvertOptions {
     // Where the seven files go; empty means the current working directory.
@@ -32,6 +55,11 @@ struct CConvertOptions {
     // How the seven files are put in place: flushed to the disk or not, what to do while another
     // conversion into the same directory is waited for.
     COutputSetOptions m_output;
+    // Kept up to date while the input is read, when set.
+    CConvertProgress* m_pProgress = nullptr;
+    // Convert without writing anything: the same warnings, failures and summary, no output
+    // directory touched, no lock taken.
+    bool m_bCheckOnly = false;
 };
 
 struct CConvertResult {
@@ -53,22 +81,22 @@ CConvertResult ConvertFile(const std::string& path, const CConvertOptions& optio
 CConvertSummary ConvertTags(CTagFile& reader, CByteSink& records, CValueTables& tables,
                             std::vector<CWarning>& warnings);
 
-// What ended a conversion before the end of its input: a tag other than "@" where a group should
-// start (at the very start, or after an empty tag).
-struct CStop {
-    bool m_bStopped = false;
-    std::string m_strTag;
-    bool m_bCut = false;
-    std::uint64_t m_nLine = 0;
-};
-
 // Adds the warnings of a finished conversion of `records` records, in order: the stop, if any, then
-// each tag that selected no field.
+// each tag that selected no field (the first CTagNotes::kListed distinct ones), then how many
+// more tags selected none.
 void AddConversionWarnings(const std::string& inputName, const CStop& stop, std::uint64_t records,
                            const CTagNotes& notes, std::vector<CWarning>& warnings);
 
 // The summary of a conversion of `records` records into `tables`.
-CConvertSummary Summarize(std::uint64_t records, const CValueTables& tables);
+CConvertSummary Summarize(std::uint64_t records, const CValueTables& tables, const CStop& stop);
+
+// The failure of a conversion that converted no record from an input that is not empty: the
+// input's first tag is not "@" (`stop`), or it holds nothing a reader hands out. Replacing the
+// files with empty ones would wipe a catalogue for nothing.
+CError NothingConverted(const std::string& inputName, const CStop& stop);
+
+// 8999900 as "8,999,900".
+std::string WithThousands(std::uint64_t number);
 
 // A tag as shown in messages: "<l>", bytes outside printable ASCII as \xHH, "..." when cut.
 std::string ShowTag(std::string_view tag, bool cut);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/threads.h"
 #include "tests/support/conversion_checks.h"
 #include "tests/support/files.h"
 #include "tests/support/hex.h"
@@ -152,6 +153,20 @@ TEST(ConvertTest, AgreesWithAPlainReferenceConversion) {
                               "round " + std::to_string(round) + ": " + Hex(input.substr(0, 80)));
         if (::testing::Test::HasFailure()) return;
     }
+}
+
+// Batches applied by the reading thread itself, when no applying thread can be started, give the
+// same conversion.
+TEST(ConvertTest, AgreesWithTheReferenceWhenNoThreadStarts) {
+    std::string input;
+    for (int i = 0; i < 40000; ++i) {
+        input += "<@>" + std::to_string(i) + "\n<l>text " + std::to_string(i) + "\n<m>" +
+                 std::to_string(i % 300) + "<q" + std::to_string(i % 150) + ">\n";
+    }
+    SetThreadStartsAllowedForTesting(0);
+    Output actual = Convert(input);
+    SetThreadStartsAllowedForTesting(-1);
+    ExpectSameAsReference(testing::ReferenceConvert(input, "in.txt"), actual, "", "no thread");
 }
 
 // Pairs are read in batches while a second thread applies the batch before; a content copied for

@@ -24,6 +24,22 @@ extern const char* const kPathSeparators;
 // A number that tells this process from the others writing into the same directory.
 long ProcessId();
 
+// Opens `path` for reading when it is a regular file (a link to one is followed). Otherwise
+// returns kNoFile and fills `error` with the system's reason, or, for a name that is neither a
+// regular file nor a folder, sets `notRegular` instead.
+CFileHandle OpenRegularFile(const std::string& path, bool& notRegular, CError& error);
+// Reads up to `capacity` bytes of `file`, 0 at its end; throws CFailure naming `name`.
+std::size_t ReadFromFile(CFileHandle file, unsigned char* buffer, std::size_t capacity,
+                         const std::string& name);
+// Writes all of `data` to `file`; throws CFailure naming `name`.
+void WriteToFile(CFileHandle file, const unsigned char* data, std::size_t size,
+                 const std::string& name);
+void CloseFile(CFileHandle file);
+CFileHandle StandardOutput();
+CFileHandle StandardError();
+// Whether `file` is a terminal (a console on Windows).
+bool IsTerminal(CFileHandle file);
+
 // An existing file, or standard input, opened for reading.
 class CInputFile : public CByteSource {
   public:
@@ -167,8 +183,9 @@ void RemoveFileNow(const char* path) noexcept;
 // temporary files before they end the program. On POSIX systems SIGINT, SIGTERM and SIGHUP then
 // remove the temporary files before they end the program as they would have (a signal the caller
 // ignores, as under nohup, stays ignored), and SIGXFSZ is ignored, so that a write past a file size
-// limit fails with "File too large" and is cleaned up instead of killing the program. SIGBUS (a
-// mapped input cut short while it is read) removes the temporary files too.
+// limit fails with "File too large" and is cleaned up instead of killing the program. SIGBUS on a
+// mapped input cut short while it is read is turned into a failed conversion
+// (InstallBusErrorHandler).
 void CleanUpOnInterrupt();
 
 }  // namespace halvic

@@ -12,6 +12,7 @@
 
 #include "engine/error.h"
 #include "engine/file.h"
+#include "engine/mapped_file.h"
 
 namespace halvic {
 
@@ -23,6 +24,69 @@ long ProcessId() {
 
 void RemoveFileNow(const char* path) noexcept {
     ::unlink(path);
+}
+
+CFileHandle OpenRegularFile(const std::string& path, bool& notRegular, CError& error) {
+    notRegular = false;
+    // Not blocking: opening a named pipe would otherwise wait for a writer.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        error = {path, 0, SystemReason(errno)};
+        return kNoFile;
+    }
+    struct stat info {};
+    int err = ::fstat(fd, &info) != 0 ? errno : S_ISDIR(info.st_mode) ? EISDIR : 0;
+    if (err != 0 || !S_ISREG(info.st_mode)) {
+        if (err != 0) error = {path, 0, SystemReason(err)};
+        notRegular = err == 0;
+        ::close(fd);
+        return kNoFile;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+#ifdef POSIX_FADV_SEQUENTIAL
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+    return fd;
+}
+
+std::size_t ReadFromFile(CFileHandle file, unsigned char* buffer, std::size_t capacity,
+                         const std::string& name) {
+    for (;;) {
+        ssize_t n = ::read(static_cast<int>(file), buffer, capacity);
+        if (n >= 0) return static_cast<std::size_t>(n);
+        if (errno == EINTR) continue;
+        throw CFailure({name, 0, SystemReason(errno)});
+    }
+}
+
+void WriteToFile(CFileHandle file, const unsigned char* data, std::size_t size,
+                 const std::string& name) {
+    while (size > 0) {
+        ssize_t n = ::write(static_cast<int>(file), data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw CFailure({name, 0, SystemReason(errno)});
+        }
+        if (n == 0) throw CFailure({name, 0, SystemReason(EIO)});
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+}
+
+void CloseFile(CFileHandle file) {
+    ::close(static_cast<int>(file));
+}
+
+CFileHandle StandardOutput() {
+    return STDOUT_FILENO;
+}
+
+CFileHandle StandardError() {
+    return STDERR_FILENO;
+}
+
+bool IsTerminal(CFileHandle file) {
+    return ::isatty(static_cast<int>(file)) == 1;
 }
 
 namespace {
@@ -43,9 +107,10 @@ void CleanUpOnInterrupt() {
         }
     }
     std::signal(SIGXFSZ, SIG_IGN);
-    // A mapped input cut short by another program while it is read faults on its missing pages;
-    // the run cannot go on, but it must not leave its temporary files behind.
-    std::signal(SIGBUS, OnTerminatingSignal);
+    // A mapped input cut short by another program while it is read faults on its missing pages:
+    // they then read as zeros and the conversion fails; any other SIGBUS removes the temporary
+    // files before it ends the program.
+    InstallBusErrorHandler();
 }
 
 CInterruptsHeld::CInterruptsHeld() {
@@ -90,12 +155,7 @@ void CInputFile::OpenStandardInput() {
 }
 
 std::size_t CInputFile::Read(unsigned char* buffer, std::size_t capacity) {
-    for (;;) {
-        ssize_t n = ::read(static_cast<int>(m_file), buffer, capacity);
-        if (n >= 0) return static_cast<std::size_t>(n);
-        if (errno == EINTR) continue;
-        throw CFailure({m_strName, 0, SystemReason(errno)});
-    }
+    return ReadFromFile(m_file, buffer, capacity, m_strName);
 }
 
 void CInputFile::Close() {
@@ -170,16 +230,7 @@ bool CReplacingFile::Create(const std::string& target, const std::string& temp, 
 }
 
 void CReplacingFile::Drain(const unsigned char* data, std::size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(static_cast<int>(m_file), data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throw CFailure({m_strTarget, 0, SystemReason(errno)});
-        }
-        if (n == 0) throw CFailure({m_strTarget, 0, SystemReason(EIO)});
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
+    WriteToFile(m_file, data, size, m_strTarget);
 }
 
 void CReplacingFile::Finish(bool sync) {

@@ -105,6 +105,59 @@ void RemoveFileNow(const char* path) noexcept {
     if (::MultiByteToWideChar(CP_UTF8, 0, path, -1, wide, 4096) > 0) ::DeleteFileW(wide);
 }
 
+CFileHandle OpenRegularFile(const std::string& path, bool& notRegular, CError& error) {
+    notRegular = false;
+    DWORD err = 0;
+    HANDLE file =
+        OpenFile(path, GENERIC_READ, kShareAll, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, err);
+    if (file == INVALID_HANDLE_VALUE) {
+        Fail(error, path, err);
+        return kNoFile;
+    }
+    if (::GetFileType(file) != FILE_TYPE_DISK) {
+        notRegular = true;
+        ::CloseHandle(file);
+        return kNoFile;
+    }
+    return FromHandle(file);
+}
+
+std::size_t ReadFromFile(CFileHandle file, unsigned char* buffer, std::size_t capacity,
+                         const std::string& name) {
+    DWORD n = 0;
+    DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(capacity, 1u << 30));
+    if (::ReadFile(AsHandle(file), buffer, wanted, &n, nullptr)) return n;
+    DWORD err = ::GetLastError();
+    // The writer of a pipe has closed it: the end of the input, not a failure.
+    if (err == ERROR_BROKEN_PIPE || err == ERROR_HANDLE_EOF) return 0;
+    throw CFailure({name, 0, SystemReason(static_cast<int>(err))});
+}
+
+void WriteToFile(CFileHandle file, const unsigned char* data, std::size_t size,
+                 const std::string& name) {
+    DWORD err = 0;
+    if (!WriteAll(AsHandle(file), reinterpret_cast<const char*>(data), size, err)) {
+        throw CFailure({name, 0, SystemReason(static_cast<int>(err))});
+    }
+}
+
+void CloseFile(CFileHandle file) {
+    ::CloseHandle(AsHandle(file));
+}
+
+CFileHandle StandardOutput() {
+    return FromHandle(::GetStdHandle(STD_OUTPUT_HANDLE));
+}
+
+CFileHandle StandardError() {
+    return FromHandle(::GetStdHandle(STD_ERROR_HANDLE));
+}
+
+bool IsTerminal(CFileHandle file) {
+    DWORD mode = 0;
+    return ::GetConsoleMode(AsHandle(file), &mode) != 0;
+}
+
 namespace {
 
 // Held while the targets are replaced: an interrupt then waits until the set is whole again.
@@ -165,13 +218,7 @@ void CInputFile::OpenStandardInput() {
 }
 
 std::size_t CInputFile::Read(unsigned char* buffer, std::size_t capacity) {
-    DWORD n = 0;
-    DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(capacity, 1u << 30));
-    if (::ReadFile(AsHandle(m_file), buffer, wanted, &n, nullptr)) return n;
-    DWORD err = ::GetLastError();
-    // The writer of a pipe has closed it: the end of the input, not a failure.
-    if (err == ERROR_BROKEN_PIPE || err == ERROR_HANDLE_EOF) return 0;
-    throw CFailure({m_strName, 0, SystemReason(static_cast<int>(err))});
+    return ReadFromFile(m_file, buffer, capacity, m_strName);
 }
 
 void CInputFile::Close() {
@@ -203,10 +250,7 @@ bool CReplacingFile::Create(const std::string& target, const std::string& temp, 
 }
 
 void CReplacingFile::Drain(const unsigned char* data, std::size_t size) {
-    DWORD err = 0;
-    if (!WriteAll(AsHandle(m_file), reinterpret_cast<const char*>(data), size, err)) {
-        throw CFailure({m_strTarget, 0, SystemReason(static_cast<int>(err))});
-    }
+    WriteToFile(m_file, data, size, m_strTarget);
 }
 
 void CReplacingFile::Finish(bool sync) {

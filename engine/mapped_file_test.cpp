@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/error.h"
 #include "engine/tag_file.h"
 #include "tests/support/files.h"
 
@@ -99,6 +100,32 @@ TEST_F(MappedFileTest, LentContentsOutliveThePagesGivenBack) {
     EXPECT_GE(kept.size() + 4, pairs);
     for (std::size_t i = 0; i < kept.size(); ++i)
         ASSERT_EQ(kept[i], expected[i]) << "pair " << i;
+}
+
+// Cut short by another program while it is mapped: the pages past the new end read as zeros
+// instead of ending the program with SIGBUS, the file is known to be cut short, and the next
+// piece asked for fails with the message.
+TEST_F(MappedFileTest, AFileCutShortWhileMappedIsReportedNotFatal) {
+    std::string bytes = LargeBytes();
+    std::string path = Write("in.txt", bytes);
+    CMappedFile file;
+    ASSERT_TRUE(file.Map(path));
+    EXPECT_FALSE(file.CutShort());
+    std::string_view first = file.Lend();
+    ASSERT_EQ(::truncate(path.c_str(), 10000), 0);
+    EXPECT_TRUE(file.CutShort());
+    std::string_view second = file.Lend();
+    ASSERT_FALSE(second.empty());
+    EXPECT_EQ(second.front(), '\0');  // a fault, turned into a zero
+    EXPECT_EQ(second.back(), '\0');
+    EXPECT_EQ(first.substr(0, 10000), std::string_view(bytes).substr(0, 10000));
+    try {
+        file.Lend();
+        FAIL() << "the file cut short was read on";
+    } catch (const CFailure& failure) {
+        EXPECT_EQ(failure.Error().Message(),
+                  path + ": the file was truncated while it was being read");
+    }
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "engine/output_reader.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "engine/convert.h"
@@ -93,7 +95,7 @@ unsigned ReadLittleEndian(const unsigned char* bytes, int width) {
 }
 
 bool LoadFile(const std::string& path, std::string& bytes, CError& error) {
-    CInputFile file;
+    COutputFile file;
     if (!file.Open(path, error)) return false;
     try {
         unsigned char block[1 << 16];
@@ -119,30 +121,95 @@ bool LoadOutputFiles(const std::string& dir, COutputFiles& files, CError& error)
     return true;
 }
 
-bool ReadTableFile(std::string_view bytes, const std::string& name, CTableTexts& texts,
-                   CError& error) {
-    texts.clear();
-    std::size_t begin = 0;
-    while (begin < bytes.size()) {
-        std::size_t end = bytes.find('\0', begin);
-        if (end == std::string_view::npos) {
-            error = {name, 0,
-                     OffsetReason(begin, "text " + std::to_string(texts.size() + 1) +
-                                             " cut short by the end of the file: its zero byte "
-                                             "is missing")};
-            return false;
-        }
-        if (texts.size() == CValueTable::kMaxTexts) {
-            error = {name, 0,
-                     OffsetReason(begin, "text " + std::to_string(texts.size() + 1) +
-                                             " is one too many: a table holds at most " +
-                                             std::to_string(CValueTable::kMaxTexts) + " texts")};
-            return false;
-        }
-        texts.emplace_back(bytes.substr(begin, end - begin));
-        begin = end + 1;
+COutputFile::~COutputFile() {
+    if (m_file != kNoFile) CloseFile(m_file);
+}
+
+bool COutputFile::Open(const std::string& path, CError& error) {
+    m_strName = path;
+    bool notRegular = false;
+    CFileHandle file = OpenRegularFile(path, notRegular, error);
+    if (file == kNoFile) {
+        if (notRegular) error = {path, 0, "not a regular file; a conversion writes regular files"};
+        return false;
+    }
+    if (m_file != kNoFile) CloseFile(m_file);
+    m_file = file;
+    return true;
+}
+
+std::size_t COutputFile::Read(unsigned char* buffer, std::size_t capacity) {
+    return ReadFromFile(m_file, buffer, capacity, m_strName);
+}
+
+bool OpenOutputFiles(const std::string& dir, COutputFileSet& files, CError& error) {
+    files.m_strDir = dir;
+    if (!files.m_records.Open(OutputPath(dir, kRecordFileName), error)) return false;
+    for (std::size_t i = 0; i < kTableCount; ++i) {
+        if (!files.m_tables[i].Open(OutputPath(dir, TableFileName(i)), error)) return false;
     }
     return true;
+}
+
+bool ReadTableFile(CByteSource& source, const std::string& name, CTableTexts& texts,
+                   CError& error) {
+    texts.clear();
+    std::string text;          // the text being read
+    bool inText = false;       // a byte of it has been read
+    std::uint64_t offset = 0;  // of the block
+    std::uint64_t begin = 0;   // of the text being read
+    unsigned char block[1 << 16];
+    try {
+        for (;;) {
+            std::size_t n = source.Read(block, sizeof block);
+            if (n == 0) break;
+            for (std::size_t at = 0; at < n;) {
+                if (!inText) {
+                    begin = offset + at;
+                    // Not read past: a table holds no more texts, whatever follows.
+                    if (texts.size() == CValueTable::kMaxTexts) {
+                        error = {name, 0,
+                                 OffsetReason(begin, "text " + std::to_string(texts.size() + 1) +
+                                                         " is one too many: a table holds at "
+                                                         "most " +
+                                                         std::to_string(CValueTable::kMaxTexts) +
+                                                         " texts")};
+                        return false;
+                    }
+                    inText = true;
+                }
+                const void* zero = std::memchr(block + at, 0, n - at);
+                std::size_t end =
+                    zero == nullptr
+                        ? n
+                        : static_cast<std::size_t>(static_cast<const unsigned char*>(zero) - block);
+                text.append(reinterpret_cast<const char*>(block + at), end - at);
+                if (zero == nullptr) break;
+                texts.push_back(std::move(text));
+                text.clear();
+                inText = false;
+                at = end + 1;
+            }
+            offset += n;
+        }
+    } catch (const CFailure& failure) {
+        error = failure.Error();
+        return false;
+    }
+    if (inText) {
+        error = {name, 0,
+                 OffsetReason(begin, "text " + std::to_string(texts.size() + 1) +
+                                         " cut short by the end of the file: its zero byte is "
+                                         "missing")};
+        return false;
+    }
+    return true;
+}
+
+bool ReadTableFile(std::string_view bytes, const std::string& name, CTableTexts& texts,
+                   CError& error) {
+    CMemorySource source(bytes);
+    return ReadTableFile(source, name, texts, error);
 }
 
 bool ReadTables(const COutputFiles& files, COutputTables& tables, CError& error) {
@@ -166,14 +233,68 @@ CRecordFileReader::CRecordFileReader(std::string_view bytes, std::string name,
                                      const std::array<std::size_t, kTableCount>& tableSizes)
     : m_bytes(bytes), m_strName(std::move(name)), m_tableSizes(tableSizes) {}
 
-bool CRecordFileReader::Fail(std::size_t offset, const std::string& reason) {
+CRecordFileReader::CRecordFileReader(CByteSource& source, std::string name,
+                                     const std::array<std::size_t, kTableCount>& tableSizes,
+                                     std::size_t block)
+    : m_pSource(&source),
+      m_nBlock(block == 0 ? 1 : block),
+      m_bAtEnd(false),
+      m_strName(std::move(name)),
+      m_tableSizes(tableSizes) {}
+
+CRecordFileReader::EStep CRecordFileReader::Fail(std::size_t offset, const std::string& reason) {
     m_bFailed = true;
-    m_error = {m_strName, 0, OffsetReason(offset, reason)};
-    return false;
+    m_error = {m_strName, 0, OffsetReason(m_nBase + offset, reason)};
+    return kFault;
+}
+
+bool CRecordFileReader::ReadMore() {
+    // The records read are dropped; the one being read stays, and at least as many bytes as it
+    // has are read after it, so that a long record is read again only a few times.
+    m_strBuffer.erase(0, m_nOffset);
+    m_nBase += m_nOffset;
+    m_nOffset = 0;
+    std::size_t held = m_strBuffer.size();
+    std::size_t want = std::max(held, m_nBlock);
+    m_strBuffer.resize(held + want);
+    std::size_t got = 0;
+    try {
+        while (got < want) {
+            std::size_t n = m_pSource->Read(
+                reinterpret_cast<unsigned char*>(&m_strBuffer[held + got]), want - got);
+            if (n == 0) {
+                m_bAtEnd = true;
+                break;
+            }
+            got += n;
+        }
+    } catch (...) {
+        m_strBuffer.resize(held + got);
+        m_bytes = m_strBuffer;
+        throw;
+    }
+    m_strBuffer.resize(held + got);
+    m_bytes = m_strBuffer;
+    return got != 0;
 }
 
 bool CRecordFileReader::Next(CRecord& record) {
-    if (m_bFailed || m_nOffset == m_bytes.size()) return false;
+    if (m_bFailed) return false;
+    try {
+        for (;;) {
+            if (m_nOffset == m_bytes.size() && (m_bAtEnd || !ReadMore())) return false;
+            EStep step = Parse(record);
+            if (step != kMore) return step == kRecord;
+            ReadMore();
+        }
+    } catch (const CFailure& failure) {
+        m_bFailed = true;
+        m_error = failure.Error();
+        return false;
+    }
+}
+
+CRecordFileReader::EStep CRecordFileReader::Parse(CRecord& record) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(m_bytes.data());
     const std::size_t size = m_bytes.size();
     record = CRecord();
@@ -181,6 +302,7 @@ bool CRecordFileReader::Next(CRecord& record) {
     int last = -1;  // the field read last
     for (;;) {
         if (at == size) {
+            if (!m_bAtEnd) return kMore;
             return Fail(at, "the file ends inside a record, before its identifier array");
         }
         const std::size_t fieldAt = at;
@@ -202,6 +324,7 @@ bool CRecordFileReader::Next(CRecord& record) {
         if (found.m_field == kText) {
             std::size_t end = m_bytes.find('\0', at);
             if (end == std::string_view::npos) {
+                if (!m_bAtEnd) return kMore;
                 return Fail(fieldAt,
                             "text field cut short by the end of the file: its zero byte is "
                             "missing");
@@ -220,6 +343,7 @@ bool CRecordFileReader::Next(CRecord& record) {
                                 ", expected " + std::to_string(kTableCount));
         }
         if (size - at < width) {
+            if (!m_bAtEnd) return kMore;
             std::string what = found.m_field == kIdentifiers ? name : std::string(name) + " field";
             return Fail(fieldAt, what + " cut short by the end of the file: " + Bytes(width) +
                                      " expected after the code byte, " + Bytes(size - at) +
@@ -271,6 +395,7 @@ bool CRecordFileReader::Next(CRecord& record) {
         }
         at += width;
         if (at == size) {
+            if (!m_bAtEnd) return kMore;
             return Fail(at,
                         "expected the end byte 0x00 after the identifier array, found the end "
                         "of the file");
@@ -280,7 +405,7 @@ bool CRecordFileReader::Next(CRecord& record) {
                                 HexByte(bytes[at]));
         }
         m_nOffset = at + 1;
-        return true;
+        return kRecord;
     }
 }
 

@@ -23,7 +23,9 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/byte_stream.h"
 #include "engine/error.h"
+#include "engine/file.h"
 #include "engine/record.h"
 #include "engine/value_table.h"
 
@@ -41,43 +43,97 @@ struct COutputFiles {
     std::array<std::string, kTableCount> m_tables;  // by table letter
 };
 
-// Reads the seven files from `dir` ("" is the current working directory). On failure (a missing
-// or unreadable file) returns false and fills `error`.
+// One output file opened for reading, read in blocks. Only a regular file is opened: a directory,
+// a named pipe or a device (a link to /dev/zero) would never end, block or not be a conversion's
+// output.
+class COutputFile : public CByteSource {
+  public:
+    COutputFile() = default;
+    ~COutputFile() override;
+    COutputFile(const COutputFile&) = delete;
+    COutputFile& operator=(const COutputFile&) = delete;
+
+    // Opens `path`; on failure (missing, unreadable, not a regular file) returns false and fills
+    // `error`.
+    bool Open(const std::string& path, CError& error);
+    // Throws CFailure when the file cannot be read.
+    std::size_t Read(unsigned char* buffer, std::size_t capacity) override;
+    const std::string& Name() const { return m_strName; }
+
+  private:
+    CFileHandle m_file = kNoFile;
+    std::string m_strName;
+};
+
+// The seven files of a conversion's output, opened together: what is read from them afterwards
+// is the set as it was when they were opened, whatever replaces them meanwhile.
+struct COutputFileSet {
+    std::string m_strDir;
+    COutputFile m_records;
+    std::array<COutputFile, kTableCount> m_tables;  // by table letter
+};
+
+// Opens the seven files in `dir` ("" is the current working directory): the record file first,
+// then the tables. On failure returns false and fills `error`.
+bool OpenOutputFiles(const std::string& dir, COutputFileSet& files, CError& error);
+
+// Reads the seven files from `dir` whole. On failure (a missing, unreadable or irregular file)
+// returns false and fills `error`.
 bool LoadOutputFiles(const std::string& dir, COutputFiles& files, CError& error);
 
-// Splits the bytes of table file `name` into its texts. On a fault returns false, fills `error`
-// and leaves in `texts` the texts before the fault.
+// Splits the bytes of table file `name` into its texts, reading no further than the first
+// fault. On a fault returns false, fills `error` and leaves in `texts` the texts before the
+// fault. A failure to read is a fault too.
+bool ReadTableFile(CByteSource& source, const std::string& name, CTableTexts& texts, CError& error);
 bool ReadTableFile(std::string_view bytes, const std::string& name, CTableTexts& texts,
                    CError& error);
 
-// The six table files of `files`, in table-letter order; stops at the first fault.
+// The six table files, in table-letter order; stops at the first fault.
 bool ReadTables(const COutputFiles& files, COutputTables& tables, CError& error);
 
 // Hands out the records of a record file one at a time, checking each against the encoding and
-// its identifiers against the sizes of the tables.
+// its identifiers against the sizes of the tables. A file read from a source is read in blocks,
+// no further than the record being read: memory holds the longest record, not the file.
 class CRecordFileReader {
   public:
     // `bytes` must outlive the reader; `name` names the file in messages.
     CRecordFileReader(std::string_view bytes, std::string name,
                       const std::array<std::size_t, kTableCount>& tableSizes);
+    // Reads from `source`, which must outlive the reader, at least `block` bytes at a time.
+    CRecordFileReader(CByteSource& source, std::string name,
+                      const std::array<std::size_t, kTableCount>& tableSizes,
+                      std::size_t block = std::size_t{1} << 16);
 
-    // Reads the next record into `record`. Returns false at the end of the file and at a fault;
-    // Failed() tells the two apart. After a fault it keeps returning false.
+    // Reads the next record into `record`. Returns false at the end of the file and at a fault
+    // (a failure to read included); Failed() tells the two apart. After a fault it keeps
+    // returning false.
     bool Next(CRecord& record);
 
     bool Failed() const { return m_bFailed; }
     // The fault: "NAME: offset N: what was found and what was expected".
     const CError& Error() const { return m_error; }
     // Where the next record begins.
-    std::size_t Offset() const { return m_nOffset; }
+    std::uint64_t Offset() const { return m_nBase + m_nOffset; }
 
   private:
-    bool Fail(std::size_t offset, const std::string& reason);
+    enum EStep { kRecord, kFault, kMore };
+    // Reads the record at m_nOffset of m_bytes; kMore when m_bytes ends before it does but the
+    // file may not.
+    EStep Parse(CRecord& record);
+    // Reads more of the source after what is buffered, dropping the records already read;
+    // false at the end of the file.
+    bool ReadMore();
+    EStep Fail(std::size_t offset, const std::string& reason);
 
-    std::string_view m_bytes;
+    std::string_view m_bytes;  // the file, or the part of it buffered
+    CByteSource* m_pSource = nullptr;
+    std::string m_strBuffer;
+    std::size_t m_nBlock = 0;
+    bool m_bAtEnd = true;       // m_bytes reaches the end of the file
+    std::uint64_t m_nBase = 0;  // the offset of m_bytes in the file
     std::string m_strName;
     std::array<std::size_t, kTableCount> m_tableSizes;
-    std::size_t m_nOffset = 0;
+    std::size_t m_nOffset = 0;  // in m_bytes
     bool m_bFailed = false;
     CError m_error;
 };

@@ -131,9 +131,10 @@ struct BadFileCase {
     std::size_t recordsBefore;
 };
 
-TEST(OutputReaderTest, ReportsEveryFaultWithFileOffsetAndReason) {
+// Every fault the reader knows, each with the records before it.
+std::vector<BadFileCase> kBadFileCases() {
     const std::string kIds = "A4 06 00 00 00 00 00 00 00 00 00 00 00 00";
-    const BadFileCase kCases[] = {
+    return {
         {"unknown code byte", "1F 07 7E", {}, "out/qxase.qxd: offset 2: unknown code byte 0x7E", 0},
         {"unknown code after a good record",
          std::string(kEmptyRecord) + "1F 07 7E",
@@ -263,7 +264,10 @@ TEST(OutputReaderTest, ReportsEveryFaultWithFileOffsetAndReason) {
          "texts",
          0},
     };
-    for (const BadFileCase& c : kCases) {
+}
+
+TEST(OutputReaderTest, ReportsEveryFaultWithFileOffsetAndReason) {
+    for (const BadFileCase& c : kBadFileCases()) {
         COutputFiles files;
         files.m_strDir = "out";
         files.m_strRecords = Unhex(c.records);
@@ -272,6 +276,72 @@ TEST(OutputReaderTest, ReportsEveryFaultWithFileOffsetAndReason) {
         EXPECT_FALSE(result.m_bOk) << c.name;
         EXPECT_EQ(result.m_error.Message(), c.message) << c.name;
         EXPECT_EQ(result.m_records.size(), c.recordsBefore) << c.name;
+    }
+}
+
+// Read from a source in blocks as small as a byte, the files give the same records and the same
+// fault, at the same offset, as read whole: a record that goes on past the bytes read so far is
+// read on, never taken for one cut short.
+TEST(OutputReaderTest, ReadInBlocksGivesWhatReadWholeGives) {
+    std::vector<std::pair<std::string, std::array<std::string, kTableCount>>> files;
+    for (const BadFileCase& c : kBadFileCases())
+        files.push_back({Unhex(c.records), c.tables});
+    CMemorySink good;
+    CRecord record;
+    record.text = "a text of some length, longer than the blocks";
+    record.tableIds = {1, 0, 0, 0, 0, 2};
+    for (int i = 0; i < 20; ++i) {
+        record.number = static_cast<std::uint16_t>(i * 300);
+        record.weight = static_cast<std::uint16_t>(i);
+        record.Write(good);
+    }
+    files.push_back({good.Bytes(), {std::string("oak\0ash\0", 8), "", "", "", "", "x\0y\0"}});
+    for (const auto& [records, tables] : files) {
+        COutputFiles whole;
+        whole.m_strDir = "out";
+        whole.m_strRecords = records;
+        whole.m_tables = tables;
+        COutputReadResult expected = ReadOutput(whole);
+        for (std::size_t block : {1, 2, 3, 5, 13, 40, 100000}) {
+            SCOPED_TRACE("block " + std::to_string(block) + ": " + Hex(records.substr(0, 40)));
+            COutputTables read;
+            CError error;
+            bool ok = true;
+            for (std::size_t i = 0; ok && i < kTableCount; ++i) {
+                CMemorySource source(tables[i], block);
+                ok = ReadTableFile(source, "out/" + TableFileName(i), read[i], error);
+            }
+            if (!ok) {
+                EXPECT_FALSE(expected.m_bOk);
+                EXPECT_EQ(error.Message(), expected.m_error.Message());
+                continue;
+            }
+            CMemorySource source(records, block);
+            CRecordFileReader reader(source, "out/qxase.qxd", TableSizes(read), block);
+            std::vector<CRecord> got;
+            CRecord next;
+            while (reader.Next(next))
+                got.push_back(next);
+            EXPECT_EQ(Encode(got), Encode(expected.m_records));
+            EXPECT_EQ(reader.Failed(), !expected.m_bOk);
+            if (reader.Failed()) EXPECT_EQ(reader.Error().Message(), expected.m_error.Message());
+        }
+    }
+}
+
+// A table file is not read past its 65,535th text: whatever follows is one too many, whether a
+// zero byte ends it or not.
+TEST(OutputReaderTest, ATableFileIsNotReadPastItsLastText) {
+    for (std::string rest : {std::string("oak"), std::string("oak", 4), std::string(1, '\0')}) {
+        std::string bytes = std::string(65535, '\0') + rest;
+        CMemorySource source(bytes, 1000);
+        CTableTexts texts;
+        CError error;
+        EXPECT_FALSE(ReadTableFile(source, "out/qxm.qxd", texts, error));
+        EXPECT_EQ(error.Message(),
+                  "out/qxm.qxd: offset 65535: text 65536 is one too many: a table holds at most "
+                  "65535 texts");
+        EXPECT_EQ(texts.size(), 65535u);
     }
 }
 

@@ -62,11 +62,21 @@ void WriteTerminatedText(CByteSink& sink, std::string_view text) {
     sink.Put(0);
 }
 
-void CTagNotes::Note(std::string_view tag, bool cut, std::uint64_t line) {
+void CTagNotes::Note(std::string_view tag, bool cut, std::uint64_t line, std::uint64_t uses) {
     std::string key(tag);
     if (cut) key.push_back('\xFF');  // a cut tag never equals a whole one
-    if (!m_seen.insert(key).second) return;
-    m_tags.push_back({std::string(tag), cut, line});
+    auto seen = m_seen.find(key);
+    if (seen != m_seen.end()) {
+        m_tags[seen->second].m_nUses += uses;
+        return;
+    }
+    if (m_tags.size() < kListed) {
+        m_seen.emplace(std::move(key), m_tags.size());
+        m_tags.push_back({std::string(tag), cut, line, uses});
+        return;
+    }
+    if (m_nMoreUses == 0) m_nMoreLine = line;
+    m_nMoreUses += uses;
 }
 
 void CRecord::Write(CByteSink& sink, std::string_view textNow) const {

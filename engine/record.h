@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/byte_stream.h"
@@ -45,17 +45,30 @@ struct CUnknownTag {
     std::string m_strTag;
     bool m_bCut = false;  // the tag was longer than the bytes kept of it
     std::uint64_t m_nLine = 0;
+    std::uint64_t m_nUses = 1;  // how often it appeared
 };
 
-// Collects the distinct tags that selected no field, each once.
+// Collects the distinct tags that selected no field, each once, up to kListed of them; the uses
+// of every other such tag are only counted, so that memory stays bounded whatever the input.
 class CTagNotes {
   public:
-    void Note(std::string_view tag, bool cut, std::uint64_t line);
+    // Distinct tags kept for their warnings.
+    static constexpr std::size_t kListed = 100;
+
+    void Note(std::string_view tag, bool cut, std::uint64_t line) { Note(tag, cut, line, 1); }
+    // `uses` appearances of `tag`, the first on `line`.
+    void Note(std::string_view tag, bool cut, std::uint64_t line, std::uint64_t uses);
+    // The first kListed distinct tags, in order of first appearance.
     const std::vector<CUnknownTag>& Tags() const { return m_tags; }
+    // The appearances of tags not in Tags(), and the line of the first of them.
+    std::uint64_t MoreUses() const { return m_nMoreUses; }
+    std::uint64_t MoreLine() const { return m_nMoreLine; }
 
   private:
-    std::unordered_set<std::string> m_seen;
+    std::unordered_map<std::string, std::size_t> m_seen;  // the keys of m_tags, their indexes
     std::vector<CUnknownTag> m_tags;
+    std::uint64_t m_nMoreUses = 0;
+    std::uint64_t m_nMoreLine = 0;
 };
 
 struct CRecord {

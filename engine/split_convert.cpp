@@ -6,12 +6,12 @@
 #include <exception>
 #include <memory>
 #include <mutex>
-#include <system_error>
 #include <thread>
 
 #include "engine/decoders.h"
 #include "engine/record.h"
 #include "engine/tag_file.h"
+#include "engine/threads.h"
 
 namespace halvic {
 
@@ -183,6 +183,26 @@ void ConvertPart(std::string_view bytes, const std::string& name, CPart& part) {
     part.m_nLines = reader.LinesRead();
 }
 
+// Notes the tags of the part `bytes` that select no field, as ConvertPart reads them, with lines
+// counted on from `lineOffset`.
+void NoteUnknownTags(std::string_view bytes, const std::string& name, std::uint64_t lineOffset,
+                     CTagNotes& notes) {
+    CMemorySource source(bytes, SIZE_MAX, true);
+    CTagFile reader(source, name);
+    std::string_view tag;
+    std::string_view content;
+    while (reader.ReadTag(tag, content)) {
+        if (tag != "@") break;
+        reader.ReadTag(tag, content);
+        while (tag != "@" && !tag.empty()) {
+            if (ChooseField(tag).m_eKind == CFieldChoice::kNone)
+                notes.Note(tag, reader.TagCut(), lineOffset + reader.TagLine());
+            reader.ReadTag(tag, content);
+        }
+        if (tag == "@") reader.m_bPushedBack = 1;
+    }
+}
+
 void PutId(std::string& bytes, std::size_t at, std::uint16_t id) {
     bytes[at] = static_cast<char>(id & 0xFF);
     bytes[at + 1] = static_cast<char>(id >> 8);
@@ -319,6 +339,7 @@ void CSplitConversion::JoinReady(std::unique_lock<std::mutex>& lock) {
         std::exception_ptr failure;
         try {
             Join(*part);
+            if (m_options.m_joined) m_options.m_joined(m_starts[m_nJoined + 1]);
         } catch (...) {
             failure = std::current_exception();
         }
@@ -388,8 +409,15 @@ void CSplitConversion::Join(CPart& part) {
         m_record.tableIds = ids;
     }
 
-    for (const CUnknownTag& unknown : part.m_notes.Tags())
-        m_notes.Note(unknown.m_strTag, unknown.m_bCut, lineOffset + unknown.m_nLine);
+    if (part.m_notes.MoreUses() == 0) {
+        for (const CUnknownTag& unknown : part.m_notes.Tags())
+            m_notes.Note(unknown.m_strTag, unknown.m_bCut, lineOffset + unknown.m_nLine,
+                         unknown.m_nUses);
+    } else {
+        // The part met more distinct tags than it keeps: which of its uses are counted rather
+        // than listed depends on the tags listed before it, so they are noted again in order.
+        NoteUnknownTags(part.m_bytes, m_strName, lineOffset, m_notes);
+    }
     m_nRecords += part.m_nRecords;
     if (part.m_stop.m_bStopped) {
         m_stop = part.m_stop;
@@ -400,11 +428,12 @@ void CSplitConversion::Join(CPart& part) {
 
 CConvertSummary CSplitConversion::Run(std::vector<CWarning>& warnings) {
     std::vector<std::thread> helpers;
-    try {
-        for (unsigned i = 1; i < m_options.m_nThreads; ++i)
-            helpers.emplace_back(&CSplitConversion::WorkSafely, this);
-    } catch (const std::system_error&) {
-        // No more threads to be had: the work is shared by fewer.
+    helpers.reserve(m_options.m_nThreads);
+    for (unsigned i = 1; i < m_options.m_nThreads; ++i) {
+        std::thread helper;
+        // No more threads to be had: the work is shared by fewer, at least this one.
+        if (!TryStartThread(helper, &CSplitConversion::WorkSafely, this)) break;
+        helpers.push_back(std::move(helper));
     }
     WorkSafely();
     for (std::thread& helper : helpers)
@@ -412,7 +441,7 @@ CConvertSummary CSplitConversion::Run(std::vector<CWarning>& warnings) {
     if (m_failure) std::rethrow_exception(m_failure);
 
     AddConversionWarnings(m_strName, m_stop, m_nRecords, m_notes, warnings);
-    return Summarize(m_nRecords, m_tables);
+    return Summarize(m_nRecords, m_tables, m_stop);
 }
 
 }  // namespace

@@ -27,6 +27,9 @@ struct CSplitOptions {
     // Told of the bytes from `begin` to `end` of the input that are not needed for now: those
     // looked at to find the parts, and each part once joined.
     std::function<void(std::size_t begin, std::size_t end)> m_release;
+    // Told, after each part is joined, where the input joined so far ends; a failure it throws
+    // ends the conversion as a failure of the part would.
+    std::function<void(std::size_t end)> m_joined;
 };
 
 // The same as ConvertTags on a reader of `input` named `name`: the same records, texts and

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/tag_file.h"
+#include "engine/threads.h"
 #include "tests/support/hex.h"
 #include "tests/support/conversion_checks.h"
 #include "tests/support/reference_convert.h"
@@ -110,6 +111,39 @@ TEST(ConvertInPartsTest, AgreesWithAPlainReferenceConversion) {
                        std::to_string(partSize) + ": " + Hex(input.substr(0, 60)));
         if (::testing::Test::HasFailure()) return;
     }
+}
+
+// More distinct tags that select no field than are listed, spread over the parts so that a part
+// meets tags listed by an earlier part, more distinct ones than it keeps, or both: the first 100
+// of the whole input are listed and every other use counted, as in one go.
+TEST(ConvertInPartsTest, ListsTheFirstUnknownTagsOfTheWholeInput) {
+    std::mt19937 random(16);
+    for (int round = 0; round < 40; ++round) {
+        std::string input;
+        unsigned distinct = round % 2 == 0 ? 120 : 600;
+        for (int i = 0; i < 500; ++i) {
+            input += "<@>" + std::to_string(i) + "\n<l>x";
+            for (int k = static_cast<int>(random() % 3); k > 0; --k)
+                input += "<u" + std::to_string(random() % distinct) + ">y\n";
+        }
+        std::size_t partSize = 1 + random() % 3000;
+        unsigned threads = 1 + round % 2;
+        ExpectSame(ConvertSplit(input, partSize, threads), Reference(input),
+                   "round " + std::to_string(round) + ", parts of " + std::to_string(partSize));
+        if (::testing::Test::HasFailure()) return;
+    }
+}
+
+// No helper thread to be had: the calling thread converts every part.
+TEST(ConvertInPartsTest, ConvertsOnTheCallingThreadWhenNoThreadStarts) {
+    std::mt19937 random(17);
+    std::string input;
+    for (int piece = 0; piece < 20; ++piece)
+        input += testing::RandomConversionInput(random, true);
+    SetThreadStartsAllowedForTesting(0);
+    COutput actual = ConvertSplit(input, 500, 2);
+    SetThreadStartsAllowedForTesting(-1);
+    ExpectSame(actual, Reference(input), "no thread");
 }
 
 // 70,000 distinct texts for one table: it fills up at the 65,536th, on the same line however

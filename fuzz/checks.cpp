@@ -102,18 +102,11 @@ CConversion ConvertGroupByGroup(std::string_view bytes) {
     CTagNotes notes;
     std::string_view tag;
     std::string_view content;
+    CStop stop;
     try {
         while (reader.ReadTag(tag, content)) {
             if (tag != "@") {
-                std::string shown = ShowTag(tag, reader.TagCut());
-                conversion.m_warnings.push_back(
-                    CWarning{reader.Name(), reader.TagLine(),
-                             conversion.m_nRecords == 0
-                                 ? "the first tag is " + shown + ", not <@>; nothing was converted"
-                                 : "tag " + shown +
-                                       " follows an empty tag <> but is not <@>; the rest of the "
-                                       "input was ignored"}
-                        .Message());
+                stop = {true, std::string(tag), reader.TagCut(), reader.TagLine()};
                 break;
             }
             record.ReadFields(ParseDigits(content), reader, tables, notes);
@@ -124,12 +117,10 @@ CConversion ConvertGroupByGroup(std::string_view bytes) {
         conversion.m_strFailure = failure.Error().Message();
         return conversion;
     }
-    for (const CUnknownTag& unknown : notes.Tags()) {
-        conversion.m_warnings.push_back(CWarning{
-            reader.Name(), unknown.m_nLine,
-            "tag " + ShowTag(unknown.m_strTag, unknown.m_bCut) + " selects no field; ignored"}
-                                            .Message());
-    }
+    std::vector<CWarning> warnings;
+    AddConversionWarnings(reader.Name(), stop, conversion.m_nRecords, notes, warnings);
+    for (const CWarning& warning : warnings)
+        conversion.m_warnings.push_back(warning.Message());
     conversion.m_strRecords = records.Bytes();
     for (std::size_t i = 0; i < kTableCount; ++i) {
         CMemorySink sink;
@@ -312,6 +303,11 @@ std::string CheckReaderAgreement(const std::uint8_t* data, std::size_t size) {
         if (fast.TagLine() != plain.TagLine()) return At(pair, "tag lines differ");
     }
     return "the readers never reach the end of the input";
+}
+
+std::string CheckRoundTrip(const std::uint8_t* data, std::size_t size) {
+    return testing::RoundTripDifference(
+        std::string_view(reinterpret_cast<const char*>(data), size));
 }
 
 }  // namespace halvic::fuzz

@@ -26,5 +26,7 @@ std::string CheckTagReader(const std::uint8_t* data, std::size_t size);
 std::string CheckConversion(const std::uint8_t* data, std::size_t size);
 // The fast tag reader gives the same pairs and tag lines as the plain byte-at-a-time one.
 std::string CheckReaderAgreement(const std::uint8_t* data, std::size_t size);
+// Converts the input, writes the files back as tagged text and converts that: the same files.
+std::string CheckRoundTrip(const std::uint8_t* data, std::size_t size);
 
 }  // namespace halvic::fuzz

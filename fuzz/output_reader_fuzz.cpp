@@ -5,6 +5,7 @@
 // The input is split into the seven files: the first six bytes give the lengths of the table
 // files m, a, n, i, c and s, whose bytes follow in that order; the rest is the record file.
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -59,6 +60,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     COutputReadResult result = ReadOutput(files);
     const std::string encoded = Encode(result.m_records);
+    // Read in blocks, as dump reads, the record file gives the same records and fault.
+    if (result.m_bOk || result.m_error.m_strFile == "out/qxase.qxd") {
+        std::array<std::size_t, kTableCount> sizes = TableSizes(result.m_tables);
+        std::size_t block = 1 + size % 23;
+        CMemorySource source(files.m_strRecords, block);
+        CRecordFileReader reader(source, "out/qxase.qxd", sizes, block);
+        std::vector<CRecord> records;
+        CRecord record;
+        while (reader.Next(record))
+            records.push_back(record);
+        if (result.m_bOk ? reader.Failed() : !reader.Failed()) Fail("read in blocks", "");
+        if (Encode(records) != encoded) Fail("records read in blocks differ", "");
+        if (reader.Failed() && reader.Error().Message() != result.m_error.Message())
+            Fail("fault read in blocks differs", reader.Error().Message());
+    }
     if (result.m_bOk) {
         // Strict reading: an accepted file is the writer's own output for what was read.
         if (encoded != files.m_strRecords) Fail("accepted records write other bytes", "");

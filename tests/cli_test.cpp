@@ -90,10 +90,8 @@ TEST_F(CliTest, WarningsAndSummary) {
          "halvic: warning: warn.txt:2: tag <x> selects no field; ignored\n"
          "halvic: warning: warn.txt:5: tag <Q> selects no field; ignored\n"},
         {{"convert", "--quiet", "warn.txt", "-o", "out"}, ""},
-        {{"convert", "first.txt", "-o", "out"},
-         "halvic: warning: first.txt:1: the first tag is <\\x0A<l>, not <@>; nothing was "
-         "converted\n"},
-        {{"convert", "-", "-o", "out"}, ""},
+        {{"convert", "-", "-o", "out"},
+         "halvic: warning: <stdin>: the file is empty, so the seven files become empty\n"},
     };
     for (const auto& c : kCases) {
         CProcessResult result = Run(c.args);
@@ -108,6 +106,51 @@ TEST_F(CliTest, WarningsAndSummary) {
     EXPECT_NE(verbose.m_strErr.find("halvic: distinct texts: m 6 a 6 n 6 i 9 c 3 s 2\n"),
               std::string::npos)
         << verbose.m_strErr;
+}
+
+// A file that is not empty but gives no record is a mistake: converting it would replace a
+// catalogue with seven empty files.
+TEST_F(CliTest, AFileThatGivesNoRecordReplacesNothing) {
+    const std::string kNothing = ", not <@>, so no record was converted and no file was replaced; ";
+    const struct {
+        const char* name;
+        std::string input;
+        std::string err;
+    } kCases[] = {
+        {"bom.txt", "\xEF\xBB\xBF<@>1<l>x",
+         "bom.txt:1: the first tag is <\\xEF\\xBB\\xBF<@>" + kNothing +
+             "the file begins with a byte-order mark (EF BB BF): save it without one"},
+        {"blank.txt", "\r\n<@>1<l>x",
+         "blank.txt:1: the first tag is <\\x0D\\x0A<@>" + kNothing +
+             "the file begins with a blank line: it must begin with <@>"},
+        {"space.txt", " <@>1",
+         "space.txt:1: the first tag is < <@>" + kNothing +
+             "the file begins with a space: it must begin with <@>"},
+        {"title.txt", "Catalogue 1921\r\n<@>1<l>x",
+         "title.txt:1: the first tag is <Catalogue 1921\\x0D\\x0A<@>" + kNothing +
+             "text comes before the first <@>: the file must begin with <@>"},
+        {"text.txt", "<l>x<@>1",
+         "text.txt:1: the first tag is <l>" + kNothing +
+             "every record begins with <@>, and so must the file"},
+        {"plain.txt", "no markup at all",
+         "plain.txt:1: the first tag is <no markup at all>" + kNothing +
+             "every record begins with <@>, and so must the file"},
+    };
+    const testing::CFileList old = ListFiles(m_dir / "out");
+    for (const auto& c : kCases) {
+        WriteFile(m_dir / c.name, c.input);
+        CProcessResult result = Run({"convert", c.name, "-o", "out"});
+        EXPECT_EQ(result.m_nExitCode, 1) << c.name;
+        EXPECT_EQ(result.m_strErr, "halvic: error: " + c.err + "\n");
+        EXPECT_EQ(ListFiles(m_dir / "out"), old) << c.name;
+    }
+    // The prompt says so too.
+    CProcessOptions typed;
+    typed.m_strStdin = "text.txt\n";
+    typed.m_strWorkDir = m_dir.string();
+    CProcessResult prompt = RunProcess({HALVIC_BIN}, typed);
+    EXPECT_EQ(prompt.m_nExitCode, 1);
+    EXPECT_EQ(prompt.m_strErr, "Filename: halvic: error: " + kCases[4].err + "\n");
 }
 
 TEST_F(CliTest, FailuresReplaceNothingAndLeaveNoTemporaryFile) {
@@ -181,6 +224,42 @@ TEST_F(CliTest, NonAsciiInputAndOutputFolder) {
               "halvic: error: " + folder + "/" + input + ": " + Reasons().m_strNoFile + "\n");
 }
 
+TEST_F(CliTest, AnUnknownCommandIsNamed) {
+    const std::string kCommands =
+        "The commands are convert and dump. Run 'halvic --help' for more information.\n";
+    const struct {
+        std::vector<std::string> args;
+        std::string err;
+    } kCases[] = {
+        {{"frob"}, "halvic: error: unknown command 'frob'\n" + kCommands},
+        {{"frob", "convert"}, "halvic: error: unknown command 'frob'\n" + kCommands},
+        {{"sample.txt", "-o", "out"},
+         "halvic: error: unknown command 'sample.txt'\nTo convert the file sample.txt: halvic "
+         "convert sample.txt\n" +
+             kCommands},
+    };
+    for (const auto& c : kCases) {
+        CProcessResult result = Run(c.args);
+        EXPECT_EQ(result.m_nExitCode, 2);
+        EXPECT_EQ(result.m_strErr, c.err);
+        EXPECT_EQ(ListFiles(m_dir / "out").front().second, "old qxa.qxd");
+    }
+}
+
+// An unknown option is named, also when INPUT is missing too.
+TEST_F(CliTest, AnUnknownOptionIsNamed) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"convert", "-x"}, {"convert", "sample.txt", "-x"}}) {
+        CProcessResult result = Run(args);
+        EXPECT_EQ(result.m_nExitCode, 2);
+        EXPECT_EQ(result.m_strErr,
+                  "halvic: error: The following argument was not expected: -x\n"
+                  "Run 'halvic --help' for more information.\n");
+    }
+    EXPECT_EQ(Run({"convert"}).m_strErr,
+              "halvic: error: INPUT is required\nRun 'halvic --help' for more information.\n");
+}
+
 TEST_F(CliTest, HelpAndVersion) {
     CProcessResult help = Run({"--help"});
     EXPECT_EQ(help.m_nExitCode, 0);
@@ -222,6 +301,42 @@ TEST_F(CliTest, PromptAsksForOneFileName) {
         } else {
             EXPECT_FALSE(fs::exists(m_dir / "qxase.qxd")) << c.typed;
         }
+    }
+}
+
+// --check reports exactly what a conversion would, and writes nothing: no file, no lock.
+TEST_F(CliTest, CheckReportsAsAConversionAndWritesNothing) {
+    std::string full = "<@>1\n";
+    for (int i = 0; i <= 65535; ++i)
+        full += "<c>" + std::to_string(i) + "\n";
+    const struct {
+        const char* name;
+        std::string input;
+        int exitCode;
+    } kCases[] = {
+        {"good.txt", ReadFile(m_dir / "sample.txt"), 0},
+        {"stops.txt", "<@>1<l>x<><l>y", 0},
+        {"unknown.txt", "<@>1<x>y<L>z", 0},
+        {"full.txt", full, 1},
+        {"missing.txt", "", 1},
+    };
+    fs::create_directories(m_dir / "converted");
+    const testing::CFileList old = ListFiles(m_dir / "out");
+    for (const auto& c : kCases) {
+        if (std::string(c.name) != "missing.txt") WriteFile(m_dir / c.name, c.input);
+        CProcessResult converted = Run({"convert", c.name, "-o", "converted", "-v"});
+        CProcessResult checked = Run({"convert", "--check", c.name, "-o", "out", "-v"});
+        EXPECT_EQ(converted.m_nExitCode, c.exitCode) << c.name;
+        EXPECT_EQ(checked.m_nExitCode, c.exitCode) << c.name;
+        // The same words, but for the time taken and what becomes of the bytes.
+        auto same = [](std::string err) {
+            std::string::size_type bytes = err.find(" bytes ");
+            if (bytes != std::string::npos) err.erase(bytes, err.find('\n', bytes) - bytes);
+            return err;
+        };
+        EXPECT_EQ(same(checked.m_strErr), same(converted.m_strErr)) << c.name;
+        EXPECT_EQ(ListFiles(m_dir / "out"), old) << c.name;
+        EXPECT_FALSE(fs::exists(m_dir / "out/.halvic.lock")) << c.name;
     }
 }
 

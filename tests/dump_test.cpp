@@ -91,6 +91,7 @@ TEST_F(DumpTest, ConvertThenDumpTheSampleInEveryFormat) {
         {{"dump", "out"}, "sample.txt"},
         {{"dump", "out", "--format", "jsonl"}, "sample.jsonl"},
         {{"dump", "--format=csv", "out"}, "sample.csv"},
+        {{"dump", "out", "-f", "tagged"}, "sample.tagged"},
     };
     for (const auto& c : kCases) {
         CProcessResult result = Run(c.args);
@@ -121,6 +122,81 @@ TEST_F(DumpTest, ConvertThenDumpTheSampleInEveryFormat) {
 }
 
 // Texts with every kind of byte that needs care, an identifier 0, and a point outside the grid.
+// Texts read in each encoding, in each format; bytes not valid there are kept or counted.
+TEST_F(DumpTest, TextsAreReadInTheChosenEncoding) {
+    fs::create_directories(m_dir / "out");
+    // "€uro café" in the Windows code page, then "café" in UTF-8.
+    WriteFile(m_dir / "in.txt", "<@>1<l>\x80uro caf\xE9<m>caf\xC3\xA9");
+    ASSERT_EQ(Run({"convert", "in.txt", "-o", "out"}).m_nExitCode, 0);
+    const std::string kWarning =
+        " of the texts are not valid UTF-8 and became U+FFFD; --encoding latin1 keeps every "
+        "byte, and --format text shows such bytes as \\xHH\n";
+    const struct {
+        std::vector<std::string> options;
+        std::string text, mText, err;
+    } kCases[] = {
+        {{"-f", "jsonl"}, "\"\\u0080uro caf\xC3\xA9\"", "\"caf\xC3\x83\xC2\xA9\"", ""},
+        {{"-f", "jsonl", "-e", "cp1252"},
+         "\"\xE2\x82\xACuro caf\xC3\xA9\"",
+         "\"caf\xC3\x83\xC2\xA9\"",
+         ""},
+        {{"-f", "jsonl", "-e", "utf-8"},
+         "\"\xEF\xBF\xBDuro caf\xEF\xBF\xBD\"",
+         "\"caf\xC3\xA9\"",
+         "halvic: warning: 2 bytes" + kWarning},
+        {{"-f", "csv", "-e", "utf-8"},
+         ",\xEF\xBF\xBDuro caf\xEF\xBF\xBD,",
+         ",caf\xC3\xA9,",
+         "halvic: warning: 2 bytes" + kWarning},
+        {{}, "text \"\\x80uro caf\\xE9\"", "m 1 \"caf\\xC3\\xA9\"", ""},
+        {{"-e", "utf-8"}, "text \"\\x80uro caf\\xE9\"", "m 1 \"caf\xC3\xA9\"", ""},
+        {{"-e", "cp1252"},
+         "text \"\xE2\x82\xACuro caf\xC3\xA9\"",
+         "m 1 \"caf\xC3\x83\xC2\xA9\"",
+         ""},
+    };
+    for (const auto& c : kCases) {
+        std::vector<std::string> args = {"dump", "out"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        CProcessResult result = Run(args);
+        std::string shown = result.m_strOut;
+        EXPECT_EQ(result.m_nExitCode, 0) << shown;
+        EXPECT_NE(shown.find(c.text), std::string::npos) << c.text << " in " << shown;
+        EXPECT_NE(shown.find(c.mText), std::string::npos) << c.mText << " in " << shown;
+        EXPECT_EQ(result.m_strErr, c.err) << shown;
+    }
+}
+
+// The tagged text converts back into the same seven files; a record no tagged text gives is
+// refused, and so is --record, which would give back one record of many.
+TEST_F(DumpTest, TaggedTextConvertsBackIntoTheSameFiles) {
+    fs::copy_file(fs::path(HALVIC_SOURCE_DIR) / "examples/sample.txt", m_dir / "sample.txt");
+    fs::create_directories(m_dir / "out");
+    fs::create_directories(m_dir / "again");
+    ASSERT_EQ(Run({"convert", "sample.txt", "-o", "out"}).m_nExitCode, 0);
+    CProcessResult dump = Run({"dump", "out", "--format", "tagged"});
+    ASSERT_EQ(dump.m_nExitCode, 0) << dump.m_strErr;
+    WriteFile(m_dir / "tagged.txt", dump.m_strOut);
+    CProcessResult again = Run({"convert", "tagged.txt", "-o", "again"});
+    ASSERT_EQ(again.m_nExitCode, 0) << again.m_strErr;
+    EXPECT_EQ(again.m_strErr, "");
+    EXPECT_EQ(ListFiles(m_dir / "again"), ListFiles(m_dir / "out"));
+
+    // 40,000 lb, which no <t> tag gives (the record file is otherwise as a conversion writes it).
+    WriteOutputs("heavy", "1F 01 34 40 9C A4 06 00 00 00 00 00 00 00 00 00 00 00 00 00");
+    CProcessResult heavy = Run({"dump", "heavy", "-f", "tagged"});
+    EXPECT_EQ(heavy.m_nExitCode, 1);
+    EXPECT_EQ(heavy.m_strErr,
+              "halvic: error: heavy/qxase.qxd: record 1: weight 40000 lb: no <t> tag gives more "
+              "than 35955 lb\n");
+
+    CProcessResult one = Run({"dump", "out", "-f", "tagged", "-r", "2"});
+    EXPECT_EQ(one.m_nExitCode, 2);
+    EXPECT_EQ(one.m_strErr,
+              "halvic: error: --record cannot be combined with --format tagged\n"
+              "Run 'halvic dump --help' for more information.\n");
+}
+
 TEST_F(DumpTest, ShowsEveryByteLosslesslyInEachFormat) {
     // Text: a\"b, 0xE9, LF, 0x7F, a comma and a quote; easting 30000 lies east of the grid.
     WriteOutputs("out",
@@ -208,7 +284,8 @@ TEST_F(DumpTest, CommandLineErrorsExitWithTwo) {
         std::vector<std::string> args;
         std::string firstLine;
     } kCases[] = {
-        {{"dump", "--format", "xml"}, "halvic: error: --format: xml not in {text,jsonl,csv}"},
+        {{"dump", "--format", "xml"},
+         "halvic: error: --format: xml not in {text,jsonl,csv,tagged}"},
         {{"dump", "--record", "0"}, "halvic: error: --record: records are numbered from 1"},
         {{"dump", "--record", "-1"}, "halvic: error: --record: expected a record number, got '-1'"},
         {{"dump", "--record", "99999999999999999999"},

@@ -35,6 +35,7 @@ const CTarget kTargets[] = {
     {"conversion", CheckConversion},
     {"reader_agreement", CheckReaderAgreement},
     {"output_reader", CheckOutputReader},
+    {"round_trip", CheckRoundTrip},
 };
 
 std::vector<fs::path> SavedInputs(const std::string& target) {

@@ -54,7 +54,7 @@ mkdir "$work/out" && touch "$work/catalogue.txt"
 cd "$work" || exit 1
 check "halvic <Tab> offers convert and dump" [ "$(complete_line 'halvic ')" = "convert dump" ]
 check "halvic dump --format <Tab> offers the formats" \
-    [ "$(complete_line 'halvic dump --format ')" = "text jsonl csv" ]
+    [ "$(complete_line 'halvic dump --format ')" = "text jsonl csv tagged" ]
 check "halvic convert c<Tab> offers the input file" \
     [ "$(complete_line 'halvic convert c')" = "catalogue.txt" ]
 check "halvic convert x -o <Tab> offers directories only" \

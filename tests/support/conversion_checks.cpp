@@ -1,5 +1,7 @@
 #include "tests/support/conversion_checks.h"
 
+#include "engine/output_reader.h"
+#include "engine/tagged_writer.h"
 #include "tests/support/hex.h"
 
 namespace halvic::testing {
@@ -72,6 +74,62 @@ std::vector<std::string> WarningMessages(const std::vector<CWarning>& warnings) 
     for (const CWarning& warning : warnings)
         messages.push_back(warning.Message());
     return messages;
+}
+
+namespace {
+
+// The seven files' bytes of one conversion of `input` in memory; false when it fails.
+bool ConvertInMemory(std::string_view input, std::string& records,
+                     std::array<std::string, kTableCount>& tables) {
+    CMemorySource source(input);
+    CTagFile reader(source, "in.txt");
+    CMemorySink sink;
+    CValueTables values;
+    std::vector<CWarning> warnings;
+    try {
+        ConvertTags(reader, sink, values, warnings);
+    } catch (const CFailure&) {
+        return false;
+    }
+    records = sink.Bytes();
+    tables = TableBytes(values);
+    return true;
+}
+
+}  // namespace
+
+std::string RoundTripDifference(std::string_view input) {
+    std::string records;
+    std::array<std::string, kTableCount> tables;
+    if (!ConvertInMemory(input, records, tables)) return "";
+    COutputTables texts;
+    CError error;
+    for (std::size_t i = 0; i < kTableCount; ++i) {
+        if (!ReadTableFile(tables[i], TableFileName(i), texts[i], error))
+            return "a converted table does not read back: " + error.Message();
+    }
+    CRecordFileReader reader(records, kRecordFileName, TableSizes(texts));
+    CMemorySink out;
+    CTaggedWriter writer(texts, out, kRecordFileName);
+    CRecord record;
+    std::uint64_t index = 0;
+    bool written = true;
+    while (written && reader.Next(record))
+        written = writer.Write(record, ++index, error);
+    if (reader.Failed())
+        return "the converted records do not read back: " + reader.Error().Message();
+    if (!written || !writer.Finish(error)) return "refused: " + error.Message();
+    const std::string& tagged = out.Bytes();
+    std::string again;
+    std::array<std::string, kTableCount> tablesAgain;
+    if (!ConvertInMemory(tagged, again, tablesAgain)) return "the tagged text fails:\n" + tagged;
+    std::string difference = FirstDifference(again, records);
+    if (!difference.empty()) return "record file: " + difference + "\n" + tagged;
+    for (std::size_t i = 0; i < kTableCount; ++i) {
+        difference = FirstDifference(tablesAgain[i], tables[i]);
+        if (!difference.empty()) return TableFileName(i) + ": " + difference + "\n" + tagged;
+    }
+    return "";
 }
 
 }  // namespace halvic::testing

@@ -24,6 +24,12 @@ std::string FirstDifference(std::string_view actual, std::string_view expected);
 // The table files' bytes, as WriteTables would write them.
 std::array<std::string, kTableCount> TableBytes(const CValueTables& tables);
 
+// Converts `input` in memory, writes the files back as tagged text and converts that text: ""
+// when the second conversion gives the same seven files, otherwise what differs (or why the
+// tagged text could not be written), followed by the tagged text. An input whose conversion
+// fails (a full table) has nothing to give back: "".
+std::string RoundTripDifference(std::string_view input);
+
 // The warnings' messages, in order.
 std::vector<std::string> WarningMessages(const std::vector<CWarning>& warnings);
 

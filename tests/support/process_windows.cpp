@@ -49,8 +49,10 @@ void ReadAll(HANDLE pipe, std::string& into) {
 }  // namespace
 
 CProcessResult RunProcess(const std::vector<std::string>& argv, const CProcessOptions& options) {
-    if (options.m_nFileSizeLimit >= 0) {
-        throw std::runtime_error("a file size limit cannot be set for a process on Windows");
+    if (options.m_nFileSizeLimit >= 0 || options.m_nAddressSpaceLimit >= 0 ||
+        !options.m_env.empty() || !options.m_strStdout.empty() || options.m_nStdoutTaken >= 0 ||
+        options.m_bDefaultSigpipe) {
+        throw std::runtime_error("limits, environments and other outputs are for POSIX systems");
     }
     std::wstring commandLine;
     for (const std::string& arg : argv)

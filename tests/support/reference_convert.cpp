@@ -84,7 +84,9 @@ CReferenceOutput ReferenceConvert(std::string_view input, const std::string& nam
     };
     std::array<std::map<std::string, std::uint16_t>, 6> ids;
     std::set<std::pair<std::string, bool>> seen;
-    std::vector<std::string> notes;
+    std::vector<std::string> notes;  // of the first 100 distinct tags that select no field
+    std::uint64_t moreUses = 0;      // of the others
+    std::uint64_t moreLine = 0;
     CPlainRecord record;
     std::uint64_t records = 0;
 
@@ -128,9 +130,13 @@ CReferenceOutput ReferenceConvert(std::string_view input, const std::string& nam
                     output.m_tables[table].push_back('\0');
                     record.ids[table] = id;
                 }
-            } else if (seen.insert({tag, cut}).second) {
+            } else if (seen.count({tag, cut}) != 0) {
+            } else if (seen.size() < 100) {
+                seen.insert({tag, cut});
                 notes.push_back(name + ":" + std::to_string(reader.TagLine()) + ": tag " +
                                 ShowTag(tag, cut) + " selects no field; ignored");
+            } else if (moreUses++ == 0) {
+                moreLine = reader.TagLine();
             }
             read();
         }
@@ -139,6 +145,13 @@ CReferenceOutput ReferenceConvert(std::string_view input, const std::string& nam
         ++records;
     }
     output.m_warnings.insert(output.m_warnings.end(), notes.begin(), notes.end());
+    if (moreUses != 0) {
+        output.m_warnings.push_back(name + ":" + std::to_string(moreLine) + ": " +
+                                    WithThousands(moreUses) +
+                                    (moreUses == 1 ? " more tag selects" : " more tags select") +
+                                    " no field, the first here; only the first 100 distinct ones "
+                                    "are listed; ignored");
+    }
     return output;
 }
 

@@ -1,0 +1,358 @@
+// Failures that must end as a message and a status, never as an abort or a signal, and limits that
+// must hold whatever the input: threads that cannot be started, a mapped input cut short while it
+// is read, memory that runs out, `dump` writing to an output that fails or reading files that are
+// no conversion's output, and the cap on warnings. A failed conversion leaves the old files byte
+// for byte as they were and no temporary file.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/support/files.h"
+#include "tests/support/process.h"
+
+namespace halvic {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::CFileList;
+using testing::CProcessOptions;
+using testing::CProcessResult;
+using testing::ListFiles;
+using testing::ReadFile;
+using testing::RunProcess;
+using testing::WriteFile;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+const char* const kOutputs[] = {"qxase.qxd", "qxm.qxd", "qxa.qxd", "qxn.qxd",
+                                "qxi.qxd",   "qxc.qxd", "qxs.qxd"};
+
+// Records `first` to `last`, each with a text and values in tables m and s, about 45 bytes a
+// record.
+std::string Records(int first, int last) {
+    std::string input;
+    for (int i = first; i <= last; ++i) {
+        input += "<@>" + std::to_string(i % 60000) + "\n<l>record number " + std::to_string(i) +
+                 "\n<m>" + std::to_string(i % 500) + "\n<s>" + std::to_string(i % 7) + "\n";
+    }
+    return input;
+}
+
+class FailureTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        m_dir = fs::temp_directory_path() /
+                ("halvic-failure-" + std::to_string(::getpid()) + "-" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(m_dir);
+        fs::create_directories(m_dir / "out");
+        for (const char* name : kOutputs)
+            WriteFile(m_dir / "out" / name, std::string("old ") + name);
+        m_old = ListFiles(m_dir / "out");
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+
+    CProcessResult Run(std::vector<std::string> args, CProcessOptions options = {}) {
+        args.insert(args.begin(), HALVIC_BIN);
+        if (options.m_strWorkDir.empty()) options.m_strWorkDir = m_dir.string();
+        return RunProcess(args, options);
+    }
+
+    // Converts `input` (written to NAME) into `dir` with nothing in the way, for comparison.
+    CFileList ConvertedAsUsual(const std::string& name, const std::string& input,
+                               const std::string& dir) {
+        WriteFile(m_dir / name, input);
+        fs::create_directories(m_dir / dir);
+        CProcessResult result = Run({"convert", name, "-o", dir});
+        EXPECT_EQ(result.m_nExitCode, 0) << result.m_strErr;
+        return ListFiles(m_dir / dir);
+    }
+
+    fs::path m_dir;
+    CFileList m_old;  // the old outputs, which every failure must leave as they are
+};
+
+// The small input is read in one go (a batch applier and a background writer), the large one in
+// parts (two part threads and the writer). Whichever thread start is refused, the work is done on
+// the calling thread and the output is the same byte for byte.
+TEST_F(FailureTest, RefusedThreadStartsLeaveTheWorkToTheCallingThread) {
+    const struct {
+        const char* name;
+        std::string input;
+    } kInputs[] = {{"small.txt", Records(1, 100000)}, {"large.txt", Records(1, 400000)}};
+    for (const auto& in : kInputs) {
+        CFileList expected = ConvertedAsUsual(in.name, in.input, std::string("usual-") + in.name);
+        ASSERT_EQ(expected.size(), std::size(kOutputs));
+        for (int allowed = 0; allowed <= 3; ++allowed) {
+            SCOPED_TRACE(std::string(in.name) +
+                         ", thread starts allowed: " + std::to_string(allowed));
+            fs::path out = m_dir / ("out-" + std::to_string(allowed));
+            fs::remove_all(out);
+            fs::create_directories(out);
+            CProcessOptions refused;
+            refused.m_env = {"HALVIC_TEST_THREAD_STARTS=" + std::to_string(allowed)};
+            CProcessResult result = Run({"convert", in.name, "-o", out.string()}, refused);
+            EXPECT_EQ(result.m_nExitCode, 0);
+            EXPECT_EQ(result.m_nSignal, 0);
+            EXPECT_EQ(result.m_strErr, "");
+            EXPECT_EQ(ListFiles(out), expected) << "other output, or a temporary left";
+        }
+    }
+}
+
+// The end-to-end case of a real limit: `ulimit -u 1` as an unprivileged user, under which no
+// thread can be started at all.
+TEST_F(FailureTest, AProcessLimitIsNoFailure) {
+    std::string input = Records(1, 400000);
+    CFileList expected = ConvertedAsUsual("in.txt", input, "usual");
+    fs::permissions(m_dir, fs::perms::all);
+    fs::permissions(m_dir / "out", fs::perms::all);
+    for (const char* name : kOutputs)
+        fs::permissions(m_dir / "out" / name, fs::perms::all);
+    int err[2];
+    ASSERT_EQ(::pipe(err), 0);
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::dup2(err[1], 2);
+        ::close(err[0]);
+        ::close(err[1]);
+        if (::chdir(m_dir.c_str()) != 0) _exit(126);
+        // Root is not held to the limit: the child becomes nobody first.
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) _exit(125);
+        rlimit one{1, 1};
+        if (::setrlimit(RLIMIT_NPROC, &one) != 0) _exit(125);
+        // LeakSanitizer would need a thread of its own at the end.
+        ::setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+        ::execl(HALVIC_BIN, HALVIC_BIN, "convert", "in.txt", "-o", "out", nullptr);
+        _exit(127);
+    }
+    ::close(err[1]);
+    std::string messages;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(err[0], buffer, sizeof buffer)) > 0)
+        messages.append(buffer, static_cast<std::size_t>(n));
+    ::close(err[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status) << ": " << messages;
+    if (WEXITSTATUS(status) == 125) GTEST_SKIP() << "no unprivileged user to be had here";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << messages;
+    EXPECT_EQ(messages, "");
+    EXPECT_EQ(ListFiles(m_dir / "out"), expected);
+}
+
+// Cut short by another program between two parts of its reading (the test seam truncates it as
+// soon as the reading has got past the given offset): one message, status 1, the old files.
+TEST_F(FailureTest, AnInputCutShortWhileItIsReadIsReported) {
+    const struct {
+        const char* name;
+        std::string input;
+        std::size_t cutTo;
+    } kInputs[] = {
+        // Read in one go, piece by piece: cut once the second piece of 2 MB is asked for.
+        {"small.txt", Records(1, 100000), std::size_t{2} << 20},
+        // Read in parts of 512 KB on two threads: cut once the first 6 MB have been joined.
+        {"large.txt", Records(1, 400000), std::size_t{6} << 20},
+        // Cut to nothing.
+        {"to-nothing.txt", Records(1, 400000), 0},
+    };
+    for (const auto& in : kInputs) {
+        SCOPED_TRACE(in.name);
+        WriteFile(m_dir / in.name, in.input);
+        CProcessOptions cut;
+        cut.m_env = {"HALVIC_TEST_TRUNCATE_INPUT=" + std::to_string(in.cutTo)};
+        CProcessResult result = Run({"convert", in.name, "-o", "out"}, cut);
+        EXPECT_EQ(result.m_nSignal, 0);
+        EXPECT_EQ(result.m_nExitCode, 1);
+        EXPECT_EQ(result.m_strErr, std::string("halvic: error: ") + in.name +
+                                       ": the file was truncated while it was being read\n");
+        EXPECT_EQ(fs::file_size(m_dir / in.name), in.cutTo) << "the seam did not cut the input";
+        EXPECT_EQ(ListFiles(m_dir / "out"), m_old);
+    }
+}
+
+// Memory that runs out is "out of memory", status 1: in a conversion (a content larger than the
+// address space, read as a stream since it cannot be mapped) and in a dump (a table text as
+// large).
+TEST_F(FailureTest, MemoryThatRunsOutIsReported) {
+    if (kSanitized) GTEST_SKIP() << "the sanitizers need more address space than is left here";
+    const long kLimit = 32L << 20;
+    std::string huge(48 << 20, 'x');
+    WriteFile(m_dir / "huge.txt", "<@>1\n<l>" + huge);
+    CProcessOptions limited;
+    limited.m_nAddressSpaceLimit = kLimit;
+    CProcessResult convert = Run({"convert", "huge.txt", "-o", "out"}, limited);
+    EXPECT_EQ(convert.m_nSignal, 0);
+    EXPECT_EQ(convert.m_nExitCode, 1);
+    EXPECT_EQ(convert.m_strErr, "halvic: error: huge.txt: out of memory\n");
+    EXPECT_EQ(ListFiles(m_dir / "out"), m_old);
+
+    fs::create_directories(m_dir / "big-table");
+    for (const char* name : kOutputs)
+        WriteFile(m_dir / "big-table" / name, "");
+    WriteFile(m_dir / "big-table/qxa.qxd", huge + '\0');
+    CProcessResult dump = Run({"dump", "big-table"}, limited);
+    EXPECT_EQ(dump.m_nSignal, 0);
+    EXPECT_EQ(dump.m_nExitCode, 1);
+    EXPECT_EQ(dump.m_strErr, "halvic: error: big-table/qxa.qxd: out of memory\n");
+    EXPECT_EQ(dump.m_strOut, "");
+}
+
+// Nine thousand distinct tags that select no field: the first 100 are warned of, the rest counted
+// in one more warning, and memory does not grow with their number.
+TEST_F(FailureTest, WarningsOfUnknownTagsAreCapped) {
+    std::string input = "<@>1\n";
+    for (int i = 0; i < 9000; ++i)
+        input += "<x" + std::to_string(i) + ">\n";
+    input += "<x5>again\n<x100>again\n";
+    WriteFile(m_dir / "tags.txt", input);
+    CProcessResult result = Run({"convert", "tags.txt", "-o", "out"});
+    EXPECT_EQ(result.m_nExitCode, 0);
+    std::string expected;
+    for (int i = 0; i < 100; ++i) {
+        expected += "halvic: warning: tags.txt:" + std::to_string(i + 2) + ": tag <x" +
+                    std::to_string(i) + "> selects no field; ignored\n";
+    }
+    expected +=
+        "halvic: warning: tags.txt:102: 8,901 more tags select no field, the first here; only "
+        "the first 100 distinct ones are listed; ignored\n";
+    EXPECT_EQ(result.m_strErr, expected);
+    EXPECT_EQ(Run({"convert", "--quiet", "tags.txt", "-o", "out"}).m_strErr, "");
+}
+
+class DumpFailureTest : public FailureTest {
+  protected:
+    void SetUp() override {
+        FailureTest::SetUp();
+        WriteFile(m_dir / "in.txt", Records(1, 30000));
+        CProcessResult result = Run({"convert", "in.txt", "-o", "out"});
+        ASSERT_EQ(result.m_nExitCode, 0) << result.m_strErr;
+        m_old = ListFiles(m_dir / "out");
+        m_strDump = Run({"dump", "out"}).m_strOut;
+        ASSERT_GT(m_strDump.size(), std::size_t{1} << 20);
+    }
+
+    std::string m_strDump;  // the whole dump of out
+};
+
+// A write that fails is one message naming standard output, status 1: to a full disk, to a
+// closed standard output, to a pipe whose reader has gone while SIGPIPE is ignored.
+TEST_F(DumpFailureTest, AFailedWriteToStandardOutputIsReported) {
+    const struct {
+        const char* what;
+        std::string stdoutPath;
+        long taken;
+        const char* reason;
+    } kCases[] = {
+        {"a full disk", "/dev/full", -1, "No space left on device"},
+        {"a closed standard output", "-", -1, "Bad file descriptor"},
+        {"a pipe closed by its reader", "", 100, "Broken pipe"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        CProcessOptions options;
+        options.m_strStdout = c.stdoutPath;
+        options.m_nStdoutTaken = c.taken;
+        CProcessResult result = Run({"dump", "out", "-f", "csv"}, options);
+        EXPECT_EQ(result.m_nSignal, 0);
+        EXPECT_EQ(result.m_nExitCode, 1);
+        EXPECT_EQ(result.m_strErr,
+                  std::string("halvic: error: standard output: ") + c.reason + "\n");
+    }
+    EXPECT_EQ(ListFiles(m_dir / "out"), m_old);
+}
+
+// `halvic dump | head` with SIGPIPE at its default: ended by the signal, silently, as `cat`
+// would be.
+TEST_F(DumpFailureTest, APipeClosedByItsReaderEndsTheDumpAsOtherTools) {
+    CProcessOptions head;
+    head.m_nStdoutTaken = 100;
+    head.m_bDefaultSigpipe = true;
+    CProcessResult result = Run({"dump", "out"}, head);
+    EXPECT_EQ(result.m_nSignal, SIGPIPE);
+    EXPECT_EQ(result.m_strErr, "");
+    EXPECT_EQ(result.m_strOut, m_strDump.substr(0, 100));
+}
+
+// A record file of 2 GB whose last 2 GB are a hole: the fault right after the records is
+// reported at its offset, without reading on, in little time and memory.
+TEST_F(DumpFailureTest, ASparseRecordFileIsReadOnlyUpToItsFault) {
+    std::uintmax_t size = fs::file_size(m_dir / "out/qxase.qxd");
+    fs::resize_file(m_dir / "out/qxase.qxd", std::uintmax_t{2} << 30);
+    CProcessOptions options;
+    if (kSanitized) {
+        // AddressSanitizer keeps up to 256 MB of freed memory from being used again.
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        options.m_env = {"ASAN_OPTIONS=" + std::string(asan == nullptr ? "" : asan) +
+                         ":quarantine_size_mb=16"};
+    }
+    CProcessResult result = Run({"dump", "out"}, options);
+    EXPECT_EQ(result.m_nExitCode, 1);
+    EXPECT_EQ(result.m_strErr, "halvic: error: out/qxase.qxd: offset " + std::to_string(size) +
+                                   ": record ends without its identifier array\n");
+    EXPECT_TRUE(result.m_strOut == m_strDump) << "the records before the fault differ";
+    EXPECT_LT(result.m_nSeconds, 10.0);
+    EXPECT_LT(result.m_nPeakKilobytes, 256 * 1024) << "memory grew with the file";
+    std::printf("dump of a 2 GB sparse record file: %.2f s, peak %ld KB\n", result.m_nSeconds,
+                result.m_nPeakKilobytes);
+}
+
+// What a conversion never writes, a named pipe, a device or a directory, is refused at once by
+// name instead of blocking, reading forever or running out of memory.
+TEST_F(DumpFailureTest, FilesThatAreNotRegularAreRefused) {
+    const char* const kNotRegular = ": not a regular file; a conversion writes regular files\n";
+    const struct {
+        const char* file;
+        const char* kind;
+        std::string reason;
+    } kCases[] = {
+        {"qxn.qxd", "fifo", kNotRegular},
+        {"qxn.qxd", "/dev/zero", kNotRegular},
+        {"qxase.qxd", "/dev/zero", kNotRegular},
+        {"qxase.qxd", "fifo", kNotRegular},
+        {"qxs.qxd", "directory", ": Is a directory\n"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(std::string(c.file) + " as " + c.kind);
+        fs::path dir = m_dir / "bad";
+        fs::remove_all(dir);
+        fs::copy(m_dir / "out", dir);
+        fs::remove(dir / c.file);
+        std::string kind = c.kind;
+        if (kind == "fifo") {
+            ASSERT_EQ(::mkfifo((dir / c.file).c_str(), 0600), 0);
+        } else if (kind == "directory") {
+            fs::create_directory(dir / c.file);
+        } else {
+            fs::create_symlink(kind, dir / c.file);
+        }
+        CProcessResult result = Run({"dump", "bad"});
+        EXPECT_EQ(result.m_nSignal, 0);
+        EXPECT_EQ(result.m_nExitCode, 1);
+        EXPECT_EQ(result.m_strErr, "halvic: error: bad/" + std::string(c.file) + c.reason);
+        EXPECT_EQ(result.m_strOut, "");
+    }
+}
+
+}  // namespace
+}  // namespace halvic

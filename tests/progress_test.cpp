@@ -1,0 +1,110 @@
+// The progress line of a long `halvic convert`: shown on a terminal, cleared at the end, never
+// shown when standard error is a pipe or with --quiet.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "tests/support/files.h"
+#include "tests/support/process.h"
+
+namespace halvic {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::CProcessResult;
+using testing::CScratchDir;
+using testing::RunProcess;
+
+// Feeds the named pipe `fifo` about 3 MB of records over about two seconds, so that a conversion
+// reading it runs long enough to show its progress.
+void FeedSlowly(const fs::path& fifo) {
+    int fd = ::open(fifo.c_str(), O_WRONLY);
+    if (fd < 0) return;
+    for (int step = 0; step < 20; ++step) {
+        std::string records;
+        for (int i = 0; i < 3000; ++i) {
+            int n = step * 3000 + i;
+            records += "<@>" + std::to_string(n % 60000) + "\n<l>record " + std::to_string(n) +
+                       "\n<m>" + std::to_string(n % 50) + "\n";
+        }
+        if (::write(fd, records.data(), records.size()) < 0) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(110));
+    }
+    ::close(fd);
+}
+
+// Runs halvic with `args` in `dir`, its standard error on a terminal; returns what the terminal
+// showed and sets `status`.
+std::string RunOnATerminal(const std::vector<std::string>& args, const fs::path& dir, int& status) {
+    int terminal = -1;
+    pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        if (::chdir(dir.c_str()) != 0) _exit(126);
+        std::vector<char*> argv{const_cast<char*>(HALVIC_BIN)};
+        for (const std::string& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        _exit(127);
+    }
+    std::string shown;
+    char buffer[4096];
+    for (;;) {
+        ssize_t n = ::read(terminal, buffer, sizeof buffer);
+        if (n > 0) {
+            shown.append(buffer, static_cast<std::size_t>(n));
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            break;  // EIO: the other side is closed
+        }
+    }
+    ::close(terminal);
+    ::waitpid(pid, &status, 0);
+    return shown;
+}
+
+TEST(ProgressTest, ALongConversionShowsItsProgressOnATerminalOnly) {
+    CScratchDir scratch("halvic-progress");
+    const fs::path fifo = scratch.Path() / "slow.txt";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+
+    std::thread feeder(FeedSlowly, fifo);
+    int status = 0;
+    std::string shown = RunOnATerminal({"convert", "slow.txt"}, scratch.Path(), status);
+    feeder.join();
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    // Updated in place, with the bytes read and the speed; the size of a pipe is not known.
+    EXPECT_EQ(shown.rfind("\rhalvic: ", 0), 0u) << shown;
+    EXPECT_NE(shown.find(" MB read, "), std::string::npos) << shown;
+    EXPECT_NE(shown.find(" MB/s\033[K"), std::string::npos) << shown;
+    EXPECT_EQ(shown.find('\n'), std::string::npos) << "more than one line: " << shown;
+    // Gone at the end.
+    ASSERT_GE(shown.size(), 4u);
+    EXPECT_EQ(shown.substr(shown.size() - 4), "\r\033[K");
+
+    std::thread quietFeeder(FeedSlowly, fifo);
+    EXPECT_EQ(RunOnATerminal({"convert", "slow.txt", "--quiet"}, scratch.Path(), status), "");
+    quietFeeder.join();
+    std::thread pipeFeeder(FeedSlowly, fifo);
+    testing::CProcessOptions inDir;
+    inDir.m_strWorkDir = scratch.Path().string();
+    CProcessResult piped = RunProcess({HALVIC_BIN, "convert", "slow.txt"}, inDir);
+    pipeFeeder.join();
+    EXPECT_EQ(piped.m_nExitCode, 0);
+    EXPECT_EQ(piped.m_strErr, "") << "standard error is a pipe";
+}
+
+}  // namespace
+}  // namespace halvic
