@@ -140,6 +140,12 @@ int Run(int argc, char** argv) {
                 return std::string();
             },
             ""));
+    dumpApp
+        ->add_option("-n,--number", dump.m_nNumber,
+                     "Print only the records whose number is N (all of them)")
+        ->type_name("N")
+        ->check(CLI::Range(0, 65535).description(""))
+        ->excludes("--record");
     dumpApp->footer(kDumpExitCodesHelp);
 
     // A first word that is no command is named, with the commands there are, rather than
@@ -196,9 +202,10 @@ int Run(int argc, char** argv) {
                                                  : EDumpFormat::kText;
         dump.m_bEncodingChosen = !dumpEncoding.empty();
         if (dump.m_bEncodingChosen) ParseEncoding(dumpEncoding, dump.m_encoding);
-        if (dump.m_format == EDumpFormat::kTagged && dump.m_nRecord != 0) {
-            // One record alone does not convert back into the same files.
-            std::cerr << "halvic: error: --record cannot be combined with --format tagged\n"
+        if (dump.m_format == EDumpFormat::kTagged && (dump.m_nRecord != 0 || dump.m_nNumber >= 0)) {
+            // Some records alone do not convert back into the same files.
+            std::cerr << "halvic: error: --" << (dump.m_nRecord != 0 ? "record" : "number")
+                      << " cannot be combined with --format tagged\n"
                       << "Run 'halvic dump --help' for more information.\n";
             return kExitUsage;
         }

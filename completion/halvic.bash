@@ -36,10 +36,10 @@ _halvic() {
             case $prev in
                 -f | --format) COMPREPLY=($(compgen -W 'text jsonl csv tagged' -- "$cur")); return ;;
                 -e | --encoding) COMPREPLY=($(compgen -W 'latin1 cp1252 utf-8' -- "$cur")); return ;;
-                -r | --record) return ;;
+                -r | --record | -n | --number) return ;;
             esac
             if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W '--help --format --encoding --record' -- "$cur"))
+                COMPREPLY=($(compgen -W '--help --format --encoding --record --number' -- "$cur"))
             else
                 _filedir -d
             fi
