@@ -8,7 +8,7 @@ _halvic() {
     local command="" i
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            convert | dump) command=${words[i]}; break ;;
+            convert | dump | help) command=${words[i]}; break ;;
         esac
     done
 
@@ -16,12 +16,15 @@ _halvic() {
         if [[ $cur == -* ]]; then
             COMPREPLY=($(compgen -W '--help --version' -- "$cur"))
         else
-            COMPREPLY=($(compgen -W 'convert dump' -- "$cur"))
+            COMPREPLY=($(compgen -W 'convert dump help' -- "$cur"))
         fi
         return
     fi
 
     case $command in
+        help)
+            [[ $prev == help ]] && COMPREPLY=($(compgen -W 'convert dump' -- "$cur"))
+            ;;
         convert)
             case $prev in
                 -o | --output-dir) _filedir -d; return ;;

@@ -209,32 +209,69 @@ TEST_F(CliTest, CommandLineErrorsExitWithTwo) {
         CProcessResult result = Run(args);
         EXPECT_EQ(result.m_nExitCode, 2) << args[0];
         EXPECT_EQ(result.m_strErr.rfind("halvic: error: ", 0), 0u) << result.m_strErr;
-        EXPECT_NE(result.m_strErr.find("Run 'halvic --help' for more information.\n"),
-                  std::string::npos);
+        EXPECT_NE(result.m_strErr.find("--help' for more information.\n"), std::string::npos);
         EXPECT_EQ(ListFiles(m_dir / "out").front().second, "old qxa.qxd");
     }
 }
 
-TEST_F(CliTest, AnUnknownCommandIsNamed) {
+TEST_F(CliTest, AMistakeOnTheCommandLineSaysWhatWasProbablyMeant) {
     const std::string kCommands =
-        "The commands are convert and dump. Run 'halvic --help' for more information.\n";
+        "The commands are convert, dump and help. Run 'halvic --help' for more information.\n";
     const struct {
         std::vector<std::string> args;
         std::string err;
     } kCases[] = {
         {{"frob"}, "halvic: error: unknown command 'frob'\n" + kCommands},
         {{"frob", "convert"}, "halvic: error: unknown command 'frob'\n" + kCommands},
+        {{"conver", "sample.txt"},
+         "halvic: error: unknown command 'conver'\nDid you mean 'convert'?\n" + kCommands},
+        {{"help", "dmup"},
+         "halvic: error: unknown command 'dmup'\nDid you mean 'dump'?\n" + kCommands},
         {{"sample.txt", "-o", "out"},
-         "halvic: error: unknown command 'sample.txt'\nTo convert the file sample.txt: halvic "
-         "convert sample.txt\n" +
+         "halvic: error: unknown command 'sample.txt'\nDid you mean 'halvic convert "
+         "sample.txt'?\n" +
              kCommands},
+        {{"convert", "sample.txt", "--verbos"},
+         "halvic: error: The following argument was not expected: --verbos\nDid you mean "
+         "'--verbose'?\nRun 'halvic convert --help' for more information.\n"},
+        {{"dump", "--fromat", "csv"},
+         "halvic: error: The following argument was not expected: --fromat\nDid you mean "
+         "'--format'?\nRun 'halvic dump --help' for more information.\n"},
+        {{"convert"},
+         "halvic: error: INPUT is required\nRun 'halvic convert --help' for more "
+         "information.\n"},
     };
     for (const auto& c : kCases) {
         CProcessResult result = Run(c.args);
-        EXPECT_EQ(result.m_nExitCode, 2);
+        EXPECT_EQ(result.m_nExitCode, 2) << c.args[0];
         EXPECT_EQ(result.m_strErr, c.err);
         EXPECT_EQ(ListFiles(m_dir / "out").front().second, "old qxa.qxd");
     }
+}
+
+// Help fits 80 columns when it is not shown on a terminal, and each command lists its own exit
+// statuses; "halvic help COMMAND" is "halvic COMMAND --help".
+TEST_F(CliTest, HelpFitsTheScreenAndSpeaksOfItsCommand) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--help"},
+                                                 {"convert", "--help"},
+                                                 {"dump", "--help"},
+                                                 {"help"},
+                                                 {"help", "dump"}}) {
+        CProcessResult result = Run(args);
+        EXPECT_EQ(result.m_nExitCode, 0);
+        std::istringstream lines(result.m_strOut);
+        std::string line;
+        while (std::getline(lines, line))
+            EXPECT_LE(line.size(), 80u) << line;
+    }
+    EXPECT_EQ(Run({"help", "dump"}).m_strOut, Run({"dump", "--help"}).m_strOut);
+    EXPECT_EQ(Run({"help"}).m_strOut, Run({"--help"}).m_strOut);
+    std::string convertHelp = Run({"convert", "--help"}).m_strOut;
+    EXPECT_NE(convertHelp.find("  0  converted"), std::string::npos);
+    EXPECT_EQ(convertHelp.find("dump"), std::string::npos) << convertHelp;
+    std::string dumpHelp = Run({"dump", "--help"}).m_strOut;
+    EXPECT_NE(dumpHelp.find("  0  every record was printed"), std::string::npos);
+    EXPECT_EQ(dumpHelp.find("converted"), std::string::npos) << dumpHelp;
 }
 
 // An unknown option is named, also when INPUT is missing too.
@@ -245,10 +282,11 @@ TEST_F(CliTest, AnUnknownOptionIsNamed) {
         EXPECT_EQ(result.m_nExitCode, 2);
         EXPECT_EQ(result.m_strErr,
                   "halvic: error: The following argument was not expected: -x\n"
-                  "Run 'halvic --help' for more information.\n");
+                  "Run 'halvic convert --help' for more information.\n");
     }
-    EXPECT_EQ(Run({"convert"}).m_strErr,
-              "halvic: error: INPUT is required\nRun 'halvic --help' for more information.\n");
+    EXPECT_EQ(
+        Run({"convert"}).m_strErr,
+        "halvic: error: INPUT is required\nRun 'halvic convert --help' for more information.\n");
 }
 
 TEST_F(CliTest, HelpAndVersion) {

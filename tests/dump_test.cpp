@@ -322,7 +322,8 @@ TEST_F(DumpTest, CommandLineErrorsExitWithTwo) {
         CProcessResult result = Run(c.args);
         EXPECT_EQ(result.m_nExitCode, 2) << c.firstLine;
         EXPECT_EQ(result.m_strOut, "");
-        EXPECT_EQ(result.m_strErr, c.firstLine + "\nRun 'halvic --help' for more information.\n");
+        EXPECT_EQ(result.m_strErr,
+                  c.firstLine + "\nRun 'halvic dump --help' for more information.\n");
     }
 
     CProcessResult help = Run({"dump", "--help"});
