@@ -100,6 +100,8 @@ int Run(int argc, char** argv) {
     convertApp->add_flag("--check", convert.m_bCheck,
                          "Read INPUT and report as a conversion would (warnings, errors, the "
                          "summary with --verbose, the exit status), but write nothing");
+    convertApp->add_flag("--strict", convert.m_bStrict,
+                         "Fail on any warning: exit status 1 and no file replaced");
     convertApp->add_flag("--sync", convert.m_bSync,
                          "Flush the new files to the disk before reporting success, so that a "
                          "power cut afterwards cannot lose them");

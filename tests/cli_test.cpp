@@ -332,6 +332,26 @@ TEST_F(CliTest, PromptAsksForOneFileName) {
     }
 }
 
+// --strict fails on any warning about the input, and replaces nothing.
+TEST_F(CliTest, StrictFailsOnAnyWarning) {
+    WriteFile(m_dir / "unknown.txt", "<@>1<x>y<@>2<x>z");
+    const testing::CFileList old = ListFiles(m_dir / "out");
+    for (bool check : {false, true}) {
+        std::vector<std::string> args = {"convert", "unknown.txt", "-o", "out", "--strict"};
+        if (check) args.push_back("--check");
+        CProcessResult result = Run(args);
+        EXPECT_EQ(result.m_nExitCode, 1);
+        EXPECT_EQ(result.m_strErr,
+                  "halvic: warning: unknown.txt:1: tag <x> selects no field; ignored\n"
+                  "halvic: error: unknown.txt: 1 warning, and any warning fails a strict "
+                  "conversion: no file was replaced\n");
+        EXPECT_EQ(ListFiles(m_dir / "out"), old);
+    }
+    CProcessResult clean = Run({"convert", "sample.txt", "-o", "out", "--strict"});
+    EXPECT_EQ(clean.m_nExitCode, 0);
+    ExpectSampleOutputs(m_dir / "out");
+}
+
 // --check reports exactly what a conversion would, and writes nothing: no file, no lock.
 TEST_F(CliTest, CheckReportsAsAConversionAndWritesNothing) {
     std::string full = "<@>1\n";
