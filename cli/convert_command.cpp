@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <istream>
 #include <optional>
 #include <ostream>
@@ -11,6 +12,19 @@
 
 namespace halvic::cli {
 
+namespace {
+
+// "FILE:LINE: reason", with the file name in quotes when it holds a space, so that a reader sees
+// where the name ends.
+std::string Described(const CError& error) {
+    if (error.m_strFile.find(' ') == std::string::npos) return error.Message();
+    CError quoted = error;
+    quoted.m_strFile = "'" + error.m_strFile + "'";
+    return quoted.Message();
+}
+
+}  // namespace
+
 EExitCode RunConvert(const CConvertCommand& command, std::ostream& err) {
     auto start = std::chrono::steady_clock::now();
     CConvertOptions options;
@@ -18,6 +32,7 @@ EExitCode RunConvert(const CConvertCommand& command, std::ostream& err) {
     options.m_bDashMeansStdin = command.m_bDashMeansStdin;
     options.m_output.m_bSync = command.m_bSync;
     options.m_bCheckOnly = command.m_bCheck;
+    options.m_bStrict = command.m_bStrict;
     options.m_output.m_onWait = [&err, &command] {
         err << "halvic: " << WaitingMessage(command.m_strOutputDir) << std::endl;
     };
@@ -31,11 +46,11 @@ EExitCode RunConvert(const CConvertCommand& command, std::ostream& err) {
     }  // the line is gone before anything else is said
     if (!command.m_bQuiet) {
         for (const CWarning& warning : result.m_warnings) {
-            err << "halvic: warning: " << warning.Message() << '\n';
+            err << "halvic: warning: " << Described(warning) << '\n';
         }
     }
     if (!result.m_bOk) {
-        err << "halvic: error: " << result.m_error.Message() << '\n';
+        err << "halvic: error: " << Described(result.m_error) << '\n';
         return kExitFailed;
     }
     if (command.m_bVerbose) {
@@ -56,14 +71,31 @@ EExitCode RunConvert(const CConvertCommand& command, std::ostream& err) {
     return kExitOk;
 }
 
+std::string TypedFileName(std::string line, const char* home) {
+    // A path dragged into a terminal arrives quoted, often with a space after it.
+    std::string::size_type first = line.find_first_not_of(" \t\r");
+    std::string::size_type last = line.find_last_not_of(" \t\r");
+    line = first == std::string::npos ? "" : line.substr(first, last - first + 1);
+    if (line.size() >= 2 && (line.front() == '\'' || line.front() == '"') &&
+        line.back() == line.front()) {
+        line = line.substr(1, line.size() - 2);
+    }
+    if (line.rfind("~/", 0) == 0 && home != nullptr && *home != '\0') {
+        line = std::string(home) + line.substr(1);
+    }
+    return line;
+}
+
 EExitCode RunPrompt(std::istream& in, std::ostream& err) {
     err << "Filename: " << std::flush;
-    std::string name;
-    if (!std::getline(in, name)) {
+    std::string line;
+    if (!std::getline(in, line)) {
         err << '\n';
         return kExitOk;
     }
-    if (!name.empty() && name.back() == '\r') name.pop_back();
+    // Windows names the home folder USERPROFILE.
+    const char* home = std::getenv("HOME");
+    std::string name = TypedFileName(line, home != nullptr ? home : std::getenv("USERPROFILE"));
     if (name.empty()) {
         err << "halvic: error: No file name was given.\n";
         return kExitFailed;

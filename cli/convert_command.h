@@ -15,6 +15,7 @@ struct CConvertCommand {
     bool m_bVerbose = false;
     bool m_bSync = false;      // flush the new files to the disk before reporting success
     bool m_bCheck = false;     // read and report as a conversion does, write nothing
+    bool m_bStrict = false;    // any warning fails the conversion
     bool m_bProgress = false;  // show a progress line on `err`, a terminal, for a long conversion
     bool m_bDashMeansStdin = true;
 };
@@ -23,8 +24,12 @@ struct CConvertCommand {
 // and, with m_bVerbose, a summary.
 EExitCode RunConvert(const CConvertCommand& command, std::ostream& err);
 
-// Asks "Filename: " on `err`, reads one line from `in` and converts it into the current working
-// directory. End of input converts nothing.
+// The file name in a line typed at the prompt: surrounding spaces and one pair of matching quotes
+// taken away, a leading "~/" read as the home directory `home`.
+std::string TypedFileName(std::string line, const char* home);
+
+// Asks "Filename: " on `err`, reads one line from `in` and converts the file it names (see
+// TypedFileName) into the current working directory. End of input converts nothing.
 EExitCode RunPrompt(std::istream& in, std::ostream& err);
 
 }  // namespace halvic::cli

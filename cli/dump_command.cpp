@@ -109,6 +109,12 @@ void AppendCsvField(std::string& line, std::string_view text, CDecoding& decodin
     if (quote) line.push_back('"');
 }
 
+// The grid reference of a record's point: none for a point outside the letter grid, nor for 0, 0,
+// which is what a record holds that never had a grid reference.
+bool HasGridReference(const CRecord& r, std::string& grid) {
+    return (r.easting != 0 || r.northing != 0) && GridReference(r.easting, r.northing, grid);
+}
+
 struct CDumpLine {
     std::uint64_t m_nIndex;  // 1-based
     const CRecord& m_record;
@@ -130,7 +136,11 @@ void AppendText(std::string& line, const CDumpLine& d) {
             " lb (" + WeightInCwt(r.weight) + "), easting " + std::to_string(r.easting) +
             ", northing " + std::to_string(r.northing);
     std::string grid;
-    if (GridReference(r.easting, r.northing, grid)) line += " (" + grid + ")";
+    if (r.easting == 0 && r.northing == 0) {
+        line += " (no grid reference)";
+    } else if (GridReference(r.easting, r.northing, grid)) {
+        line += " (" + grid + ")";
+    }
     for (std::size_t i = 0; i < kTableCount; ++i) {
         line += ", ";
         line.push_back(kTableLetters[i]);
@@ -153,7 +163,7 @@ void AppendJson(std::string& line, const CDumpLine& d) {
             "\",\"easting\":" + std::to_string(r.easting) +
             ",\"northing\":" + std::to_string(r.northing) + ",\"gridRef\":";
     std::string grid;
-    line += GridReference(r.easting, r.northing, grid) ? "\"" + grid + "\"" : "null";
+    line += HasGridReference(r, grid) ? "\"" + grid + "\"" : "null";
     for (std::size_t i = 0; i < kTableCount; ++i) {
         line += ",\"";
         line.push_back(kTableLetters[i]);
@@ -181,7 +191,7 @@ void AppendCsv(std::string& line, const CDumpLine& d) {
             WeightInCwt(r.weight) + "," + std::to_string(r.easting) + "," +
             std::to_string(r.northing) + ",";
     std::string grid;
-    if (GridReference(r.easting, r.northing, grid)) line += grid;
+    if (HasGridReference(r, grid)) line += grid;
     for (std::size_t i = 0; i < kTableCount; ++i) {
         line += "," + std::to_string(r.tableIds[i]) + ",";
         if (d.HasText(i)) AppendCsvField(line, d.Text(i), d.m_decoding);
@@ -237,10 +247,13 @@ EExitCode Dump(const CDumpCommand& command, CByteSink& out, std::ostream& err,
     std::string line;
     CRecord record;
     std::uint64_t count = 0;
+    std::uint64_t shown = 0;
     // Every record is read, also after the one asked for, so that a fault anywhere is reported.
     while (reader.Next(record)) {
         ++count;
         if (command.m_nRecord != 0 && count != command.m_nRecord) continue;
+        if (command.m_nNumber >= 0 && record.number != command.m_nNumber) continue;
+        ++shown;
         line.clear();
         CDumpLine dumpLine{count, record, tables, decoding};
         switch (command.m_format) {
@@ -269,6 +282,10 @@ EExitCode Dump(const CDumpCommand& command, CByteSink& out, std::ostream& err,
             {recordFile, 0,
              "there is no record " + std::to_string(command.m_nRecord) + ": the file holds " +
                  (count == 1 ? std::string("1 record") : std::to_string(count) + " records")});
+    }
+    if (command.m_nNumber >= 0 && shown == 0) {
+        return Fail(out, err,
+                    {recordFile, 0, "no record has number " + std::to_string(command.m_nNumber)});
     }
     out.Flush();
     if (decoding.m_nInvalid > 0) {

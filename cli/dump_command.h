@@ -24,6 +24,7 @@ struct CDumpCommand {
     std::string m_strDir;  // "" is the current working directory
     EDumpFormat m_format = EDumpFormat::kText;
     std::uint64_t m_nRecord = 0;                // 1-based; 0 prints every record
+    std::int32_t m_nNumber = -1;                // prints the records with this number; -1: all
     EEncoding m_encoding = EEncoding::kLatin1;  // how texts' bytes are read
     bool m_bEncodingChosen = false;  // text shows non-ASCII bytes as \xHH unless one is chosen
 };

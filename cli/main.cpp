@@ -9,6 +9,7 @@
 #include "cli/convert_command.h"
 #include "cli/dump_command.h"
 #include "cli/exit_codes.h"
+#include "cli/usage.h"
 #include "engine/file.h"
 
 namespace {
@@ -23,7 +24,13 @@ const char* const kExitCodesHelp =
     "  2  the command line was wrong\n"
     "\n"
     "Run without arguments, halvic asks for one file name and converts it into the current\n"
-    "directory.\n";
+    "directory. 'halvic help COMMAND' shows the help of a command.\n";
+
+const char* const kConvertExitCodesHelp =
+    "Exit status:\n"
+    "  0  converted (with --check: the conversion would succeed)\n"
+    "  1  the conversion failed (or would fail); no output file was replaced\n"
+    "  2  the command line was wrong\n";
 
 const char* const kDumpExitCodesHelp =
     "Exit status:\n"
@@ -80,10 +87,12 @@ int Run(int argc, char** argv) {
     convertApp->add_flag("--check", convert.m_bCheck,
                          "Read INPUT and report as a conversion would (warnings, errors, the "
                          "summary with --verbose, the exit status), but write nothing");
+    convertApp->add_flag("--strict", convert.m_bStrict,
+                         "Fail on any warning: exit status 1 and no file replaced");
     convertApp->add_flag("--sync", convert.m_bSync,
                          "Flush the new files to the disk before reporting success, so that a "
                          "power cut afterwards cannot lose them");
-    convertApp->footer(kExitCodesHelp);
+    convertApp->footer(kConvertExitCodesHelp);
 
     CDumpCommand dump;
     CLI::App* dumpApp = app.add_subcommand(
@@ -127,18 +136,39 @@ int Run(int argc, char** argv) {
                 return std::string();
             },
             ""));
+    dumpApp
+        ->add_option("-n,--number", dump.m_nNumber,
+                     "Print only the records whose number is N (all of them)")
+        ->type_name("N")
+        ->check(CLI::Range(0, 65535).description(""))
+        ->excludes("--record");
     dumpApp->footer(kDumpExitCodesHelp);
 
-    // A first word that is no command is named, with the commands there are, rather than
-    // reported as a missing command.
-    if (argv[1][0] != '-' && !convertApp->check_name(argv[1]) && !dumpApp->check_name(argv[1])) {
-        std::string word = argv[1];
-        std::cerr << "halvic: error: unknown command '" << word << "'\n";
-        std::error_code ignored;
-        if (std::filesystem::is_regular_file(std::filesystem::u8path(word), ignored)) {
-            std::cerr << "To convert the file " << word << ": halvic convert " << word << "\n";
+    const std::vector<std::string> kCommands = {"convert", "dump", "help"};
+    auto subcommand = [&](std::string_view name) -> CLI::App* {
+        return name == "convert" ? convertApp : name == "dump" ? dumpApp : nullptr;
+    };
+    // "halvic help [COMMAND]" is "halvic [COMMAND] --help".
+    if (std::string_view(argv[1]) == "help" && argc <= 3) {
+        CLI::App* sub = argc == 3 ? subcommand(argv[2]) : nullptr;
+        if (argc == 2 || sub != nullptr) {
+            std::cout << WrapHelp(sub ? sub->help("halvic") : app.help(), HelpWidth());
+            return kExitOk;
         }
-        std::cerr << "The commands are convert and dump. Run 'halvic --help' for more "
+    }
+    // A first word that is no command is named, with the commands there are and the one that
+    // was probably meant, rather than reported as a missing command.
+    std::string first = argv[1] == std::string("help") && argc == 3 ? argv[2] : argv[1];
+    if (first[0] != '-' && subcommand(first) == nullptr) {
+        std::cerr << "halvic: error: unknown command '" << first << "'\n";
+        std::error_code ignored;
+        std::string nearest = NearestName(first, kCommands);
+        if (std::filesystem::is_regular_file(std::filesystem::u8path(first), ignored)) {
+            std::cerr << "Did you mean 'halvic convert " << first << "'?\n";
+        } else if (!nearest.empty()) {
+            std::cerr << "Did you mean '" << nearest << "'?\n";
+        }
+        std::cerr << "The commands are convert, dump and help. Run 'halvic --help' for more "
                      "information.\n";
         return kExitUsage;
     }
@@ -146,29 +176,39 @@ int Run(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
-        std::cout << app.help();
+        std::cout << WrapHelp(app.help(), HelpWidth());
         return kExitOk;
     } catch (const CLI::CallForAllHelp&) {
-        std::cout << app.help("", CLI::AppFormatMode::All);
+        std::cout << WrapHelp(app.help("", CLI::AppFormatMode::All), HelpWidth());
         return kExitOk;
     } catch (const CLI::CallForVersion&) {
         std::cout << "halvic " HALVIC_VERSION "\n";
         return kExitOk;
     } catch (const CLI::ParseError& error) {
         std::string message = error.what();
+        CLI::App* sub = subcommand(first);
+        std::vector<std::string> extras = sub ? sub->remaining() : app.remaining();
         // A missing INPUT is found before an unknown option such as -x, which is the mistake to
         // name ("halvic convert -x").
-        for (const CLI::App* sub : {convertApp, dumpApp}) {
-            std::vector<std::string> extras = sub->remaining();
-            if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr && !extras.empty()) {
-                message = "The following argument" +
-                          std::string(extras.size() == 1 ? " was" : "s were") + " not expected:";
-                for (const std::string& extra : extras)
-                    message += " " + extra;
-            }
+        if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr && !extras.empty()) {
+            message = "The following argument" +
+                      std::string(extras.size() == 1 ? " was" : "s were") + " not expected:";
+            for (const std::string& extra : extras)
+                message += " " + extra;
         }
-        std::cerr << "halvic: error: " << message << "\n"
-                  << "Run 'halvic --help' for more information.\n";
+        std::cerr << "halvic: error: " << message << "\n";
+        // An option that is nearly one of the command's.
+        std::vector<std::string> options;
+        for (const CLI::Option* option : (sub ? sub : &app)->get_options()) {
+            for (const std::string& name : option->get_lnames())
+                options.push_back("--" + name);
+        }
+        for (const std::string& extra : extras) {
+            std::string nearest = extra.rfind("--", 0) == 0 ? NearestName(extra, options) : "";
+            if (!nearest.empty()) std::cerr << "Did you mean '" << nearest << "'?\n";
+        }
+        std::cerr << "Run 'halvic " << (sub ? first + " " : std::string())
+                  << "--help' for more information.\n";
         return kExitUsage;
     }
 
@@ -183,9 +223,10 @@ int Run(int argc, char** argv) {
                                                  : EDumpFormat::kText;
         dump.m_bEncodingChosen = !dumpEncoding.empty();
         if (dump.m_bEncodingChosen) ParseEncoding(dumpEncoding, dump.m_encoding);
-        if (dump.m_format == EDumpFormat::kTagged && dump.m_nRecord != 0) {
-            // One record alone does not convert back into the same files.
-            std::cerr << "halvic: error: --record cannot be combined with --format tagged\n"
+        if (dump.m_format == EDumpFormat::kTagged && (dump.m_nRecord != 0 || dump.m_nNumber >= 0)) {
+            // Some records alone do not convert back into the same files.
+            std::cerr << "halvic: error: --" << (dump.m_nRecord != 0 ? "record" : "number")
+                      << " cannot be combined with --format tagged\n"
                       << "Run 'halvic dump --help' for more information.\n";
             return kExitUsage;
         }

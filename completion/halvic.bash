@@ -8,7 +8,7 @@ _halvic() {
     local command="" i
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            convert | dump) command=${words[i]}; break ;;
+            convert | dump | help) command=${words[i]}; break ;;
         esac
     done
 
@@ -16,18 +16,21 @@ _halvic() {
         if [[ $cur == -* ]]; then
             COMPREPLY=($(compgen -W '--help --version' -- "$cur"))
         else
-            COMPREPLY=($(compgen -W 'convert dump' -- "$cur"))
+            COMPREPLY=($(compgen -W 'convert dump help' -- "$cur"))
         fi
         return
     fi
 
     case $command in
+        help)
+            [[ $prev == help ]] && COMPREPLY=($(compgen -W 'convert dump' -- "$cur"))
+            ;;
         convert)
             case $prev in
                 -o | --output-dir) _filedir -d; return ;;
             esac
             if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W '--help --output-dir --quiet --verbose --check --sync' -- "$cur"))
+                COMPREPLY=($(compgen -W '--help --output-dir --quiet --verbose --check --strict --sync' -- "$cur"))
             else
                 _filedir
             fi
@@ -36,10 +39,10 @@ _halvic() {
             case $prev in
                 -f | --format) COMPREPLY=($(compgen -W 'text jsonl csv tagged' -- "$cur")); return ;;
                 -e | --encoding) COMPREPLY=($(compgen -W 'latin1 cp1252 utf-8' -- "$cur")); return ;;
-                -r | --record) return ;;
+                -r | --record | -n | --number) return ;;
             esac
             if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W '--help --format --encoding --record' -- "$cur"))
+                COMPREPLY=($(compgen -W '--help --format --encoding --record --number' -- "$cur"))
             else
                 _filedir -d
             fi

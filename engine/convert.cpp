@@ -538,6 +538,13 @@ CConvertResult ConvertFileOrThrow(const std::string& path, const CConvertOptions
         result.m_error = {inputName, 0, "out of memory"};
         return result;
     }
+    std::size_t warned = result.m_warnings.size() - warningsBefore;
+    if (options.m_bStrict && warned > 0) {
+        result.m_error = {inputName, 0,
+                          std::to_string(warned) + (warned == 1 ? " warning" : " warnings") +
+                              ", and any warning fails a strict conversion: no file was replaced"};
+        return result;
+    }
     if (options.m_bCheckOnly) {
         result.m_bOk = true;
         return result;

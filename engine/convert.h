@@ -60,6 +60,9 @@ struct CConvertOptions {
     // Convert without writing anything: the same warnings, failures and summary, no output
     // directory touched, no lock taken.
     bool m_bCheckOnly = false;
+    // Any warning fails the conversion (the input's own warnings; not those about the output
+    // directory), for scripts and for checking a catalogue before it is published.
+    bool m_bStrict = false;
 };
 
 struct CConvertResult {

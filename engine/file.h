@@ -39,6 +39,8 @@ CFileHandle StandardOutput();
 CFileHandle StandardError();
 // Whether `file` is a terminal (a console on Windows).
 bool IsTerminal(CFileHandle file);
+// The width of the terminal `file` is, in columns; 0 when it is none.
+std::size_t TerminalColumns(CFileHandle file);
 
 // An existing file, or standard input, opened for reading.
 class CInputFile : public CByteSource {

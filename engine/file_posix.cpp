@@ -2,6 +2,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -87,6 +88,12 @@ CFileHandle StandardError() {
 
 bool IsTerminal(CFileHandle file) {
     return ::isatty(static_cast<int>(file)) == 1;
+}
+
+std::size_t TerminalColumns(CFileHandle file) {
+    winsize size{};
+    if (!IsTerminal(file) || ::ioctl(static_cast<int>(file), TIOCGWINSZ, &size) != 0) return 0;
+    return size.ws_col;
 }
 
 namespace {

@@ -158,6 +158,12 @@ bool IsTerminal(CFileHandle file) {
     return ::GetConsoleMode(AsHandle(file), &mode) != 0;
 }
 
+std::size_t TerminalColumns(CFileHandle file) {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!::GetConsoleScreenBufferInfo(AsHandle(file), &info)) return 0;
+    return static_cast<std::size_t>(info.srWindow.Right - info.srWindow.Left + 1);
+}
+
 namespace {
 
 // Held while the targets are replaced: an interrupt then waits until the set is whole again.

@@ -144,6 +144,17 @@ TEST_F(CliTest, AFileThatGivesNoRecordReplacesNothing) {
         EXPECT_EQ(result.m_strErr, "halvic: error: " + c.err + "\n");
         EXPECT_EQ(ListFiles(m_dir / "out"), old) << c.name;
     }
+    // At the prompt a dragged, quoted path is taken without its quotes, and a name with a space
+    // is quoted in messages.
+    for (const char* typed : {"'my file.txt' \n", "  \"my file.txt\"\n"}) {
+        CProcessOptions options;
+        options.m_strStdin = typed;
+        options.m_strWorkDir = m_dir.string();
+        CProcessResult missing = RunProcess({HALVIC_BIN}, options);
+        EXPECT_EQ(missing.m_nExitCode, 1);
+        EXPECT_EQ(missing.m_strErr,
+                  "Filename: halvic: error: 'my file.txt': " + Reasons().m_strNoFile + "\n");
+    }
     // The prompt says so too.
     CProcessOptions typed;
     typed.m_strStdin = "text.txt\n";
@@ -200,8 +211,7 @@ TEST_F(CliTest, CommandLineErrorsExitWithTwo) {
         CProcessResult result = Run(args);
         EXPECT_EQ(result.m_nExitCode, 2) << args[0];
         EXPECT_EQ(result.m_strErr.rfind("halvic: error: ", 0), 0u) << result.m_strErr;
-        EXPECT_NE(result.m_strErr.find("Run 'halvic --help' for more information.\n"),
-                  std::string::npos);
+        EXPECT_NE(result.m_strErr.find("--help' for more information.\n"), std::string::npos);
         EXPECT_EQ(ListFiles(m_dir / "out").front().second, "old qxa.qxd");
     }
 }
@@ -220,30 +230,69 @@ TEST_F(CliTest, NonAsciiInputAndOutputFolder) {
 
     CProcessResult missing = Run({"convert", folder + "/" + input});
     EXPECT_EQ(missing.m_nExitCode, 1);
+    // Quoted, for the space in it.
     EXPECT_EQ(missing.m_strErr,
-              "halvic: error: " + folder + "/" + input + ": " + Reasons().m_strNoFile + "\n");
+              "halvic: error: '" + folder + "/" + input + "': " + Reasons().m_strNoFile + "\n");
 }
 
-TEST_F(CliTest, AnUnknownCommandIsNamed) {
+TEST_F(CliTest, AMistakeOnTheCommandLineSaysWhatWasProbablyMeant) {
     const std::string kCommands =
-        "The commands are convert and dump. Run 'halvic --help' for more information.\n";
+        "The commands are convert, dump and help. Run 'halvic --help' for more information.\n";
     const struct {
         std::vector<std::string> args;
         std::string err;
     } kCases[] = {
         {{"frob"}, "halvic: error: unknown command 'frob'\n" + kCommands},
         {{"frob", "convert"}, "halvic: error: unknown command 'frob'\n" + kCommands},
+        {{"conver", "sample.txt"},
+         "halvic: error: unknown command 'conver'\nDid you mean 'convert'?\n" + kCommands},
+        {{"help", "dmup"},
+         "halvic: error: unknown command 'dmup'\nDid you mean 'dump'?\n" + kCommands},
         {{"sample.txt", "-o", "out"},
-         "halvic: error: unknown command 'sample.txt'\nTo convert the file sample.txt: halvic "
-         "convert sample.txt\n" +
+         "halvic: error: unknown command 'sample.txt'\nDid you mean 'halvic convert "
+         "sample.txt'?\n" +
              kCommands},
+        {{"convert", "sample.txt", "--verbos"},
+         "halvic: error: The following argument was not expected: --verbos\nDid you mean "
+         "'--verbose'?\nRun 'halvic convert --help' for more information.\n"},
+        {{"dump", "--fromat", "csv"},
+         "halvic: error: The following argument was not expected: --fromat\nDid you mean "
+         "'--format'?\nRun 'halvic dump --help' for more information.\n"},
+        {{"convert"},
+         "halvic: error: INPUT is required\nRun 'halvic convert --help' for more "
+         "information.\n"},
     };
     for (const auto& c : kCases) {
         CProcessResult result = Run(c.args);
-        EXPECT_EQ(result.m_nExitCode, 2);
+        EXPECT_EQ(result.m_nExitCode, 2) << c.args[0];
         EXPECT_EQ(result.m_strErr, c.err);
         EXPECT_EQ(ListFiles(m_dir / "out").front().second, "old qxa.qxd");
     }
+}
+
+// Help fits 80 columns when it is not shown on a terminal, and each command lists its own exit
+// statuses; "halvic help COMMAND" is "halvic COMMAND --help".
+TEST_F(CliTest, HelpFitsTheScreenAndSpeaksOfItsCommand) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--help"},
+                                                 {"convert", "--help"},
+                                                 {"dump", "--help"},
+                                                 {"help"},
+                                                 {"help", "dump"}}) {
+        CProcessResult result = Run(args);
+        EXPECT_EQ(result.m_nExitCode, 0);
+        std::istringstream lines(result.m_strOut);
+        std::string line;
+        while (std::getline(lines, line))
+            EXPECT_LE(line.size(), 80u) << line;
+    }
+    EXPECT_EQ(Run({"help", "dump"}).m_strOut, Run({"dump", "--help"}).m_strOut);
+    EXPECT_EQ(Run({"help"}).m_strOut, Run({"--help"}).m_strOut);
+    std::string convertHelp = Run({"convert", "--help"}).m_strOut;
+    EXPECT_NE(convertHelp.find("  0  converted"), std::string::npos);
+    EXPECT_EQ(convertHelp.find("dump"), std::string::npos) << convertHelp;
+    std::string dumpHelp = Run({"dump", "--help"}).m_strOut;
+    EXPECT_NE(dumpHelp.find("  0  every record was printed"), std::string::npos);
+    EXPECT_EQ(dumpHelp.find("converted"), std::string::npos) << dumpHelp;
 }
 
 // An unknown option is named, also when INPUT is missing too.
@@ -254,10 +303,11 @@ TEST_F(CliTest, AnUnknownOptionIsNamed) {
         EXPECT_EQ(result.m_nExitCode, 2);
         EXPECT_EQ(result.m_strErr,
                   "halvic: error: The following argument was not expected: -x\n"
-                  "Run 'halvic --help' for more information.\n");
+                  "Run 'halvic convert --help' for more information.\n");
     }
-    EXPECT_EQ(Run({"convert"}).m_strErr,
-              "halvic: error: INPUT is required\nRun 'halvic --help' for more information.\n");
+    EXPECT_EQ(
+        Run({"convert"}).m_strErr,
+        "halvic: error: INPUT is required\nRun 'halvic convert --help' for more information.\n");
 }
 
 TEST_F(CliTest, HelpAndVersion) {
@@ -285,8 +335,7 @@ TEST_F(CliTest, PromptAsksForOneFileName) {
         {"sample.txt\r\n", 0, "Filename: ", true},
         {"", 0, "Filename: \n", false},  // end of input is Cancel
         {"\n", 1, "Filename: halvic: error: No file name was given.\n", false},
-        {" sample.txt\n", 1,
-         "Filename: halvic: error:  sample.txt: " + Reasons().m_strNoFile + "\n", false},
+        {" sample.txt \n", 0, "Filename: ", true},  // spaces around a name are not part of it
     };
     for (const auto& c : kCases) {
         for (const std::string& name : kOutputs)
@@ -302,6 +351,26 @@ TEST_F(CliTest, PromptAsksForOneFileName) {
             EXPECT_FALSE(fs::exists(m_dir / "qxase.qxd")) << c.typed;
         }
     }
+}
+
+// --strict fails on any warning about the input, and replaces nothing.
+TEST_F(CliTest, StrictFailsOnAnyWarning) {
+    WriteFile(m_dir / "unknown.txt", "<@>1<x>y<@>2<x>z");
+    const testing::CFileList old = ListFiles(m_dir / "out");
+    for (bool check : {false, true}) {
+        std::vector<std::string> args = {"convert", "unknown.txt", "-o", "out", "--strict"};
+        if (check) args.push_back("--check");
+        CProcessResult result = Run(args);
+        EXPECT_EQ(result.m_nExitCode, 1);
+        EXPECT_EQ(result.m_strErr,
+                  "halvic: warning: unknown.txt:1: tag <x> selects no field; ignored\n"
+                  "halvic: error: unknown.txt: 1 warning, and any warning fails a strict "
+                  "conversion: no file was replaced\n");
+        EXPECT_EQ(ListFiles(m_dir / "out"), old);
+    }
+    CProcessResult clean = Run({"convert", "sample.txt", "-o", "out", "--strict"});
+    EXPECT_EQ(clean.m_nExitCode, 0);
+    ExpectSampleOutputs(m_dir / "out");
 }
 
 // --check reports exactly what a conversion would, and writes nothing: no file, no lock.

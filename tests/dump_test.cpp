@@ -167,6 +167,36 @@ TEST_F(DumpTest, TextsAreReadInTheChosenEncoding) {
     }
 }
 
+// --number picks every record with that number; a record that never had a grid reference says so.
+TEST_F(DumpTest, RecordsChosenByTheirNumber) {
+    fs::create_directories(m_dir / "out");
+    WriteFile(m_dir / "in.txt", "<@>7<l>first<@>8<l>second<g>SU123456<@>7<l>third");
+    ASSERT_EQ(Run({"convert", "in.txt", "-o", "out"}).m_nExitCode, 0);
+    const std::string kIds = ", m 0, a 0, n 0, i 0, c 0, s 0\n";
+    CProcessResult sevens = Run({"dump", "out", "--number", "7"});
+    EXPECT_EQ(sevens.m_nExitCode, 0);
+    EXPECT_EQ(sevens.m_strOut,
+              "record 1: number 7, text \"first\", bValue 0, weight 0 lb (0-0-0), easting 0, "
+              "northing 0 (no grid reference)" +
+                  kIds +
+                  "record 3: number 7, text \"third\", bValue 0, weight 0 lb (0-0-0), easting "
+                  "14123, northing 6456 (SU 123 456)" +
+                  kIds);
+    CProcessResult json = Run({"dump", "out", "-n", "7", "-f", "jsonl"});
+    EXPECT_NE(json.m_strOut.find("\"easting\":0,\"northing\":0,\"gridRef\":null"),
+              std::string::npos)
+        << json.m_strOut;
+    CProcessResult none = Run({"dump", "out", "-n", "9"});
+    EXPECT_EQ(none.m_nExitCode, 1);
+    EXPECT_EQ(none.m_strOut, "");
+    EXPECT_EQ(none.m_strErr, "halvic: error: out/qxase.qxd: no record has number 9\n");
+    for (const std::vector<std::string>& wrong :
+         {std::vector<std::string>{"dump", "out", "-n", "65536"},
+          {"dump", "out", "-n", "7", "-r", "1"}}) {
+        EXPECT_EQ(Run(wrong).m_nExitCode, 2) << wrong[3];
+    }
+}
+
 // The tagged text converts back into the same seven files; a record no tagged text gives is
 // refused, and so is --record, which would give back one record of many.
 TEST_F(DumpTest, TaggedTextConvertsBackIntoTheSameFiles) {
@@ -238,7 +268,7 @@ TEST_F(DumpTest, FaultsPrintTheRecordsBeforeThemAndExitWithOne) {
     fs::remove(m_dir / "missing" / "qxs.qxd");
     const std::string kRecord1 =
         "record 1: number 1, text \"\", bValue 0, weight 0 lb (0-0-0), easting 0, northing 0 "
-        "(VV 000 000), m 0, a 0, n 0, i 0, c 0, s 0\n";
+        "(no grid reference), m 0, a 0, n 0, i 0, c 0, s 0\n";
 
     const struct {
         std::vector<std::string> args;
@@ -250,7 +280,7 @@ TEST_F(DumpTest, FaultsPrintTheRecordsBeforeThemAndExitWithOne) {
          "halvic: error: bad/qxase.qxd: offset 19: unknown code byte 0x7E\n"},
         {{"dump", "bad", "-f", "csv"},
          "record,number,text,bValue,weight,weightCwt,easting,northing,gridRef,m,mText,a,aText,n,"
-         "nText,i,iText,c,cText,s,sText\r\n1,1,,0,0,0-0-0,0,0,VV 000 000,0,,0,,0,,0,,0,,0,\r\n",
+         "nText,i,iText,c,cText,s,sText\r\n1,1,,0,0,0-0-0,0,0,,0,,0,,0,,0,,0,,0,\r\n",
          "halvic: error: bad/qxase.qxd: offset 19: unknown code byte 0x7E\n"},
         // A fault after the record asked for is still a fault.
         {{"dump", "bad", "--record", "1"},
@@ -296,7 +326,8 @@ TEST_F(DumpTest, CommandLineErrorsExitWithTwo) {
         CProcessResult result = Run(c.args);
         EXPECT_EQ(result.m_nExitCode, 2) << c.firstLine;
         EXPECT_EQ(result.m_strOut, "");
-        EXPECT_EQ(result.m_strErr, c.firstLine + "\nRun 'halvic --help' for more information.\n");
+        EXPECT_EQ(result.m_strErr,
+                  c.firstLine + "\nRun 'halvic dump --help' for more information.\n");
     }
 
     CProcessResult help = Run({"dump", "--help"});

@@ -49,7 +49,7 @@ start_app() {
     mkdir -p "$case_dir"
     (cd "$case_dir" && HALVIC_GUI_REPORT=$report exec "$app") >"$work/$1.log" 2>&1 &
     app_pid=$!
-    win=$(timeout $kWait xdotool search --sync --onlyvisible --name '^Halvic$' | head -n 1)
+    win=$(find_window Halvic)
     [ -n "$win" ] || fail "$1: no visible window 'Halvic' within ${kWait}s; log: $(cat "$work/$1.log")"
     timeout $kWait xdotool windowfocus --sync "$win" || fail "$1: cannot focus the dialog"
 }

@@ -70,9 +70,20 @@ wait_app() {
     app_pid=
 }
 
+# find_window TITLE: the visible window with this exact caption, waited for. Searched again and
+# again: a search fails with BadWindow when a window it looks at goes meanwhile.
+find_window() {
+    local deadline=$((SECONDS + kWait)) found=
+    until [ -n "$found" ] || [ $SECONDS -ge $deadline ]; do
+        found=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1)
+        [ -n "$found" ] || sleep 0.1
+    done
+    echo "$found"
+}
+
 # find_box TITLE: the visible window with this exact caption; focuses it.
 find_box() {
-    box=$(timeout $kWait xdotool search --sync --onlyvisible --name "^$1\$" | head -n 1)
+    box=$(find_window "$1")
     [ -n "$box" ] || fail "no window '$1' within ${kWait}s"
     timeout $kWait xdotool windowfocus --sync "$box" || fail "cannot focus '$1'"
     sleep 0.3  # drawn after it is mapped, under Wine

@@ -46,8 +46,8 @@ offered=$(bash -c '
     COMP_LINE="halvic "; COMP_POINT=7; COMP_WORDS=(halvic ""); COMP_CWORD=1
     _halvic halvic "" halvic
     echo "${COMPREPLY[*]}"' _ "$root/usr/share/bash-completion/completions/halvic")
-check "the installed completion offers convert and dump (got '$offered')" \
-    [ "$offered" = "convert dump" ]
+check "the installed completion offers the commands (got '$offered')" \
+    [ "$offered" = "convert dump help" ]
 
 lintian --fail-on error,warning "${debs[@]}" >"$work/lintian.log" 2>&1
 check "lintian finds no error or warning: $(grep -E '^[EW]:' "$work/lintian.log" | head -5)" \

@@ -52,7 +52,9 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/out" && touch "$work/catalogue.txt"
 cd "$work" || exit 1
-check "halvic <Tab> offers convert and dump" [ "$(complete_line 'halvic ')" = "convert dump" ]
+check "halvic <Tab> offers the commands" [ "$(complete_line 'halvic ')" = "convert dump help" ]
+check "halvic help <Tab> offers the commands it explains" \
+    [ "$(complete_line 'halvic help ')" = "convert dump" ]
 check "halvic dump --format <Tab> offers the formats" \
     [ "$(complete_line 'halvic dump --format ')" = "text jsonl csv tagged" ]
 check "halvic convert c<Tab> offers the input file" \
