@@ -43,9 +43,9 @@ CFilenameDlg::CFilenameDlg(wxWindow* pParent)
                              wxDLG_UNIT(this, wxSize(50, 14)));
     m_pLabel = new wxStaticText(this, wxID_ANY, "Filename", wxDLG_UNIT(this, wxPoint(7, 7)),
                                 wxDLG_UNIT(this, wxSize(29, 8)), wxALIGN_LEFT | wxST_NO_AUTORESIZE);
-    // In fonts wider than the original one ("MS Sans Serif" 8 pt) the label's text can need more
-    // than 29 units; it may then take the gap before the edit box (up to 33 units) rather than
-    // be cut off. Its position and height stay as they are.
+    // In fonts wider than the one the layout was made for ("MS Sans Serif" 8 pt) the label's text
+    // can need more than 29 units; it may then take the gap before the edit box (up to 33 units)
+    // rather than be cut off. Its position and height stay as they are.
     int labelWidth = std::max(m_pLabel->GetSize().x, std::min(m_pLabel->GetBestSize().x,
                                                               wxDLG_UNIT(this, wxSize(33, 8)).x));
     m_pLabel->SetSize(labelWidth, m_pLabel->GetSize().y);

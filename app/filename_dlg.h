@@ -11,7 +11,7 @@ namespace halvic::app {
 
 class CFilenameDlg : public wxDialog {
   public:
-    // The edit box's id (as in the original dialog resource).
+    // The edit box's id, the same as in the Windows dialog's template.
     static constexpr int kIdFilename = 1000;
 
     explicit CFilenameDlg(wxWindow* pParent = nullptr);
