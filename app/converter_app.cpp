@@ -32,7 +32,9 @@ void ReportMessage(const std::string& message) {
 }  // namespace
 
 bool CConverterApp::OnInit() {
-    // wxApp::OnInit would parse the command line; the tool has none.
+    // wxApp::OnInit would parse the command line as options; its one argument is a file name,
+    // whatever it looks like.
+    if (argc > 1) m_strGivenName = argv[1];
     SetAppName("halvic-gui");
     SetAppDisplayName("Halvic");
     CleanUpOnInterrupt();  // an interrupted conversion leaves no temporary file behind
@@ -42,7 +44,7 @@ bool CConverterApp::OnInit() {
 int CConverterApp::OnRun() {
     std::string name;
     {
-        CFilenameDlg dlg;
+        CFilenameDlg dlg(nullptr, m_strGivenName);
         if (dlg.ShowModal() != wxID_OK) return 0;  // Cancel, Escape or the close box
         name = ToFileName(dlg.Filename());
     }  // the dialog is gone before the conversion starts

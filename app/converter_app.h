@@ -8,11 +8,15 @@ namespace halvic::app {
 
 class CConverterApp : public wxApp {
   public:
-    // Takes no command line and opens no window; returns true so that OnRun is called.
+    // Takes the file named on the command line, if any ("halvic-gui FILE", as a file manager's
+    // "Open with" starts it), and opens no window; returns true so that OnRun is called.
     bool OnInit() override;
     // The whole program: the dialog, then at most one conversion. Returns the exit status: 0
     // after a conversion that succeeded or after Cancel, 1 when nothing could be converted.
     int OnRun() override;
+
+  private:
+    wxString m_strGivenName;  // the edit box's text when the dialog opens
 };
 
 }  // namespace halvic::app

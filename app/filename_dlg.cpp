@@ -25,11 +25,12 @@ constexpr int kDialogWidth = 185, kDialogHeight = 50;
 
 }  // namespace
 
-CFilenameDlg::CFilenameDlg(wxWindow* pParent)
+CFilenameDlg::CFilenameDlg(wxWindow* pParent, const wxString& strFilename)
     : wxDialog(pParent, wxID_ANY, "Halvic", wxDefaultPosition, wxDefaultSize,
                // caption and system menu with a close box; no minimise or maximise box, fixed
                // size; with no parent it is a window of its own on the taskbar
-               wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX | wxDIALOG_NO_PARENT) {
+               wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX | wxDIALOG_NO_PARENT),
+      m_strFilename(strFilename) {
     wxIconBundle icons;
     icons.AddIcon(wxIcon(halvic_32_xpm));
     icons.AddIcon(wxIcon(halvic_16_xpm));

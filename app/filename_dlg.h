@@ -14,7 +14,8 @@ class CFilenameDlg : public wxDialog {
     // The edit box's id, the same as in the Windows dialog's template.
     static constexpr int kIdFilename = 1000;
 
-    explicit CFilenameDlg(wxWindow* pParent = nullptr);
+    // The edit box starts with `strFilename`.
+    explicit CFilenameDlg(wxWindow* pParent = nullptr, const wxString& strFilename = wxString());
 
     // The edit box's text as typed, once the dialog has ended with OK.
     const wxString& Filename() const { return m_strFilename; }

@@ -47,11 +47,13 @@ start_app() {
     case_dir=$work/$1
     report=$work/$1.report
     mkdir -p "$case_dir"
-    (cd "$case_dir" && HALVIC_GUI_REPORT=$report exec "$app") >"$work/$1.log" 2>&1 &
+    local name=$1
+    shift  # what is left is halvic-gui's command line
+    (cd "$case_dir" && HALVIC_GUI_REPORT=$report exec "$app" "$@") >"$work/$name.log" 2>&1 &
     app_pid=$!
     win=$(find_window Halvic)
-    [ -n "$win" ] || fail "$1: no visible window 'Halvic' within ${kWait}s; log: $(cat "$work/$1.log")"
-    timeout $kWait xdotool windowfocus --sync "$win" || fail "$1: cannot focus the dialog"
+    [ -n "$win" ] || fail "$name: no visible window 'Halvic' within ${kWait}s; log: $(cat "$work/$name.log")"
+    timeout $kWait xdotool windowfocus --sync "$win" || fail "$name: cannot focus the dialog"
 }
 
 
@@ -135,6 +137,31 @@ check "waiting: message '$(message)'" \
     [ "$(message)" = "waiting for another conversion into $case_dir" ]
 for name in $outputs; do
     check "waiting: $name equals the expected one" cmp "$case_dir/$name" "$examples/expected/$name"
+done
+
+# --- 7: a file named on the command line ("Open with") is in the edit box; Enter converts it --
+
+start_app given "$examples/sample.txt"
+xdotool key Return
+wait_app
+check "given: exit status 0 (got $status)" [ "$status" = 0 ]
+for name in $outputs; do
+    check "given: $name equals the expected one" cmp "$case_dir/$name" "$examples/expected/$name"
+done
+
+# --- 8: a file that gives no record: the error box, and nothing replaced ---------------------
+
+start_app norecord "$examples/../README.md"
+for name in $outputs; do echo "old $name" >"$case_dir/$name"; done
+xdotool key Return
+find_box 'Halvic: nothing converted'
+check "no record: the message says why (got '$(message)')" \
+    eval 'case "$(message)" in *"so no record was converted and no file was replaced"*) true ;; *) false ;; esac'
+xdotool key Return
+wait_app
+check "no record: exit status 1 (got $status)" [ "$status" = 1 ]
+for name in $outputs; do
+    check "no record: $name is as it was" [ "$(cat "$case_dir/$name")" = "old $name" ]
 done
 
 if [ $failures -ne 0 ]; then
