@@ -3,11 +3,17 @@
 #include <wx/busyinfo.h>
 #include <wx/filefn.h>
 #include <wx/msgdlg.h>
+#include <wx/progdlg.h>
 #include <wx/utils.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include "app/filename_dlg.h"
 #include "app/typed_name.h"
@@ -23,10 +29,14 @@ namespace {
 
 // Test hook (tests/gui/gui_test.sh): a message shown to the user is also added to the file
 // named by HALVIC_GUI_REPORT, where the dialog has written its layout.
-void ReportMessage(const std::string& message) {
+void Report(const char* key, const std::string& text) {
     wxString path;
     if (!wxGetEnv("HALVIC_GUI_REPORT", &path) || path.empty()) return;
-    std::ofstream(ToFileName(path), std::ios::app) << "message " << message << '\n';
+    std::ofstream(ToFileName(path), std::ios::app) << key << ' ' << text << '\n';
+}
+
+void ReportMessage(const std::string& message) {
+    Report("message", message);
 }
 
 }  // namespace
@@ -49,20 +59,62 @@ int CConverterApp::OnRun() {
         name = ToFileName(dlg.Filename());
     }  // the dialog is gone before the conversion starts
 
-    // Another conversion into the same folder goes first; a window says so while it lasts.
-    std::unique_ptr<wxBusyInfo> waiting;
-    auto onWait = [&waiting] {
-        std::string message = WaitingMessage(ToFileName(wxGetCwd()));
-        ReportMessage(message);
-        message[0] = 'W';
-        waiting = std::make_unique<wxBusyInfo>(ToDisplay(message));
-        // Drawn now: the wait that follows runs no event loop.
-        for (int i = 0; i < 50; ++i) {
-            wxTheApp->Yield(true);
-            wxMilliSleep(10);
-        }
+    // The conversion runs on a thread of its own, so that a window can say what it does: that it
+    // waits for another conversion into the same folder, or, after a second, how far it has got,
+    // with a Cancel button.
+    CConvertProgress progress;
+    std::atomic<bool> waited{false};
+    std::atomic<bool> done{false};
+    CTypedNameOutcome outcome;
+    auto convert = [&] {
+        outcome = ConvertTypedName(
+            name, [&waited] { waited = true; }, &progress);
+        done = true;
     };
-    CTypedNameOutcome outcome = ConvertTypedName(name, onWait);
+    std::thread worker;
+    try {
+        worker = std::thread(convert);
+    } catch (const std::system_error&) {
+        convert();  // no thread: the conversion runs here, without a window
+    }
+    auto start = std::chrono::steady_clock::now();
+    bool reading = false;
+    std::unique_ptr<wxBusyInfo> waiting;
+    std::unique_ptr<wxProgressDialog> window;
+    while (!done) {
+        wxMilliSleep(50);
+        if (waited && !waiting && progress.m_nRead == 0) {
+            std::string message = WaitingMessage(ToFileName(wxGetCwd()));
+            ReportMessage(message);
+            message[0] = 'W';
+            waiting = std::make_unique<wxBusyInfo>(ToDisplay(message));
+        }
+        if (progress.m_nRead > 0 && !reading) {
+            waiting.reset();
+            reading = true;
+            start = std::chrono::steady_clock::now();
+        }
+        // A second of reading, not of waiting for another conversion.
+        if (!window && reading &&
+            std::chrono::steady_clock::now() - start >= std::chrono::seconds(1)) {
+            Report("progress", "shown");
+            window = std::make_unique<wxProgressDialog>(
+                "Halvic", ToDisplay("Converting " + name), 1000, nullptr,
+                wxPD_CAN_ABORT | wxPD_APP_MODAL | wxPD_ELAPSED_TIME | wxPD_REMAINING_TIME);
+        }
+        bool goOn = true;
+        if (window) {
+            std::uint64_t total = progress.m_nTotal;
+            goOn = total > 0 ? window->Update(static_cast<int>(
+                                   std::min<std::uint64_t>(999, progress.m_nRead * 1000 / total)))
+                             : window->Pulse();
+        } else {
+            wxTheApp->Yield(true);
+        }
+        if (!goOn) progress.m_bCancel = true;
+    }
+    if (worker.joinable()) worker.join();
+    window.reset();
     waiting.reset();
     if (!outcome.m_strMessage.empty()) {
         ReportMessage(outcome.m_strMessage);

@@ -19,7 +19,8 @@ std::string HelpText(const std::string& folder) {
            "Cancel or Escape ends Halvic without converting anything.";
 }
 
-CTypedNameOutcome ConvertTypedName(const std::string& name, const std::function<void()>& onWait) {
+CTypedNameOutcome ConvertTypedName(const std::string& name, const std::function<void()>& onWait,
+                                   CConvertProgress* progress) {
     CTypedNameOutcome outcome;
     if (name.empty()) {
         outcome.m_nExitCode = 1;
@@ -30,10 +31,13 @@ CTypedNameOutcome ConvertTypedName(const std::string& name, const std::function<
     options.m_bDashMeansStdin = false;
     options.m_output.m_bSync = true;
     options.m_output.m_onWait = onWait;
+    options.m_pProgress = progress;
     CConvertResult result = ConvertFile(name, options);
     if (!result.m_bOk) {
         outcome.m_nExitCode = 1;
-        outcome.m_strMessage = result.m_error.Message();
+        outcome.m_strMessage = progress != nullptr && progress->m_bCancel
+                                   ? kCancelledMessage
+                                   : result.m_error.Message();
     }
     return outcome;  // warnings are not shown: success stays silent
 }

@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+#include "engine/convert.h"
+
 namespace halvic::app {
 
 inline constexpr const char* kNoNameMessage = "No file name was given.";
@@ -23,8 +25,11 @@ struct CTypedNameOutcome {
 // Converts the file named `name`, exactly as typed (no trimming, "-" is a file name), into the
 // current working directory, and flushes the files to the disk before it returns: a person waits
 // for a result they will trust. An empty name converts nothing. `onWait` is called once when
-// another conversion into the same directory has been waited for a second.
+// another conversion into the same directory has been waited for a second. `progress`, when
+// given, follows the reading and can cancel it: nothing is then replaced and the message is
+// "Conversion cancelled.".
 CTypedNameOutcome ConvertTypedName(const std::string& name,
-                                   const std::function<void()>& onWait = {});
+                                   const std::function<void()>& onWait = {},
+                                   CConvertProgress* progress = nullptr);
 
 }  // namespace halvic::app

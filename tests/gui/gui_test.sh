@@ -164,6 +164,36 @@ for name in $outputs; do
     check "no record: $name is as it was" [ "$(cat "$case_dir/$name")" = "old $name" ]
 done
 
+# --- 9: a long conversion shows its progress; Cancel stops it and replaces nothing ----------
+
+start_app cancel
+for name in $outputs; do echo "old $name" >"$case_dir/$name"; done
+mkfifo "$work/slow.txt"
+# About six seconds of input, a record at a time.
+(for i in $(seq 60); do printf '<@>%d\r\n<l>record %d\r\n' "$i" "$i"; sleep 0.1; done) \
+    >"$work/slow.txt" 2>/dev/null &
+feeder=$!
+xdotool key Tab Tab
+xdotool type --delay 20 "$work/slow.txt"
+xdotool key Return
+for _ in $(seq 100); do grep -q '^progress shown' "$report" && break; sleep 0.05; done
+check "cancel: a progress window after a second" grep -q '^progress shown' "$report"
+find_box Halvic
+import -window "$box" "$artefacts/progress.png"
+xdotool key Escape  # Cancel
+find_box 'Halvic: nothing converted'
+check "cancel: message 'Conversion cancelled.' (got '$(message)')" \
+    [ "$(message)" = "Conversion cancelled." ]
+xdotool key Return
+wait_app
+kill "$feeder" 2>/dev/null
+wait "$feeder" 2>/dev/null
+check "cancel: exit status 1 (got $status)" [ "$status" = 1 ]
+for name in $outputs; do
+    check "cancel: $name is as it was" [ "$(cat "$case_dir/$name")" = "old $name" ]
+done
+check "cancel: no temporary file left" [ "$(ls -A "$case_dir" | grep -vc '^\.halvic\.lock$')" = 7 ]
+
 if [ $failures -ne 0 ]; then
     echo "gui_test: $failures check(s) failed; screenshots in $artefacts" >&2
     exit 1

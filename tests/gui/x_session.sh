@@ -43,7 +43,9 @@ no_x_server() {
 start_x_server() {
     command -v Xvfb >/dev/null || no_x_server "Xvfb is not installed (apt-get install xvfb)"
     # Xvfb picks a free display itself and writes its number to fd 9 once it accepts clients.
-    Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$work/display" 2>"$work/xvfb.log" &
+    # -noreset: the server does not reset when its last client goes, which would refuse the next
+    # program that connects meanwhile ("Unable to initialize GTK+").
+    Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp -noreset 9>"$work/display" 2>"$work/xvfb.log" &
     xvfb_pid=$!
     local deadline=$((SECONDS + kWait))
     until grep -q '^[0-9][0-9]*$' "$work/display" 2>/dev/null; do
