@@ -77,6 +77,9 @@ int CConverterApp::OnRun() {
     } catch (const std::system_error&) {
         convert();  // no thread: the conversion runs here, without a window
     }
+    // Interrupts go to the conversion's thread, which holds them while it replaces the files,
+    // rather than to this one, which does not.
+    CInterruptsHeld held;
     auto start = std::chrono::steady_clock::now();
     bool reading = false;
     std::unique_ptr<wxBusyInfo> waiting;
