@@ -112,7 +112,7 @@ void AppendCsvField(std::string& line, std::string_view text, CDecoding& decodin
 // The grid reference of a record's point: none for a point outside the letter grid, nor for 0, 0,
 // which is what a record holds that never had a grid reference.
 bool HasGridReference(const CRecord& r, std::string& grid) {
-    return (r.easting != 0 || r.northing != 0) && GridReference(r.easting, r.northing, grid);
+    return (r.m_nEasting != 0 || r.m_nNorthing != 0) && GridReference(r.m_nEasting, r.m_nNorthing, grid);
 }
 
 struct CDumpLine {
@@ -121,30 +121,30 @@ struct CDumpLine {
     const COutputTables& m_tables;
     CDecoding& m_decoding;
 
-    bool HasText(std::size_t table) const { return m_record.tableIds[table] != 0; }
+    bool HasText(std::size_t table) const { return m_record.m_tableIds[table] != 0; }
     const std::string& Text(std::size_t table) const {
-        return m_tables[table][m_record.tableIds[table] - 1u];
+        return m_tables[table][m_record.m_tableIds[table] - 1u];
     }
 };
 
 void AppendText(std::string& line, const CDumpLine& d) {
     const CRecord& r = d.m_record;
     line +=
-        "record " + std::to_string(d.m_nIndex) + ": number " + std::to_string(r.number) + ", text ";
-    AppendEscaped(line, r.text, d.m_decoding);
-    line += ", bValue " + std::to_string(r.bValue) + ", weight " + std::to_string(r.weight) +
-            " lb (" + WeightInCwt(r.weight) + "), easting " + std::to_string(r.easting) +
-            ", northing " + std::to_string(r.northing);
+        "record " + std::to_string(d.m_nIndex) + ": number " + std::to_string(r.m_nNumber) + ", text ";
+    AppendEscaped(line, r.m_strText, d.m_decoding);
+    line += ", bValue " + std::to_string(r.m_nBValue) + ", weight " + std::to_string(r.m_nWeight) +
+            " lb (" + WeightInCwt(r.m_nWeight) + "), easting " + std::to_string(r.m_nEasting) +
+            ", northing " + std::to_string(r.m_nNorthing);
     std::string grid;
-    if (r.easting == 0 && r.northing == 0) {
+    if (r.m_nEasting == 0 && r.m_nNorthing == 0) {
         line += " (no grid reference)";
-    } else if (GridReference(r.easting, r.northing, grid)) {
+    } else if (GridReference(r.m_nEasting, r.m_nNorthing, grid)) {
         line += " (" + grid + ")";
     }
     for (std::size_t i = 0; i < kTableCount; ++i) {
         line += ", ";
         line.push_back(kTableLetters[i]);
-        line += " " + std::to_string(r.tableIds[i]);
+        line += " " + std::to_string(r.m_tableIds[i]);
         if (d.HasText(i)) {
             line.push_back(' ');
             AppendEscaped(line, d.Text(i), d.m_decoding);
@@ -156,18 +156,18 @@ void AppendText(std::string& line, const CDumpLine& d) {
 void AppendJson(std::string& line, const CDumpLine& d) {
     const CRecord& r = d.m_record;
     line += "{\"record\":" + std::to_string(d.m_nIndex) +
-            ",\"number\":" + std::to_string(r.number) + ",\"text\":";
-    AppendJsonString(line, r.text, d.m_decoding);
-    line += ",\"bValue\":" + std::to_string(r.bValue) + ",\"weight\":" + std::to_string(r.weight) +
-            ",\"weightCwt\":\"" + WeightInCwt(r.weight) +
-            "\",\"easting\":" + std::to_string(r.easting) +
-            ",\"northing\":" + std::to_string(r.northing) + ",\"gridRef\":";
+            ",\"number\":" + std::to_string(r.m_nNumber) + ",\"text\":";
+    AppendJsonString(line, r.m_strText, d.m_decoding);
+    line += ",\"bValue\":" + std::to_string(r.m_nBValue) + ",\"weight\":" + std::to_string(r.m_nWeight) +
+            ",\"weightCwt\":\"" + WeightInCwt(r.m_nWeight) +
+            "\",\"easting\":" + std::to_string(r.m_nEasting) +
+            ",\"northing\":" + std::to_string(r.m_nNorthing) + ",\"gridRef\":";
     std::string grid;
     line += HasGridReference(r, grid) ? "\"" + grid + "\"" : "null";
     for (std::size_t i = 0; i < kTableCount; ++i) {
         line += ",\"";
         line.push_back(kTableLetters[i]);
-        line += "\":" + std::to_string(r.tableIds[i]) + ",\"";
+        line += "\":" + std::to_string(r.m_tableIds[i]) + ",\"";
         line.push_back(kTableLetters[i]);
         line += "Text\":";
         if (d.HasText(i)) {
@@ -185,15 +185,15 @@ const char* const kCsvHeader =
 
 void AppendCsv(std::string& line, const CDumpLine& d) {
     const CRecord& r = d.m_record;
-    line += std::to_string(d.m_nIndex) + "," + std::to_string(r.number) + ",";
-    AppendCsvField(line, r.text, d.m_decoding);
-    line += "," + std::to_string(r.bValue) + "," + std::to_string(r.weight) + "," +
-            WeightInCwt(r.weight) + "," + std::to_string(r.easting) + "," +
-            std::to_string(r.northing) + ",";
+    line += std::to_string(d.m_nIndex) + "," + std::to_string(r.m_nNumber) + ",";
+    AppendCsvField(line, r.m_strText, d.m_decoding);
+    line += "," + std::to_string(r.m_nBValue) + "," + std::to_string(r.m_nWeight) + "," +
+            WeightInCwt(r.m_nWeight) + "," + std::to_string(r.m_nEasting) + "," +
+            std::to_string(r.m_nNorthing) + ",";
     std::string grid;
     if (HasGridReference(r, grid)) line += grid;
     for (std::size_t i = 0; i < kTableCount; ++i) {
-        line += "," + std::to_string(r.tableIds[i]) + ",";
+        line += "," + std::to_string(r.m_tableIds[i]) + ",";
         if (d.HasText(i)) AppendCsvField(line, d.Text(i), d.m_decoding);
     }
     line += "\r\n";
@@ -252,7 +252,7 @@ EExitCode Dump(const CDumpCommand& command, CByteSink& out, std::ostream& err,
     while (reader.Next(record)) {
         ++count;
         if (command.m_nRecord != 0 && count != command.m_nRecord) continue;
-        if (command.m_nNumber >= 0 && record.number != command.m_nNumber) continue;
+        if (command.m_nNumber >= 0 && record.m_nNumber != command.m_nNumber) continue;
         ++shown;
         line.clear();
         CDumpLine dumpLine{count, record, tables, decoding};

@@ -9,8 +9,6 @@
 
 #include "engine/error.h"
 #include "engine/output_set.h"
-#include "engine/record.h"
-#include "engine/tag_file.h"
 #include "engine/value_table.h"
 
 namespace halvic {
@@ -18,20 +16,10 @@ namespace halvic {
 // Warnings have the shape of errors: the input's name, a line and what looks wrong there.
 using CWarning = CError;
 
-// What ended a conversion before the end of its input: a tag other than "@" where a group should
-// start (at the very start, or after an empty tag).
-struct CStop {
-    bool m_bStopped = false;
-    std::string m_strTag;
-    bool m_bCut = false;
-    std::uint64_t m_nLine = 0;
-};
-
 struct CConvertSummary {
     std::uint64_t m_nRecords = 0;
     std::array<std::size_t, kTableCount> m_distinctTexts = {};
     std::uint64_t m_nBytesWritten = 0;  // all seven files together
-    CStop m_stop;                       // what ended the conversion early, if anything
 };
 
 // How far a conversion has got, for a caller that shows it from another thread, and the caller's
@@ -78,30 +66,7 @@ struct CConvertResult {
 // as it was and no temporary file remains.
 CConvertResult ConvertFile(const std::string& path, const CConvertOptions& options = {});
 
-// The conversion itself, on any reader and sinks: records go to `records` as they are read, the
-// tables fill up, and warnings are added. Throws CFailure (unreadable input, a full table, a
-// failed write). The tables are then written with WriteTables.
-CConvertSummary ConvertTags(CTagFile& reader, CByteSink& records, CValueTables& tables,
-                            std::vector<CWarning>& warnings);
-
-// Adds the warnings of a finished conversion of `records` records, in order: the stop, if any, then
-// each tag that selected no field (the first CTagNotes::kListed distinct ones), then how many
-// more tags selected none.
-void AddConversionWarnings(const std::string& inputName, const CStop& stop, std::uint64_t records,
-                           const CTagNotes& notes, std::vector<CWarning>& warnings);
-
-// The summary of a conversion of `records` records into `tables`.
-CConvertSummary Summarize(std::uint64_t records, const CValueTables& tables, const CStop& stop);
-
-// The failure of a conversion that converted no record from an input that is not empty: the
-// input's first tag is not "@" (`stop`), or it holds nothing a reader hands out. Replacing the
-// files with empty ones would wipe a catalogue for nothing.
-CError NothingConverted(const std::string& inputName, const CStop& stop);
-
 // 8999900 as "8,999,900".
 std::string WithThousands(std::uint64_t number);
-
-// A tag as shown in messages: "<l>", bytes outside printable ASCII as \xHH, "..." when cut.
-std::string ShowTag(std::string_view tag, bool cut);
 
 }  // namespace halvic

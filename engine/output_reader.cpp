@@ -1,6 +1,7 @@
 #include "engine/output_reader.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -8,6 +9,7 @@
 #include "engine/convert.h"
 #include "engine/decoders.h"
 #include "engine/file.h"
+#include "engine/record_format.h"
 
 namespace halvic {
 
@@ -18,54 +20,44 @@ enum EField : int { kNumber, kText, kBValue, kWeight, kEasting, kNorthing, kIden
 const char* const kFieldNames[] = {"number",  "text",     "bValue",          "weight",
                                    "easting", "northing", "identifier array"};
 
-constexpr unsigned char kIdArrayCode = 0xA4;
-constexpr unsigned char kEndOfRecord = 0x00;
-constexpr std::size_t kIdBytes = 1 + 2 * kTableCount;  // the count, then the identifiers
+constexpr std::size_t kIdBytes = kIdArrayBytes - 1;  // the count, then the identifiers
 
 struct CCode {
     EField m_field = kNumber;
     int m_nWidth = 0;  // value bytes; 0 for a text and the identifier array
+    bool m_bKnown = false;
 };
+
+// What each code byte a record can hold stands for (the end byte aside), built from the layout
+// the writer follows: numbers, weights, eastings and northings are written in one or two bytes
+// (a number is 16 bits, so never in four), a b value in one, the text as a text.
+constexpr std::array<CCode, 256> CodeTable() {
+    std::array<CCode, 256> codes = {};
+    struct CField {
+        char m_letter;
+        EField m_field;
+        bool m_bWord;
+    };
+    constexpr CField kNumeric[] = {{kNumberLetter, kNumber, true},
+                                   {kBValueLetter, kBValue, false},
+                                   {kWeightLetter, kWeight, true},
+                                   {kEastingLetter, kEasting, true},
+                                   {kNorthingLetter, kNorthing, true}};
+    for (const CField& field : kNumeric) {
+        codes[FieldCode(field.m_letter, kByteKind)] = {field.m_field, 1, true};
+        if (field.m_bWord) codes[FieldCode(field.m_letter, kWordKind)] = {field.m_field, 2, true};
+    }
+    codes[FieldCode(kTextLetter, kTextKind)] = {kText, 0, true};
+    codes[kIdArrayCode] = {kIdentifiers, 0, true};
+    return codes;
+}
+
+constexpr std::array<CCode, 256> kCodes = CodeTable();
 
 // The codes a record can hold (the end byte aside); false for every other byte.
 bool LookUpCode(unsigned char code, CCode& found) {
-    switch (code) {
-        case 0x1F:
-            found = {kNumber, 1};
-            return true;
-        case 0x3F:
-            found = {kNumber, 2};
-            return true;
-        case 0x6C:
-            found = {kText, 0};
-            return true;
-        case 0x02:
-            found = {kBValue, 1};
-            return true;
-        case 0x14:
-            found = {kWeight, 1};
-            return true;
-        case 0x34:
-            found = {kWeight, 2};
-            return true;
-        case 0x05:
-            found = {kEasting, 1};
-            return true;
-        case 0x25:
-            found = {kEasting, 2};
-            return true;
-        case 0x0E:
-            found = {kNorthing, 1};
-            return true;
-        case 0x2E:
-            found = {kNorthing, 2};
-            return true;
-        case kIdArrayCode:
-            found = {kIdentifiers, 0};
-            return true;
-        default:
-            return false;
-    }
+    found = kCodes[code];
+    return found.m_bKnown;
 }
 
 std::string HexByte(unsigned char byte) {
@@ -330,7 +322,7 @@ CRecordFileReader::EStep CRecordFileReader::Parse(CRecord& record) {
                             "missing");
             }
             if (end == at) return Fail(fieldAt, "text field is empty; an empty text is left out");
-            record.text.assign(m_bytes.substr(at, end - at));
+            record.m_strText.assign(m_bytes.substr(at, end - at));
             at = end + 1;
             continue;
         }
@@ -361,19 +353,19 @@ CRecordFileReader::EStep CRecordFileReader::Parse(CRecord& record) {
             }
             switch (found.m_field) {
                 case kNumber:
-                    record.number = static_cast<std::uint16_t>(value);
+                    record.m_nNumber = static_cast<std::uint16_t>(value);
                     break;
                 case kBValue:
-                    record.bValue = static_cast<std::uint8_t>(value);
+                    record.m_nBValue = static_cast<std::uint8_t>(value);
                     break;
                 case kWeight:
-                    record.weight = static_cast<std::uint16_t>(value);
+                    record.m_nWeight = static_cast<std::uint16_t>(value);
                     break;
                 case kEasting:
-                    record.easting = static_cast<std::uint16_t>(value);
+                    record.m_nEasting = static_cast<std::uint16_t>(value);
                     break;
                 case kNorthing:
-                    record.northing = static_cast<std::uint16_t>(value);
+                    record.m_nNorthing = static_cast<std::uint16_t>(value);
                     break;
                 default:
                     break;
@@ -391,7 +383,7 @@ CRecordFileReader::EStep CRecordFileReader::Parse(CRecord& record) {
                                       kTableLetters[i] + " is beyond the end of " +
                                       TableFileName(i) + ", which holds " + Texts(m_tableSizes[i]));
             }
-            record.tableIds[i] = static_cast<std::uint16_t>(id);
+            record.m_tableIds[i] = static_cast<std::uint16_t>(id);
         }
         at += width;
         if (at == size) {

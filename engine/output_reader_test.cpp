@@ -22,11 +22,11 @@ using testing::Unhex;
 
 // A record in one line, so that a failing comparison shows every field.
 std::string Show(const CRecord& r) {
-    std::string shown = "number " + std::to_string(r.number) + ", text [" + Hex(r.text) +
-                        "], bValue " + std::to_string(r.bValue) + ", weight " +
-                        std::to_string(r.weight) + ", easting " + std::to_string(r.easting) +
-                        ", northing " + std::to_string(r.northing) + ", ids";
-    for (std::uint16_t id : r.tableIds)
+    std::string shown = "number " + std::to_string(r.m_nNumber) + ", text [" + Hex(r.m_strText) +
+                        "], bValue " + std::to_string(r.m_nBValue) + ", weight " +
+                        std::to_string(r.m_nWeight) + ", easting " + std::to_string(r.m_nEasting) +
+                        ", northing " + std::to_string(r.m_nNorthing) + ", ids";
+    for (std::uint16_t id : r.m_tableIds)
         shown += " " + std::to_string(id);
     return shown;
 }
@@ -81,14 +81,14 @@ TEST(OutputReaderTest, ReadsBackWhatTheWriterWrote) {
         }
         std::vector<CRecord> records(random() % 60);
         for (CRecord& record : records) {
-            record.number = RandomWord(random);
-            record.text = RandomText(random, 12);
-            record.bValue = static_cast<std::uint8_t>(RandomWord(random));
-            record.weight = RandomWord(random);
-            record.easting = RandomWord(random);
-            record.northing = RandomWord(random);
+            record.m_nNumber = RandomWord(random);
+            record.m_strText = RandomText(random, 12);
+            record.m_nBValue = static_cast<std::uint8_t>(RandomWord(random));
+            record.m_nWeight = RandomWord(random);
+            record.m_nEasting = RandomWord(random);
+            record.m_nNorthing = RandomWord(random);
             for (std::size_t i = 0; i < kTableCount; ++i)
-                record.tableIds[i] = static_cast<std::uint16_t>(random() % (tables[i].size() + 1));
+                record.m_tableIds[i] = static_cast<std::uint16_t>(random() % (tables[i].size() + 1));
         }
         files.m_strRecords = Encode(records);
 
@@ -288,11 +288,11 @@ TEST(OutputReaderTest, ReadInBlocksGivesWhatReadWholeGives) {
         files.push_back({Unhex(c.records), c.tables});
     CMemorySink good;
     CRecord record;
-    record.text = "a text of some length, longer than the blocks";
-    record.tableIds = {1, 0, 0, 0, 0, 2};
+    record.m_strText = "a text of some length, longer than the blocks";
+    record.m_tableIds = {1, 0, 0, 0, 0, 2};
     for (int i = 0; i < 20; ++i) {
-        record.number = static_cast<std::uint16_t>(i * 300);
-        record.weight = static_cast<std::uint16_t>(i);
+        record.m_nNumber = static_cast<std::uint16_t>(i * 300);
+        record.m_nWeight = static_cast<std::uint16_t>(i);
         record.Write(good);
     }
     files.push_back({good.Bytes(), {std::string("oak\0ash\0", 8), "", "", "", "", "x\0y\0"}});

@@ -22,17 +22,14 @@
 
 #include "engine/error.h"
 #include "engine/file.h"
+#include "engine/record_format.h"
 #include "engine/value_table.h"
 
 namespace halvic {
 
-inline constexpr const char* kRecordFileName = "qxase.qxd";
 inline constexpr const char* kLockFileName = ".halvic.lock";
 inline constexpr const char* kCommitRecordName = ".halvic.commit";
-inline constexpr std::size_t kOutputCount = 1 + kTableCount;
 
-// Output file i: the record file, then the six table files in table-letter order.
-std::string OutputFileName(std::size_t i);
 // `name` inside `dir` ("" is the current working directory).
 std::string OutputPath(const std::string& dir, const std::string& name);
 

@@ -2,20 +2,11 @@
 
 #include "engine/decoders.h"
 #include "engine/error.h"
+#include "engine/record_format.h"
 
 namespace halvic {
 
 namespace {
-
-unsigned char Code(char letter, unsigned kind) {
-    return static_cast<unsigned char>((static_cast<unsigned char>(letter) & 0x1F) + kind);
-}
-
-constexpr unsigned kWordKind = 0x20;
-constexpr unsigned kLongKind = 0x40;
-constexpr unsigned kTextKind = 0x60;
-constexpr unsigned char kIdArrayCode = 0xA4;
-constexpr unsigned char kEndOfRecord = 0x00;
 
 void PutLittleEndian(CByteSink& sink, std::uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i)
@@ -26,7 +17,7 @@ void PutLittleEndian(CByteSink& sink, std::uint32_t value, int bytes) {
 
 void WriteByteField(CByteSink& sink, char letter, std::uint8_t value) {
     if (value == 0) return;
-    sink.Put(Code(letter, 0));
+    sink.Put(FieldCode(letter, kByteKind));
     sink.Put(value);
 }
 
@@ -36,7 +27,7 @@ void WriteWordField(CByteSink& sink, char letter, std::uint16_t value) {
         WriteByteField(sink, letter, static_cast<std::uint8_t>(value));
         return;
     }
-    sink.Put(Code(letter, kWordKind));
+    sink.Put(FieldCode(letter, kWordKind));
     PutLittleEndian(sink, value, 2);
 }
 
@@ -47,13 +38,13 @@ void WriteLongField(CByteSink& sink, char letter, std::int32_t value) {
         WriteWordField(sink, letter, static_cast<std::uint16_t>(value));
         return;
     }
-    sink.Put(Code(letter, kLongKind));
+    sink.Put(FieldCode(letter, kLongKind));
     PutLittleEndian(sink, static_cast<std::uint32_t>(value), 4);
 }
 
 void WriteTextField(CByteSink& sink, char letter, std::string_view text) {
     if (text.empty()) return;
-    sink.Put(Code(letter, kTextKind));
+    sink.Put(FieldCode(letter, kTextKind));
     WriteTerminatedText(sink, text);
 }
 
@@ -79,16 +70,16 @@ void CTagNotes::Note(std::string_view tag, bool cut, std::uint64_t line, std::ui
     m_nMoreUses += uses;
 }
 
-void CRecord::Write(CByteSink& sink, std::string_view textNow) const {
-    WriteLongField(sink, '_', number);
-    WriteTextField(sink, 'l', textNow);
-    WriteByteField(sink, 'b', bValue);
-    WriteWordField(sink, 't', weight);
-    WriteWordField(sink, 'e', easting);
-    WriteWordField(sink, 'n', northing);
+void CRecord::Write(CByteSink& sink) const {
+    WriteLongField(sink, kNumberLetter, m_nNumber);
+    WriteTextField(sink, kTextLetter, m_strText);
+    WriteByteField(sink, kBValueLetter, m_nBValue);
+    WriteWordField(sink, kWeightLetter, m_nWeight);
+    WriteWordField(sink, kEastingLetter, m_nEasting);
+    WriteWordField(sink, kNorthingLetter, m_nNorthing);
     sink.Put(kIdArrayCode);
-    sink.Put(static_cast<unsigned char>(tableIds.size()));
-    for (std::uint16_t id : tableIds)
+    sink.Put(static_cast<unsigned char>(kTableCount));
+    for (std::uint16_t id : m_tableIds)
         PutLittleEndian(sink, id, 2);
     sink.Put(kEndOfRecord);
 }
@@ -129,43 +120,20 @@ CFailure TableFullFailure(const std::string& inputName, std::uint64_t line, std:
 void CRecord::SetField(CFieldChoice choice, std::string_view content) {
     switch (choice.m_eKind) {
         case CFieldChoice::kText:
-            text.assign(content);
+            m_strText.assign(content);
             break;
         case CFieldChoice::kBValue:
-            bValue = static_cast<std::uint8_t>(ParseDigits(content));
+            m_nBValue = static_cast<std::uint8_t>(ParseDigits(content));
             break;
         case CFieldChoice::kGridRef:
-            ParseGridRef(content, easting, northing);
+            ParseGridRef(content, m_nEasting, m_nNorthing);
             break;
         case CFieldChoice::kWeight:
-            weight = ParseWeight(content);
+            m_nWeight = ParseWeight(content);
             break;
         default:
             break;
     }
-}
-
-void CRecord::ReadFields(std::int32_t newNumber, CTagFile& reader, CValueTables& tables,
-                         CTagNotes& notes) {
-    number = static_cast<std::uint16_t>(newNumber);
-    std::string_view tag;
-    std::string_view content;
-    // At the end of the input the tag is empty, which ends the record like an empty tag.
-    reader.ReadTag(tag, content);
-    while (tag != "@" && !tag.empty()) {
-        CFieldChoice choice = ChooseField(tag);
-        if (choice.m_eKind == CFieldChoice::kTable) {
-            std::uint16_t id = tables[choice.m_nTable].Intern(content);
-            if (id == 0) throw TableFullFailure(reader.Name(), reader.TagLine(), choice.m_nTable);
-            tableIds[choice.m_nTable] = id;
-        } else if (choice.m_eKind == CFieldChoice::kNone) {
-            notes.Note(tag, reader.TagCut(), reader.TagLine());
-        } else {
-            SetField(choice, content);
-        }
-        reader.ReadTag(tag, content);
-    }
-    if (tag == "@") reader.m_bPushedBack = 1;
 }
 
 }  // namespace halvic

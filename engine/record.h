@@ -72,26 +72,19 @@ class CTagNotes {
 };
 
 struct CRecord {
-    std::uint16_t number = 0;
-    std::string text;
-    std::uint8_t bValue = 0;
-    std::uint16_t weight = 0;                              // pounds
-    std::uint16_t easting = 0;                             // 100 m units
-    std::uint16_t northing = 0;                            // 100 m units
-    std::array<std::uint16_t, kTableCount> tableIds = {};  // by table letter; 0 = none
+    std::uint16_t m_nNumber = 0;
+    std::string m_strText;
+    std::uint8_t m_nBValue = 0;
+    std::uint16_t m_nWeight = 0;                             // pounds
+    std::uint16_t m_nEasting = 0;                            // 100 m units
+    std::uint16_t m_nNorthing = 0;                           // 100 m units
+    std::array<std::uint16_t, kTableCount> m_tableIds = {};  // by table letter; 0 = none
 
-    // Applies the tags after an "@" pair to this record, up to the next "@" (handed back to the
-    // reader), an empty tag or the end of the input. Fields keep the values of the record before
-    // unless a tag sets them. Throws CFailure when a value table is full or the input cannot be
-    // read.
-    void ReadFields(std::int32_t number, CTagFile& reader, CValueTables& tables, CTagNotes& notes);
     // Sets the field `choice` selects (a text, number, grid reference or weight; not a table) from
     // `content`.
     void SetField(CFieldChoice choice, std::string_view content);
     // Appends the record's bytes.
-    void Write(CByteSink& sink) const { Write(sink, text); }
-    // The same with `textNow` in place of `text`.
-    void Write(CByteSink& sink, std::string_view textNow) const;
+    void Write(CByteSink& sink) const;
 };
 
 }  // namespace halvic

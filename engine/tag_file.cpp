@@ -323,4 +323,31 @@ end_of_input:
     return Finish(tag, content);
 }
 
+std::size_t FindPartStart(std::string_view input, std::size_t from) {
+    // A reader is inside a content exactly when the last '<' or '>' it has read is a '>' (a '>'
+    // ends a tag or belongs to a content; a '<' starts a tag or belongs to one). Looked for only
+    // this far back: a part start is wanted near, not at, a given offset.
+    constexpr std::size_t kLookBack = 4096;
+    for (std::size_t p = from;; ++p) {
+        p = input.find("<@>", p);
+        if (p == std::string_view::npos) return input.size();
+        std::size_t stop = p > kLookBack ? p - kLookBack : 0;
+        std::size_t last = p;
+        while (last > stop && input[last - 1] != '<' && input[last - 1] != '>')
+            --last;
+        if (last == stop || input[last - 1] != '>') continue;
+        // The pair before must have a tag: a reader that meets the end of its input after an
+        // empty tag hands out no pair, where one that goes on hands out the empty tag, which
+        // stops the conversion. The last '<' starts that tag or lies inside it.
+        while (last > stop && input[last - 1] != '<')
+            --last;
+        if (last == stop || input[last] == '>') continue;
+        // A pushed-back pair hands out the last chunk of its content only, a reader that starts
+        // here the whole of it: the same when it is shorter than a chunk.
+        std::size_t next = input.find('<', p + 3);
+        if (next == std::string_view::npos || next - (p + 3) >= CTagFile::kChunkFlush) continue;
+        return p;
+    }
+}
+
 }  // namespace halvic

@@ -89,4 +89,10 @@ class CTagFile {
     std::uint64_t m_nTagLine = 1;
 };
 
+// The offset of the first "<@>" at or after `from` at which a reader of the whole input surely
+// starts a pair whose content is a single chunk, so that a reader that starts there hands out the
+// same pairs from there on: where an input may be cut into parts. input.size() when there is
+// none. It looks back at most a few kilobytes, and never before the start of `input`.
+std::size_t FindPartStart(std::string_view input, std::size_t from);
+
 }  // namespace halvic

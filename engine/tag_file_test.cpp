@@ -232,5 +232,34 @@ TEST(TagFileTest, AgreesWithThePlainReaderAtEveryBlockSize) {
     }
 }
 
+TEST(FindPartStartTest, OnlyWhereAReaderOfTheWholeInputStartsAnAtPair) {
+    const std::string kFar = "<s>" + std::string(5000, 'x') + "<@>1<l>";
+    const struct {
+        std::string input;
+        std::size_t from;
+        std::size_t expected;  // npos: none, the input's size
+    } kCases[] = {
+        {"<s>x\n<@>1<l>", 0, 5},
+        {"<s>x\n<@>1<l>", 6, std::string::npos},
+        {"@>x<@>1<l>", 0, std::string::npos},  // no '<' before: whether the tag was empty
+        {"<@>x<@>1<l>", 0, 4},                  // is not known
+        {"<@>1<l>x>y<@>2<l>", 1, 10},       // a '>' in a content
+        {"<s><<@>1<l>", 0, std::string::npos},  // "<<@>": the '<' before is an opener
+        {"<a<@>1<l>", 0, std::string::npos},    // inside the tag "a<@"
+        {"x<@>1<l>", 0, std::string::npos},     // inside the first tag, "x<@"
+        {"<s>x<@>1", 0, std::string::npos},     // the number's content runs to the end
+        {"<@>1<>x<@>2<l>", 1, std::string::npos},  // after an empty tag
+        {"<@>1<<>x>y<@>2<l>", 1, std::string::npos},
+        {std::string("<@>1<\0>x<@>2<l>", 15), 1, 8},               // a tag with a zero byte is no empty tag
+        {"<s>x<@>" + std::string(510, '1') + "<l>", 0, std::string::npos},  // not one chunk
+        {"<s>x<@>" + std::string(509, '1') + "<l>", 0, 4},
+        {kFar, 0, std::string::npos},  // no '<' or '>' in the 4096 bytes before: not known
+    };
+    for (const auto& c : kCases) {
+        std::size_t expected = c.expected == std::string::npos ? c.input.size() : c.expected;
+        EXPECT_EQ(FindPartStart(c.input, c.from), expected) << c.input.substr(0, 40);
+    }
+}
+
 }  // namespace
 }  // namespace halvic

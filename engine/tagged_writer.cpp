@@ -99,32 +99,32 @@ bool CTaggedWriter::AddTableTexts(std::string& lines, std::size_t table, std::si
 bool CTaggedWriter::Write(const CRecord& record, std::uint64_t index, CError& error) {
     m_nIndex = index;
     std::string lines = index > 1 ? kLineEnd : "";
-    lines += "<@>" + std::to_string(record.number) + kLineEnd;
-    if (record.text != m_previous.text && !AddText(lines, 'l', record.text, error)) return false;
-    if (record.bValue != m_previous.bValue) {
-        lines += "<b>" + std::to_string(record.bValue) + kLineEnd;
+    lines += "<@>" + std::to_string(record.m_nNumber) + kLineEnd;
+    if (record.m_strText != m_previous.m_strText && !AddText(lines, 'l', record.m_strText, error)) return false;
+    if (record.m_nBValue != m_previous.m_nBValue) {
+        lines += "<b>" + std::to_string(record.m_nBValue) + kLineEnd;
     }
-    if (record.easting != m_previous.easting || record.northing != m_previous.northing) {
+    if (record.m_nEasting != m_previous.m_nEasting || record.m_nNorthing != m_previous.m_nNorthing) {
         std::string content;
-        if (!GridContent(record.easting, record.northing, content)) {
-            return Refuse(error, "easting " + std::to_string(record.easting) + ", northing " +
-                                     std::to_string(record.northing) +
+        if (!GridContent(record.m_nEasting, record.m_nNorthing, content)) {
+            return Refuse(error, "easting " + std::to_string(record.m_nEasting) + ", northing " +
+                                     std::to_string(record.m_nNorthing) +
                                      ": no <g> tag gives this point");
         }
         lines += "<g>" + content + kLineEnd;
     }
-    if (record.weight != m_previous.weight) {
+    if (record.m_nWeight != m_previous.m_nWeight) {
         std::string content;
-        if (!WeightContent(record.weight, content)) {
-            return Refuse(error, "weight " + std::to_string(record.weight) +
+        if (!WeightContent(record.m_nWeight, content)) {
+            return Refuse(error, "weight " + std::to_string(record.m_nWeight) +
                                      " lb: no <t> tag gives more than 35955 lb");
         }
         lines += "<t>" + content + kLineEnd;
     }
     std::array<std::size_t, kTableCount> written = m_written;
     for (std::size_t table = 0; table < kTableCount; ++table) {
-        std::size_t id = record.tableIds[table];
-        std::size_t before = m_previous.tableIds[table];
+        std::size_t id = record.m_tableIds[table];
+        std::size_t before = m_previous.m_tableIds[table];
         if (id == before) continue;
         if (id == 0) {
             return Refuse(error, std::string("table ") + kTableLetters[table] +
@@ -157,7 +157,7 @@ bool CTaggedWriter::Finish(CError& error) {
     }
     for (std::size_t table = 0; table < kTableCount; ++table) {
         if (m_written[table] == m_tables[table].size()) continue;
-        std::size_t kept = m_previous.tableIds[table];
+        std::size_t kept = m_previous.m_tableIds[table];
         if (kept == 0) {
             return Refuse(error, std::string("table ") + kTableLetters[table] + " holds " +
                                      std::to_string(m_tables[table].size()) +

@@ -21,17 +21,17 @@ TEST(TaggedWriterTest, WritesTheExampleReadably) {
     tables[0] = {"beta"};
     tables[4] = {"alpha"};
     CRecord first;
-    first.number = 1;
-    first.text = "First text";
-    first.bValue = 8;
-    first.weight = 1414;
-    first.easting = 14123;
-    first.northing = 6456;
-    first.tableIds[4] = 1;
+    first.m_nNumber = 1;
+    first.m_strText = "First text";
+    first.m_nBValue = 8;
+    first.m_nWeight = 1414;
+    first.m_nEasting = 14123;
+    first.m_nNorthing = 6456;
+    first.m_tableIds[4] = 1;
     CRecord second = first;
-    second.number = 2;
-    second.text = "Second";
-    second.tableIds[0] = 1;
+    second.m_nNumber = 2;
+    second.m_strText = "Second";
+    second.m_tableIds[0] = 1;
     CMemorySink out;
     CTaggedWriter writer(tables, out, kRecordFileName);
     CError error;
@@ -90,37 +90,37 @@ TEST(TaggedWriterTest, RefusesWhatNoConversionWrites) {
     } kCases[] = {
         {[] {
              CRecord r;
-             r.weight = 35956;
+             r.m_nWeight = 35956;
              return r;
          }(),
          "qxase.qxd: record 1: weight 35956 lb: no <t> tag gives more than 35955 lb"},
         {[] {
              CRecord r;
-             r.easting = 25000;
+             r.m_nEasting = 25000;
              return r;
          }(),
          "qxase.qxd: record 1: easting 25000, northing 0: no <g> tag gives this point"},
         {[] {
              CRecord r;
-             r.northing = 30000;
+             r.m_nNorthing = 30000;
              return r;
          }(),
          "qxase.qxd: record 1: easting 0, northing 30000: no <g> tag gives this point"},
         {[] {
              CRecord r;
-             r.text = "two\nlines";
+             r.m_strText = "two\nlines";
              return r;
          }(),
          "qxase.qxd: record 1: <l> text holds \\x0A, which a tagged text cannot carry"},
         {[] {
              CRecord r;
-             r.text = "a<b";
+             r.m_strText = "a<b";
              return r;
          }(),
          "qxase.qxd: record 1: <l> text holds <, which a tagged text cannot carry"},
         {[] {
              CRecord r;
-             r.text = " padded";
+             r.m_strText = " padded";
              return r;
          }(),
          "qxase.qxd: record 1: <l> text begins or ends with a space, which a tagged text cannot "
@@ -138,7 +138,7 @@ TEST(TaggedWriterTest, RefusesWhatNoConversionWrites) {
     CMemorySink out;
     CTaggedWriter writer(tables, out, kRecordFileName);
     CRecord first;
-    first.tableIds[0] = 1;
+    first.m_tableIds[0] = 1;
     CError error;
     ASSERT_TRUE(writer.Write(first, 1, error));
     EXPECT_FALSE(writer.Write(CRecord(), 2, error));

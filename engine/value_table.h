@@ -10,12 +10,9 @@
 #include <vector>
 
 #include "engine/byte_stream.h"
+#include "engine/record_format.h"
 
 namespace halvic {
-
-// The letters of the six table fields; position i names table i and its file "qx<letter>.qxd".
-inline constexpr std::string_view kTableLetters = "manics";
-inline constexpr std::size_t kTableCount = 6;
 
 class CValueTable {
   public:
@@ -66,9 +63,6 @@ class CValueTable {
 };
 
 using CValueTables = std::array<CValueTable, kTableCount>;
-
-// "qxm.qxd" ... "qxs.qxd": the file name of table i.
-std::string TableFileName(std::size_t table);
 
 // Writes table i into sinks[i], for i = 0 to 5.
 void WriteTables(const CValueTables& tables, const std::array<CByteSink*, kTableCount>& sinks);

@@ -12,7 +12,7 @@
 #include "engine/error.h"
 #include "engine/output_reader.h"
 #include "engine/record.h"
-#include "engine/split_convert.h"
+#include "engine/conversion.h"
 #include "engine/tag_file.h"
 #include "engine/value_table.h"
 #include "tests/support/conversion_checks.h"
@@ -54,109 +54,6 @@ struct CReadPlan {
 
 std::string At(std::size_t pair, const std::string& what) {
     return "pair " + std::to_string(pair) + ": " + what;
-}
-
-struct CConversion {
-    std::string m_strFailure;  // the conversion's own failure message, if it failed
-    std::uint64_t m_nRecords = 0;
-    std::string m_strRecords;
-    std::array<std::string, kTableCount> m_tables;
-    std::vector<std::string> m_warnings;
-};
-
-CConversion Convert(std::string_view bytes, std::size_t blockSize, std::size_t step,
-                    CValueTables& tables) {
-    CConversion conversion;
-    CMemorySource source(bytes, step);
-    CTagFile reader(source, "fuzz", blockSize);
-    CMemorySink records;
-    std::vector<CWarning> warnings;
-    try {
-        conversion.m_nRecords = ConvertTags(reader, records, tables, warnings).m_nRecords;
-    } catch (const CFailure& failure) {
-        conversion.m_strFailure = failure.Error().Message();
-        return conversion;
-    }
-    std::array<CMemorySink, kTableCount> tableSinks;
-    std::array<CByteSink*, kTableCount> sinks;
-    for (std::size_t i = 0; i < kTableCount; ++i)
-        sinks[i] = &tableSinks[i];
-    WriteTables(tables, sinks);
-    conversion.m_strRecords = records.Bytes();
-    for (std::size_t i = 0; i < kTableCount; ++i)
-        conversion.m_tables[i] = tableSinks[i].Bytes();
-    for (const CWarning& warning : warnings)
-        conversion.m_warnings.push_back(warning.Message());
-    return conversion;
-}
-
-// The conversion the plain way, one group at a time through CRecord::ReadFields, with nothing
-// read ahead: what the batched ConvertTags must give.
-CConversion ConvertGroupByGroup(std::string_view bytes) {
-    CConversion conversion;
-    CMemorySource source(bytes);
-    CTagFile reader(source, "fuzz");
-    CMemorySink records;
-    CValueTables tables;
-    CRecord record;
-    CTagNotes notes;
-    std::string_view tag;
-    std::string_view content;
-    CStop stop;
-    try {
-        while (reader.ReadTag(tag, content)) {
-            if (tag != "@") {
-                stop = {true, std::string(tag), reader.TagCut(), reader.TagLine()};
-                break;
-            }
-            record.ReadFields(ParseDigits(content), reader, tables, notes);
-            record.Write(records);
-            ++conversion.m_nRecords;
-        }
-    } catch (const CFailure& failure) {
-        conversion.m_strFailure = failure.Error().Message();
-        return conversion;
-    }
-    std::vector<CWarning> warnings;
-    AddConversionWarnings(reader.Name(), stop, conversion.m_nRecords, notes, warnings);
-    for (const CWarning& warning : warnings)
-        conversion.m_warnings.push_back(warning.Message());
-    conversion.m_strRecords = records.Bytes();
-    for (std::size_t i = 0; i < kTableCount; ++i) {
-        CMemorySink sink;
-        tables[i].WriteTable(sink);
-        conversion.m_tables[i] = sink.Bytes();
-    }
-    return conversion;
-}
-
-// The conversion in parts, split wherever a part may begin at least `partSize` bytes apart.
-CConversion ConvertSplit(std::string_view bytes, std::size_t partSize, unsigned threads) {
-    CConversion conversion;
-    CMemorySink records;
-    CValueTables tables;
-    std::vector<CWarning> warnings;
-    CSplitOptions options;
-    options.m_nPartSize = partSize;
-    options.m_nThreads = threads;
-    try {
-        conversion.m_nRecords =
-            ConvertInParts(bytes, "fuzz", records, tables, warnings, options)->m_nRecords;
-    } catch (const CFailure& failure) {
-        conversion.m_strFailure = failure.Error().Message();
-        return conversion;
-    }
-    conversion.m_strRecords = records.Bytes();
-    conversion.m_tables = testing::TableBytes(tables);
-    conversion.m_warnings = testing::WarningMessages(warnings);
-    return conversion;
-}
-
-bool SameOutput(const CConversion& a, const CConversion& b) {
-    if (a.m_strFailure != b.m_strFailure) return false;
-    if (!a.m_strFailure.empty()) return true;  // a failed conversion's output is thrown away
-    return a.m_nRecords == b.m_nRecords && a.m_strRecords == b.m_strRecords &&
-           a.m_tables == b.m_tables && a.m_warnings == b.m_warnings;
 }
 
 }  // namespace
@@ -222,25 +119,33 @@ std::string CheckConversion(const std::uint8_t* data, std::size_t size) {
     if (size > kMaxInput) return "";
     auto bytes = std::string_view(reinterpret_cast<const char*>(data), size);
     CValueTables tables;
-    CConversion whole = Convert(bytes, 1 << 18, SIZE_MAX, tables);
-    if (!whole.m_strFailure.empty()) {
+    CMemorySource source(bytes);
+    CTagFile reader(source, "fuzz");
+    CMemorySink records;
+    std::vector<CWarning> warnings;
+    std::uint64_t written = 0;
+    try {
+        written = ConvertTags(reader, records, tables, warnings).m_nRecords;
+    } catch (const CFailure& failure) {
         // Only a full table stops a conversion in memory, and no input this short fills one.
-        return "the conversion failed: " + whole.m_strFailure;
+        return "the conversion failed: " + failure.Error().Message();
     }
+    const testing::CConversionOutput whole{records.Bytes(), testing::TableBytes(tables),
+                                           testing::WarningMessages(warnings), ""};
     // The output reader takes back exactly what a conversion writes.
     COutputFiles files;
     files.m_strRecords = whole.m_strRecords;
     files.m_tables = whole.m_tables;
     COutputReadResult read = ReadOutput(files);
     if (!read.m_bOk) return "the output does not read back: " + read.m_error.Message();
-    if (read.m_records.size() != whole.m_nRecords) {
+    if (read.m_records.size() != written) {
         return std::to_string(read.m_records.size()) + " records read back, " +
-               std::to_string(whole.m_nRecords) + " written";
+               std::to_string(written) + " written";
     }
     CMemorySink rewritten;
     for (const CRecord& record : read.m_records) {
         for (std::size_t i = 0; i < kTableCount; ++i) {
-            if (record.tableIds[i] > tables[i].Count()) {
+            if (record.m_tableIds[i] > tables[i].Count()) {
                 return std::string("an identifier beyond the end of table ") + kTableLetters[i];
             }
         }
@@ -262,14 +167,22 @@ std::string CheckConversion(const std::uint8_t* data, std::size_t size) {
     }
 
     // Small blocks and small reads put block ends everywhere; the output must not change.
-    CValueTables again;
-    CConversion chopped = Convert(bytes, 1 + size % 97, 1 + size % 13, again);
-    if (!SameOutput(chopped, whole)) return "the output depends on the block size";
-    if (!SameOutput(ConvertGroupByGroup(bytes), whole)) {
-        return "the batched conversion differs from one applied group by group";
-    }
-    if (!SameOutput(ConvertSplit(bytes, 1 + size % 61, 1 + size % 2), whole)) {
-        return "the conversion in parts differs from the one in one go";
+    std::string difference =
+        testing::OutputDifference(testing::ConvertPlain(bytes, "fuzz", 1 + size % 97, 1 + size % 13), whole);
+    if (!difference.empty()) return "the output depends on the block size: " + difference;
+    // The pipeline, its parts views of the input or read from a stream, some of it perhaps
+    // converted on by the plain loop where groups lie further apart than a part may be long.
+    std::size_t partSize = 1 + size % 61;
+    unsigned threads = 1 + size % 2;
+    difference = testing::OutputDifference(
+        testing::ConvertPipelined(bytes, partSize, threads, 0, 2 << 20, "fuzz"), whole);
+    if (!difference.empty()) return "the pipeline differs from the plain loop: " + difference;
+    difference = testing::OutputDifference(
+        testing::ConvertPipelined(bytes, partSize, threads, 1 + size % 29, partSize + size % 300,
+                                  "fuzz"),
+        whole);
+    if (!difference.empty()) {
+        return "the pipeline reading a stream differs from the plain loop: " + difference;
     }
     return "";
 }

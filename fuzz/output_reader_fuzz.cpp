@@ -85,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         for (const CRecord& record : result.m_records) {
             for (std::size_t i = 0; i < kTableCount; ++i) {
-                if (record.tableIds[i] > result.m_tables[i].size()) {
+                if (record.m_tableIds[i] > result.m_tables[i].size()) {
                     Fail("identifier beyond its table", TableFileName(i));
                 }
             }

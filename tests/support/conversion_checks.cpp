@@ -1,5 +1,6 @@
 #include "tests/support/conversion_checks.h"
 
+#include "engine/conversion.h"
 #include "engine/output_reader.h"
 #include "engine/tagged_writer.h"
 #include "tests/support/hex.h"
@@ -74,6 +75,68 @@ std::vector<std::string> WarningMessages(const std::vector<CWarning>& warnings) 
     for (const CWarning& warning : warnings)
         messages.push_back(warning.Message());
     return messages;
+}
+
+std::string OutputDifference(const CConversionOutput& actual, const CConversionOutput& expected) {
+    if (actual.m_strError != expected.m_strError) {
+        return "failure \"" + actual.m_strError + "\", expected \"" + expected.m_strError + "\"";
+    }
+    if (!expected.m_strError.empty()) return "";  // a failed conversion's output is thrown away
+    std::string difference = FirstDifference(actual.m_strRecords, expected.m_strRecords);
+    if (!difference.empty()) return "records: " + difference;
+    for (std::size_t i = 0; i < kTableCount; ++i) {
+        difference = FirstDifference(actual.m_tables[i], expected.m_tables[i]);
+        if (!difference.empty()) return std::string("table ") + kTableLetters[i] + ": " + difference;
+    }
+    for (std::size_t i = 0; i < actual.m_warnings.size() || i < expected.m_warnings.size(); ++i) {
+        std::string a = i < actual.m_warnings.size() ? actual.m_warnings[i] : "(none)";
+        std::string e = i < expected.m_warnings.size() ? expected.m_warnings[i] : "(none)";
+        if (a != e) return "warning " + std::to_string(i) + ": \"" + a + "\", expected \"" + e + "\"";
+    }
+    return "";
+}
+
+namespace {
+
+// Runs `convert(records, tables, warnings)` and collects what it gives.
+template <class TConvert>
+CConversionOutput Collect(TConvert convert) {
+    CConversionOutput output;
+    CMemorySink records(1 << 10);
+    CValueTables tables;
+    std::vector<CWarning> warnings;
+    try {
+        convert(records, tables, warnings);
+    } catch (const CFailure& failure) {
+        output.m_strError = failure.Error().Message();
+        return output;
+    }
+    output.m_strRecords = records.Bytes();
+    output.m_tables = TableBytes(tables);
+    output.m_warnings = WarningMessages(warnings);
+    return output;
+}
+
+}  // namespace
+
+CConversionOutput ConvertPlain(std::string_view input, const std::string& name,
+                               std::size_t blockSize, std::size_t step) {
+    return Collect([&](CByteSink& records, CValueTables& tables, std::vector<CWarning>& warnings) {
+        CMemorySource source(input, step);
+        CTagFile reader(source, name, blockSize);
+        ConvertTags(reader, records, tables, warnings);
+    });
+}
+
+CConversionOutput ConvertPipelined(std::string_view input, std::size_t partSize, unsigned threads,
+                                   std::size_t step, std::size_t largestPart,
+                                   const std::string& name) {
+    return Collect([&](CByteSink& records, CValueTables& tables, std::vector<CWarning>& warnings) {
+        CPartSizes sizes;
+        sizes.m_nPartSize = partSize;
+        sizes.m_nLargestPart = largestPart;
+        ConvertInParts(input, name, records, tables, warnings, sizes, threads, step);
+    });
 }
 
 namespace {

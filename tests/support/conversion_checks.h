@@ -2,15 +2,39 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <random>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "engine/convert.h"
+#include "engine/pipeline.h"
 #include "engine/value_table.h"
 
 namespace halvic::testing {
+
+// What a conversion in memory gives: the seven files' bytes and the warnings' messages, or the
+// failure's message (the files are then thrown away, as ConvertFile would).
+struct CConversionOutput {
+    std::string m_strRecords;
+    std::array<std::string, kTableCount> m_tables;
+    std::vector<std::string> m_warnings;
+    std::string m_strError;  // empty when the conversion succeeded
+};
+
+// "" when the two give the same, otherwise what differs first.
+std::string OutputDifference(const CConversionOutput& actual, const CConversionOutput& expected);
+
+// The plain loop, one group after another, the reader taking blocks of `blockSize` from a source
+// that hands out at most `step` bytes at a time.
+CConversionOutput ConvertPlain(std::string_view input, const std::string& name = "in.txt",
+                               std::size_t blockSize = 1 << 18, std::size_t step = SIZE_MAX);
+// The pipeline, in parts of `partSize` or more, on `threads`; the parts read from a stream `step`
+// bytes at a time, or views of `input` when `step` is 0.
+CConversionOutput ConvertPipelined(std::string_view input, std::size_t partSize, unsigned threads,
+                                   std::size_t step = 0, std::size_t largestPart = 2 << 20,
+                                   const std::string& name = "in.txt");
 
 // Random tagged text shaped like records, with the bytes the reader treats specially, texts that
 // repeat, contents near the 510-byte chunk, pushed-back "@" contents longer than a chunk, unknown

@@ -5,7 +5,7 @@
 #include <set>
 #include <utility>
 
-#include "engine/convert.h"
+#include "engine/conversion.h"
 #include "engine/decoders.h"
 #include "tests/support/plain_tag_reader.h"
 
@@ -71,8 +71,8 @@ struct CPlainRecord {
 
 }  // namespace
 
-CReferenceOutput ReferenceConvert(std::string_view input, const std::string& name) {
-    CReferenceOutput output;
+CConversionOutput ReferenceConvert(std::string_view input, const std::string& name) {
+    CConversionOutput output;
     CPlainTagReader reader(input);
     std::string tag, content;
     bool cut = false;

@@ -7,16 +7,11 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/support/conversion_checks.h"
+
 namespace halvic::testing {
 
-struct CReferenceOutput {
-    std::string m_strRecords;
-    std::array<std::string, 6> m_tables;
-    std::vector<std::string> m_warnings;
-    std::string m_strError;  // the failure's message; empty when the conversion succeeded
-};
-
 // Converts `input`, named `name` in messages.
-CReferenceOutput ReferenceConvert(std::string_view input, const std::string& name);
+CConversionOutput ReferenceConvert(std::string_view input, const std::string& name);
 
 }  // namespace halvic::testing
