@@ -73,8 +73,9 @@ class CReplacingFile : public CByteSink {
     ~CReplacingFile() override;
 
     // Creates the temporary file `temp` for `target`. When the target is a file already, the
-    // temporary takes its permission bits (and, where the system allows, its owner and group)
-    // from the start, so that a replaced file is never readable by more people than the old one.
+    // temporary takes its permissions (its permission bits, on Windows its access list) and,
+    // where the system allows, its owner and group from the start, so that a replaced file is
+    // never readable by more people than the old one.
     // On failure returns false and fills `error`, which names the target.
     bool Create(const std::string& target, const std::string& temp, CError& error);
     // Writes what is buffered and closes the temporary file, first flushing it to the disk when

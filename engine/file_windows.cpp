@@ -1,7 +1,11 @@
 // The files of a conversion on Windows: UTF-8 paths become UTF-16 at the system calls.
 #include <windows.h>
+// After windows.h, which they need.
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <algorithm>
+#include <memory>
 
 #include "engine/error.h"
 #include "engine/file.h"
@@ -54,9 +58,9 @@ bool IsDirectoryW(const std::wstring& path) {
 // Opens `path` as a file. Windows refuses a directory with "Access is denied.", which would send
 // the user looking for a permission problem: it is told what the name is instead.
 HANDLE OpenFile(const std::string& path, DWORD access, DWORD share, DWORD disposition, DWORD flags,
-                DWORD& err) {
+                DWORD& err, SECURITY_ATTRIBUTES* security = nullptr) {
     std::wstring wide = Utf16(path);
-    HANDLE file = ::CreateFileW(wide.c_str(), access, share, nullptr, disposition, flags, nullptr);
+    HANDLE file = ::CreateFileW(wide.c_str(), access, share, security, disposition, flags, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         err = ::GetLastError();
         if (err == ERROR_ACCESS_DENIED && IsDirectoryW(wide)) err = kErrorDirectoryNotSupported;
@@ -233,18 +237,162 @@ void CInputFile::Close() {
     m_bOwned = false;
 }
 
+namespace {
+
+// Memory the system allocated with LocalAlloc, freed when it goes.
+struct CLocalFree {
+    void operator()(void* memory) const { ::LocalFree(memory); }
+};
+using CLocalMemory = std::unique_ptr<void, CLocalFree>;
+
+// What a new file takes over from the file it replaces: its owner, its group and its access list,
+// and whether that list is protected from the entries the folder passes on.
+struct CSecurity {
+    CLocalMemory m_descriptor;  // what the pointers point into
+    PSID m_owner = nullptr;
+    PSID m_group = nullptr;
+    PACL m_dacl = nullptr;
+    bool m_bProtected = false;
+};
+
+// Reads the security of the file `path`, through a link as the user sees it; `found` stays false
+// when there is no file there to replace. Returns the system's error code.
+DWORD ReadSecurity(const std::string& path, CSecurity& security, bool& found) {
+    found = false;
+    DWORD err = 0;
+    // Reading a descriptor is refused neither by another program's sharing nor for a folder.
+    HANDLE file =
+        OpenFile(path, READ_CONTROL, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, err);
+    if (file == INVALID_HANDLE_VALUE) {
+        return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND ? 0 : err;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(file, &info)) {
+        err = ::GetLastError();
+    } else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        err = ::GetSecurityInfo(
+            file, SE_FILE_OBJECT,
+            OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+            &security.m_owner, &security.m_group, &security.m_dacl, nullptr, &descriptor);
+        security.m_descriptor.reset(descriptor);
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision = 0;
+        if (err == ERROR_SUCCESS &&
+            !::GetSecurityDescriptorControl(descriptor, &control, &revision))
+            err = ::GetLastError();
+        security.m_bProtected = (control & SE_DACL_PROTECTED) != 0;
+        found = err == ERROR_SUCCESS;
+    }
+    ::CloseHandle(file);
+    return err;
+}
+
+// A descriptor whose access list lets only the user this process runs as open the file.
+DWORD OwnerOnlyDescriptor(CLocalMemory& descriptor) {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return ::GetLastError();
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<unsigned char> user(size);
+    LPWSTR sid = nullptr;
+    bool ok = ::GetTokenInformation(token, TokenUser, user.data(), size, &size) &&
+              ::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid);
+    DWORD err = ok ? 0 : ::GetLastError();
+    ::CloseHandle(token);
+    if (!ok) return err;
+    std::wstring sddl = std::wstring(L"D:P(A;;FA;;;") + sid + L")";
+    ::LocalFree(sid);
+    PSECURITY_DESCRIPTOR result = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                                &result, nullptr)) {
+        return ::GetLastError();
+    }
+    descriptor.reset(result);
+    return 0;
+}
+
+// Gives the new file `file` the old file's access list, and its owner and group where this
+// process may: giving a file to another user takes a privilege, and then the file stays the
+// converting user's. A list that was not protected gets the entries the folder passes on now, in
+// place of those the old file got from it: they stay the folder's, changed when the folder's are.
+DWORD CarrySecurity(HANDLE file, const CSecurity& old) {
+    const SECURITY_INFORMATION list =
+        DACL_SECURITY_INFORMATION | (old.m_bProtected ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                      : UNPROTECTED_DACL_SECURITY_INFORMATION);
+    const SECURITY_INFORMATION kAlso[] = {OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION,
+                                          GROUP_SECURITY_INFORMATION, 0};
+    DWORD err = 0;
+    for (SECURITY_INFORMATION also : kAlso) {
+        err = ::SetSecurityInfo(file, SE_FILE_OBJECT, list | also, old.m_owner, old.m_group,
+                                old.m_dacl, nullptr);
+        if (err == ERROR_SUCCESS) break;
+    }
+    return err;
+}
+
+// Gives the temporary `file` the security of the file it replaces. Renaming it into place needs
+// the right to delete it, which that security may not give the user who converts: then the
+// target could not be replaced either, and the temporary gets its owner-only list back, so that
+// it can be removed.
+DWORD TakeSecurity(HANDLE file, const std::string& temp, const CSecurity& old,
+                   PSECURITY_DESCRIPTOR ownerOnly) {
+    DWORD err = CarrySecurity(file, old);
+    if (err == ERROR_SUCCESS) {
+        HANDLE removable =
+            OpenFile(temp, DELETE, kShareAll, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, err);
+        if (removable != INVALID_HANDLE_VALUE) {
+            ::CloseHandle(removable);
+            return ERROR_SUCCESS;
+        }
+    }
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (::GetSecurityDescriptorDacl(ownerOnly, &present, &dacl, &defaulted)) {
+        ::SetSecurityInfo(file, SE_FILE_OBJECT,
+                          DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                          nullptr, dacl, nullptr);
+    }
+    return err;
+}
+
+}  // namespace
+
 bool CReplacingFile::Create(const std::string& target, const std::string& temp, CError& error) {
     Discard();
     m_strTarget = target;
     // A directory cannot be replaced. Found only at the renames, it would fail the run late;
     // found here, it fails the run before anything is written.
     if (IsDirectoryW(Utf16(target))) return Fail(error, target, kErrorDirectoryNotSupported);
-    // The new file takes the folder's permissions, as every new file on Windows does.
+    // A file that replaces another takes its owner, group and access list, as one replaced with
+    // ReplaceFileW does, so that it is never open to more people than the old one; a file that
+    // did not exist takes the folder's permissions, as every new file on Windows does.
+    CSecurity old;
+    bool replacing = false;
+    DWORD err = ReadSecurity(target, old, replacing);
+    if (err != ERROR_SUCCESS) return Fail(error, target, err);
+    // Until it has the old file's list, only the user who converts may open it: nobody else can
+    // hold it open meanwhile to read what it will hold.
+    CLocalMemory ownerOnly;
+    if (replacing && (err = OwnerOnlyDescriptor(ownerOnly)) != ERROR_SUCCESS) {
+        return Fail(error, target, err);
+    }
+    SECURITY_ATTRIBUTES security{sizeof security, ownerOnly.get(), FALSE};
+    // Registered before it exists, so that no moment is left in which an interrupt could leave
+    // the file behind.
     int slot = RegisterTemporaryFile(temp);
-    DWORD err = 0;
     // Sharing delete lets an interrupt remove the file while it is still being written.
-    HANDLE file = OpenFile(temp, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, err);
+    HANDLE file = OpenFile(
+        temp, GENERIC_WRITE | (replacing ? READ_CONTROL | WRITE_DAC | WRITE_OWNER : 0),
+        FILE_SHARE_READ | FILE_SHARE_DELETE, CREATE_NEW,
+        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, err, replacing ? &security : nullptr);
+    if (file != INVALID_HANDLE_VALUE && replacing &&
+        (err = TakeSecurity(file, temp, old, ownerOnly.get())) != ERROR_SUCCESS) {
+        ::CloseHandle(file);
+        ::DeleteFileW(Utf16(temp).c_str());
+        file = INVALID_HANDLE_VALUE;
+    }
     if (file == INVALID_HANDLE_VALUE) {
         UnregisterTemporaryFile(slot);
         return Fail(error, err == ERROR_FILENAME_EXCED_RANGE ? temp : target, err);
