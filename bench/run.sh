@@ -1,6 +1,9 @@
 #!/bin/sh
-# Measures `halvic convert` against `wc -l` on a realistic generated input: best of N runs each,
-# taken alternately on a warm cache, then the peak memory and the start-up cost on a small file.
+# Measures `halvic convert` against `wc -l` and `cp` on a realistic generated input: best of N runs
+# each, taken alternately on a warm cache; standard input from a pipe against the same file by
+# path; then the peak memory and the start-up cost on a small file. Against `cp`, each run comes
+# after a `sync`, so that neither pays for the other's writing back, and both replace the files of
+# the run before: `cp` an old copy of the input, halvic its seven files.
 #
 # usage: bench/run.sh [--size SIZE] [--seed N] [--runs N] [--build-dir DIR] [--data-dir DIR]
 #                     [--no-build]
@@ -61,7 +64,11 @@ cat "$input" >/dev/null
 wc_best=
 fresh_best=
 replace_best=
+stdin_best=
+cp_big_best=
+synced_best=
 halvic_rss=0
+cp "$input" "$data_dir/copy.txt"
 i=0
 while [ "$i" -lt "$runs" ]; do
     set -- $("$measure" wc -l "$input")
@@ -76,6 +83,16 @@ while [ "$i" -lt "$runs" ]; do
     set -- $("$measure" "$halvic" convert -q -o "$data_dir/out" "$input")
     replace_best=$(min "$1" "$replace_best")
     [ "$2" -gt "$halvic_rss" ] && halvic_rss=$2
+    # Standard input from a pipe: read as a stream, in parts all the same.
+    set -- $(cat "$input" | "$measure" "$halvic" convert -q -o "$data_dir/out" -)
+    stdin_best=$(min "$1" "$stdin_best")
+    [ "$2" -gt "$halvic_rss" ] && halvic_rss=$2
+    sync
+    set -- $("$measure" cp "$input" "$data_dir/copy.txt")
+    cp_big_best=$(min "$1" "$cp_big_best")
+    sync
+    set -- $("$measure" "$halvic" convert -q -o "$data_dir/out" "$input")
+    synced_best=$(min "$1" "$synced_best")
     i=$((i + 1))
 done
 
@@ -96,7 +113,7 @@ small_bytes=$(wc -c <"$small")
 tables=$(cat "$data_dir"/out/qx[manics].qxd | wc -c)
 largest=$(cat "$input.largest")
 awk -v bytes="$bytes" -v wc="$wc_best" -v hv="$fresh_best" -v hr="$replace_best" \
-    -v rss="$halvic_rss" \
+    -v rss="$halvic_rss" -v hs="$stdin_best" -v cpb="$cp_big_best" -v hy="$synced_best" \
     -v tables="$tables" -v largest="$largest" -v runs="$runs" -v cp="$cp_best" \
     -v small="$small_best" -v small_bytes="$small_bytes" -v input="$input" 'BEGIN {
     mb = bytes / 1e6
@@ -106,6 +123,12 @@ awk -v bytes="$bytes" -v wc="$wc_best" -v hv="$fresh_best" -v hr="$replace_best"
            hv, mb / hv, hv / wc
     printf "    replacing      %8.4f s  %7.0f MB/s  %5.2f x wc -l  (the outputs of the run before)\n",
            hr, mb / hr, hr / wc
+    printf "    from a pipe    %8.4f s  %7.0f MB/s  %5.2f x by path  (target <= 1.25)\n",
+           hs, mb / hs, hs / hr
+    printf "  after sync:\n"
+    printf "    cp             %8.4f s  %7.0f MB/s  (over an old copy)\n", cpb, mb / cpb
+    printf "    halvic convert %8.4f s  %7.0f MB/s  %5.2f x cp  (target <= 1.0)\n",
+           hy, mb / hy, hy / cpb
     limit = 32 * 1048576 + tables + largest
     printf "  peak RSS         %8.1f MB  (limit 32 MB + %.1f MB distinct texts + %.3f MB" \
            " largest content = %.1f MB)\n", rss / 1024, tables / 1048576, largest / 1048576,

@@ -15,6 +15,9 @@ namespace halvic {
 namespace {
 
 // The largest part a source may give: what the caller allows, and what a part can hold.
+// The least a stream is asked for at a time.
+constexpr std::size_t kReadBlock = std::size_t{1} << 16;
+
 std::size_t LargestPart(const CPartSizes& sizes) {
     return std::min(sizes.m_nLargestPart, CPart::kLargest);
 }
@@ -86,7 +89,7 @@ void CStreamParts::FillTo(std::string& buffer, std::size_t size) {
     while (!m_bEof && buffer.size() < size) {
         std::size_t have = buffer.size();
         // Read in blocks of a pipe's size at least, so that a small part size makes no small reads.
-        std::size_t want = std::max<std::size_t>(size - have, 1 << 16);
+        std::size_t want = std::max(size - have, kReadBlock);
         buffer.resize(have + want);
         std::size_t n = m_source.Read(reinterpret_cast<unsigned char*>(&buffer[have]), want);
         buffer.resize(have + n);
@@ -103,13 +106,16 @@ CPartSource::EResult CStreamParts::Next(CPartBytes& part) {
             m_spare.pop_back();
         }
     }
-    buffer.swap(m_strCarry);  // the carried bytes begin the part
-    m_strCarry.clear();
     // A start after the part's size is told only by what follows it (the chunk of its content):
     // a little more is read than the part's size.
     std::size_t partSize = m_sizes.m_nPartSize;
     std::size_t largest = LargestPart(m_sizes);
     std::size_t lookAhead = CTagFile::kChunkFlush + 8;
+    // Room for the largest part from the start: a buffer that grew as it was read would leave
+    // freed pieces of every size behind, and the memory in use would grow with the input.
+    buffer.reserve(std::max(largest, partSize + lookAhead) + kReadBlock);
+    buffer.swap(m_strCarry);  // the carried bytes begin the part
+    m_strCarry.clear();
     FillTo(buffer, partSize + lookAhead);
     if (buffer.empty()) return kEnd;
     std::size_t end = buffer.size();
@@ -133,7 +139,7 @@ CPartSource::EResult CStreamParts::Next(CPartBytes& part) {
     part.m_nEnd = m_nOffset;
     {
         std::lock_guard<std::mutex> lock(m_spareMutex);
-        if (!buffer.empty() || buffer.capacity() != 0) m_spare.push_back(std::move(buffer));
+        if (buffer.capacity() > kReadBlock) m_spare.push_back(std::move(buffer));
     }
     return kPart;
 }
