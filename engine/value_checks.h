@@ -100,9 +100,10 @@ std::string RecordNumberWarning(std::string_view content);
 std::string ByteValueWarning(std::string_view content);
 
 // The tag meant by `tag`, a tag that selects no field, when it differs from one that does (or from
-// "@") only in case, in spaces around it, or by one byte inserted, left out or replaced, and no
-// other tag is as near: "L" gives "l", "gg" "g", "@@" "@". "" when there is no such tag or more
-// than one ("x", "lb", a long tag).
+// "@") only in case, in blanks around it, or by one byte inserted, left out or replaced: "L" gives
+// "l", "gg" "g", "@@" "@", "mx" "m" (a one-letter tag goes before the longer pieces of "manics").
+// "" when there is no such tag, or more than one as near ("x", "lb"), or `tag` is long or a
+// closing tag ("/l").
 std::string SuggestTag(std::string_view tag);
 
 // The warning of a tag that selects no field (`cut`: only its first bytes were kept). A tag that
