@@ -1,5 +1,6 @@
 #include "engine/conversion.h"
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -26,32 +27,6 @@ std::string ShowTag(std::string_view tag, bool cut) {
     return shown;
 }
 
-void AddConversionWarnings(const std::string& inputName, const CStop& stop, std::uint64_t records,
-                           const CTagNotes& notes, std::vector<CWarning>& warnings) {
-    if (stop.m_bStopped) {
-        std::string shown = ShowTag(stop.m_strTag, stop.m_bCut);
-        warnings.push_back({inputName, stop.m_nLine,
-                            records == 0
-                                ? "the first tag is " + shown + ", not <@>; nothing was converted"
-                                : "tag " + shown +
-                                      " follows an empty tag <> but is not <@>; the rest of the "
-                                      "input was ignored"});
-    }
-    for (const CUnknownTag& unknown : notes.Tags()) {
-        warnings.push_back(
-            {inputName, unknown.m_nLine,
-             "tag " + ShowTag(unknown.m_strTag, unknown.m_bCut) + " selects no field; ignored"});
-    }
-    if (notes.MoreUses() != 0) {
-        warnings.push_back(
-            {inputName, notes.MoreLine(),
-             WithThousands(notes.MoreUses()) +
-                 (notes.MoreUses() == 1 ? " more tag selects" : " more tags select") +
-                 " no field, the first here; only the first " + std::to_string(CTagNotes::kListed) +
-                 " distinct ones are listed; ignored"});
-    }
-}
-
 CError NothingConverted(const std::string& inputName, const CStop& stop) {
     if (!stop.m_bStopped) {
         return {inputName, 0,
@@ -75,6 +50,57 @@ CError NothingConverted(const std::string& inputName, const CStop& stop) {
             "the first tag is " + ShowTag(tag, stop.m_bCut) +
                 ", not <@>, so no record was converted and no file was replaced; " + cause};
 }
+void CValueNotes::Add(EWarningKind kind, std::uint64_t line, std::string warning) {
+    CKind& noted = m_kinds[static_cast<std::size_t>(kind)];
+    if (noted.m_shown.size() < kShownPerKind) {
+        noted.m_shown.push_back({line, std::move(warning)});
+    } else {
+        Count(kind, line, 1);
+    }
+}
+
+void CValueNotes::Count(EWarningKind kind, std::uint64_t line, std::uint64_t count) {
+    CKind& noted = m_kinds[static_cast<std::size_t>(kind)];
+    if (noted.m_nMore == 0) noted.m_nMoreLine = line;
+    noted.m_nMore += count;
+}
+
+void CValueNotes::Note(EWarningKind kind, std::uint64_t line, std::string_view content,
+                       std::string (*warning)(std::string_view)) {
+    std::string text = warning(content);
+    if (!text.empty()) Add(kind, line, std::move(text));
+}
+
+void CValueNotes::NoteRepeated(std::uint64_t line, std::uint16_t number, std::uint64_t firstLine) {
+    CKind& noted = m_kinds[static_cast<std::size_t>(EWarningKind::kRepeatedNumber)];
+    if (noted.m_shown.size() < kShownPerKind) {
+        noted.m_shown.push_back({line, RepeatedNumberWarning(number, firstLine)});
+    } else {
+        Count(EWarningKind::kRepeatedNumber, line, 1);
+    }
+}
+
+void CValueNotes::Append(const CValueNotes& part, std::uint64_t lineOffset) {
+    for (std::size_t k = 0; k < m_kinds.size(); ++k) {
+        auto kind = static_cast<EWarningKind>(k);
+        for (const CShown& shown : part.m_kinds[k].m_shown)
+            Add(kind, lineOffset + shown.m_nLine, shown.m_strWarning);
+        if (part.m_kinds[k].m_nMore != 0)
+            Count(kind, lineOffset + part.m_kinds[k].m_nMoreLine, part.m_kinds[k].m_nMore);
+    }
+}
+
+void CValueNotes::AddWarnings(const std::string& inputName, std::vector<CWarning>& warnings) const {
+    for (std::size_t k = 0; k < m_kinds.size(); ++k) {
+        for (const CShown& shown : m_kinds[k].m_shown)
+            warnings.push_back({inputName, shown.m_nLine, shown.m_strWarning});
+        if (m_kinds[k].m_nMore != 0) {
+            warnings.push_back({inputName, m_kinds[k].m_nMoreLine,
+                                MoreWarnings(static_cast<EWarningKind>(k), m_kinds[k].m_nMore)});
+        }
+    }
+}
+
 namespace {
 
 // The fields a record can set but its table identifiers, as bits, and the bit of each choice.
@@ -102,6 +128,33 @@ constexpr unsigned SetBit(CFieldChoice::EKind kind) {
 // megabytes is then held once.
 constexpr std::size_t kLongContent = 4096;
 
+// Notes the content of an "@" pair when its record number is stored otherwise than written.
+void CheckNumber(std::string_view content, std::uint64_t line, CValueNotes& notes) {
+    if (!RecordNumberAsWritten(content))
+        notes.Note(EWarningKind::kRecordNumber, line, content, RecordNumberWarning);
+}
+
+// Notes the content of a field of `kind` when it is stored otherwise than written.
+void CheckContent(CFieldChoice::EKind kind, std::string_view content, std::uint64_t line,
+                  CValueNotes& notes) {
+    switch (kind) {
+        case CFieldChoice::kGridRef:
+            if (!GridRefAsWritten(content))
+                notes.Note(EWarningKind::kGridRef, line, content, GridRefWarning);
+            break;
+        case CFieldChoice::kWeight:
+            if (!WeightAsWritten(content))
+                notes.Note(EWarningKind::kWeight, line, content, WeightWarning);
+            break;
+        case CFieldChoice::kBValue:
+            if (!ByteValueAsWritten(content))
+                notes.Note(EWarningKind::kByteValue, line, content, ByteValueWarning);
+            break;
+        default:
+            break;
+    }
+}
+
 void PutId(std::string& bytes, std::size_t at, std::uint16_t id) {
     bytes[at] = static_cast<char>(id & 0xFF);
     bytes[at + 1] = static_cast<char>(id >> 8);
@@ -119,6 +172,9 @@ class CPartGroups {
     }
     void Start(std::string_view content) {
         m_record.m_nNumber = static_cast<std::uint16_t>(ParseDigits(content));
+        auto line = static_cast<std::uint32_t>(m_reader.TagLine());
+        CheckNumber(content, line, m_part.m_values);
+        m_part.m_numbers.emplace_back(m_record.m_nNumber, line);
     }
     void Field(std::string_view tag, std::string_view content) {
         CFieldChoice choice = ChooseField(tag);
@@ -145,6 +201,7 @@ class CPartGroups {
             default:
                 m_nSet |= SetBit(choice.m_eKind);
                 m_record.SetField(choice, content);
+                CheckContent(choice.m_eKind, content, m_reader.TagLine(), m_part.m_values);
                 break;
         }
     }
@@ -204,6 +261,8 @@ void CPart::Clear() {
     m_textCounts.clear();
     m_strKept.clear();
     m_notes = CTagNotes();
+    m_values = CValueNotes();
+    m_numbers.clear();
     m_last = CRecord();
     m_nRecords = 0;
     m_nLines = 0;
@@ -232,6 +291,8 @@ class CJoinedConversion::CPlainGroups {
     }
     void Start(std::string_view content) {
         m_record.m_nNumber = static_cast<std::uint16_t>(ParseDigits(content));
+        CheckNumber(content, Line(), m_joined.m_values);
+        m_joined.m_numbers.See(m_record.m_nNumber, Line(), m_joined.m_values);
     }
     void Field(std::string_view tag, std::string_view content) {
         CFieldChoice choice = ChooseField(tag);
@@ -254,6 +315,7 @@ class CJoinedConversion::CPlainGroups {
                 break;
             default:
                 m_record.SetField(choice, content);
+                CheckContent(choice.m_eKind, content, Line(), m_joined.m_values);
                 break;
         }
     }
@@ -343,6 +405,9 @@ void CJoinedConversion::Join(CPart& part) {
         CUnknownTagGroups groups(reader, lineOffset, m_notes);
         ReadGroups(reader, groups);
     }
+    m_values.Append(part.m_values, lineOffset);
+    for (const auto& [number, line] : part.m_numbers)
+        m_numbers.See(number, lineOffset + line, m_values);
     m_nRecords += part.m_nRecords;
     if (part.m_stop.m_bStopped) {
         m_stop = part.m_stop;
@@ -352,7 +417,27 @@ void CJoinedConversion::Join(CPart& part) {
 }
 
 CConvertSummary CJoinedConversion::Finish(std::vector<CWarning>& warnings) const {
-    AddConversionWarnings(m_strName, m_stop, m_nRecords, m_notes, warnings);
+    std::vector<CWarning> found;
+    for (const CUnknownTag& unknown : m_notes.Tags())
+        found.push_back({m_strName, unknown.m_nLine, UnknownTagWarning(unknown.m_strTag, unknown.m_bCut)});
+    if (m_notes.MoreUses() != 0) {
+        found.push_back({m_strName, m_notes.MoreLine(),
+                         MoreWarnings(EWarningKind::kUnknownTag, m_notes.MoreUses())});
+    }
+    m_values.AddWarnings(m_strName, found);
+    if (m_stop.m_bStopped) {
+        std::string shown = ShowTag(m_stop.m_strTag, m_stop.m_bCut);
+        found.push_back({m_strName, m_stop.m_nLine,
+                         m_nRecords == 0
+                             ? "the first tag is " + shown + ", not <@>; nothing was converted"
+                             : "tag " + shown +
+                                   " follows an empty tag <> but is not <@>; the rest of the "
+                                   "input was ignored"});
+    }
+    // In line order, so that a person can go through the input from the top.
+    std::stable_sort(found.begin(), found.end(),
+                     [](const CWarning& a, const CWarning& b) { return a.m_nLine < b.m_nLine; });
+    warnings.insert(warnings.end(), found.begin(), found.end());
     CConvertSummary summary;
     summary.m_nRecords = m_nRecords;
     for (std::size_t i = 0; i < kTableCount; ++i)

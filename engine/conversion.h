@@ -5,7 +5,9 @@
 // its first records keep from the record before the part.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <memory>
 #include <exception>
 #include <string>
 #include <string_view>
@@ -15,6 +17,7 @@
 #include "engine/convert.h"
 #include "engine/record.h"
 #include "engine/tag_file.h"
+#include "engine/value_checks.h"
 #include "engine/value_table.h"
 
 namespace halvic {
@@ -26,6 +29,56 @@ struct CStop {
     std::string m_strTag;
     bool m_bCut = false;
     std::uint64_t m_nLine = 0;
+};
+
+// The contents stored otherwise than written and the repeated record numbers of a conversion, or
+// of a part of one: of each kind the first kShownPerKind with their warnings, then only how many
+// more, and the line of the first of those.
+class CValueNotes {
+  public:
+    // Notes a content of `kind` on `line` whose warning `warning(content)` gives, unless that is
+    // "" (the value stored is the one meant).
+    void Note(EWarningKind kind, std::uint64_t line, std::string_view content,
+              std::string (*warning)(std::string_view));
+    // Notes a repeated record number.
+    void NoteRepeated(std::uint64_t line, std::uint16_t number, std::uint64_t firstLine);
+    // Appends the notes of the part that comes next, its lines counted on from `lineOffset`.
+    void Append(const CValueNotes& part, std::uint64_t lineOffset);
+    // Adds the warnings, shown and counted.
+    void AddWarnings(const std::string& inputName, std::vector<CWarning>& warnings) const;
+
+  private:
+    struct CShown {
+        std::uint64_t m_nLine;
+        std::string m_strWarning;
+    };
+    struct CKind {
+        std::vector<CShown> m_shown;
+        std::uint64_t m_nMore = 0;
+        std::uint64_t m_nMoreLine = 0;
+    };
+    void Add(EWarningKind kind, std::uint64_t line, std::string warning);
+    void Count(EWarningKind kind, std::uint64_t line, std::uint64_t count);
+
+    std::array<CKind, 6> m_kinds;
+};
+
+// The line on which each record number was first seen, for the warning of a number seen again.
+class CRecordNumbers {
+  public:
+    // Notes record `number` on `line`; a repeated number is noted in `notes`.
+    void See(std::uint16_t number, std::uint64_t line, CValueNotes& notes) {
+        if (!m_firstLines) m_firstLines = std::make_unique<std::uint64_t[]>(65536);
+        std::uint64_t& first = m_firstLines[number];
+        if (first == 0) {
+            first = line;
+        } else {
+            notes.NoteRepeated(line, number, first);
+        }
+    }
+
+  private:
+    std::unique_ptr<std::uint64_t[]> m_firstLines;  // 0: not seen
 };
 
 // Hands the groups of `reader` to `handler`, in order: Start(content of the "@" pair), then
@@ -84,6 +137,10 @@ struct CPart {
     std::vector<std::uint32_t> m_textCounts;  // the table texts of each record, in order
     std::string m_strKept;                    // contents that are not the input's bytes
     CTagNotes m_notes;
+    CValueNotes m_values;
+    // The number and line of each record, in order: whether a number was seen before is known
+    // only when the part is joined.
+    std::vector<std::pair<std::uint16_t, std::uint32_t>> m_numbers;
     CRecord m_last;  // the part's last record
     std::uint64_t m_nRecords = 0;
     std::uint64_t m_nLines = 0;
@@ -115,7 +172,7 @@ class CJoinedConversion {
     bool Stopped() const { return m_stop.m_bStopped; }
     const CStop& Stop() const { return m_stop; }
     std::uint64_t Records() const { return m_nRecords; }
-    // The summary of the conversion, and its warnings appended to `warnings` in order.
+    // The summary of the conversion, and its warnings appended to `warnings` in line order.
     CConvertSummary Finish(std::vector<CWarning>& warnings) const;
 
   private:
@@ -128,6 +185,8 @@ class CJoinedConversion {
     std::uint64_t m_nLines = 0;
     std::uint64_t m_nRecords = 0;
     CTagNotes m_notes;
+    CValueNotes m_values;
+    CRecordNumbers m_numbers;
     CStop m_stop;
 };
 
@@ -135,12 +194,6 @@ class CJoinedConversion {
 // nothing read ahead. What the pipeline must give, records, tables, warnings and failure alike.
 CConvertSummary ConvertTags(CTagFile& reader, CByteSink& records, CValueTables& tables,
                             std::vector<CWarning>& warnings);
-
-// Adds the warnings of a finished conversion of `records` records, in order: the stop, if any, then
-// each tag that selected no field (the first CTagNotes::kListed distinct ones), then how many
-// more tags selected none.
-void AddConversionWarnings(const std::string& inputName, const CStop& stop, std::uint64_t records,
-                           const CTagNotes& notes, std::vector<CWarning>& warnings);
 
 // The failure of a conversion that converted no record from an input that is not empty: the
 // input's first tag is not "@" (`stop`), or it holds nothing a reader hands out. Replacing the

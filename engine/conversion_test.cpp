@@ -61,19 +61,33 @@ TEST(ConversionTest, GroupsAndRecords) {
          std::string("1F 01 ") + kEmptyIds + " 00",
          {"in.txt:2: tag <l> follows an empty tag <> but is not <@>; the rest of the input was "
           "ignored"}},
-        {"<@>70000", std::string("3F 70 11 ") + kEmptyIds + " 00", {}},
-        {"<@>1<b>300", std::string("1F 01 02 2C ") + kEmptyIds + " 00", {}},
-        {"<@>x", std::string(kEmptyIds) + " 00", {}},
+        {"<@>70000",
+         std::string("3F 70 11 ") + kEmptyIds + " 00",
+         {"in.txt:1: <@>70000 is stored as 4464: a record number is kept to 16 bits, so 65535 is "
+          "the largest"}},
+        {"<@>1<b>300",
+         std::string("1F 01 02 2C ") + kEmptyIds + " 00",
+         {"in.txt:1: <b>300 is stored as 44: a <b> value is kept to 8 bits, so 255 is the "
+          "largest"}},
+        {"<@>x",
+         std::string(kEmptyIds) + " 00",
+         {"in.txt:1: <@>x is stored as 0: it holds no digit; write a record number as digits "
+          "alone"}},
         {"<@>5<l>a<@>6",
          std::string("1F 05 6C 61 00 ") + kEmptyIds + " 00 | 1F 06 6C 61 00 " + kEmptyIds + " 00",
          {}},
         {"<@>1\n<x>a\n<x>b<Q>c",
          std::string("1F 01 ") + kEmptyIds + " 00",
-         {"in.txt:2: tag <x> selects no field; ignored",
-          "in.txt:3: tag <Q> selects no field; ignored"}},
+         {"in.txt:2: tag <x> selects no field, so no field changed: the record keeps its values "
+          "from before",
+          "in.txt:3: tag <Q> selects no field, so no field changed: the record keeps its values "
+          "from before"}},
         {"<@>1<\x01\xE9>c",
          std::string("1F 01 ") + kEmptyIds + " 00",
-         {"in.txt:1: tag <\\x01\\xE9> selects no field; ignored"}},
+         {"in.txt:1: tag <\\x01\\xE9> holds a control character, so it is probably a < inside "
+          "a content: the content before it was cut at the <, and the bytes up to the next > "
+          "were read as this tag, whose content was ignored; a content cannot hold a <: write it "
+          "another way, such as \"less than\""}},
         // Any piece of "manics" selects the table of its first letter.
         {"<@>1<c>x<c>y<ic>z<manics>w", "1F 01 A4 06 01 00 00 00 00 00 01 00 02 00 00 00 00", {}},
         // Fields not set are kept from the record before; a content without digits gives 0, and
@@ -81,7 +95,10 @@ TEST(ConversionTest, GroupsAndRecords) {
         {"<@>1<l>x<b>5<t>12-2-14<@>3<b>abc<t>12",
          std::string("1F 01 6C 78 00 02 05 34 86 05 ") + kEmptyIds + " 00 | 1F 03 6C 78 00 " +
              kEmptyIds + " 00",
-         {}},
+         // On one line, the warnings of a kind come before those of the next kind.
+         {"in.txt:1: <t>12 is stored as 0 lb: a weight without a separator (- / or :) is 0; write "
+          "<t>0-0-12 for 12 lb or <t>12-0-0 for 12 cwt",
+          "in.txt:1: <b>abc is stored as 0: it holds no digit; write a <b> value as digits alone"}},
         // A pushed-back "@" gives only its last chunk: 510 ones are flushed, "2" remains.
         {"<@>1<l>a<@>" + std::string(510, '1') + "2",
          std::string("1F 01 6C 61 00 ") + kEmptyIds + " 00 | 1F 02 6C 61 00 " + kEmptyIds + " 00",

@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/convert.h"
+#include "engine/conversion.h"
 #include "engine/decoders.h"
 #include "engine/output_reader.h"
 #include "engine/record.h"

@@ -85,10 +85,12 @@ TEST_F(CliTest, WarningsAndSummary) {
         std::string err;
     } kCases[] = {
         {{"convert", "warn.txt", "-o", "out"},
+         "halvic: warning: warn.txt:2: tag <x> selects no field, so no field changed: the record "
+         "keeps its values from before\n"
+         "halvic: warning: warn.txt:5: tag <Q> selects no field, so no field changed: the record "
+         "keeps its values from before\n"
          "halvic: warning: warn.txt:7: tag <m> follows an empty tag <> but is not <@>; the rest "
-         "of the input was ignored\n"
-         "halvic: warning: warn.txt:2: tag <x> selects no field; ignored\n"
-         "halvic: warning: warn.txt:5: tag <Q> selects no field; ignored\n"},
+         "of the input was ignored\n"},
         {{"convert", "--quiet", "warn.txt", "-o", "out"}, ""},
         {{"convert", "-", "-o", "out"},
          "halvic: warning: <stdin>: the file is empty, so the seven files become empty\n"},
@@ -353,6 +355,43 @@ TEST_F(CliTest, PromptAsksForOneFileName) {
     }
 }
 
+// The slips of a catalogue written by hand: each says what was written, what is stored and how
+// to write it, in line order; --strict turns them into a failure that replaces nothing.
+TEST_F(CliTest, MistakesAreWarnedInLineOrder) {
+    WriteFile(m_dir / "mistakes.txt",
+              "<@>70000\n<b>300\n<g>SU 123 456\n<t>12-2/14\n<L>oak\n<@>101\n"
+              "<l>Jug, less than 1 lb: weight < 5 pounds<b>3>x\n<@>101\n<G>su123456\n");
+    const std::string warnings =
+        "halvic: warning: mistakes.txt:1: <@>70000 is stored as 4464: a record number is kept to "
+        "16 bits, so 65535 is the largest\n"
+        "halvic: warning: mistakes.txt:2: <b>300 is stored as 44: a <b> value is kept to 8 bits, "
+        "so 255 is the largest\n"
+        "halvic: warning: mistakes.txt:3: <g>SU 123 456 is stored as SU 023 456: the figures are "
+        "read from its last six characters, \"23 456\"; write <g>SU123456\n"
+        "halvic: warning: mistakes.txt:4: <t>12-2/14 is stored as 1558 lb (13-3-18): the second "
+        "separator is not the first one again, so \"2/14\" is read as pounds; write <t>12-2-14\n"
+        "halvic: warning: mistakes.txt:5: tag <L> selects no field, so no field changed: the "
+        "record keeps its text from before; did you mean <l>?\n"
+        "halvic: warning: mistakes.txt:7: tag < 5 pounds<b> holds a space, so it is probably a < "
+        "inside a content: the content before it was cut at the <, and the bytes up to the next > "
+        "were read as this tag, so the <b> among them was lost with its content; a content cannot "
+        "hold a <: write it another way, such as \"less than\"\n"
+        "halvic: warning: mistakes.txt:8: record number 101 again, first at line 6; each record "
+        "with it is stored\n"
+        "halvic: warning: mistakes.txt:9: tag <G> selects no field, so no field changed: the "
+        "record keeps its grid reference from before; did you mean <g>?\n";
+    const testing::CFileList old = ListFiles(m_dir / "out");
+    CProcessResult strict = Run({"convert", "mistakes.txt", "-o", "out", "--strict"});
+    EXPECT_EQ(strict.m_nExitCode, 1);
+    EXPECT_EQ(strict.m_strErr, warnings +
+                                   "halvic: error: mistakes.txt: 8 warnings, and any warning fails "
+                                   "a strict conversion: no file was replaced\n");
+    EXPECT_EQ(ListFiles(m_dir / "out"), old);
+    CProcessResult result = Run({"convert", "mistakes.txt", "-o", "out"});
+    EXPECT_EQ(result.m_nExitCode, 0);
+    EXPECT_EQ(result.m_strErr, warnings);
+}
+
 // --strict fails on any warning about the input, and replaces nothing.
 TEST_F(CliTest, StrictFailsOnAnyWarning) {
     WriteFile(m_dir / "unknown.txt", "<@>1<x>y<@>2<x>z");
@@ -363,7 +402,8 @@ TEST_F(CliTest, StrictFailsOnAnyWarning) {
         CProcessResult result = Run(args);
         EXPECT_EQ(result.m_nExitCode, 1);
         EXPECT_EQ(result.m_strErr,
-                  "halvic: warning: unknown.txt:1: tag <x> selects no field; ignored\n"
+                  "halvic: warning: unknown.txt:1: tag <x> selects no field, so no field changed: "
+                  "the record keeps its values from before\n"
                   "halvic: error: unknown.txt: 1 warning, and any warning fails a strict "
                   "conversion: no file was replaced\n");
         EXPECT_EQ(ListFiles(m_dir / "out"), old);

@@ -182,10 +182,10 @@ TEST_F(FaultTest, FullTableStopsTheConversion) {
         oneRecord += "<c>" + std::to_string(i) + "\n";
     std::string manyRecords;
     for (int i = 0; i <= 65535; ++i)
-        manyRecords += "<@>1<l>x<s>text " + std::to_string(i) + "\n";
+        manyRecords += "<@>" + std::to_string(i) + "<l>x<s>text " + std::to_string(i) + "\n";
     // Repeats take no room: a full table still takes the texts it holds.
     std::string fullButRepeated =
-        manyRecords.substr(0, manyRecords.rfind("<@>")) + "<@>2<s>text 7\n";
+        manyRecords.substr(0, manyRecords.rfind("<@>")) + "<@>65535<s>text 7\n";
 
     const struct {
         const char* name;
@@ -273,7 +273,7 @@ TEST_F(FaultTest, InterruptedConversionLeavesTheOldFiles) {
 TEST_F(FaultTest, HangupIgnoredByTheCallerStaysIgnored) {
     CStartOptions nohup;
     nohup.m_bIgnoreHangup = true;
-    CStartedHalvic halvic({"convert", "-", "-o", "out"}, m_dir, nohup);
+    CStartedHalvic halvic({"convert", "-q", "-", "-o", "out"}, m_dir, nohup);
     halvic.Write(Records(1, 100000));
     ASSERT_TRUE(WaitForRecordsWritten());
     halvic.Signal(SIGHUP);

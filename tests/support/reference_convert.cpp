@@ -1,12 +1,14 @@
 #include "tests/support/reference_convert.h"
 
 #include <cstdint>
+#include <algorithm>
 #include <map>
 #include <set>
 #include <utility>
 
 #include "engine/conversion.h"
 #include "engine/decoders.h"
+#include "engine/value_checks.h"
 #include "tests/support/plain_tag_reader.h"
 
 namespace halvic::testing {
@@ -84,24 +86,47 @@ CConversionOutput ReferenceConvert(std::string_view input, const std::string& na
     };
     std::array<std::map<std::string, std::uint16_t>, 6> ids;
     std::set<std::pair<std::string, bool>> seen;
-    std::vector<std::string> notes;  // of the first 100 distinct tags that select no field
-    std::uint64_t moreUses = 0;      // of the others
+    std::vector<std::pair<std::uint64_t, std::string>> notes;  // of the first 100 such tags
+    std::uint64_t moreUses = 0;  // of the others
     std::uint64_t moreLine = 0;
+    // By kind: what is stored otherwise than written, the first ten in full, then counted.
+    struct CKind {
+        std::vector<std::pair<std::uint64_t, std::string>> m_shown;
+        std::uint64_t m_nMore = 0;
+        std::uint64_t m_nMoreLine = 0;
+    };
+    std::array<CKind, 6> kinds;
+    auto note = [&](EWarningKind kind, std::string warning) {
+        if (warning.empty()) return;
+        CKind& noted = kinds[static_cast<std::size_t>(kind)];
+        if (noted.m_shown.size() < 10) {
+            noted.m_shown.emplace_back(reader.TagLine(), std::move(warning));
+        } else if (noted.m_nMore++ == 0) {
+            noted.m_nMoreLine = reader.TagLine();
+        }
+    };
+    std::map<std::uint16_t, std::uint64_t> firstLines;
+    std::pair<std::uint64_t, std::string> stop;
     CPlainRecord record;
     std::uint64_t records = 0;
 
     while (read()) {
         if (tag != "@") {
             std::string shown = ShowTag(tag, cut);
-            output.m_warnings.push_back(
-                name + ":" + std::to_string(reader.TagLine()) + ": " +
-                (records == 0 ? "the first tag is " + shown + ", not <@>; nothing was converted"
-                              : "tag " + shown +
-                                    " follows an empty tag <> but is not <@>; the rest of the "
-                                    "input was ignored"));
+            stop = {reader.TagLine(),
+                    records == 0 ? "the first tag is " + shown + ", not <@>; nothing was converted"
+                                 : "tag " + shown +
+                                       " follows an empty tag <> but is not <@>; the rest of the "
+                                       "input was ignored"};
             break;
         }
         record.number = static_cast<std::uint16_t>(ParseDigits(content));
+        note(EWarningKind::kRecordNumber, RecordNumberWarning(content));
+        auto first = firstLines.emplace(record.number, reader.TagLine());
+        if (!first.second) {
+            note(EWarningKind::kRepeatedNumber,
+                 RepeatedNumberWarning(record.number, first.first->second));
+        }
         read();
         while (tag != "@" && !tag.empty()) {
             std::size_t table = kLetters.find(tag);
@@ -109,10 +134,13 @@ CConversionOutput ReferenceConvert(std::string_view input, const std::string& na
                 record.text = content;
             } else if (tag == "b") {
                 record.bValue = static_cast<std::uint8_t>(ParseDigits(content));
+                note(EWarningKind::kByteValue, ByteValueWarning(content));
             } else if (tag == "g") {
                 ParseGridRef(content, record.easting, record.northing);
+                note(EWarningKind::kGridRef, GridRefWarning(content));
             } else if (tag == "t") {
                 record.weight = ParseWeight(content);
+                note(EWarningKind::kWeight, WeightWarning(content));
             } else if (table != std::string_view::npos) {
                 auto found = ids[table].find(content);
                 if (found != ids[table].end()) {
@@ -133,8 +161,7 @@ CConversionOutput ReferenceConvert(std::string_view input, const std::string& na
             } else if (seen.count({tag, cut}) != 0) {
             } else if (seen.size() < 100) {
                 seen.insert({tag, cut});
-                notes.push_back(name + ":" + std::to_string(reader.TagLine()) + ": tag " +
-                                ShowTag(tag, cut) + " selects no field; ignored");
+                notes.emplace_back(reader.TagLine(), UnknownTagWarning(tag, cut));
             } else if (moreUses++ == 0) {
                 moreLine = reader.TagLine();
             }
@@ -144,14 +171,22 @@ CConversionOutput ReferenceConvert(std::string_view input, const std::string& na
         record.Write(output.m_strRecords);
         ++records;
     }
-    output.m_warnings.insert(output.m_warnings.end(), notes.begin(), notes.end());
-    if (moreUses != 0) {
-        output.m_warnings.push_back(name + ":" + std::to_string(moreLine) + ": " +
-                                    WithThousands(moreUses) +
-                                    (moreUses == 1 ? " more tag selects" : " more tags select") +
-                                    " no field, the first here; only the first 100 distinct ones "
-                                    "are listed; ignored");
+    // Every warning with its line, in the order of their kinds; then in line order.
+    std::vector<std::pair<std::uint64_t, std::string>> warnings = notes;
+    if (moreUses != 0)
+        warnings.emplace_back(moreLine, MoreWarnings(EWarningKind::kUnknownTag, moreUses));
+    for (std::size_t k = 0; k < kinds.size(); ++k) {
+        warnings.insert(warnings.end(), kinds[k].m_shown.begin(), kinds[k].m_shown.end());
+        if (kinds[k].m_nMore != 0) {
+            warnings.emplace_back(kinds[k].m_nMoreLine,
+                                  MoreWarnings(static_cast<EWarningKind>(k), kinds[k].m_nMore));
+        }
     }
+    if (!stop.second.empty()) warnings.push_back(stop);
+    std::stable_sort(warnings.begin(), warnings.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& [line, warning] : warnings)
+        output.m_warnings.push_back(name + ":" + std::to_string(line) + ": " + warning);
     return output;
 }
 
