@@ -171,31 +171,21 @@ TEST(TagFileTest, AgreesWithThePlainByteAtATimeReader) {
     for (int round = 0; round < 400; ++round) {
         std::string input = RandomInput(random);
         std::size_t block = 1 + random() % 700;
-        CMemorySource source(input, 1 + random() % 900, round % 2 == 1);
-        CTagFile fast(source, "fast", block);
-        testing::CPlainTagReader plain(input);
-        std::string_view fastTag, fastContent;
-        std::string plainTag, plainContent;
-        for (int pair = 0;; ++pair) {
-            if (random() % 4 == 0) {
-                fast.m_bPushedBack = plain.m_bPushedBack = 1;
-            }
-            bool fastOk = fast.ReadTag(fastTag, fastContent);
-            bool plainOk = plain.ReadTag(plainTag, plainContent);
-            ASSERT_EQ(fastOk, plainOk) << "round " << round << " pair " << pair;
-            std::string expectedTag = plainTag.substr(0, CTagFile::kTagKept);
-            ASSERT_EQ(fastTag, expectedTag) << "round " << round << " pair " << pair;
-            ASSERT_EQ(fast.TagCut(), plainTag.size() > CTagFile::kTagKept);
-            if (!fastOk) break;
-            ASSERT_EQ(fastContent, plainContent) << "round " << round << " pair " << pair;
-            ASSERT_EQ(fast.TagLine(), plain.TagLine()) << "round " << round << " pair " << pair;
-        }
+        std::size_t step = 1 + random() % 900;
+        std::mt19937 pushes(static_cast<std::uint32_t>(round));
+        ASSERT_EQ(testing::ReaderDifference(input, block, step, round % 2 == 1,
+                                            [&](std::size_t, std::string_view) {
+                                                return pushes() % 4 == 0;
+                                            }),
+                  "")
+            << "round " << round;
     }
 }
 
 // One input with every case the fast paths must leave to the general one (a content that runs
 // past the block, reaches the chunk size, folds a line break, or ends at a zero-tagged or cut tag),
-// read in blocks of every size from 1 byte to the whole input.
+// read in blocks of every size from 1 byte to the whole input; every "@" pushed back, which
+// checks the chunk that a pushed-back pair gives.
 TEST(TagFileTest, AgreesWithThePlainReaderAtEveryBlockSize) {
     std::string input =
         "<@>12\r\n<l>Oak chest, lid re-\r\npaired\r\n<g>SU123456\r\n<t>12-2-14\r\n<m>Oak\r\n"
@@ -207,28 +197,11 @@ TEST(TagFileTest, AgreesWithThePlainReaderAtEveryBlockSize) {
     for (std::size_t step = 2; step <= 2 * input.size() + 1; ++step) {
         // Odd steps lend the bytes, even ones copy them.
         std::size_t block = step / 2;
-        CMemorySource source(input, block, step % 2 == 1);
-        CTagFile fast(source, "fast", block);
-        testing::CPlainTagReader plain(input);
-        std::string_view fastTag, fastContent;
-        std::string plainTag, plainContent;
-        for (int pair = 0;; ++pair) {
-            // Pushing every "@" back checks the chunk that a pushed-back pair gives.
-            bool fastOk = fast.ReadTag(fastTag, fastContent);
-            bool plainOk = plain.ReadTag(plainTag, plainContent);
-            ASSERT_EQ(fastOk, plainOk) << "block " << block << " pair " << pair;
-            ASSERT_EQ(fastTag, plainTag.substr(0, CTagFile::kTagKept))
-                << "block " << block << " pair " << pair;
-            if (!fastOk) break;
-            ASSERT_EQ(fastContent, plainContent) << "block " << block << " pair " << pair;
-            ASSERT_EQ(fast.TagLine(), plain.TagLine()) << "block " << block << " pair " << pair;
-            if (plainTag == "@") {
-                fast.m_bPushedBack = plain.m_bPushedBack = 1;
-                ASSERT_TRUE(fast.ReadTag(fastTag, fastContent));
-                ASSERT_TRUE(plain.ReadTag(plainTag, plainContent));
-                ASSERT_EQ(fastContent, plainContent) << "block " << block << " pushed back";
-            }
-        }
+        ASSERT_EQ(testing::ReaderDifference(
+                      input, block, block, step % 2 == 1,
+                      [](std::size_t, std::string_view lastTag) { return lastTag == "@"; }),
+                  "")
+            << "block " << block;
     }
 }
 

@@ -190,32 +190,10 @@ std::string CheckConversion(const std::uint8_t* data, std::size_t size) {
 std::string CheckReaderAgreement(const std::uint8_t* data, std::size_t size) {
     if (size > kMaxInput) return "";
     CReadPlan plan(data, size);
-    CMemorySource source(plan.m_text, plan.m_nStep);
-    CTagFile fast(source, "fuzz", plan.m_nBlockSize);
-    testing::CPlainTagReader plain(plan.m_text);
-    std::string plainTag;
-    std::string plainContent;
-    const std::size_t maxPairs = 2 * plan.m_text.size() + 4;
-    bool lastWasPushback = false;
-    for (std::size_t pair = 0; pair <= maxPairs; ++pair) {
-        if (plan.PushBackBefore(pair, lastWasPushback))
-            fast.m_bPushedBack = plain.m_bPushedBack = 1;
-        std::string_view fastTag;
-        std::string_view fastContent;
-        bool fastOk = fast.ReadTag(fastTag, fastContent);
-        bool plainOk = plain.ReadTag(plainTag, plainContent);
-        if (fastOk != plainOk) return At(pair, "one reader ended, the other did not");
-        if (fastTag != std::string_view(plainTag).substr(0, CTagFile::kTagKept)) {
-            return At(pair, "tags differ");
-        }
-        if (fast.TagCut() != (plainTag.size() > CTagFile::kTagKept)) {
-            return At(pair, "the tag was cut by one reader only");
-        }
-        if (!fastOk) return "";
-        if (fastContent != plainContent) return At(pair, "contents differ");
-        if (fast.TagLine() != plain.TagLine()) return At(pair, "tag lines differ");
-    }
-    return "the readers never reach the end of the input";
+    return testing::ReaderDifference(plan.m_text, plan.m_nBlockSize, plan.m_nStep, false,
+                                     [&plan](std::size_t pair, std::string_view) {
+                                         return ((plan.m_pushbacks >> (pair % 16)) & 1) != 0;
+                                     });
 }
 
 std::string CheckRoundTrip(const std::uint8_t* data, std::size_t size) {

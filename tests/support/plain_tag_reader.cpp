@@ -1,5 +1,8 @@
 #include "tests/support/plain_tag_reader.h"
 
+#include "engine/byte_stream.h"
+#include "engine/tag_file.h"
+
 namespace halvic::testing {
 
 namespace {
@@ -84,6 +87,46 @@ end_of_input:
     content.append(m_szChunk, static_cast<std::size_t>(m_nChunkLen));
     Trim(content);
     return true;
+}
+
+std::string ReaderDifference(std::string_view input, std::size_t blockSize, std::size_t step,
+                             bool lends,
+                             const std::function<bool(std::size_t, std::string_view)>& pushBack) {
+    CMemorySource source(input, step, lends);
+    CTagFile fast(source, "fast", blockSize);
+    CPlainTagReader plain(input);
+    std::string plainTag;
+    std::string plainContent;
+    bool lastWasPushback = false;
+    // A pair that is not a pushback takes at least one byte.
+    const std::size_t maxPairs = 2 * input.size() + 4;
+    for (std::size_t pair = 0; pair <= maxPairs; ++pair) {
+        auto at = [pair](const std::string& what) { return "pair " + std::to_string(pair) + ": " + what; };
+        bool push = !lastWasPushback && pushBack(pair, plainTag);
+        lastWasPushback = push;
+        if (push) fast.m_bPushedBack = plain.m_bPushedBack = 1;
+        std::string_view fastTag;
+        std::string_view fastContent;
+        bool fastOk = fast.ReadTag(fastTag, fastContent);
+        bool plainOk = plain.ReadTag(plainTag, plainContent);
+        if (fastOk != plainOk) return at("one reader ended, the other did not");
+        if (fastTag != std::string_view(plainTag).substr(0, CTagFile::kTagKept)) {
+            return at("tags differ: \"" + std::string(fastTag) + "\" and \"" + plainTag + "\"");
+        }
+        if (fast.TagCut() != (plainTag.size() > CTagFile::kTagKept)) {
+            return at("the tag was cut by one reader only");
+        }
+        if (!fastOk) return "";
+        if (fastContent != plainContent) {
+            return at("contents differ: \"" + std::string(fastContent) + "\" and \"" +
+                      plainContent + "\"");
+        }
+        if (fast.TagLine() != plain.TagLine()) {
+            return at("tag lines differ: " + std::to_string(fast.TagLine()) + " and " +
+                      std::to_string(plain.TagLine()));
+        }
+    }
+    return "the readers never reach the end of the input";
 }
 
 }  // namespace halvic::testing

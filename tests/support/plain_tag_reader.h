@@ -2,7 +2,9 @@
 // 512-byte chunk. Slow and plain on purpose: the fast reader must give exactly its pairs.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -33,5 +35,14 @@ class CPlainTagReader {
     char m_szChunk[512] = {};
     int m_nChunkLen = 0;
 };
+
+// Reads `input` with the fast reader and the plain one side by side: the fast one in blocks of
+// `blockSize` from a source that hands out `step` bytes at a time (lent when `lends`), both asked
+// for a pushback before pair i when `pushBack(i, tag of pair i - 1)` says so (never twice in a
+// row, as the conversion never does). "" when they hand out the same pairs, cut the same tags and
+// count the same tag lines; otherwise what differs first.
+std::string ReaderDifference(std::string_view input, std::size_t blockSize, std::size_t step,
+                             bool lends,
+                             const std::function<bool(std::size_t, std::string_view)>& pushBack);
 
 }  // namespace halvic::testing
