@@ -71,6 +71,15 @@ void CValueNotes::Note(EWarningKind kind, std::uint64_t line, std::string_view c
     if (!text.empty()) Add(kind, line, std::move(text));
 }
 
+void CValueNotes::NoteNumber(EWarningKind kind, std::uint64_t line, std::string_view content,
+                             std::string (*warning)(std::string_view)) {
+    if (m_kinds[static_cast<std::size_t>(kind)].m_shown.size() < kShownPerKind) {
+        Note(kind, line, content, warning);
+    } else {
+        Count(kind, line, 1);
+    }
+}
+
 void CValueNotes::NoteRepeated(std::uint64_t line, std::uint16_t number, std::uint64_t firstLine) {
     CKind& noted = m_kinds[static_cast<std::size_t>(EWarningKind::kRepeatedNumber)];
     if (noted.m_shown.size() < kShownPerKind) {
@@ -131,7 +140,7 @@ constexpr std::size_t kLongContent = 4096;
 // Notes the content of an "@" pair when its record number is stored otherwise than written.
 void CheckNumber(std::string_view content, std::uint64_t line, CValueNotes& notes) {
     if (!RecordNumberAsWritten(content))
-        notes.Note(EWarningKind::kRecordNumber, line, content, RecordNumberWarning);
+        notes.NoteNumber(EWarningKind::kRecordNumber, line, content, RecordNumberWarning);
 }
 
 // Notes the content of a field of `kind` when it is stored otherwise than written.
@@ -148,7 +157,7 @@ void CheckContent(CFieldChoice::EKind kind, std::string_view content, std::uint6
             break;
         case CFieldChoice::kBValue:
             if (!ByteValueAsWritten(content))
-                notes.Note(EWarningKind::kByteValue, line, content, ByteValueWarning);
+                notes.NoteNumber(EWarningKind::kByteValue, line, content, ByteValueWarning);
             break;
         default:
             break;

@@ -40,6 +40,10 @@ class CValueNotes {
     // "" (the value stored is the one meant).
     void Note(EWarningKind kind, std::uint64_t line, std::string_view content,
               std::string (*warning)(std::string_view));
+    // The same for a number that is surely stored otherwise than written: its warning is built
+    // only while it would be shown.
+    void NoteNumber(EWarningKind kind, std::uint64_t line, std::string_view content,
+                    std::string (*warning)(std::string_view));
     // Notes a repeated record number.
     void NoteRepeated(std::uint64_t line, std::uint16_t number, std::uint64_t firstLine);
     // Appends the notes of the part that comes next, its lines counted on from `lineOffset`.

@@ -93,7 +93,8 @@ inline bool TagHoldsBlank(std::string_view tag) {
 }
 
 // The warnings of contents stored otherwise than written, or "" when the value stored is the one
-// meant after all. `content` is the content as the reader hands it out.
+// meant after all. `content` is the content as the reader hands it out. A record number or b value
+// that its predicate refuses always has a warning.
 std::string GridRefWarning(std::string_view content);
 std::string WeightWarning(std::string_view content);
 std::string RecordNumberWarning(std::string_view content);
