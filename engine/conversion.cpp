@@ -207,6 +207,17 @@ class CPartGroups {
             case CFieldChoice::kNone:
                 m_part.m_notes.Note(tag, m_reader.TagCut(), m_reader.TagLine());
                 break;
+            case CFieldChoice::kText:
+                // A view while the content lasts (the part's own bytes): a text is copied once,
+                // into the records.
+                m_nSet |= kTextSet;
+                if (m_reader.ContentLasts()) {
+                    m_text = content;
+                } else {
+                    m_strText.assign(content);
+                    m_text = m_strText;
+                }
+                break;
             default:
                 m_nSet |= SetBit(choice.m_eKind);
                 m_record.SetField(choice, content);
@@ -218,16 +229,18 @@ class CPartGroups {
         m_part.m_textCounts.push_back(m_nTexts);
         m_nTexts = 0;
         if (m_nSet == kAllSet) {
-            m_record.Write(m_sink);
+            WriteRecord(m_sink, m_record, m_text);
             m_part.m_idOffsets.push_back(
                 static_cast<std::uint32_t>(m_sink.BytesWritten() - kIdsFromRecordEnd));
         } else {
             m_part.m_pending.push_back({m_record, m_nSet});
+            m_part.m_pending.back().m_record.m_strText.assign(m_text);
         }
         ++m_part.m_nRecords;
     }
     void Finish() {
         m_sink.Flush();
+        m_record.m_strText.assign(m_text);
         m_part.m_last = std::move(m_record);
     }
 
@@ -235,7 +248,9 @@ class CPartGroups {
     CTagFile& m_reader;
     CPart& m_part;
     CMemorySink m_sink;
-    CRecord m_record;
+    CRecord m_record;  // all but its text
+    std::string_view m_text;
+    std::string m_strText;  // the text, when the reader's view of it does not last
     unsigned m_nSet = 0;
     std::uint32_t m_nTexts = 0;
 };

@@ -70,18 +70,51 @@ void CTagNotes::Note(std::string_view tag, bool cut, std::uint64_t line, std::ui
     m_nMoreUses += uses;
 }
 
-void CRecord::Write(CByteSink& sink) const {
-    WriteLongField(sink, kNumberLetter, m_nNumber);
-    WriteTextField(sink, kTextLetter, m_strText);
-    WriteByteField(sink, kBValueLetter, m_nBValue);
-    WriteWordField(sink, kWeightLetter, m_nWeight);
-    WriteWordField(sink, kEastingLetter, m_nEasting);
-    WriteWordField(sink, kNorthingLetter, m_nNorthing);
-    sink.Put(kIdArrayCode);
-    sink.Put(static_cast<unsigned char>(kTableCount));
-    for (std::uint16_t id : m_tableIds)
-        PutLittleEndian(sink, id, 2);
-    sink.Put(kEndOfRecord);
+namespace {
+
+// The field of a number that is not 0, in its shortest form, at `out`; the end of what was put.
+unsigned char* PutByteField(unsigned char* out, char letter, std::uint8_t value) {
+    if (value == 0) return out;
+    *out++ = FieldCode(letter, kByteKind);
+    *out++ = value;
+    return out;
+}
+
+unsigned char* PutWordField(unsigned char* out, char letter, std::uint16_t value) {
+    if (value < 256) return PutByteField(out, letter, static_cast<std::uint8_t>(value));
+    *out++ = FieldCode(letter, kWordKind);
+    *out++ = static_cast<unsigned char>(value & 0xFF);
+    *out++ = static_cast<unsigned char>(value >> 8);
+    return out;
+}
+
+}  // namespace
+
+void WriteRecord(CByteSink& sink, const CRecord& record, std::string_view text) {
+    // The fields before the text and those after it are put together first: a record then takes
+    // three writes into the sink rather than one call a byte.
+    unsigned char head[4];
+    unsigned char* p = PutWordField(head, kNumberLetter, record.m_nNumber);
+    if (!text.empty()) *p++ = FieldCode(kTextLetter, kTextKind);
+    sink.Write(head, static_cast<std::size_t>(p - head));
+    unsigned char tail[1 + 2 + 3 * 3 + kIdArrayBytes + 1];
+    p = tail;
+    if (!text.empty()) {
+        sink.Write(text);
+        *p++ = 0;  // the text's end
+    }
+    p = PutByteField(p, kBValueLetter, record.m_nBValue);
+    p = PutWordField(p, kWeightLetter, record.m_nWeight);
+    p = PutWordField(p, kEastingLetter, record.m_nEasting);
+    p = PutWordField(p, kNorthingLetter, record.m_nNorthing);
+    *p++ = kIdArrayCode;
+    *p++ = static_cast<unsigned char>(kTableCount);
+    for (std::uint16_t id : record.m_tableIds) {
+        *p++ = static_cast<unsigned char>(id & 0xFF);
+        *p++ = static_cast<unsigned char>(id >> 8);
+    }
+    *p++ = kEndOfRecord;
+    sink.Write(tail, static_cast<std::size_t>(p - tail));
 }
 
 namespace {

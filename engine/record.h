@@ -87,4 +87,11 @@ struct CRecord {
     void Write(CByteSink& sink) const;
 };
 
+// Appends the bytes of `record` with `text` in place of its own text.
+void WriteRecord(CByteSink& sink, const CRecord& record, std::string_view text);
+
+inline void CRecord::Write(CByteSink& sink) const {
+    WriteRecord(sink, *this, m_strText);
+}
+
 }  // namespace halvic
