@@ -16,7 +16,6 @@
 #include <thread>
 
 #include "app/filename_dlg.h"
-#include "app/typed_name.h"
 #include "app/wx_strings.h"
 #include "engine/file.h"
 #include "engine/output_set.h"
@@ -32,7 +31,7 @@ namespace {
 void Report(const char* key, const std::string& text) {
     wxString path;
     if (!wxGetEnv("HALVIC_GUI_REPORT", &path) || path.empty()) return;
-    std::ofstream(ToFileName(path), std::ios::app) << key << ' ' << text << '\n';
+    std::ofstream(ToFileName(path), std::ios::app) << PrefixLines(key, text) << '\n';
 }
 
 void ReportMessage(const std::string& message) {
@@ -52,13 +51,31 @@ bool CConverterApp::OnInit() {
 }
 
 int CConverterApp::OnRun() {
-    std::string name;
-    {
-        CFilenameDlg dlg(nullptr, m_strGivenName);
-        if (dlg.ShowModal() != wxID_OK) return 0;  // Cancel, Escape or the close box
-        name = ToFileName(dlg.Filename());
-    }  // the dialog is gone before the conversion starts
+    wxString typed = m_strGivenName;
+    int status = 0;  // nothing asked for, until a conversion fails
+    for (bool again = false;; again = true) {
+        {
+            CFilenameDlg dlg(nullptr, typed, again);
+            if (dlg.ShowModal() != wxID_OK) return status;  // Cancel, Escape or the close box
+            typed = dlg.Filename();
+        }  // the dialog is gone before the conversion starts
+        CTypedNameOutcome outcome = Convert(ToFileName(typed));
+        if (outcome.m_nExitCode == 0) {
+            if (!outcome.m_warnings.empty()) {
+                std::string text = WarningsText(outcome.m_warnings, ToFileName(wxGetCwd()));
+                Report("warnings", text);
+                wxMessageBox(ToDisplay(text), kWarningsTitle, wxOK | wxICON_WARNING | wxCENTRE);
+            }
+            return 0;
+        }
+        ReportMessage(outcome.m_strMessage);
+        wxMessageBox(ToDisplay(outcome.m_strMessage), kFailureTitle,
+                     wxOK | wxICON_ERROR | wxCENTRE);
+        status = outcome.m_nExitCode;
+    }
+}
 
+CTypedNameOutcome CConverterApp::Convert(const std::string& name) {
     // The conversion runs on a thread of its own, so that a window can say what it does: that it
     // waits for another conversion into the same folder, or, after a second, how far it has got,
     // with a Cancel button.
@@ -117,14 +134,7 @@ int CConverterApp::OnRun() {
         if (!goOn) progress.m_bCancel = true;
     }
     if (worker.joinable()) worker.join();
-    window.reset();
-    waiting.reset();
-    if (!outcome.m_strMessage.empty()) {
-        ReportMessage(outcome.m_strMessage);
-        wxMessageBox(ToDisplay(outcome.m_strMessage), kFailureTitle,
-                     wxOK | wxICON_ERROR | wxCENTRE);
-    }
-    return outcome.m_nExitCode;
+    return outcome;
 }
 
 }  // namespace halvic::app

@@ -4,6 +4,10 @@
 
 #include <wx/app.h>
 
+#include <string>
+
+#include "app/typed_name.h"
+
 namespace halvic::app {
 
 class CConverterApp : public wxApp {
@@ -11,11 +15,16 @@ class CConverterApp : public wxApp {
     // Takes the file named on the command line, if any ("halvic-gui FILE", as a file manager's
     // "Open with" starts it), and opens no window; returns true so that OnRun is called.
     bool OnInit() override;
-    // The whole program: the dialog, then at most one conversion. Returns the exit status: 0
-    // after a conversion that succeeded or after Cancel, 1 when nothing could be converted.
+    // The whole program: the dialog, then a conversion; after a failure the dialog again, until a
+    // conversion succeeds or Cancel. Returns the exit status: 0 after a conversion that succeeded
+    // or after Cancel at once, 1 after Cancel when the last conversion failed.
     int OnRun() override;
 
   private:
+    // Converts `name` on a thread of its own, with a window while it waits for another
+    // conversion or takes longer than a second.
+    CTypedNameOutcome Convert(const std::string& name);
+
     wxString m_strGivenName;  // the edit box's text when the dialog opens
 };
 

@@ -91,13 +91,17 @@ void ReportLayout(HWND dialog) {
 }
 
 struct CDialogState {
-    std::string m_strName;
+    std::string m_strName;  // the edit box's text: when the dialog opens, and as it ends with OK
+    // The dialog opens again after a failure: the focus in the edit box, its text selected, so
+    // that a mistyped name is corrected or replaced at once.
+    bool m_bAgain = false;
 };
 
 INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG: {
             ::SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+            const auto* state = reinterpret_cast<const CDialogState*>(lParam);
             HINSTANCE instance = ::GetModuleHandleW(nullptr);
             for (int size : {ICON_SMALL, ICON_BIG}) {
                 int pixels = ::GetSystemMetrics(size == ICON_SMALL ? SM_CXSMICON : SM_CXICON);
@@ -106,9 +110,15 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
                 ::SendMessageW(dialog, WM_SETICON, size, reinterpret_cast<LPARAM>(icon));
             }
             HWND edit = ::GetDlgItem(dialog, IDC_FILENAME);
+            ::SetWindowTextW(edit, Utf16(state->m_strName).c_str());
             // File names complete as they are typed; without it the box still works.
             ::SHAutoComplete(edit, SHACF_FILESYSTEM);
             ::DragAcceptFiles(dialog, TRUE);
+            if (state->m_bAgain) {
+                ::SetFocus(edit);
+                ::SendMessageW(edit, EM_SETSEL, 0, -1);
+                return FALSE;  // the report holds the layout of the first showing
+            }
             // The default button holds the focus when the dialog opens.
             ::SetFocus(::GetDlgItem(dialog, IDOK));
             ReportLayout(dialog);
@@ -148,21 +158,8 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
     return FALSE;
 }
 
-}  // namespace
-
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
-    ::InitCommonControlsEx(&controls);
-    // SHAutoComplete needs COM in this thread.
-    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    halvic::CleanUpOnInterrupt();
-
-    CDialogState state;
-    INT_PTR answer = ::DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_FILENAME), nullptr,
-                                       DialogProc, reinterpret_cast<LPARAM>(&state));
-    if (answer != IDOK) return 0;  // Cancel, Escape or the close box: nothing asked for
-
-    // Another conversion into the same folder goes first; a window says so while it lasts.
+// Converts `name`; while another conversion into the same folder goes first, a window says so.
+halvic::app::CTypedNameOutcome Convert(HINSTANCE instance, const std::string& name) {
     HWND waiting = nullptr;
     auto onWait = [instance, &waiting] {
         std::string message = halvic::WaitingMessage(CurrentFolder());
@@ -181,13 +178,48 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
             ::Sleep(10);
         }
     };
-    halvic::app::CTypedNameOutcome outcome = halvic::app::ConvertTypedName(state.m_strName, onWait);
+    halvic::app::CTypedNameOutcome outcome = halvic::app::ConvertTypedName(name, onWait);
     if (waiting != nullptr) ::DestroyWindow(waiting);
-    if (!outcome.m_strMessage.empty()) {
+    return outcome;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
+    ::InitCommonControlsEx(&controls);
+    // SHAutoComplete needs COM in this thread.
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    halvic::CleanUpOnInterrupt();
+
+    // "halvic-gui FILE", as "Open with" starts it: FILE is in the edit box.
+    CDialogState state;
+    int argc = 0;
+    if (LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc)) {
+        if (argc > 1) state.m_strName = Utf8(argv[1]);
+        ::LocalFree(argv);
+    }
+    // The dialog, then a conversion; after a failure the dialog again, until a conversion
+    // succeeds or Cancel, which ends with the status of the last conversion (0 when none).
+    int status = 0;
+    while (::DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_FILENAME), nullptr, DialogProc,
+                             reinterpret_cast<LPARAM>(&state)) == IDOK) {
+        halvic::app::CTypedNameOutcome outcome = Convert(instance, state.m_strName);
+        status = outcome.m_nExitCode;
+        if (status == 0) {
+            if (!outcome.m_warnings.empty()) {
+                std::string text = halvic::app::WarningsText(outcome.m_warnings, CurrentFolder());
+                Report(halvic::app::PrefixLines("warnings", text));
+                ::MessageBoxW(nullptr, Utf16(text).c_str(),
+                              Utf16(halvic::app::kWarningsTitle).c_str(), MB_OK | MB_ICONWARNING);
+            }
+            break;
+        }
         Report("message " + outcome.m_strMessage);
         ::MessageBoxW(nullptr, Utf16(outcome.m_strMessage).c_str(),
                       Utf16(halvic::app::kFailureTitle).c_str(), MB_OK | MB_ICONERROR);
+        state.m_bAgain = true;
     }
     ::CoUninitialize();
-    return outcome.m_nExitCode;
+    return status;
 }

@@ -25,12 +25,13 @@ constexpr int kDialogWidth = 185, kDialogHeight = 50;
 
 }  // namespace
 
-CFilenameDlg::CFilenameDlg(wxWindow* pParent, const wxString& strFilename)
+CFilenameDlg::CFilenameDlg(wxWindow* pParent, const wxString& strFilename, bool bAgain)
     : wxDialog(pParent, wxID_ANY, "Halvic", wxDefaultPosition, wxDefaultSize,
                // caption and system menu with a close box; no minimise or maximise box, fixed
                // size; with no parent it is a window of its own on the taskbar
                wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX | wxDIALOG_NO_PARENT),
-      m_strFilename(strFilename) {
+      m_strFilename(strFilename),
+      m_bAgain(bAgain) {
     wxIconBundle icons;
     icons.AddIcon(wxIcon(halvic_32_xpm));
     icons.AddIcon(wxIcon(halvic_16_xpm));
@@ -51,9 +52,11 @@ CFilenameDlg::CFilenameDlg(wxWindow* pParent, const wxString& strFilename)
                                                               wxDLG_UNIT(this, wxSize(33, 8)).x));
     m_pLabel->SetSize(labelWidth, m_pLabel->GetSize().y);
     // A single-line text control scrolls horizontally when its text is longer than it is wide.
-    m_pEdit = new wxTextCtrl(this, kIdFilename, wxString(), wxDLG_UNIT(this, wxPoint(40, 7)),
-                             wxDLG_UNIT(this, wxSize(80, 14)), wxBORDER_DEFAULT,
-                             wxGenericValidator(&m_strFilename));
+    // wxTE_PROCESS_ENTER: see CompletionListShown; Enter still presses OK.
+    m_pEdit =
+        new wxTextCtrl(this, kIdFilename, wxString(), wxDLG_UNIT(this, wxPoint(40, 7)),
+                       wxDLG_UNIT(this, wxSize(80, 14)), wxBORDER_DEFAULT | wxTE_PROCESS_ENTER,
+                       wxGenericValidator(&m_strFilename));
     m_pOk->SetDefault();  // Enter means OK, also from the edit box
 
     SetClientSize(wxDLG_UNIT(this, wxSize(kDialogWidth, kDialogHeight)));
@@ -69,20 +72,52 @@ CFilenameDlg::CFilenameDlg(wxWindow* pParent, const wxString& strFilename)
 
     Bind(wxEVT_INIT_DIALOG, &CFilenameDlg::OnInitDialog, this);
     Bind(wxEVT_CHAR_HOOK, &CFilenameDlg::OnCharHook, this);
+    // Escape is handled in OnCharHook, which leaves it to the completion list while that is shown.
+    // Without an escape id the dialog no longer ends at Cancel by itself; the close box still
+    // cancels.
+    SetEscapeId(wxID_NONE);
+    m_pCancel->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { EndModal(wxID_CANCEL); });
 }
 
 void CFilenameDlg::OnInitDialog(wxInitDialogEvent& event) {
-    event.Skip();       // the framework's part: the edit box gets m_strFilename
+    event.Skip();  // the framework's part: the edit box gets m_strFilename
+    if (m_bAgain) {
+        // After the framework's part, which puts the text in the box with the cursor at its start.
+        CallAfter([this] {
+            m_pEdit->SetFocus();
+            m_pEdit->SelectAll();
+        });
+        return;  // the report holds the layout of the first showing and the messages since
+    }
     m_pOk->SetFocus();  // the first tab stop holds the focus when the dialog opens
     if (!m_strReportPath.empty()) WriteLayoutReport(m_strReportPath);
 }
 
 void CFilenameDlg::OnCharHook(wxKeyEvent& event) {
-    if (event.GetKeyCode() == WXK_F1 && !event.HasAnyModifiers()) {
+    int key = event.GetKeyCode();
+    if (key == WXK_F1 && !event.HasAnyModifiers()) {
         ShowHelp();
         return;
     }
-    event.Skip();  // Escape and the rest as a dialog handles them
+    if (key == WXK_ESCAPE && !CompletionListShown()) {
+        EndModal(wxID_CANCEL);
+        return;
+    }
+    if (key == WXK_RETURN && CompletionListShown()) {
+        // Enter closes the list, and takes the entry chosen in it if any; with none chosen, it
+        // presses OK as well, as it does with the list closed.
+        CallAfter([this, typed = m_pEdit->GetValue()] {
+            if (IsModal() && !CompletionListShown() && m_pEdit->GetValue() == typed)
+                EmulateButtonClickIfPresent(wxID_OK);
+        });
+    }
+    event.Skip();  // to the completion list while it is shown, else as a dialog handles keys
+}
+
+bool CFilenameDlg::CompletionListShown() const {
+    // wxGTK takes wxTE_PROCESS_ENTER away from the edit box while its completion list is shown,
+    // so that the list sees Enter; GTK itself tells no one that the list is open.
+    return !m_pEdit->HasFlag(wxTE_PROCESS_ENTER);
 }
 
 void CFilenameDlg::ShowHelp() {

@@ -14,8 +14,11 @@ class CFilenameDlg : public wxDialog {
     // The edit box's id, the same as in the Windows dialog's template.
     static constexpr int kIdFilename = 1000;
 
-    // The edit box starts with `strFilename`.
-    explicit CFilenameDlg(wxWindow* pParent = nullptr, const wxString& strFilename = wxString());
+    // The edit box starts with `strFilename`. `bAgain`: the dialog opens again after a failure,
+    // with the focus in the edit box and its text selected, so that a mistyped name is corrected
+    // or replaced at once.
+    explicit CFilenameDlg(wxWindow* pParent = nullptr, const wxString& strFilename = wxString(),
+                          bool bAgain = false);
 
     // The edit box's text as typed, once the dialog has ended with OK.
     const wxString& Filename() const { return m_strFilename; }
@@ -28,9 +31,11 @@ class CFilenameDlg : public wxDialog {
     void OnInitDialog(wxInitDialogEvent& event);
     void OnCharHook(wxKeyEvent& event);
     void ShowHelp();
+    bool CompletionListShown() const;
 
     wxString m_strFilename;    // bound to the edit box
     wxString m_strReportPath;  // HALVIC_GUI_REPORT, or empty
+    bool m_bAgain = false;     // opened again after a failure
     wxButton* m_pOk = nullptr;
     wxButton* m_pCancel = nullptr;
     wxStaticText* m_pLabel = nullptr;

@@ -1,5 +1,7 @@
 #include "app/typed_name.h"
 
+#include <utility>
+
 #include "engine/convert.h"
 #include "engine/output_set.h"
 #include "engine/value_table.h"
@@ -14,9 +16,27 @@ std::string HelpText(const std::string& folder) {
            "Type the name of the input file (or drop the file on this window) and press OK. "
            "Halvic then writes " +
            files + " into the folder it was started in:\n" + folder +
-           "\nreplacing any files of those names. If the file cannot be converted, a message says "
-           "why and no file is changed.\n\n"
+           "\nreplacing any files of those names. Warnings about the input are shown once the "
+           "files are written. If the file cannot be converted, a message says why, no file is "
+           "changed, and this window opens again so that the name can be corrected.\n\n"
            "Cancel or Escape ends Halvic without converting anything.";
+}
+
+std::string WarningsText(const std::vector<CWarning>& warnings, const std::string& folder) {
+    std::string text =
+        std::to_string(warnings.size()) + (warnings.size() == 1 ? " warning:\n" : " warnings:\n");
+    for (std::size_t i = 0; i < warnings.size() && i < kShownWarnings; ++i)
+        text += DescribedMessage(warnings[i]) + "\n";
+    if (warnings.size() > kShownWarnings)
+        text += "and " + std::to_string(warnings.size() - kShownWarnings) + " more.\n";
+    return text + "\nThe files were written to:\n" + folder;
+}
+
+std::string PrefixLines(const std::string& key, const std::string& text) {
+    std::string lines = key + " ";
+    for (char c : text)
+        lines += c == '\n' ? "\n" + key + " " : std::string(1, c);
+    return lines;
 }
 
 CTypedNameOutcome ConvertTypedName(const std::string& name, const std::function<void()>& onWait,
@@ -37,9 +57,11 @@ CTypedNameOutcome ConvertTypedName(const std::string& name, const std::function<
         outcome.m_nExitCode = 1;
         outcome.m_strMessage = progress != nullptr && progress->m_bCancel
                                    ? kCancelledMessage
-                                   : result.m_error.Message();
+                                   : DescribedMessage(result.m_error);
+    } else {
+        outcome.m_warnings = std::move(result.m_warnings);
     }
-    return outcome;  // warnings are not shown: success stays silent
+    return outcome;
 }
 
 }  // namespace halvic::app

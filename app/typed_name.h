@@ -2,8 +2,10 @@
 // converted. Plain C++ (no wxWidgets), so that it is tested without a display.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "engine/convert.h"
 
@@ -13,13 +15,25 @@ inline constexpr const char* kNoNameMessage = "No file name was given.";
 // The titles of the message boxes.
 inline constexpr const char* kFailureTitle = "Halvic: nothing converted";
 inline constexpr const char* kHelpTitle = "Halvic help";
+inline constexpr const char* kWarningsTitle = "Halvic: converted with warnings";
+// The warnings a message box shows in full; the rest are counted.
+inline constexpr std::size_t kShownWarnings = 5;
 
 // What F1 shows: what the dialog does, with the folder the files go to.
 std::string HelpText(const std::string& folder);
 
+// What the dialog shows after a conversion with warnings: the first kShownWarnings as the command
+// line prints them ("FILE:LINE: text"), how many more there are, and the folder the files went to.
+std::string WarningsText(const std::vector<CWarning>& warnings, const std::string& folder);
+
+// For the dialogs' test hook (HALVIC_GUI_REPORT): each line of `text` after "`key` ", so that a
+// message of several lines keeps its key on each.
+std::string PrefixLines(const std::string& key, const std::string& text);
+
 struct CTypedNameOutcome {
     int m_nExitCode = 0;       // 0: converted; 1: nothing was converted (see m_strMessage)
     std::string m_strMessage;  // for the user when not empty: "FILE: reason" or kNoNameMessage
+    std::vector<CWarning> m_warnings;  // of a conversion that succeeded
 };
 
 // Converts the file named `name`, exactly as typed (no trimming, "-" is a file name), into the

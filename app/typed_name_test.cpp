@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "engine/convert.h"
 #include "engine/value_table.h"
@@ -56,6 +57,55 @@ TEST_F(TypedNameTest, FailureNamesTheFileAndTheReason) {
     EXPECT_EQ(outcome.m_nExitCode, 1);
     EXPECT_EQ(outcome.m_strMessage, "missing.txt: " + testing::Reasons().m_strNoFile);
     EXPECT_TRUE(DirIsEmpty());
+    // As the command line says it: a name with a space is quoted.
+    EXPECT_EQ(ConvertTypedName("my data.txt").m_strMessage,
+              "'my data.txt': " + testing::Reasons().m_strNoFile);
+}
+
+TEST_F(TypedNameTest, WarningsOfAConversionAreKeptForTheDialog) {
+    std::ofstream(m_dir / "warn.txt") << "<@>1\n<x1>a\n<l>b\n<x2>c\n";
+    CTypedNameOutcome outcome = ConvertTypedName("warn.txt");
+    EXPECT_EQ(outcome.m_nExitCode, 0);
+    EXPECT_EQ(outcome.m_strMessage, "");
+    ASSERT_EQ(outcome.m_warnings.size(), 2u);
+    EXPECT_EQ(outcome.m_warnings[0].m_strFile, "warn.txt");
+    EXPECT_EQ(outcome.m_warnings[0].m_nLine, 2u);
+    EXPECT_EQ(outcome.m_warnings[1].m_nLine, 4u);
+    EXPECT_TRUE(fs::exists(m_dir / kRecordFileName));
+
+    fs::path sample = fs::path(HALVIC_SOURCE_DIR) / "examples" / "sample.txt";
+    EXPECT_TRUE(ConvertTypedName(sample.string()).m_warnings.empty());
+}
+
+TEST(WarningsTextTest, ShowsTheFirstFewAndCountsTheRest) {
+    auto warnings = [](std::size_t count, const std::string& file) {
+        std::vector<CWarning> list;
+        for (std::size_t i = 1; i <= count; ++i)
+            list.push_back({file, i + 1, "tag <x" + std::to_string(i) + "> selects no field"});
+        return list;
+    };
+    const struct {
+        std::vector<CWarning> warnings;
+        std::string expected;
+    } cases[] = {
+        {warnings(1, "in.txt"),
+         "1 warning:\nin.txt:2: tag <x1> selects no field\n\nThe files were written to:\n/out"},
+        {warnings(5, "in.txt"),
+         "5 warnings:\nin.txt:2: tag <x1> selects no field\nin.txt:3: tag <x2> selects no field\n"
+         "in.txt:4: tag <x3> selects no field\nin.txt:5: tag <x4> selects no field\n"
+         "in.txt:6: tag <x5> selects no field\n\nThe files were written to:\n/out"},
+        {warnings(7, "my in.txt"),
+         "7 warnings:\n'my in.txt':2: tag <x1> selects no field\n"
+         "'my in.txt':3: tag <x2> selects no field\n'my in.txt':4: tag <x3> selects no field\n"
+         "'my in.txt':5: tag <x4> selects no field\n'my in.txt':6: tag <x5> selects no field\n"
+         "and 2 more.\n\nThe files were written to:\n/out"},
+        // A warning tied to no line, as the one of an empty input.
+        {{{"in.txt", 0, "the file is empty"}},
+         "1 warning:\nin.txt: the file is empty\n\nThe files were written to:\n/out"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(WarningsText(c.warnings, "/out"), c.expected);
+    }
 }
 
 TEST_F(TypedNameTest, NameIsTakenAsTyped) {

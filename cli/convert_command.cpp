@@ -12,19 +12,6 @@
 
 namespace halvic::cli {
 
-namespace {
-
-// "FILE:LINE: reason", with the file name in quotes when it holds a space, so that a reader sees
-// where the name ends.
-std::string Described(const CError& error) {
-    if (error.m_strFile.find(' ') == std::string::npos) return error.Message();
-    CError quoted = error;
-    quoted.m_strFile = "'" + error.m_strFile + "'";
-    return quoted.Message();
-}
-
-}  // namespace
-
 EExitCode RunConvert(const CConvertCommand& command, std::ostream& err) {
     auto start = std::chrono::steady_clock::now();
     CConvertOptions options;
@@ -46,11 +33,11 @@ EExitCode RunConvert(const CConvertCommand& command, std::ostream& err) {
     }  // the line is gone before anything else is said
     if (!command.m_bQuiet) {
         for (const CWarning& warning : result.m_warnings) {
-            err << "halvic: warning: " << Described(warning) << '\n';
+            err << "halvic: warning: " << DescribedMessage(warning) << '\n';
         }
     }
     if (!result.m_bOk) {
-        err << "halvic: error: " << Described(result.m_error) << '\n';
+        err << "halvic: error: " << DescribedMessage(result.m_error) << '\n';
         return kExitFailed;
     }
     if (command.m_bVerbose) {

@@ -12,6 +12,13 @@ std::string CError::Message() const {
     return message;
 }
 
+std::string DescribedMessage(const CError& error) {
+    if (error.m_strFile.find(' ') == std::string::npos) return error.Message();
+    CError quoted = error;
+    quoted.m_strFile = "'" + error.m_strFile + "'";
+    return quoted.Message();
+}
+
 CFailure::CFailure(CError error) : std::runtime_error(error.Message()), m_error(std::move(error)) {}
 
 }  // namespace halvic

@@ -17,6 +17,10 @@ struct CError {
     std::string Message() const;
 };
 
+// Message() with the file name in quotes when it holds a space, so that a reader sees where the
+// name ends: how the command line and the dialog show a failure or a warning.
+std::string DescribedMessage(const CError& error);
+
 // Carries a CError from deep inside a conversion to its edge (ConvertFile, ReadOutput), where it
 // becomes a value again. It never leaves the engine's public entry points.
 class CFailure : public std::runtime_error {

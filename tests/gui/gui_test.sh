@@ -5,7 +5,8 @@
 #
 # usage: gui_test.sh HALVIC_GUI EXAMPLES_DIR ARTEFACT_DIR
 #   EXAMPLES_DIR holds sample.txt and expected/*.qxd; screenshots go to ARTEFACT_DIR
-#   (dialog.png: the dialog as it opens; dialog-typed.png, error.png, help.png).
+#   (dialog.png: the dialog as it opens; dialog-typed.png with the completion list, error.png,
+#   warnings.png, help.png, waiting.png, progress.png).
 # Exit status: 0 passed, 1 failed, 77 skipped because no X server could be started here (with
 # HALVIC_REQUIRE_X=1, as in CI, that is a failure too).
 #
@@ -56,10 +57,18 @@ start_app() {
     timeout $kWait xdotool windowfocus --sync "$win" || fail "$name: cannot focus the dialog"
 }
 
+# The edit box's completion list: a window of GTK's, named after the program, shown under it.
+completion_list_shown() { xdotool search --onlyvisible --name '^halvic-gui$' >/dev/null 2>&1; }
+wait_completion_list() {
+    local deadline=$((SECONDS + kWait))
+    until completion_list_shown || [ $SECONDS -ge $deadline ]; do sleep 0.05; done
+    completion_list_shown
+}
 
 
 
-# --- 1: layout, then Tab Tab, the sample's path and Enter convert it ----------------------
+
+# --- 1: layout, then Tab Tab, the sample's path, Escape for the completion list, Enter -------
 
 start_app convert
 cat "$report"
@@ -103,12 +112,19 @@ import -window "$win" "$artefacts/dialog.png" || fail "cannot take a screenshot"
 
 xdotool key Tab Tab  # OK -> Cancel -> (the label is no tab stop) -> edit box
 xdotool type --delay 20 "$examples/sample.txt"
+check "the completion list shows what the name may be" wait_completion_list
 # From the screen, so that the completion list below the edit box shows as well.
 import -window root -crop "${width}x$((height + 60))+$x+$y" +repage "$artefacts/dialog-typed.png"
+# Escape closes the list, not the dialog; Enter then converts.
+xdotool key Escape
+sleep 0.3
+check "Escape closed the completion list" eval '! completion_list_shown'
+check "Escape left the dialog open" kill -0 "$app_pid"
 xdotool key Return
 wait_app
 check "converted: exit status 0 (got $status)" [ "$status" = 0 ]
 check "no message shown (got '$(message)')" [ -z "$(message)" ]
+check "no warnings shown (got '$(warnings)')" [ -z "$(warnings)" ]
 for name in $outputs; do
     check "$name equals the expected one" cmp "$case_dir/$name" "$examples/expected/$name"
 done
@@ -145,11 +161,13 @@ start_app given "$examples/sample.txt"
 xdotool key Return
 wait_app
 check "given: exit status 0 (got $status)" [ "$status" = 0 ]
+check "given: no warnings shown (got '$(warnings)')" [ -z "$(warnings)" ]
 for name in $outputs; do
     check "given: $name equals the expected one" cmp "$case_dir/$name" "$examples/expected/$name"
 done
 
-# --- 8: a file that gives no record: the error box, and nothing replaced ---------------------
+# --- 8: a file that gives no record: the error box, nothing replaced; the dialog again, whose --
+#        Escape in the edit box ends with status 1
 
 start_app norecord "$examples/../README.md"
 for name in $outputs; do echo "old $name" >"$case_dir/$name"; done
@@ -158,6 +176,8 @@ find_box 'Halvic: nothing converted'
 check "no record: the message says why (got '$(message)')" \
     eval 'case "$(message)" in *"so no record was converted and no file was replaced"*) true ;; *) false ;; esac'
 xdotool key Return
+dialog_again
+xdotool key Escape
 wait_app
 check "no record: exit status 1 (got $status)" [ "$status" = 1 ]
 for name in $outputs; do
@@ -185,6 +205,8 @@ find_box 'Halvic: nothing converted'
 check "cancel: message 'Conversion cancelled.' (got '$(message)')" \
     [ "$(message)" = "Conversion cancelled." ]
 xdotool key Return
+dialog_again
+xdotool key Escape
 wait_app
 kill "$feeder" 2>/dev/null
 wait "$feeder" 2>/dev/null

@@ -91,12 +91,44 @@ find_box() {
     sleep 0.3  # drawn after it is mapped, under Wine
 }
 
+# dialog_again: the dialog, open again after a message box; focuses it (sets win).
+dialog_again() {
+    win=$(find_window Halvic)
+    [ -n "$win" ] || fail "the dialog did not open again within ${kWait}s"
+    timeout $kWait xdotool windowfocus --sync "$win" || fail "cannot focus the dialog again"
+    sleep 0.3  # drawn after it is mapped, under Wine
+}
+
 # What the dialog wrote to $report (HALVIC_GUI_REPORT): its layout in pixels and the messages it
-# showed.
+# showed, each line of a message after its key.
 # field KEY [N]: the Nth value (default 1) of the report line "KEY ...".
 field() { awk -v k="$1" -v n="${2:-1}" '$1 == k { print $(n + 1); exit }' "$report"; }
-# message: the message the dialog showed, if any.
+# message: the messages the dialog showed, if any, one a line.
 message() { sed -n 's/^message //p' "$report"; }
+# warnings: the lines of the box shown after a conversion with warnings, if any.
+warnings() { sed -n 's/^warnings //p' "$report"; }
+
+# write_warned_input FILE: an input whose conversion gives seven warnings, at lines 2 to 8: tags
+# <x1> to <x7>, which select no field.
+write_warned_input() {
+    { printf '<@>1\n'; for i in 1 2 3 4 5 6 7; do printf '<x%d>a\n' "$i"; done; } >"$1"
+}
+# check_warnings INPUT FOLDER_PATTERN: the box after converting INPUT (write_warned_input) into a
+# folder that matches FOLDER_PATTERN: how many, the first five as the command line prints them,
+# how many more, and the folder.
+check_warnings() {
+    local input=$1 folder=$2 lines i
+    mapfile -t lines < <(warnings)
+    check "warnings: the count (got '${lines[0]-}')" [ "${lines[0]-}" = "7 warnings:" ]
+    for i in 1 2 3 4 5; do
+        check "warnings: line $i names the input, its line and tag <x$i> (got '${lines[i]-}')" \
+            eval '[[ "${lines[i]-}" == "$input:$((i + 1)): tag <x$i> "?* ]]'
+    done
+    check "warnings: and 2 more (got '${lines[6]-}')" [ "${lines[6]-}" = "and 2 more." ]
+    check "warnings: the folder (got '${lines[*]:7}')" \
+        eval '[ ${#lines[@]} = 10 ] && [ -z "${lines[7]}" ] &&
+              [ "${lines[8]}" = "The files were written to:" ] && [[ "${lines[9]}" == $folder ]]'
+}
 # du X|Y N: N dialog units in pixels, as wxDLG_UNIT and Windows compute them (round(N * base / 4
 # or 8)).
 du() {
@@ -117,8 +149,11 @@ window_gone() { ! xdotool search --onlyvisible --name '^Halvic$' >/dev/null; }
 
 # dialog_cases REASON: what both dialogs do alike once open (start_app CASE opens one in a fresh
 # folder): Escape converts nothing; Enter at once, with an empty name, shows the error box and
-# writes nothing; a missing file's box names it as typed and REASON (any words when empty); F1
-# shows the help and leaves the dialog open. Screenshots error.png and help.png.
+# writes nothing, the dialog opens again, and Cancel then ends with the failure's status; a
+# missing file's box names it as typed and REASON (any words when empty), the dialog opens again
+# with the name, which Enter tries again, and a name typed over it converts, with a box for its
+# warnings; F1 shows the help and leaves the dialog open. Screenshots error.png, warnings.png and
+# help.png.
 dialog_cases() {
     local reason=$1
     # Escape converts nothing
@@ -128,7 +163,8 @@ dialog_cases() {
     check "Escape: exit status 0 (got $status)" [ "$status" = 0 ]
     check "Escape: nothing written" dir_is_empty
 
-    # Enter at once is OK with an empty name: the error box, nothing written
+    # Enter at once is OK with an empty name: the error box, nothing written; then the dialog
+    # again, and Cancel (from the edit box, which holds the focus: OK, Cancel) ends with status 1
     start_app empty
     xdotool key Return
     find_box 'Halvic: nothing converted'
@@ -136,22 +172,43 @@ dialog_cases() {
     import -window "$box" "$artefacts/error.png"
     check "message 'No file name was given.' (got '$(message)')" [ "$(message)" = "No file name was given." ]
     xdotool key Return
+    dialog_again
+    xdotool key Tab Tab space
     wait_app
-    check "empty name: exit status 1 (got $status)" [ "$status" = 1 ]
+    check "empty name, then Cancel: exit status 1 (got $status)" [ "$status" = 1 ]
     check "empty name: nothing written" dir_is_empty
 
-    # a file that cannot be opened: the box names it and the reason
+    # a file that cannot be opened: the box names it, quoted for its spaces, and the reason; the
+    # dialog opens again with the name, selected: Enter tries it again, a name typed replaces it
     start_app missing
+    write_warned_input "$work/warned.txt"
     xdotool key Tab Tab
     xdotool type --delay 20 " no such file.txt"
     xdotool key Return
     find_box 'Halvic: nothing converted'
-    check "message names the file as typed and the reason (got '$(message)')" \
-        eval '[[ "$(message)" == " no such file.txt: "${reason:-?*} ]]'
+    local first want="' no such file.txt': "
+    first=$(message)
+    check "message names the file as typed and the reason (got '$first')" \
+        eval '[[ "$first" == "$want"${reason:-?*} ]]'
     xdotool key Escape
+    dialog_again
+    check "missing: nothing written" dir_is_empty
+    xdotool key Return
+    find_box 'Halvic: nothing converted'
+    check "missing: Enter in the dialog opened again tries the same name (got '$(message)')" \
+        [ "$(message)" = "$first"$'\n'"$first" ]
+    xdotool key Return
+    dialog_again
+    xdotool type --delay 20 "$work/warned.txt"
+    xdotool key Return
+    find_box 'Halvic: converted with warnings'
+    import -window "$box" "$artefacts/warnings.png"
+    check_warnings "$work/warned.txt" "?*missing"
+    xdotool key Return
     wait_app
-    check "failed conversion: exit status 1 (got $status)" [ "$status" = 1 ]
-    check "failed conversion: nothing written" dir_is_empty
+    check "missing, then a name typed over it: exit status 0 (got $status)" [ "$status" = 0 ]
+    check "missing, then a name typed over it: the seven files written" \
+        [ "$(ls "$case_dir" | wc -l)" = 7 ]
 
     # F1 shows the help; back in the dialog, Escape ends it
     start_app help
