@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@ namespace halvic {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::CFileList;
 using testing::CProcessOptions;
 using testing::CProcessResult;
 using testing::ListFiles;
@@ -41,6 +43,8 @@ class CliTest : public ::testing::Test {
         WriteFile(m_dir / "first.txt", "\n<l>x<@>1");
         for (const std::string& name : kOutputs)
             WriteFile(m_dir / "out" / name, "old " + name);
+        m_old = ListFiles(m_dir / "out");
+        ASSERT_EQ(m_old.size(), kOutputs.size());
     }
     void TearDown() override { fs::remove_all(m_dir); }
 
@@ -48,6 +52,15 @@ class CliTest : public ::testing::Test {
         args.insert(args.begin(), HALVIC_BIN);
         if (options.m_strWorkDir.empty()) options.m_strWorkDir = m_dir.string();
         return RunProcess(args, options);
+    }
+
+    // A command line that halvic refuses: status 2, the whole message, and every old file as it
+    // was.
+    void ExpectRefused(const std::vector<std::string>& args, const std::string& err) {
+        CProcessResult result = Run(args);
+        EXPECT_EQ(result.m_nExitCode, 2) << err;
+        EXPECT_EQ(result.m_strErr, err);
+        EXPECT_EQ(ListFiles(m_dir / "out"), m_old) << err;
     }
 
     void ExpectSampleOutputs(const fs::path& dir) {
@@ -59,6 +72,7 @@ class CliTest : public ::testing::Test {
     }
 
     fs::path m_dir;
+    CFileList m_old;  // the old outputs in out/, which every failure must leave as they are
 };
 
 TEST_F(CliTest, ConvertsAFileAndStandardInput) {
@@ -101,11 +115,11 @@ TEST_F(CliTest, WarningsAndSummary) {
 
     CProcessResult verbose = Run({"convert", "-v", "sample.txt", "-o", "out"});
     EXPECT_EQ(verbose.m_nExitCode, 0);
-    EXPECT_NE(verbose.m_strErr.find("halvic: 12 records, 983 bytes written in "), std::string::npos)
-        << verbose.m_strErr;
-    EXPECT_NE(verbose.m_strErr.find("halvic: distinct texts: m 6 a 6 n 6 i 9 c 3 s 2\n"),
-              std::string::npos)
-        << verbose.m_strErr;
+    // The whole summary, but for the time taken.
+    EXPECT_EQ(
+        std::regex_replace(verbose.m_strErr, std::regex(" in [0-9]+\\.[0-9]{3} s\n"), " in T s\n"),
+        "halvic: 12 records, 983 bytes written in T s\n"
+        "halvic: distinct texts: m 6 a 6 n 6 i 9 c 3 s 2\n");
 }
 
 // A file that is not empty but gives no record is a mistake: converting it would replace a
@@ -136,13 +150,12 @@ TEST_F(CliTest, AFileThatGivesNoRecordReplacesNothing) {
          "plain.txt:1: the first tag is <no markup at all>" + kNothing +
              "every record begins with <@>, and so must the file"},
     };
-    const testing::CFileList old = ListFiles(m_dir / "out");
     for (const auto& c : kCases) {
         WriteFile(m_dir / c.name, c.input);
         CProcessResult result = Run({"convert", c.name, "-o", "out"});
         EXPECT_EQ(result.m_nExitCode, 1) << c.name;
         EXPECT_EQ(result.m_strErr, "halvic: error: " + c.err + "\n");
-        EXPECT_EQ(ListFiles(m_dir / "out"), old) << c.name;
+        EXPECT_EQ(ListFiles(m_dir / "out"), m_old) << c.name;
     }
     // At the prompt a dragged, quoted path is taken without its quotes, and a name with a space
     // is quoted in messages.
@@ -186,7 +199,6 @@ TEST_F(CliTest, FailuresReplaceNothingAndLeaveNoTemporaryFile) {
          100,
          "halvic: error: out/qxase.qxd: File too large\n"},
     };
-    auto before = ListFiles(m_dir / "out");
     for (const auto& c : kCases) {
         if (c.fileSizeLimit >= 0 && !testing::kCanLimitFileSize) continue;
         CProcessOptions options;
@@ -194,26 +206,32 @@ TEST_F(CliTest, FailuresReplaceNothingAndLeaveNoTemporaryFile) {
         CProcessResult result = Run(c.args, options);
         EXPECT_EQ(result.m_nExitCode, 1) << c.err;
         EXPECT_EQ(result.m_strErr, c.err);
-        EXPECT_EQ(ListFiles(m_dir / "out"), before) << c.err;
+        EXPECT_EQ(ListFiles(m_dir / "out"), m_old) << c.err;
     }
 }
 
 TEST_F(CliTest, CommandLineErrorsExitWithTwo) {
-    const std::vector<std::vector<std::string>> kCases = {
-        {"convert"},
-        {"bogus"},
-        {"convert", "a", "b"},
-        {"convert", "sample.txt", "--quiet", "--verbose"},
-        {"convert", "sample.txt", "--frobnicate"},
-        {"--output-dir", "x"},
+    const std::string kConvertHelp = "Run 'halvic convert --help' for more information.\n";
+    const struct {
+        std::vector<std::string> args;
+        std::string err;
+    } kCases[] = {
+        {{"convert"}, "halvic: error: INPUT is required\n" + kConvertHelp},
+        {{"bogus"},
+         "halvic: error: unknown command 'bogus'\nThe commands are convert, dump and help. Run "
+         "'halvic --help' for more information.\n"},
+        {{"convert", "a", "b"},
+         "halvic: error: The following argument was not expected: b\n" + kConvertHelp},
+        {{"convert", "sample.txt", "--quiet", "--verbose"},
+         "halvic: error: --quiet excludes --verbose\n" + kConvertHelp},
+        {{"convert", "sample.txt", "--frobnicate"},
+         "halvic: error: The following argument was not expected: --frobnicate\n" + kConvertHelp},
+        {{"--output-dir", "x"},
+         "halvic: error: The following arguments were not expected: --output-dir x\nRun 'halvic "
+         "--help' for more information.\n"},
     };
-    for (const auto& args : kCases) {
-        CProcessResult result = Run(args);
-        EXPECT_EQ(result.m_nExitCode, 2) << args[0];
-        EXPECT_EQ(result.m_strErr.rfind("halvic: error: ", 0), 0u) << result.m_strErr;
-        EXPECT_NE(result.m_strErr.find("--help' for more information.\n"), std::string::npos);
-        EXPECT_EQ(ListFiles(m_dir / "out").front().second, "old qxa.qxd");
-    }
+    for (const auto& c : kCases)
+        ExpectRefused(c.args, c.err);
 }
 
 // Names are UTF-8 on the command line of every system (UTF-16 on Windows's, converted), and reach
@@ -262,12 +280,8 @@ TEST_F(CliTest, AMistakeOnTheCommandLineSaysWhatWasProbablyMeant) {
          "halvic: error: INPUT is required\nRun 'halvic convert --help' for more "
          "information.\n"},
     };
-    for (const auto& c : kCases) {
-        CProcessResult result = Run(c.args);
-        EXPECT_EQ(result.m_nExitCode, 2) << c.args[0];
-        EXPECT_EQ(result.m_strErr, c.err);
-        EXPECT_EQ(ListFiles(m_dir / "out").front().second, "old qxa.qxd");
-    }
+    for (const auto& c : kCases)
+        ExpectRefused(c.args, c.err);
 }
 
 // Help fits 80 columns when it is not shown on a terminal, and each command lists its own exit
@@ -299,14 +313,12 @@ TEST_F(CliTest, HelpFitsTheScreenAndSpeaksOfItsCommand) {
 TEST_F(CliTest, AnUnknownOptionIsNamed) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"convert", "-x"}, {"convert", "sample.txt", "-x"}}) {
-        CProcessResult result = Run(args);
-        EXPECT_EQ(result.m_nExitCode, 2);
-        EXPECT_EQ(result.m_strErr,
-                  "halvic: error: The following argument was not expected: -x\n"
-                  "Run 'halvic convert --help' for more information.\n");
+        ExpectRefused(args,
+                      "halvic: error: The following argument was not expected: -x\n"
+                      "Run 'halvic convert --help' for more information.\n");
     }
-    EXPECT_EQ(
-        Run({"convert"}).m_strErr,
+    ExpectRefused(
+        {"convert"},
         "halvic: error: INPUT is required\nRun 'halvic convert --help' for more information.\n");
 }
 
@@ -356,7 +368,6 @@ TEST_F(CliTest, PromptAsksForOneFileName) {
 // --strict fails on any warning about the input, and replaces nothing.
 TEST_F(CliTest, StrictFailsOnAnyWarning) {
     WriteFile(m_dir / "unknown.txt", "<@>1<x>y<@>2<x>z");
-    const testing::CFileList old = ListFiles(m_dir / "out");
     for (bool check : {false, true}) {
         std::vector<std::string> args = {"convert", "unknown.txt", "-o", "out", "--strict"};
         if (check) args.push_back("--check");
@@ -366,7 +377,7 @@ TEST_F(CliTest, StrictFailsOnAnyWarning) {
                   "halvic: warning: unknown.txt:1: tag <x> selects no field; ignored\n"
                   "halvic: error: unknown.txt: 1 warning, and any warning fails a strict "
                   "conversion: no file was replaced\n");
-        EXPECT_EQ(ListFiles(m_dir / "out"), old);
+        EXPECT_EQ(ListFiles(m_dir / "out"), m_old);
     }
     CProcessResult clean = Run({"convert", "sample.txt", "-o", "out", "--strict"});
     EXPECT_EQ(clean.m_nExitCode, 0);
@@ -390,7 +401,6 @@ TEST_F(CliTest, CheckReportsAsAConversionAndWritesNothing) {
         {"missing.txt", "", 1},
     };
     fs::create_directories(m_dir / "converted");
-    const testing::CFileList old = ListFiles(m_dir / "out");
     for (const auto& c : kCases) {
         if (std::string(c.name) != "missing.txt") WriteFile(m_dir / c.name, c.input);
         CProcessResult converted = Run({"convert", c.name, "-o", "converted", "-v"});
@@ -404,7 +414,7 @@ TEST_F(CliTest, CheckReportsAsAConversionAndWritesNothing) {
             return err;
         };
         EXPECT_EQ(same(checked.m_strErr), same(converted.m_strErr)) << c.name;
-        EXPECT_EQ(ListFiles(m_dir / "out"), old) << c.name;
+        EXPECT_EQ(ListFiles(m_dir / "out"), m_old) << c.name;
         EXPECT_FALSE(fs::exists(m_dir / "out/.halvic.lock")) << c.name;
     }
 }
