@@ -324,7 +324,9 @@ TEST(OutputReaderTest, ReadInBlocksGivesWhatReadWholeGives) {
                 got.push_back(next);
             EXPECT_EQ(Encode(got), Encode(expected.m_records));
             EXPECT_EQ(reader.Failed(), !expected.m_bOk);
-            if (reader.Failed()) EXPECT_EQ(reader.Error().Message(), expected.m_error.Message());
+            if (reader.Failed()) {
+                EXPECT_EQ(reader.Error().Message(), expected.m_error.Message());
+            }
         }
     }
 }
@@ -437,7 +439,9 @@ TEST(OutputReaderTest, ShowsGridReferencesInsideTheLetterGrid) {
         std::string reference;
         bool inside = GridReference(c.easting, c.northing, reference);
         EXPECT_EQ(inside, c.reference != nullptr) << c.easting << " " << c.northing;
-        if (inside && c.reference) EXPECT_EQ(reference, c.reference);
+        if (inside && c.reference) {
+            EXPECT_EQ(reference, c.reference);
+        }
     }
     // The inverse of the decoder on every pair of square letters.
     for (std::uint16_t e = 0; e < 25; ++e) {

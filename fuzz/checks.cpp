@@ -39,10 +39,14 @@ struct CReadPlan {
             return;
         }
         // Up to two chunks' worth, so that block ends fall everywhere around a chunk's end.
-        m_nBlockSize = 1 + (data[0] | data[1] << 8) % 1100;
-        m_nStep = 1 + (data[2] | data[3] << 8) % 1100;
-        m_pushbacks = data[4] | data[5] << 8;
+        m_nBlockSize = 1 + Word(data) % 1100;
+        m_nStep = 1 + Word(data + 2) % 1100;
+        m_pushbacks = Word(data + 4);
         m_text = bytes.substr(kPrefix);
+    }
+    // The 16-bit number at `bytes`, low byte first.
+    static unsigned Word(const std::uint8_t* bytes) {
+        return static_cast<unsigned>(bytes[0]) | static_cast<unsigned>(bytes[1]) << 8;
     }
     // Like the product, never two pushbacks in a row: each hands back a pair really read.
     bool PushBackBefore(std::size_t pair, bool& lastWasPushback) const {
