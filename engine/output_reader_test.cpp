@@ -1,7 +1,6 @@
 #include "engine/output_reader.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -379,20 +378,17 @@ TEST(OutputReaderTest, EmptyFilesHoldNoRecords) {
 class OutputReaderDirTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        m_dir = std::filesystem::temp_directory_path() /
-                ("halvic-output-reader-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(m_dir);
         Write(kRecordFileName, Unhex("1F 05 A4 06 00 00 00 00 01 00 00 00 00 00 00 00 00"));
         for (std::size_t i = 0; i < kTableCount; ++i)
             Write(TableFileName(i), i == 2 ? std::string("Winchester\0", 11) : "");
     }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
 
     void Write(const std::string& name, const std::string& bytes) {
         std::ofstream(m_dir / name, std::ios::binary) << bytes;
     }
 
-    std::filesystem::path m_dir;
+    testing::CScratchDir m_scratch{"halvic-output-reader"};
+    const std::filesystem::path m_dir = m_scratch.Path();
 };
 
 TEST_F(OutputReaderDirTest, ReadsTheSevenFilesOfADirectory) {

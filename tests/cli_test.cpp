@@ -1,6 +1,5 @@
 // End-to-end tests of `halvic`: exit statuses, whole messages, and the output files on disk.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -32,10 +31,6 @@ const std::vector<std::string> kOutputs = {"qxase.qxd", "qxm.qxd", "qxa.qxd", "q
 class CliTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        m_dir = fs::temp_directory_path() /
-                ("halvic-cli-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_dir);
         fs::create_directories(m_dir / "out");
         fs::create_directories(m_dir / "a-directory");
         fs::copy_file(fs::path(HALVIC_SOURCE_DIR) / "examples/sample.txt", m_dir / "sample.txt");
@@ -46,7 +41,6 @@ class CliTest : public ::testing::Test {
         m_old = ListFiles(m_dir / "out");
         ASSERT_EQ(m_old.size(), kOutputs.size());
     }
-    void TearDown() override { fs::remove_all(m_dir); }
 
     CProcessResult Run(std::vector<std::string> args, CProcessOptions options = {}) {
         args.insert(args.begin(), HALVIC_BIN);
@@ -71,7 +65,8 @@ class CliTest : public ::testing::Test {
         }
     }
 
-    fs::path m_dir;
+    testing::CScratchDir m_scratch{"halvic-cli"};
+    const fs::path m_dir = m_scratch.Path();
     CFileList m_old;  // the old outputs in out/, which every failure must leave as they are
 };
 

@@ -145,16 +145,11 @@ class CStartedHalvic {
 class FaultTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        m_dir = fs::temp_directory_path() /
-                ("halvic-fault-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_dir);
         fs::create_directories(m_dir / "out");
         for (const char* name : kOutputs)
             WriteFile(m_dir / "out" / name, std::string("old ") + name);
         m_old = ListFiles(m_dir / "out");
     }
-    void TearDown() override { fs::remove_all(m_dir); }
 
     // Runs `argv` with the scratch directory as its working directory.
     CProcessResult RunHere(const std::vector<std::string>& argv) const {
@@ -177,7 +172,8 @@ class FaultTest : public ::testing::Test {
         return false;
     }
 
-    fs::path m_dir;
+    testing::CScratchDir m_scratch{"halvic-fault"};
+    const fs::path m_dir = m_scratch.Path();
     CFiles m_old;  // the old outputs, which every failure must leave as they are
 };
 
