@@ -12,11 +12,16 @@
 #include "engine/decoders.h"
 #include "tests/support/files.h"
 #include "tests/support/hex.h"
+#include "tests/support/output_files.h"
 
 namespace halvic {
 namespace {
 
+using testing::COutputFiles;
+using testing::COutputReadResult;
 using testing::Hex;
+using testing::ReadOutput;
+using testing::ReadOutputDir;
 using testing::Unhex;
 
 // A record in one line, so that a failing comparison shows every field.

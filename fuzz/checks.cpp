@@ -10,17 +10,21 @@
 #include "engine/convert.h"
 #include "engine/decoders.h"
 #include "engine/error.h"
-#include "engine/output_reader.h"
 #include "engine/record.h"
 #include "engine/split_convert.h"
 #include "engine/tag_file.h"
 #include "engine/value_table.h"
 #include "tests/support/conversion_checks.h"
+#include "tests/support/output_files.h"
 #include "tests/support/plain_tag_reader.h"
 
 namespace halvic::fuzz {
 
 namespace {
+
+using testing::COutputFiles;
+using testing::COutputReadResult;
+using testing::ReadOutput;
 
 // How a reader check reads its input: the first bytes choose the reader's block size, the
 // source's step and the pairs before which a pushback is asked for; the rest is the tagged text.

@@ -15,10 +15,14 @@
 #include "engine/byte_stream.h"
 #include "engine/output_reader.h"
 #include "engine/record.h"
+#include "tests/support/output_files.h"
 
 namespace {
 
 using namespace halvic;
+using testing::COutputFiles;
+using testing::COutputReadResult;
+using testing::ReadOutput;
 
 constexpr std::size_t kMaxInput = 64 * 1024;
 
