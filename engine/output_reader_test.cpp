@@ -22,6 +22,8 @@ using testing::COutputReadResult;
 using testing::Hex;
 using testing::ReadOutput;
 using testing::ReadOutputDir;
+using testing::RecordFileBytes;
+using testing::TableFileBytes;
 using testing::Unhex;
 
 // A record in one line, so that a failing comparison shows every field.
@@ -33,20 +35,6 @@ std::string Show(const CRecord& r) {
     for (std::uint16_t id : r.tableIds)
         shown += " " + std::to_string(id);
     return shown;
-}
-
-std::string Encode(const std::vector<CRecord>& records) {
-    CMemorySink sink;
-    for (const CRecord& record : records)
-        record.Write(sink);
-    return sink.Bytes();
-}
-
-std::string EncodeTable(const CTableTexts& texts) {
-    CMemorySink sink;
-    for (const std::string& text : texts)
-        WriteTerminatedText(sink, text);
-    return sink.Bytes();
 }
 
 // A value that is zero, one byte or two bytes wide about equally often, boundaries included.
@@ -81,7 +69,7 @@ TEST(OutputReaderTest, ReadsBackWhatTheWriterWrote) {
             tables[i].resize(random() % 6);
             for (std::string& text : tables[i])
                 text = RandomText(random, 8);  // empty texts included: a table may hold one
-            files.m_tables[i] = EncodeTable(tables[i]);
+            files.m_tables[i] = TableFileBytes(tables[i]);
         }
         std::vector<CRecord> records(random() % 60);
         for (CRecord& record : records) {
@@ -94,7 +82,7 @@ TEST(OutputReaderTest, ReadsBackWhatTheWriterWrote) {
             for (std::size_t i = 0; i < kTableCount; ++i)
                 record.tableIds[i] = static_cast<std::uint16_t>(random() % (tables[i].size() + 1));
         }
-        files.m_strRecords = Encode(records);
+        files.m_strRecords = RecordFileBytes(records);
 
         COutputReadResult result = ReadOutput(files);
         ASSERT_TRUE(result.m_bOk) << "seed " << seed << ": " << result.m_error.Message();
@@ -326,7 +314,7 @@ TEST(OutputReaderTest, ReadInBlocksGivesWhatReadWholeGives) {
             CRecord next;
             while (reader.Next(next))
                 got.push_back(next);
-            EXPECT_EQ(Encode(got), Encode(expected.m_records));
+            EXPECT_EQ(RecordFileBytes(got), RecordFileBytes(expected.m_records));
             EXPECT_EQ(reader.Failed(), !expected.m_bOk);
             if (reader.Failed()) {
                 EXPECT_EQ(reader.Error().Message(), expected.m_error.Message());
@@ -370,7 +358,7 @@ TEST(OutputReaderTest, AcceptsTheEdgesOfWhatTheWriterWrites) {
     EXPECT_EQ(Show(result.m_records[1]),
               "number 256, text [], bValue 0, weight 0, easting 0, northing 0, ids 0 0 0 0 0 "
               "65535");
-    EXPECT_EQ(Encode(result.m_records), files.m_strRecords);
+    EXPECT_EQ(RecordFileBytes(result.m_records), files.m_strRecords);
     EXPECT_EQ(result.m_tables[0], CTableTexts({"", "", ""}));
 }
 

@@ -71,4 +71,18 @@ COutputReadResult ReadOutputDir(const std::string& dir) {
     return ReadOutput(files);
 }
 
+std::string RecordFileBytes(const std::vector<CRecord>& records) {
+    CMemorySink sink;
+    for (const CRecord& record : records)
+        record.Write(sink);
+    return sink.Bytes();
+}
+
+std::string TableFileBytes(const CTableTexts& texts) {
+    CMemorySink sink;
+    for (const std::string& text : texts)
+        WriteTerminatedText(sink, text);
+    return sink.Bytes();
+}
+
 }  // namespace halvic::testing

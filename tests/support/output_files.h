@@ -38,4 +38,8 @@ COutputReadResult ReadOutput(const COutputFiles& files);
 // LoadOutputFiles, then ReadOutput.
 COutputReadResult ReadOutputDir(const std::string& dir);
 
+// The bytes a conversion writes for `records` in the record file, and for `texts` in a table file.
+std::string RecordFileBytes(const std::vector<CRecord>& records);
+std::string TableFileBytes(const CTableTexts& texts);
+
 }  // namespace halvic::testing
