@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -27,6 +26,16 @@ using testing::WriteFile;
 
 const std::vector<std::string> kOutputs = {"qxase.qxd", "qxm.qxd", "qxa.qxd", "qxn.qxd",
                                            "qxi.qxd",   "qxc.qxd", "qxs.qxd"};
+
+// `err` with the time a conversion took ("in 0.012 s") as "in T s", since it differs from run to
+// run.
+std::string WithoutTime(std::string err) {
+    const std::string::size_type from = err.find(" in ");
+    const std::string::size_type to = err.find(" s\n", from);
+    if (to != std::string::npos && err.find_first_not_of("0123456789.", from + 4) == to)
+        err.replace(from + 4, to - from - 4, "T");
+    return err;
+}
 
 class CliTest : public ::testing::Test {
   protected:
@@ -110,11 +119,9 @@ TEST_F(CliTest, WarningsAndSummary) {
 
     CProcessResult verbose = Run({"convert", "-v", "sample.txt", "-o", "out"});
     EXPECT_EQ(verbose.m_nExitCode, 0);
-    // The whole summary, but for the time taken.
-    EXPECT_EQ(
-        std::regex_replace(verbose.m_strErr, std::regex(" in [0-9]+\\.[0-9]{3} s\n"), " in T s\n"),
-        "halvic: 12 records, 983 bytes written in T s\n"
-        "halvic: distinct texts: m 6 a 6 n 6 i 9 c 3 s 2\n");
+    EXPECT_EQ(WithoutTime(verbose.m_strErr),
+              "halvic: 12 records, 983 bytes written in T s\n"
+              "halvic: distinct texts: m 6 a 6 n 6 i 9 c 3 s 2\n");
 }
 
 // A file that is not empty but gives no record is a mistake: converting it would replace a
