@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/files.h"
+
 namespace halvic::app {
 namespace {
 
@@ -18,21 +20,17 @@ class FileNameCompletionTest : public ::testing::Test {
   protected:
     void SetUp() override {
         m_oldCwd = fs::current_path();
-        m_dir = fs::temp_directory_path() / ("halvic-complete-" + std::to_string(::getpid()));
-        fs::remove_all(m_dir);
         fs::create_directories(m_dir / "samples");
         for (const char* name : {"sample.txt", "sample-2.txt", "other.txt", ".hidden"})
             std::ofstream(m_dir / name) << "x";
         std::ofstream(m_dir / "samples" / "a.txt") << "x";
         fs::current_path(m_dir);
     }
-    void TearDown() override {
-        fs::current_path(m_oldCwd);
-        fs::remove_all(m_dir);
-    }
+    void TearDown() override { fs::current_path(m_oldCwd); }
 
     fs::path m_oldCwd;
-    fs::path m_dir;
+    testing::CScratchDir m_scratch{"halvic-complete"};
+    const fs::path m_dir = m_scratch.Path();
 };
 
 TEST_F(FileNameCompletionTest, RelativeToTheWorkingDirectory) {

@@ -28,21 +28,14 @@ class TypedNameTest : public ::testing::Test {
   protected:
     void SetUp() override {
         m_oldCwd = fs::current_path();
-        m_dir = fs::temp_directory_path() /
-                ("halvic-typed-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_dir);
-        fs::create_directories(m_dir);
         fs::current_path(m_dir);
     }
-    void TearDown() override {
-        fs::current_path(m_oldCwd);
-        fs::remove_all(m_dir);
-    }
+    void TearDown() override { fs::current_path(m_oldCwd); }
     bool DirIsEmpty() const { return fs::is_empty(m_dir); }
 
     fs::path m_oldCwd;
-    fs::path m_dir;
+    testing::CScratchDir m_scratch{"halvic-typed"};
+    const fs::path m_dir = m_scratch.Path();
 };
 
 TEST_F(TypedNameTest, EmptyNameConvertsNothing) {

@@ -32,6 +32,13 @@ using testing::WriteFile;
 
 const char* const kEmptyIds = "A4 06 00 00 00 00 00 00 00 00 00 00 00 00";
 
+// The options of a conversion into `dir`.
+CConvertOptions Into(const std::string& dir) {
+    CConvertOptions options;
+    options.m_strOutputDir = dir;
+    return options;
+}
+
 std::vector<std::string> OutputNames() {
     std::vector<std::string> names{kRecordFileName};
     for (std::size_t i = 0; i < kTableCount; ++i)
@@ -41,14 +48,7 @@ std::vector<std::string> OutputNames() {
 
 class ConvertFileTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        m_dir = fs::temp_directory_path() /
-                ("halvic-convert-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_dir);
-        fs::create_directories(m_dir / "out");
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
+    void SetUp() override { fs::create_directories(m_dir / "out"); }
 
     testing::CFileList OutFiles() { return ListFiles(m_dir / "out"); }
 
@@ -57,13 +57,14 @@ class ConvertFileTest : public ::testing::Test {
             WriteFile(m_dir / "out" / name, "old " + name);
     }
 
-    fs::path m_dir;
+    testing::CScratchDir m_scratch{"halvic-convert"};
+    const fs::path m_dir = m_scratch.Path();
 };
 
 TEST_F(ConvertFileTest, WritesAllSevenFiles) {
     PutOldOutputs();
     WriteFile(m_dir / "in.txt", "<@>1<l>First text<c>alpha\r\n<@>2<m>beta");
-    CConvertResult result = ConvertFile((m_dir / "in.txt").string(), {(m_dir / "out").string()});
+    CConvertResult result = ConvertFile((m_dir / "in.txt").string(), Into((m_dir / "out").string()));
     ASSERT_TRUE(result.m_bOk) << result.m_error.Message();
     auto files = OutFiles();
     ASSERT_EQ(files.size(), 7u);
@@ -95,7 +96,7 @@ TEST_F(ConvertFileTest, FailuresLeaveTheOldOutputsAndNoTemporaryFile) {
     PutOldOutputs();
     auto before = OutFiles();
     for (const auto& c : kCases) {
-        CConvertResult result = ConvertFile(c.input, {c.outputDir});
+        CConvertResult result = ConvertFile(c.input, Into(c.outputDir));
         EXPECT_FALSE(result.m_bOk);
         EXPECT_EQ(result.m_error.Message(), c.message);
         EXPECT_EQ(OutFiles(), before);
@@ -108,7 +109,7 @@ TEST_F(ConvertFileTest, ASymbolicLinkTargetIsReplacedNotWrittenThrough) {
     fs::create_symlink(m_dir / "elsewhere", m_dir / "out" / kRecordFileName, ec);
     if (ec) GTEST_SKIP() << "no symbolic link can be made here: " << ec.message();
     WriteFile(m_dir / "in.txt", "<@>1");
-    ASSERT_TRUE(ConvertFile((m_dir / "in.txt").string(), {(m_dir / "out").string()}).m_bOk);
+    ASSERT_TRUE(ConvertFile((m_dir / "in.txt").string(), Into((m_dir / "out").string())).m_bOk);
     EXPECT_EQ(ReadFile(m_dir / "elsewhere"), "keep me");
     EXPECT_FALSE(fs::is_symlink(m_dir / "out" / kRecordFileName));
     EXPECT_EQ(Hex(ReadFile(m_dir / "out" / kRecordFileName)),
@@ -118,7 +119,7 @@ TEST_F(ConvertFileTest, ASymbolicLinkTargetIsReplacedNotWrittenThrough) {
 TEST_F(ConvertFileTest, BundledExampleGivesItsExpectedFiles) {
     fs::path examples = fs::path(HALVIC_SOURCE_DIR) / "examples";
     CConvertResult result =
-        ConvertFile((examples / "sample.txt").string(), {(m_dir / "out").string()});
+        ConvertFile((examples / "sample.txt").string(), Into((m_dir / "out").string()));
     ASSERT_TRUE(result.m_bOk) << result.m_error.Message();
     EXPECT_TRUE(result.m_warnings.empty());
     for (const std::string& name : OutputNames()) {
@@ -141,7 +142,7 @@ TEST_F(ConvertFileTest, AgreesWithAPlainReferenceConversion) {
     for (const std::string* input : {&large, &full}) {
         std::string path = (m_dir / "in.txt").string();
         WriteFile(path, *input);
-        CConvertResult result = ConvertFile(path, {(m_dir / "out").string()});
+        CConvertResult result = ConvertFile(path, Into((m_dir / "out").string()));
         testing::CConversionOutput actual;
         if (result.m_bOk) {
             actual.m_strRecords = ReadFile(m_dir / "out" / kRecordFileName);

@@ -19,22 +19,14 @@ namespace fs = std::filesystem;
 
 class MappedFileTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        m_dir = fs::temp_directory_path() /
-                ("halvic-mapped-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_dir);
-        fs::create_directories(m_dir);
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
-
     std::string Write(const std::string& name, const std::string& bytes) {
         std::string path = (m_dir / name).string();
         std::ofstream(path, std::ios::binary) << bytes;
         return path;
     }
 
-    fs::path m_dir;
+    testing::CScratchDir m_scratch{"halvic-mapped"};
+    const fs::path m_dir = m_scratch.Path();
 };
 
 // Bytes over several pieces, none of them repeating with the piece size.

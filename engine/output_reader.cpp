@@ -4,7 +4,6 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
-#include <new>
 
 #include "engine/convert.h"
 #include "engine/decoders.h"
@@ -86,32 +85,7 @@ unsigned ReadLittleEndian(const unsigned char* bytes, int width) {
     return value;
 }
 
-bool LoadFile(const std::string& path, std::string& bytes, CError& error) {
-    COutputFile file;
-    if (!file.Open(path, error)) return false;
-    try {
-        unsigned char block[1 << 16];
-        while (std::size_t n = file.Read(block, sizeof block))
-            bytes.append(reinterpret_cast<const char*>(block), n);
-    } catch (const CFailure& failure) {
-        error = failure.Error();
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
-
-bool LoadOutputFiles(const std::string& dir, COutputFiles& files, CError& error) {
-    files.m_strDir = dir;
-    files.m_strRecords.clear();
-    if (!LoadFile(OutputPath(dir, kRecordFileName), files.m_strRecords, error)) return false;
-    for (std::size_t i = 0; i < kTableCount; ++i) {
-        files.m_tables[i].clear();
-        if (!LoadFile(OutputPath(dir, TableFileName(i)), files.m_tables[i], error)) return false;
-    }
-    return true;
-}
 
 COutputFile::~COutputFile() {
     if (m_file != kNoFile) CloseFile(m_file);
@@ -198,22 +172,6 @@ bool ReadTableFile(CByteSource& source, const std::string& name, CTableTexts& te
     return true;
 }
 
-bool ReadTableFile(std::string_view bytes, const std::string& name, CTableTexts& texts,
-                   CError& error) {
-    CMemorySource source(bytes);
-    return ReadTableFile(source, name, texts, error);
-}
-
-bool ReadTables(const COutputFiles& files, COutputTables& tables, CError& error) {
-    for (std::size_t i = 0; i < kTableCount; ++i) {
-        if (!ReadTableFile(files.m_tables[i], OutputPath(files.m_strDir, TableFileName(i)),
-                           tables[i], error)) {
-            return false;
-        }
-    }
-    return true;
-}
-
 std::array<std::size_t, kTableCount> TableSizes(const COutputTables& tables) {
     std::array<std::size_t, kTableCount> sizes;
     for (std::size_t i = 0; i < kTableCount; ++i)
@@ -221,16 +179,11 @@ std::array<std::size_t, kTableCount> TableSizes(const COutputTables& tables) {
     return sizes;
 }
 
-CRecordFileReader::CRecordFileReader(std::string_view bytes, std::string name,
-                                     const std::array<std::size_t, kTableCount>& tableSizes)
-    : m_bytes(bytes), m_strName(std::move(name)), m_tableSizes(tableSizes) {}
-
 CRecordFileReader::CRecordFileReader(CByteSource& source, std::string name,
                                      const std::array<std::size_t, kTableCount>& tableSizes,
                                      std::size_t block)
     : m_pSource(&source),
       m_nBlock(block == 0 ? 1 : block),
-      m_bAtEnd(false),
       m_strName(std::move(name)),
       m_tableSizes(tableSizes) {}
 
@@ -399,34 +352,6 @@ CRecordFileReader::EStep CRecordFileReader::Parse(CRecord& record) {
         m_nOffset = at + 1;
         return kRecord;
     }
-}
-
-COutputReadResult ReadOutput(const COutputFiles& files) {
-    COutputReadResult result;
-    try {
-        if (!ReadTables(files, result.m_tables, result.m_error)) return result;
-        CRecordFileReader reader(files.m_strRecords, OutputPath(files.m_strDir, kRecordFileName),
-                                 TableSizes(result.m_tables));
-        CRecord record;
-        while (reader.Next(record))
-            result.m_records.push_back(record);
-        if (reader.Failed()) {
-            result.m_error = reader.Error();
-            return result;
-        }
-    } catch (const std::bad_alloc&) {
-        result.m_error = {OutputPath(files.m_strDir, kRecordFileName), 0, "out of memory"};
-        return result;
-    }
-    result.m_bOk = true;
-    return result;
-}
-
-COutputReadResult ReadOutputDir(const std::string& dir) {
-    COutputFiles files;
-    COutputReadResult result;
-    if (!LoadOutputFiles(dir, files, result.m_error)) return result;
-    return ReadOutput(files);
 }
 
 std::string WeightInCwt(std::uint16_t pounds) {

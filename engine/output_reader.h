@@ -35,14 +35,6 @@ namespace halvic {
 using CTableTexts = std::vector<std::string>;
 using COutputTables = std::array<CTableTexts, kTableCount>;
 
-// The bytes of the seven output files. m_strDir names them in messages ("" is the current
-// working directory), as "DIR/qxase.qxd" and so on.
-struct COutputFiles {
-    std::string m_strDir;
-    std::string m_strRecords;
-    std::array<std::string, kTableCount> m_tables;  // by table letter
-};
-
 // One output file opened for reading, read in blocks. Only a regular file is opened: a directory,
 // a named pipe or a device (a link to /dev/zero) would never end, block or not be a conversion's
 // output.
@@ -77,29 +69,18 @@ struct COutputFileSet {
 // then the tables. On failure returns false and fills `error`.
 bool OpenOutputFiles(const std::string& dir, COutputFileSet& files, CError& error);
 
-// Reads the seven files from `dir` whole. On failure (a missing, unreadable or irregular file)
-// returns false and fills `error`.
-bool LoadOutputFiles(const std::string& dir, COutputFiles& files, CError& error);
-
 // Splits the bytes of table file `name` into its texts, reading no further than the first
 // fault. On a fault returns false, fills `error` and leaves in `texts` the texts before the
 // fault. A failure to read is a fault too.
 bool ReadTableFile(CByteSource& source, const std::string& name, CTableTexts& texts, CError& error);
-bool ReadTableFile(std::string_view bytes, const std::string& name, CTableTexts& texts,
-                   CError& error);
-
-// The six table files, in table-letter order; stops at the first fault.
-bool ReadTables(const COutputFiles& files, COutputTables& tables, CError& error);
 
 // Hands out the records of a record file one at a time, checking each against the encoding and
-// its identifiers against the sizes of the tables. A file read from a source is read in blocks,
-// no further than the record being read: memory holds the longest record, not the file.
+// its identifiers against the sizes of the tables. The file is read in blocks, no further than
+// the record being read: memory holds the longest record, not the file.
 class CRecordFileReader {
   public:
-    // `bytes` must outlive the reader; `name` names the file in messages.
-    CRecordFileReader(std::string_view bytes, std::string name,
-                      const std::array<std::size_t, kTableCount>& tableSizes);
-    // Reads from `source`, which must outlive the reader, at least `block` bytes at a time.
+    // Reads from `source`, which must outlive the reader, at least `block` bytes at a time;
+    // `name` names the file in messages.
     CRecordFileReader(CByteSource& source, std::string name,
                       const std::array<std::size_t, kTableCount>& tableSizes,
                       std::size_t block = std::size_t{1} << 16);
@@ -112,8 +93,6 @@ class CRecordFileReader {
     bool Failed() const { return m_bFailed; }
     // The fault: "NAME: offset N: what was found and what was expected".
     const CError& Error() const { return m_error; }
-    // Where the next record begins.
-    std::uint64_t Offset() const { return m_nBase + m_nOffset; }
 
   private:
     enum EStep { kRecord, kFault, kMore };
@@ -125,11 +104,11 @@ class CRecordFileReader {
     bool ReadMore();
     EStep Fail(std::size_t offset, const std::string& reason);
 
-    std::string_view m_bytes;  // the file, or the part of it buffered
+    std::string_view m_bytes;  // the part of the file buffered
     CByteSource* m_pSource = nullptr;
     std::string m_strBuffer;
     std::size_t m_nBlock = 0;
-    bool m_bAtEnd = true;       // m_bytes reaches the end of the file
+    bool m_bAtEnd = false;      // m_bytes reaches the end of the file
     std::uint64_t m_nBase = 0;  // the offset of m_bytes in the file
     std::string m_strName;
     std::array<std::size_t, kTableCount> m_tableSizes;
@@ -140,18 +119,6 @@ class CRecordFileReader {
 
 // The sizes of `tables`, as CRecordFileReader takes them.
 std::array<std::size_t, kTableCount> TableSizes(const COutputTables& tables);
-
-struct COutputReadResult {
-    bool m_bOk = false;
-    CError m_error;                  // when !m_bOk
-    std::vector<CRecord> m_records;  // in file order; on a fault, those before it
-    COutputTables m_tables;
-};
-
-// Reads everything: the tables, then the records.
-COutputReadResult ReadOutput(const COutputFiles& files);
-// LoadOutputFiles, then ReadOutput.
-COutputReadResult ReadOutputDir(const std::string& dir);
 
 // Readable forms of decoded fields, for dumps.
 // A weight in pounds as hundredweights-quarters-pounds: 1414 gives "12-2-14".

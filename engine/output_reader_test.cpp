@@ -1,7 +1,6 @@
 #include "engine/output_reader.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -13,11 +12,18 @@
 #include "engine/decoders.h"
 #include "tests/support/files.h"
 #include "tests/support/hex.h"
+#include "tests/support/output_files.h"
 
 namespace halvic {
 namespace {
 
+using testing::COutputFiles;
+using testing::COutputReadResult;
 using testing::Hex;
+using testing::ReadOutput;
+using testing::ReadOutputDir;
+using testing::RecordFileBytes;
+using testing::TableFileBytes;
 using testing::Unhex;
 
 // A record in one line, so that a failing comparison shows every field.
@@ -29,20 +35,6 @@ std::string Show(const CRecord& r) {
     for (std::uint16_t id : r.m_tableIds)
         shown += " " + std::to_string(id);
     return shown;
-}
-
-std::string Encode(const std::vector<CRecord>& records) {
-    CMemorySink sink;
-    for (const CRecord& record : records)
-        record.Write(sink);
-    return sink.Bytes();
-}
-
-std::string EncodeTable(const CTableTexts& texts) {
-    CMemorySink sink;
-    for (const std::string& text : texts)
-        WriteTerminatedText(sink, text);
-    return sink.Bytes();
 }
 
 // A value that is zero, one byte or two bytes wide about equally often, boundaries included.
@@ -77,7 +69,7 @@ TEST(OutputReaderTest, ReadsBackWhatTheWriterWrote) {
             tables[i].resize(random() % 6);
             for (std::string& text : tables[i])
                 text = RandomText(random, 8);  // empty texts included: a table may hold one
-            files.m_tables[i] = EncodeTable(tables[i]);
+            files.m_tables[i] = TableFileBytes(tables[i]);
         }
         std::vector<CRecord> records(random() % 60);
         for (CRecord& record : records) {
@@ -90,7 +82,7 @@ TEST(OutputReaderTest, ReadsBackWhatTheWriterWrote) {
             for (std::size_t i = 0; i < kTableCount; ++i)
                 record.m_tableIds[i] = static_cast<std::uint16_t>(random() % (tables[i].size() + 1));
         }
-        files.m_strRecords = Encode(records);
+        files.m_strRecords = RecordFileBytes(records);
 
         COutputReadResult result = ReadOutput(files);
         ASSERT_TRUE(result.m_bOk) << "seed " << seed << ": " << result.m_error.Message();
@@ -322,9 +314,11 @@ TEST(OutputReaderTest, ReadInBlocksGivesWhatReadWholeGives) {
             CRecord next;
             while (reader.Next(next))
                 got.push_back(next);
-            EXPECT_EQ(Encode(got), Encode(expected.m_records));
+            EXPECT_EQ(RecordFileBytes(got), RecordFileBytes(expected.m_records));
             EXPECT_EQ(reader.Failed(), !expected.m_bOk);
-            if (reader.Failed()) EXPECT_EQ(reader.Error().Message(), expected.m_error.Message());
+            if (reader.Failed()) {
+                EXPECT_EQ(reader.Error().Message(), expected.m_error.Message());
+            }
         }
     }
 }
@@ -364,7 +358,7 @@ TEST(OutputReaderTest, AcceptsTheEdgesOfWhatTheWriterWrites) {
     EXPECT_EQ(Show(result.m_records[1]),
               "number 256, text [], bValue 0, weight 0, easting 0, northing 0, ids 0 0 0 0 0 "
               "65535");
-    EXPECT_EQ(Encode(result.m_records), files.m_strRecords);
+    EXPECT_EQ(RecordFileBytes(result.m_records), files.m_strRecords);
     EXPECT_EQ(result.m_tables[0], CTableTexts({"", "", ""}));
 }
 
@@ -377,20 +371,17 @@ TEST(OutputReaderTest, EmptyFilesHoldNoRecords) {
 class OutputReaderDirTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        m_dir = std::filesystem::temp_directory_path() /
-                ("halvic-output-reader-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(m_dir);
         Write(kRecordFileName, Unhex("1F 05 A4 06 00 00 00 00 01 00 00 00 00 00 00 00 00"));
         for (std::size_t i = 0; i < kTableCount; ++i)
             Write(TableFileName(i), i == 2 ? std::string("Winchester\0", 11) : "");
     }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
 
     void Write(const std::string& name, const std::string& bytes) {
         std::ofstream(m_dir / name, std::ios::binary) << bytes;
     }
 
-    std::filesystem::path m_dir;
+    testing::CScratchDir m_scratch{"halvic-output-reader"};
+    const std::filesystem::path m_dir = m_scratch.Path();
 };
 
 TEST_F(OutputReaderDirTest, ReadsTheSevenFilesOfADirectory) {
@@ -437,7 +428,9 @@ TEST(OutputReaderTest, ShowsGridReferencesInsideTheLetterGrid) {
         std::string reference;
         bool inside = GridReference(c.easting, c.northing, reference);
         EXPECT_EQ(inside, c.reference != nullptr) << c.easting << " " << c.northing;
-        if (inside && c.reference) EXPECT_EQ(reference, c.reference);
+        if (inside && c.reference) {
+            EXPECT_EQ(reference, c.reference);
+        }
     }
     // The inverse of the decoder on every pair of square letters.
     for (std::uint16_t e = 0; e < 25; ++e) {

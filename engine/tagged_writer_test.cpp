@@ -172,7 +172,9 @@ TEST(TaggedWriterTest, EveryWeightUpTo35955PoundsHasATag) {
     for (unsigned pounds = 0; pounds <= 65535; ++pounds) {
         bool written = WeightContent(static_cast<std::uint16_t>(pounds), content);
         ASSERT_EQ(written, pounds <= 35955) << pounds;
-        if (written) ASSERT_EQ(ParseWeight(content), pounds) << content;
+        if (written) {
+            ASSERT_EQ(ParseWeight(content), pounds) << content;
+        }
     }
 }
 

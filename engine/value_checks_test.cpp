@@ -27,7 +27,9 @@ void ExpectWarnings(const std::vector<CCase>& cases,
     for (const CCase& c : cases) {
         EXPECT_EQ(warning(c.m_strWritten), c.m_strWarning) << c.m_strWritten;
         // Whatever the predicate lets through, the builder must have nothing to say about.
-        if (asWritten(c.m_strWritten)) EXPECT_EQ(c.m_strWarning, "") << c.m_strWritten;
+        if (asWritten(c.m_strWritten)) {
+            EXPECT_EQ(c.m_strWarning, "") << c.m_strWritten;
+        }
     }
 }
 
@@ -471,7 +473,9 @@ TEST(ValueChecksTest, WeightPredicateAgreesWithTheDecoder) {
         const bool silent =
             content.empty() || (MeantPounds(content, meant) && meant == ParseWeight(content));
         EXPECT_EQ(warning.empty(), silent) << content << ": " << warning;
-        if (WeightAsWritten(content)) EXPECT_TRUE(silent) << content;
+        if (WeightAsWritten(content)) {
+            EXPECT_TRUE(silent) << content;
+        }
         if (!warning.empty()) ExpectWarningShape(warning, 't', content);
     });
 }

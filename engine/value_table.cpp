@@ -18,9 +18,12 @@ std::uint32_t Load32(const char* p) {
     return word;
 }
 
+// GCC's and clang's 128-bit integer, which standard C++ lacks.
+__extension__ typedef unsigned __int128 CUint128;
+
 // The 128-bit product of a and b, folded to 64 bits: one multiplication mixes every bit.
 std::uint64_t Fold(std::uint64_t a, std::uint64_t b) {
-    unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
+    CUint128 product = static_cast<CUint128>(a) * b;
     return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
 }
 

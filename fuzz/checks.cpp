@@ -10,17 +10,23 @@
 #include "engine/convert.h"
 #include "engine/decoders.h"
 #include "engine/error.h"
-#include "engine/output_reader.h"
 #include "engine/record.h"
 #include "engine/conversion.h"
 #include "engine/tag_file.h"
 #include "engine/value_table.h"
 #include "tests/support/conversion_checks.h"
+#include "tests/support/output_files.h"
 #include "tests/support/plain_tag_reader.h"
 
 namespace halvic::fuzz {
 
 namespace {
+
+using testing::COutputFiles;
+using testing::COutputReadResult;
+using testing::ReadOutput;
+using testing::RecordFileBytes;
+using testing::TableFileBytes;
 
 // How a reader check reads its input: the first bytes choose the reader's block size, the
 // source's step and the pairs before which a pushback is asked for; the rest is the tagged text.
@@ -39,10 +45,14 @@ struct CReadPlan {
             return;
         }
         // Up to two chunks' worth, so that block ends fall everywhere around a chunk's end.
-        m_nBlockSize = 1 + (data[0] | data[1] << 8) % 1100;
-        m_nStep = 1 + (data[2] | data[3] << 8) % 1100;
-        m_pushbacks = data[4] | data[5] << 8;
+        m_nBlockSize = 1 + Word(data) % 1100;
+        m_nStep = 1 + Word(data + 2) % 1100;
+        m_pushbacks = Word(data + 4);
         m_text = bytes.substr(kPrefix);
+    }
+    // The 16-bit number at `bytes`, low byte first.
+    static unsigned Word(const std::uint8_t* bytes) {
+        return static_cast<unsigned>(bytes[0]) | static_cast<unsigned>(bytes[1]) << 8;
     }
     // Like the product, never two pushbacks in a row: each hands back a pair really read.
     bool PushBackBefore(std::size_t pair, bool& lastWasPushback) const {
@@ -199,6 +209,70 @@ std::string CheckReaderAgreement(const std::uint8_t* data, std::size_t size) {
 std::string CheckRoundTrip(const std::uint8_t* data, std::size_t size) {
     return testing::RoundTripDifference(
         std::string_view(reinterpret_cast<const char*>(data), size));
+}
+
+std::string CheckOutputReader(const std::uint8_t* data, std::size_t size) {
+    if (size > 4 * kMaxInput) return "";
+    COutputFiles files;
+    files.m_strDir = "out";
+    std::size_t at = 0;
+    std::size_t lengths[kTableCount] = {};
+    for (std::size_t i = 0; i < kTableCount && at < size; ++i)
+        lengths[i] = data[at++];
+    for (std::size_t i = 0; i < kTableCount; ++i) {
+        std::size_t length = std::min(lengths[i], size - at);
+        files.m_tables[i].assign(reinterpret_cast<const char*>(data + at), length);
+        at += length;
+    }
+    files.m_strRecords.assign(reinterpret_cast<const char*>(data + at), size - at);
+
+    const COutputReadResult result = ReadOutput(files);
+    const std::string encoded = RecordFileBytes(result.m_records);
+    // Read in blocks, as dump reads, the record file gives the same records and fault.
+    if (result.m_bOk || result.m_error.m_strFile == "out/qxase.qxd") {
+        std::size_t block = 1 + size % 23;
+        CMemorySource source(files.m_strRecords, block);
+        CRecordFileReader reader(source, "out/qxase.qxd", TableSizes(result.m_tables), block);
+        std::vector<CRecord> records;
+        CRecord record;
+        while (reader.Next(record))
+            records.push_back(record);
+        if (reader.Failed() == result.m_bOk) {
+            return std::string("read in blocks, the record file is ") +
+                   (reader.Failed() ? "refused" : "accepted") + "; read whole, it is not";
+        }
+        if (RecordFileBytes(records) != encoded) return "records read in blocks differ";
+        if (reader.Failed() && reader.Error().Message() != result.m_error.Message()) {
+            return "fault read in blocks differs: " + reader.Error().Message();
+        }
+    }
+    if (result.m_bOk) {
+        // Strict reading: an accepted file is the writer's own output for what was read.
+        if (encoded != files.m_strRecords) return "accepted records write other bytes";
+        for (std::size_t i = 0; i < kTableCount; ++i) {
+            if (TableFileBytes(result.m_tables[i]) != files.m_tables[i]) {
+                return "accepted table writes other bytes: " + TableFileName(i);
+            }
+        }
+        for (const CRecord& record : result.m_records) {
+            for (std::size_t i = 0; i < kTableCount; ++i) {
+                if (record.m_tableIds[i] > result.m_tables[i].size()) {
+                    return "identifier beyond its table: " + TableFileName(i);
+                }
+            }
+        }
+        return "";
+    }
+    // A fault: the records before it are the file's first bytes, and the message names a file
+    // and an offset.
+    if (files.m_strRecords.compare(0, encoded.size(), encoded) != 0) {
+        return "records before the fault are not the file's first bytes";
+    }
+    const std::string message = result.m_error.Message();
+    if (message.rfind("out/qx", 0) != 0 || message.find(".qxd: offset ") == std::string::npos) {
+        return "message without a file and an offset: " + message;
+    }
+    return "";
 }
 
 }  // namespace halvic::fuzz

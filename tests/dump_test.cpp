@@ -5,7 +5,6 @@
 // a change of the output is intended, run the tests with HALVIC_UPDATE_GOLDEN=1 to rewrite them,
 // and review the difference.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -35,15 +34,6 @@ const std::vector<std::string> kTableFiles = {"qxm.qxd", "qxa.qxd", "qxn.qxd",
 
 class DumpTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        m_dir = fs::temp_directory_path() /
-                ("halvic-dump-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_dir);
-        fs::create_directories(m_dir);
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
-
     CProcessResult Run(std::vector<std::string> args) {
         args.insert(args.begin(), HALVIC_BIN);
         CProcessOptions options;
@@ -63,7 +53,8 @@ class DumpTest : public ::testing::Test {
             WriteFile(m_dir / name / kTableFiles[index], bytes);
     }
 
-    fs::path m_dir;
+    testing::CScratchDir m_scratch{"halvic-dump"};
+    const fs::path m_dir = m_scratch.Path();
 };
 
 // Compares `actual` with the golden file, or rewrites the golden file when asked to.

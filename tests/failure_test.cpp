@@ -59,16 +59,11 @@ std::string Records(int first, int last) {
 class FailureTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        m_dir = fs::temp_directory_path() /
-                ("halvic-failure-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_dir);
         fs::create_directories(m_dir / "out");
         for (const char* name : kOutputs)
             WriteFile(m_dir / "out" / name, std::string("old ") + name);
         m_old = ListFiles(m_dir / "out");
     }
-    void TearDown() override { fs::remove_all(m_dir); }
 
     CProcessResult Run(std::vector<std::string> args, CProcessOptions options = {}) {
         args.insert(args.begin(), HALVIC_BIN);
@@ -86,7 +81,8 @@ class FailureTest : public ::testing::Test {
         return ListFiles(m_dir / dir);
     }
 
-    fs::path m_dir;
+    testing::CScratchDir m_scratch{"halvic-failure"};
+    const fs::path m_dir = m_scratch.Path();
     CFileList m_old;  // the old outputs, which every failure must leave as they are
 };
 

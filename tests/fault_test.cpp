@@ -145,16 +145,18 @@ class CStartedHalvic {
 class FaultTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        m_dir = fs::temp_directory_path() /
-                ("halvic-fault-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_dir);
         fs::create_directories(m_dir / "out");
         for (const char* name : kOutputs)
             WriteFile(m_dir / "out" / name, std::string("old ") + name);
         m_old = ListFiles(m_dir / "out");
     }
-    void TearDown() override { fs::remove_all(m_dir); }
+
+    // Runs `argv` with the scratch directory as its working directory.
+    CProcessResult RunHere(const std::vector<std::string>& argv) const {
+        testing::CProcessOptions options;
+        options.m_strWorkDir = m_dir.string();
+        return RunProcess(argv, options);
+    }
 
     // The temporary record file once it holds bytes: the conversion is then well under way.
     bool WaitForRecordsWritten() {
@@ -170,7 +172,8 @@ class FaultTest : public ::testing::Test {
         return false;
     }
 
-    fs::path m_dir;
+    testing::CScratchDir m_scratch{"halvic-fault"};
+    const fs::path m_dir = m_scratch.Path();
     CFiles m_old;  // the old outputs, which every failure must leave as they are
 };
 
@@ -365,14 +368,12 @@ TEST_F(FaultTest, AConversionKilledAtAnyStepOfItsCommitLeavesAWholeSet) {
             const bool done = s.step == ECommitStep::kRemoveBackups;
             const bool recorded = s.step != ECommitStep::kWriteRecord && !done;
             if (dumpFirst) {
-                CProcessResult dump =
-                    RunProcess({HALVIC_BIN, "dump", "out", "-r", "1"}, {"", m_dir.string()});
+                CProcessResult dump = RunHere({HALVIC_BIN, "dump", "out", "-r", "1"});
                 EXPECT_EQ(dump.m_nExitCode, 0);
                 EXPECT_EQ(dump.m_strErr, recorded ? kPutBack : "");
                 EXPECT_EQ(ListFiles(m_dir / "out"), done ? newSet : oldSet);
             } else {
-                CProcessResult convert = RunProcess({HALVIC_BIN, "convert", "new.txt", "-o", "out"},
-                                                    {"", m_dir.string()});
+                CProcessResult convert = RunHere({HALVIC_BIN, "convert", "new.txt", "-o", "out"});
                 EXPECT_EQ(convert.m_nExitCode, 0);
                 EXPECT_EQ(convert.m_strErr, recorded ? kPutBack : "");
                 EXPECT_EQ(ListFiles(m_dir / "out"), newSet);
@@ -386,10 +387,7 @@ TEST_F(FaultTest, KillsAtRandomInstantsLeaveAWholeSet) {
     const CFiles newSet = ConvertedSet(m_dir, "new.txt", Records(1, 200000));
     // How long a whole conversion takes here, replacing a set.
     auto start = std::chrono::steady_clock::now();
-    ASSERT_EQ(
-        RunProcess({HALVIC_BIN, "convert", "new.txt", "-o", "set-new.txt"}, {"", m_dir.string()})
-            .m_nExitCode,
-        0);
+    ASSERT_EQ(RunHere({HALVIC_BIN, "convert", "new.txt", "-o", "set-new.txt"}).m_nExitCode, 0);
     auto whole = std::chrono::steady_clock::now() - start;
     std::mt19937 random(42);
     int oldSets = 0, newSets = 0;
@@ -412,8 +410,7 @@ TEST_F(FaultTest, KillsAtRandomInstantsLeaveAWholeSet) {
         ::kill(pid, SIGKILL);
         int status = 0;
         ::waitpid(pid, &status, 0);
-        CProcessResult dump =
-            RunProcess({HALVIC_BIN, "dump", "out", "-r", "1"}, {"", m_dir.string()});
+        CProcessResult dump = RunHere({HALVIC_BIN, "dump", "out", "-r", "1"});
         EXPECT_EQ(dump.m_nExitCode, 0) << dump.m_strErr;
         CFiles now = ListFiles(m_dir / "out");
         EXPECT_TRUE(now == oldSet || now == newSet) << "a mixed set, or something left behind";
@@ -434,9 +431,8 @@ TEST_F(FaultTest, ConcurrentConversionsIntoOneDirectoryLeaveOneWholeSet) {
         std::vector<CProcessResult> results(sets.size());
         for (std::size_t i = 0; i < sets.size(); ++i) {
             runs.emplace_back([&, i] {
-                results[i] = RunProcess(
-                    {HALVIC_BIN, "convert", "in" + std::to_string(i) + ".txt", "-o", "out"},
-                    {"", m_dir.string()});
+                results[i] = RunHere(
+                    {HALVIC_BIN, "convert", "in" + std::to_string(i) + ".txt", "-o", "out"});
             });
         }
         for (std::thread& run : runs)
@@ -464,8 +460,7 @@ TEST_F(FaultTest, ASecondConversionWaitsAndSaysSo) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1500));
         ::close(fd);
     });
-    CProcessResult result =
-        RunProcess({HALVIC_BIN, "convert", "in.txt", "-o", "out"}, {"", m_dir.string()});
+    CProcessResult result = RunHere({HALVIC_BIN, "convert", "in.txt", "-o", "out"});
     release.join();
     EXPECT_EQ(result.m_nExitCode, 0);
     EXPECT_EQ(result.m_strErr, "halvic: waiting for another conversion into out\n");
@@ -512,7 +507,7 @@ TEST_F(FaultTest, SyncFlushesEveryFileAndTheDirectoryBeforeSuccess) {
             "-o",
             "out"};
         if (sync) args.push_back("--sync");
-        CProcessResult result = RunProcess(args, {"", m_dir.string()});
+        CProcessResult result = RunHere(args);
         ASSERT_EQ(result.m_nExitCode, 0) << result.m_strErr;
         std::vector<std::string> expected;
         if (sync) {

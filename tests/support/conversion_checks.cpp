@@ -1,9 +1,9 @@
 #include "tests/support/conversion_checks.h"
 
 #include "engine/conversion.h"
-#include "engine/output_reader.h"
 #include "engine/tagged_writer.h"
 #include "tests/support/hex.h"
+#include "tests/support/output_files.h"
 
 namespace halvic::testing {
 
@@ -142,8 +142,7 @@ CConversionOutput ConvertPipelined(std::string_view input, std::size_t partSize,
 namespace {
 
 // The seven files' bytes of one conversion of `input` in memory; false when it fails.
-bool ConvertInMemory(std::string_view input, std::string& records,
-                     std::array<std::string, kTableCount>& tables) {
+bool ConvertInMemory(std::string_view input, COutputFiles& files) {
     CMemorySource source(input);
     CTagFile reader(source, "in.txt");
     CMemorySink sink;
@@ -154,42 +153,33 @@ bool ConvertInMemory(std::string_view input, std::string& records,
     } catch (const CFailure&) {
         return false;
     }
-    records = sink.Bytes();
-    tables = TableBytes(values);
+    files.m_strRecords = sink.Bytes();
+    files.m_tables = TableBytes(values);
     return true;
 }
 
 }  // namespace
 
 std::string RoundTripDifference(std::string_view input) {
-    std::string records;
-    std::array<std::string, kTableCount> tables;
-    if (!ConvertInMemory(input, records, tables)) return "";
-    COutputTables texts;
-    CError error;
-    for (std::size_t i = 0; i < kTableCount; ++i) {
-        if (!ReadTableFile(tables[i], TableFileName(i), texts[i], error))
-            return "a converted table does not read back: " + error.Message();
-    }
-    CRecordFileReader reader(records, kRecordFileName, TableSizes(texts));
+    COutputFiles files;
+    if (!ConvertInMemory(input, files)) return "";
+    const COutputReadResult read = ReadOutput(files);
+    if (!read.m_bOk) return "the converted files do not read back: " + read.m_error.Message();
     CMemorySink out;
-    CTaggedWriter writer(texts, out, kRecordFileName);
-    CRecord record;
+    CTaggedWriter writer(read.m_tables, out, kRecordFileName);
+    CError error;
     std::uint64_t index = 0;
-    bool written = true;
-    while (written && reader.Next(record))
-        written = writer.Write(record, ++index, error);
-    if (reader.Failed())
-        return "the converted records do not read back: " + reader.Error().Message();
-    if (!written || !writer.Finish(error)) return "refused: " + error.Message();
+    for (const CRecord& record : read.m_records) {
+        if (!writer.Write(record, ++index, error)) return "refused: " + error.Message();
+    }
+    if (!writer.Finish(error)) return "refused: " + error.Message();
     const std::string& tagged = out.Bytes();
-    std::string again;
-    std::array<std::string, kTableCount> tablesAgain;
-    if (!ConvertInMemory(tagged, again, tablesAgain)) return "the tagged text fails:\n" + tagged;
-    std::string difference = FirstDifference(again, records);
+    COutputFiles again;
+    if (!ConvertInMemory(tagged, again)) return "the tagged text fails:\n" + tagged;
+    std::string difference = FirstDifference(again.m_strRecords, files.m_strRecords);
     if (!difference.empty()) return "record file: " + difference + "\n" + tagged;
     for (std::size_t i = 0; i < kTableCount; ++i) {
-        difference = FirstDifference(tablesAgain[i], tables[i]);
+        difference = FirstDifference(again.m_tables[i], files.m_tables[i]);
         if (!difference.empty()) return TableFileName(i) + ": " + difference + "\n" + tagged;
     }
     return "";

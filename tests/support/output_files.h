@@ -1,0 +1,45 @@
+// A conversion's seven output files held in memory and read back whole, for tests and fuzz
+// targets that check the output reader against what a conversion wrote. `halvic dump` reads the
+// files in blocks instead (engine/output_reader.h).
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "engine/error.h"
+#include "engine/output_reader.h"
+#include "engine/record.h"
+
+namespace halvic::testing {
+
+// The bytes of the seven output files. m_strDir names them in messages ("" is the current
+// working directory), as "DIR/qxase.qxd" and so on.
+struct COutputFiles {
+    std::string m_strDir;
+    std::string m_strRecords;
+    std::array<std::string, kTableCount> m_tables;  // by table letter
+};
+
+// Reads the seven files from `dir` whole. On failure (a missing, unreadable or irregular file)
+// returns false and fills `error`.
+bool LoadOutputFiles(const std::string& dir, COutputFiles& files, CError& error);
+
+struct COutputReadResult {
+    bool m_bOk = false;
+    CError m_error;                  // when !m_bOk
+    std::vector<CRecord> m_records;  // in file order; on a fault, those before it
+    COutputTables m_tables;
+};
+
+// Reads everything: the six tables in table-letter order, then the records; stops at the first
+// fault.
+COutputReadResult ReadOutput(const COutputFiles& files);
+// LoadOutputFiles, then ReadOutput.
+COutputReadResult ReadOutputDir(const std::string& dir);
+
+// The bytes a conversion writes for `records` in the record file, and for `texts` in a table file.
+std::string RecordFileBytes(const std::vector<CRecord>& records);
+std::string TableFileBytes(const CTableTexts& texts);
+
+}  // namespace halvic::testing
