@@ -1,4 +1,5 @@
 #include "cli/dump_command.h"
+
 #include <new>
 #include <ostream>
 
@@ -112,7 +113,8 @@ void AppendCsvField(std::string& line, std::string_view text, CDecoding& decodin
 // The grid reference of a record's point: none for a point outside the letter grid, nor for 0, 0,
 // which is what a record holds that never had a grid reference.
 bool HasGridReference(const CRecord& r, std::string& grid) {
-    return (r.m_nEasting != 0 || r.m_nNorthing != 0) && GridReference(r.m_nEasting, r.m_nNorthing, grid);
+    return (r.m_nEasting != 0 || r.m_nNorthing != 0) &&
+           GridReference(r.m_nEasting, r.m_nNorthing, grid);
 }
 
 struct CDumpLine {
@@ -129,8 +131,8 @@ struct CDumpLine {
 
 void AppendText(std::string& line, const CDumpLine& d) {
     const CRecord& r = d.m_record;
-    line +=
-        "record " + std::to_string(d.m_nIndex) + ": number " + std::to_string(r.m_nNumber) + ", text ";
+    line += "record " + std::to_string(d.m_nIndex) + ": number " + std::to_string(r.m_nNumber) +
+            ", text ";
     AppendEscaped(line, r.m_strText, d.m_decoding);
     line += ", bValue " + std::to_string(r.m_nBValue) + ", weight " + std::to_string(r.m_nWeight) +
             " lb (" + WeightInCwt(r.m_nWeight) + "), easting " + std::to_string(r.m_nEasting) +
@@ -158,9 +160,9 @@ void AppendJson(std::string& line, const CDumpLine& d) {
     line += "{\"record\":" + std::to_string(d.m_nIndex) +
             ",\"number\":" + std::to_string(r.m_nNumber) + ",\"text\":";
     AppendJsonString(line, r.m_strText, d.m_decoding);
-    line += ",\"bValue\":" + std::to_string(r.m_nBValue) + ",\"weight\":" + std::to_string(r.m_nWeight) +
-            ",\"weightCwt\":\"" + WeightInCwt(r.m_nWeight) +
-            "\",\"easting\":" + std::to_string(r.m_nEasting) +
+    line += ",\"bValue\":" + std::to_string(r.m_nBValue) +
+            ",\"weight\":" + std::to_string(r.m_nWeight) + ",\"weightCwt\":\"" +
+            WeightInCwt(r.m_nWeight) + "\",\"easting\":" + std::to_string(r.m_nEasting) +
             ",\"northing\":" + std::to_string(r.m_nNorthing) + ",\"gridRef\":";
     std::string grid;
     line += HasGridReference(r, grid) ? "\"" + grid + "\"" : "null";

@@ -190,15 +190,18 @@ class CPartGroups {
         switch (choice.m_eKind) {
             case CFieldChoice::kTable: {
                 // Parts are at most CPart::kLargest bytes: offsets and lines fit 32 bits.
-                CTableText text{CValueTable::Hash(content), 0,
+                CTableText text{CValueTable::Hash(content),
+                                0,
                                 static_cast<std::uint32_t>(content.size()),
-                                static_cast<std::uint32_t>(m_reader.TagLine()), choice.m_nTable,
+                                static_cast<std::uint32_t>(m_reader.TagLine()),
+                                choice.m_nTable,
                                 !m_reader.ContentLasts()};
                 if (text.m_bKept) {
                     text.m_nWhere = static_cast<std::uint32_t>(m_part.m_strKept.size());
                     m_part.m_strKept.append(content);
                 } else {
-                    text.m_nWhere = static_cast<std::uint32_t>(content.data() - m_part.m_bytes.data());
+                    text.m_nWhere =
+                        static_cast<std::uint32_t>(content.data() - m_part.m_bytes.data());
                 }
                 m_part.m_texts.push_back(text);
                 ++m_nTexts;
@@ -384,7 +387,8 @@ void CJoinedConversion::Join(CPart& part) {
             const char* base = text.m_bKept ? part.m_strKept.data() : part.m_bytes.data();
             std::uint16_t id = m_tables[text.m_nTable].Intern(
                 std::string_view(base + text.m_nWhere, text.m_nLength), text.m_nHash);
-            if (id == 0) throw TableFullFailure(m_strName, lineOffset + text.m_nLine, text.m_nTable);
+            if (id == 0)
+                throw TableFullFailure(m_strName, lineOffset + text.m_nLine, text.m_nTable);
             ids[text.m_nTable] = id;
         }
     };
@@ -443,7 +447,8 @@ void CJoinedConversion::Join(CPart& part) {
 CConvertSummary CJoinedConversion::Finish(std::vector<CWarning>& warnings) const {
     std::vector<CWarning> found;
     for (const CUnknownTag& unknown : m_notes.Tags())
-        found.push_back({m_strName, unknown.m_nLine, UnknownTagWarning(unknown.m_strTag, unknown.m_bCut)});
+        found.push_back(
+            {m_strName, unknown.m_nLine, UnknownTagWarning(unknown.m_strTag, unknown.m_bCut)});
     if (m_notes.MoreUses() != 0) {
         found.push_back({m_strName, m_notes.MoreLine(),
                          MoreWarnings(EWarningKind::kUnknownTag, m_notes.MoreUses())});

@@ -7,8 +7,8 @@
 
 #include <array>
 #include <cstdint>
-#include <memory>
 #include <exception>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>

@@ -64,7 +64,8 @@ class ConvertFileTest : public ::testing::Test {
 TEST_F(ConvertFileTest, WritesAllSevenFiles) {
     PutOldOutputs();
     WriteFile(m_dir / "in.txt", "<@>1<l>First text<c>alpha\r\n<@>2<m>beta");
-    CConvertResult result = ConvertFile((m_dir / "in.txt").string(), Into((m_dir / "out").string()));
+    CConvertResult result =
+        ConvertFile((m_dir / "in.txt").string(), Into((m_dir / "out").string()));
     ASSERT_TRUE(result.m_bOk) << result.m_error.Message();
     auto files = OutFiles();
     ASSERT_EQ(files.size(), 7u);

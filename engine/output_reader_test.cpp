@@ -80,7 +80,8 @@ TEST(OutputReaderTest, ReadsBackWhatTheWriterWrote) {
             record.m_nEasting = RandomWord(random);
             record.m_nNorthing = RandomWord(random);
             for (std::size_t i = 0; i < kTableCount; ++i)
-                record.m_tableIds[i] = static_cast<std::uint16_t>(random() % (tables[i].size() + 1));
+                record.m_tableIds[i] =
+                    static_cast<std::uint16_t>(random() % (tables[i].size() + 1));
         }
         files.m_strRecords = RecordFileBytes(records);
 

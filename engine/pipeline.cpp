@@ -27,10 +27,7 @@ std::size_t LargestPart(const CPartSizes& sizes) {
 CMappedParts::CMappedParts(std::string_view input, const CPartSizes& sizes,
                            std::function<void(std::size_t, std::size_t)> release,
                            std::function<void(std::size_t)> reached)
-    : m_input(input),
-      m_sizes(sizes),
-      m_release(std::move(release)),
-      m_reached(std::move(reached)) {
+    : m_input(input), m_sizes(sizes), m_release(std::move(release)), m_reached(std::move(reached)) {
     m_sizes.m_nPartSize = std::max<std::size_t>(m_sizes.m_nPartSize, 1);
 }
 
@@ -74,7 +71,8 @@ std::string_view CMappedParts::CRest::Lend() {
     constexpr std::size_t kPiece = std::size_t{1} << 21;
     std::size_t begin = m_parts.m_nNext;
     if (m_parts.m_reached) m_parts.m_reached(begin);
-    if (m_parts.m_release && begin >= 2 * kPiece) m_parts.m_release(begin - 2 * kPiece, begin - kPiece);
+    if (m_parts.m_release && begin >= 2 * kPiece)
+        m_parts.m_release(begin - 2 * kPiece, begin - kPiece);
     std::size_t n = std::min(kPiece, m_parts.m_input.size() - begin);
     m_parts.m_nNext += n;
     return m_parts.m_input.substr(begin, n);
@@ -205,8 +203,8 @@ class CPipeline {
 
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::size_t m_nTaken = 0;   // parts taken, or being taken, from the source
-    std::size_t m_nJoined = 0;  // parts joined
+    std::size_t m_nTaken = 0;                    // parts taken, or being taken, from the source
+    std::size_t m_nJoined = 0;                   // parts joined
     std::deque<std::unique_ptr<CWork>> m_ready;  // from part m_nJoined on; null: not yet
     bool m_bJoining = false;
     bool m_bEnded = false;  // a stop or a failure: nothing more is converted or joined

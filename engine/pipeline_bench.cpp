@@ -30,7 +30,8 @@ BENCHMARK(BM_ConvertInParts)
     ->Args({1, 0})
     ->Args({2, 0})
     ->Args({2, 1 << 16})
-    ->Unit(benchmark::kMillisecond)->UseRealTime();
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 }  // namespace halvic

@@ -27,7 +27,8 @@ constexpr std::size_t kSteps[] = {0, 7, 1 << 16};
 // already warned about, a stop) must come out as if the input had been read in one go.
 TEST(PipelineTest, AgreesWithAPlainReferenceConversion) {
     for (std::size_t step : kSteps)
-        EXPECT_EQ(OutputDifference(ConvertPipelined("", 1, 2, step), ReferenceConvert("", "in.txt")), "");
+        EXPECT_EQ(
+            OutputDifference(ConvertPipelined("", 1, 2, step), ReferenceConvert("", "in.txt")), "");
     std::mt19937 random(20261210);
     for (int round = 0; round < 400; ++round) {
         std::string input;

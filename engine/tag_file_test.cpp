@@ -173,10 +173,9 @@ TEST(TagFileTest, AgreesWithThePlainByteAtATimeReader) {
         std::size_t block = 1 + random() % 700;
         std::size_t step = 1 + random() % 900;
         std::mt19937 pushes(static_cast<std::uint32_t>(round));
-        ASSERT_EQ(testing::ReaderDifference(input, block, step, round % 2 == 1,
-                                            [&](std::size_t, std::string_view) {
-                                                return pushes() % 4 == 0;
-                                            }),
+        ASSERT_EQ(testing::ReaderDifference(
+                      input, block, step, round % 2 == 1,
+                      [&](std::size_t, std::string_view) { return pushes() % 4 == 0; }),
                   "")
             << "round " << round;
     }
@@ -214,16 +213,16 @@ TEST(FindPartStartTest, OnlyWhereAReaderOfTheWholeInputStartsAnAtPair) {
     } kCases[] = {
         {"<s>x\n<@>1<l>", 0, 5},
         {"<s>x\n<@>1<l>", 6, std::string::npos},
-        {"@>x<@>1<l>", 0, std::string::npos},  // no '<' before: whether the tag was empty
-        {"<@>x<@>1<l>", 0, 4},                  // is not known
-        {"<@>1<l>x>y<@>2<l>", 1, 10},       // a '>' in a content
-        {"<s><<@>1<l>", 0, std::string::npos},  // "<<@>": the '<' before is an opener
-        {"<a<@>1<l>", 0, std::string::npos},    // inside the tag "a<@"
-        {"x<@>1<l>", 0, std::string::npos},     // inside the first tag, "x<@"
-        {"<s>x<@>1", 0, std::string::npos},     // the number's content runs to the end
+        {"@>x<@>1<l>", 0, std::string::npos},      // no '<' before: whether the tag was empty
+        {"<@>x<@>1<l>", 0, 4},                     // is not known
+        {"<@>1<l>x>y<@>2<l>", 1, 10},              // a '>' in a content
+        {"<s><<@>1<l>", 0, std::string::npos},     // "<<@>": the '<' before is an opener
+        {"<a<@>1<l>", 0, std::string::npos},       // inside the tag "a<@"
+        {"x<@>1<l>", 0, std::string::npos},        // inside the first tag, "x<@"
+        {"<s>x<@>1", 0, std::string::npos},        // the number's content runs to the end
         {"<@>1<>x<@>2<l>", 1, std::string::npos},  // after an empty tag
         {"<@>1<<>x>y<@>2<l>", 1, std::string::npos},
-        {std::string("<@>1<\0>x<@>2<l>", 15), 1, 8},               // a tag with a zero byte is no empty tag
+        {std::string("<@>1<\0>x<@>2<l>", 15), 1, 8},  // a tag with a zero byte is no empty tag
         {"<s>x<@>" + std::string(510, '1') + "<l>", 0, std::string::npos},  // not one chunk
         {"<s>x<@>" + std::string(509, '1') + "<l>", 0, 4},
         {kFar, 0, std::string::npos},  // no '<' or '>' in the 4096 bytes before: not known

@@ -100,11 +100,13 @@ bool CTaggedWriter::Write(const CRecord& record, std::uint64_t index, CError& er
     m_nIndex = index;
     std::string lines = index > 1 ? kLineEnd : "";
     lines += "<@>" + std::to_string(record.m_nNumber) + kLineEnd;
-    if (record.m_strText != m_previous.m_strText && !AddText(lines, 'l', record.m_strText, error)) return false;
+    if (record.m_strText != m_previous.m_strText && !AddText(lines, 'l', record.m_strText, error))
+        return false;
     if (record.m_nBValue != m_previous.m_nBValue) {
         lines += "<b>" + std::to_string(record.m_nBValue) + kLineEnd;
     }
-    if (record.m_nEasting != m_previous.m_nEasting || record.m_nNorthing != m_previous.m_nNorthing) {
+    if (record.m_nEasting != m_previous.m_nEasting ||
+        record.m_nNorthing != m_previous.m_nNorthing) {
         std::string content;
         if (!GridContent(record.m_nEasting, record.m_nNorthing, content)) {
             return Refuse(error, "easting " + std::to_string(record.m_nEasting) + ", northing " +

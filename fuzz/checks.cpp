@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "engine/byte_stream.h"
+#include "engine/conversion.h"
 #include "engine/convert.h"
 #include "engine/decoders.h"
 #include "engine/error.h"
 #include "engine/record.h"
-#include "engine/conversion.h"
 #include "engine/tag_file.h"
 #include "engine/value_table.h"
 #include "tests/support/conversion_checks.h"
@@ -177,8 +177,8 @@ std::string CheckConversion(const std::uint8_t* data, std::size_t size) {
     }
 
     // Small blocks and small reads put block ends everywhere; the output must not change.
-    std::string difference =
-        testing::OutputDifference(testing::ConvertPlain(bytes, "fuzz", 1 + size % 97, 1 + size % 13), whole);
+    std::string difference = testing::OutputDifference(
+        testing::ConvertPlain(bytes, "fuzz", 1 + size % 97, 1 + size % 13), whole);
     if (!difference.empty()) return "the output depends on the block size: " + difference;
     // The pipeline, its parts views of the input or read from a stream, some of it perhaps
     // converted on by the plain loop where groups lie further apart than a part may be long.
@@ -187,10 +187,10 @@ std::string CheckConversion(const std::uint8_t* data, std::size_t size) {
     difference = testing::OutputDifference(
         testing::ConvertPipelined(bytes, partSize, threads, 0, 2 << 20, "fuzz"), whole);
     if (!difference.empty()) return "the pipeline differs from the plain loop: " + difference;
-    difference = testing::OutputDifference(
-        testing::ConvertPipelined(bytes, partSize, threads, 1 + size % 29, partSize + size % 300,
-                                  "fuzz"),
-        whole);
+    difference =
+        testing::OutputDifference(testing::ConvertPipelined(bytes, partSize, threads, 1 + size % 29,
+                                                            partSize + size % 300, "fuzz"),
+                                  whole);
     if (!difference.empty()) {
         return "the pipeline reading a stream differs from the plain loop: " + difference;
     }

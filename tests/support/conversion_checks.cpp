@@ -86,12 +86,14 @@ std::string OutputDifference(const CConversionOutput& actual, const CConversionO
     if (!difference.empty()) return "records: " + difference;
     for (std::size_t i = 0; i < kTableCount; ++i) {
         difference = FirstDifference(actual.m_tables[i], expected.m_tables[i]);
-        if (!difference.empty()) return std::string("table ") + kTableLetters[i] + ": " + difference;
+        if (!difference.empty())
+            return std::string("table ") + kTableLetters[i] + ": " + difference;
     }
     for (std::size_t i = 0; i < actual.m_warnings.size() || i < expected.m_warnings.size(); ++i) {
         std::string a = i < actual.m_warnings.size() ? actual.m_warnings[i] : "(none)";
         std::string e = i < expected.m_warnings.size() ? expected.m_warnings[i] : "(none)";
-        if (a != e) return "warning " + std::to_string(i) + ": \"" + a + "\", expected \"" + e + "\"";
+        if (a != e)
+            return "warning " + std::to_string(i) + ": \"" + a + "\", expected \"" + e + "\"";
     }
     return "";
 }

@@ -101,7 +101,9 @@ std::string ReaderDifference(std::string_view input, std::size_t blockSize, std:
     // A pair that is not a pushback takes at least one byte.
     const std::size_t maxPairs = 2 * input.size() + 4;
     for (std::size_t pair = 0; pair <= maxPairs; ++pair) {
-        auto at = [pair](const std::string& what) { return "pair " + std::to_string(pair) + ": " + what; };
+        auto at = [pair](const std::string& what) {
+            return "pair " + std::to_string(pair) + ": " + what;
+        };
         bool push = !lastWasPushback && pushBack(pair, plainTag);
         lastWasPushback = push;
         if (push) fast.m_bPushedBack = plain.m_bPushedBack = 1;

@@ -1,5 +1,3 @@
-#include "tests/support/process.h"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/resource.h>
@@ -12,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+
+#include "tests/support/process.h"
 
 namespace halvic::testing {
 

@@ -1,7 +1,7 @@
 #include "tests/support/reference_convert.h"
 
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <map>
 #include <set>
 #include <utility>
@@ -87,7 +87,7 @@ CConversionOutput ReferenceConvert(std::string_view input, const std::string& na
     std::array<std::map<std::string, std::uint16_t>, 6> ids;
     std::set<std::pair<std::string, bool>> seen;
     std::vector<std::pair<std::uint64_t, std::string>> notes;  // of the first 100 such tags
-    std::uint64_t moreUses = 0;  // of the others
+    std::uint64_t moreUses = 0;                                // of the others
     std::uint64_t moreLine = 0;
     // By kind: what is stored otherwise than written, the first ten in full, then counted.
     struct CKind {
