@@ -78,83 +78,95 @@ std::string_view CMappedParts::CRest::Lend() {
     return m_parts.m_input.substr(begin, n);
 }
 
+namespace {
+
+// A start after the part's size is told only by what follows it (the chunk of its content): a
+// little more than the part's size is read.
+constexpr std::size_t kLookAhead = CTagFile::kChunkFlush + 8;
+
+}  // namespace
+
 CStreamParts::CStreamParts(CByteSource& source, const CPartSizes& sizes)
     : m_source(source), m_sizes(sizes) {
     m_sizes.m_nPartSize = std::max<std::size_t>(m_sizes.m_nPartSize, 1);
+    m_nCapacity = std::max(LargestPart(m_sizes), m_sizes.m_nPartSize + kLookAhead) + kReadBlock;
 }
 
-void CStreamParts::FillTo(std::string& buffer, std::size_t size) {
-    while (!m_bEof && buffer.size() < size) {
-        std::size_t have = buffer.size();
+CStreamParts::CBuffer CStreamParts::TakeBuffer() {
+    CBuffer buffer;
+    {
+        std::lock_guard<std::mutex> lock(m_spareMutex);
+        if (!m_spare.empty()) {
+            buffer.m_data = std::move(m_spare.back());
+            m_spare.pop_back();
+        }
+    }
+    if (!buffer.m_data) buffer.m_data.reset(new char[m_nCapacity]);
+    return buffer;
+}
+
+void CStreamParts::FillTo(CBuffer& buffer, std::size_t size) {
+    while (!m_bEof && buffer.m_nSize < size) {
         // Read in blocks of a pipe's size at least, so that a small part size makes no small reads.
-        std::size_t want = std::max(size - have, kReadBlock);
-        buffer.resize(have + want);
-        std::size_t n = m_source.Read(reinterpret_cast<unsigned char*>(&buffer[have]), want);
-        buffer.resize(have + n);
+        std::size_t want =
+            std::min(std::max(size - buffer.m_nSize, kReadBlock), m_nCapacity - buffer.m_nSize);
+        std::size_t n = m_source.Read(
+            reinterpret_cast<unsigned char*>(buffer.m_data.get() + buffer.m_nSize), want);
+        buffer.m_nSize += n;
         if (n == 0) m_bEof = true;
     }
 }
 
 CPartSource::EResult CStreamParts::Next(CPartBytes& part) {
-    std::string buffer;
-    {
-        std::lock_guard<std::mutex> lock(m_spareMutex);
-        if (!m_spare.empty()) {
-            buffer = std::move(m_spare.back());
-            m_spare.pop_back();
-        }
-    }
-    // A start after the part's size is told only by what follows it (the chunk of its content):
-    // a little more is read than the part's size.
+    CBuffer buffer = TakeBuffer();
+    // The carried bytes begin the part.
+    if (m_carry.m_nSize != 0)
+        std::memcpy(buffer.m_data.get(), m_carry.m_data.get(), m_carry.m_nSize);
+    buffer.m_nSize = m_carry.m_nSize;
+    m_carry.m_nSize = 0;
     std::size_t partSize = m_sizes.m_nPartSize;
     std::size_t largest = LargestPart(m_sizes);
-    std::size_t lookAhead = CTagFile::kChunkFlush + 8;
-    // Room for the largest part from the start: a buffer that grew as it was read would leave
-    // freed pieces of every size behind, and the memory in use would grow with the input.
-    buffer.reserve(std::max(largest, partSize + lookAhead) + kReadBlock);
-    buffer.swap(m_strCarry);  // the carried bytes begin the part
-    m_strCarry.clear();
-    FillTo(buffer, partSize + lookAhead);
-    if (buffer.empty()) return kEnd;
-    std::size_t end = buffer.size();
+    FillTo(buffer, partSize + kLookAhead);
+    if (buffer.m_nSize == 0) {
+        std::lock_guard<std::mutex> lock(m_spareMutex);
+        m_spare.push_back(std::move(buffer.m_data));
+        return kEnd;
+    }
+    std::size_t end = buffer.m_nSize;
     std::size_t from = partSize;
-    while (!(m_bEof && buffer.size() <= partSize)) {
-        end = FindPartStart(buffer, from);
-        if (end < buffer.size() || m_bEof) break;
-        if (buffer.size() >= largest) {
-            m_strCarry.swap(buffer);
+    while (!(m_bEof && buffer.m_nSize <= partSize)) {
+        std::string_view bytes(buffer.m_data.get(), buffer.m_nSize);
+        end = FindPartStart(bytes, from);
+        if (end < bytes.size() || m_bEof) break;
+        if (bytes.size() >= largest) {
+            m_carry = std::move(buffer);
             return kTooFar;
         }
         // A start near the end may have been passed over only for want of what follows it.
-        from = std::max(partSize, buffer.size() - std::min(buffer.size(), lookAhead + 3));
-        FillTo(buffer, std::min(largest, buffer.size() * 2));
+        from = std::max(partSize, bytes.size() - std::min(bytes.size(), kLookAhead + 3));
+        FillTo(buffer, std::min(largest, bytes.size() * 2));
     }
-    m_strCarry.assign(buffer, end, std::string::npos);
-    buffer.resize(end);
+    if (!m_carry.m_data) m_carry.m_data.reset(new char[m_nCapacity]);
+    m_carry.m_nSize = buffer.m_nSize - end;
+    std::memcpy(m_carry.m_data.get(), buffer.m_data.get() + end, m_carry.m_nSize);
     m_nOffset += end;
-    part.m_strOwned.swap(buffer);
-    part.m_bytes = part.m_strOwned;
+    part.m_owned = std::move(buffer.m_data);
+    part.m_bytes = std::string_view(part.m_owned.get(), end);
     part.m_nEnd = m_nOffset;
-    {
-        std::lock_guard<std::mutex> lock(m_spareMutex);
-        if (buffer.capacity() > kReadBlock) m_spare.push_back(std::move(buffer));
-    }
     return kPart;
 }
 
 void CStreamParts::Done(CPartBytes& part) {
     std::lock_guard<std::mutex> lock(m_spareMutex);
-    part.m_strOwned.clear();
-    m_spare.push_back(std::move(part.m_strOwned));
-    part.m_strOwned = std::string();
+    m_spare.push_back(std::move(part.m_owned));
     part.m_bytes = {};
 }
 
 std::size_t CStreamParts::CRest::Read(unsigned char* buffer, std::size_t capacity) {
-    const std::string& carried = m_parts.m_strCarry;
-    if (m_nTaken < carried.size()) {
-        std::size_t n = std::min(capacity, carried.size() - m_nTaken);
-        std::memcpy(buffer, carried.data() + m_nTaken, n);
+    const CBuffer& carried = m_parts.m_carry;
+    if (m_nTaken < carried.m_nSize) {
+        std::size_t n = std::min(capacity, carried.m_nSize - m_nTaken);
+        std::memcpy(buffer, carried.m_data.get() + m_nTaken, n);
         m_nTaken += n;
         return n;
     }

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -30,7 +31,7 @@ struct CPartSizes {
 // The bytes of one part, and where they end in the input.
 struct CPartBytes {
     std::string_view m_bytes;
-    std::string m_strOwned;  // the buffer m_bytes lies in, for a source that reads its input
+    std::unique_ptr<char[]> m_owned;  // the buffer m_bytes lies in, for a source that reads
     std::uint64_t m_nEnd = 0;
 };
 
@@ -95,7 +96,7 @@ class CStreamParts : public CPartSource {
   public:
     CStreamParts(CByteSource& source, const CPartSizes& sizes);
     EResult Next(CPartBytes& part) override;
-    bool Ended() const override { return m_bEof && m_strCarry.empty(); }
+    bool Ended() const override { return m_bEof && m_carry.m_nSize == 0; }
     void Done(CPartBytes& part) override;
     CByteSource& Rest() override { return m_rest; }
 
@@ -111,16 +112,27 @@ class CStreamParts : public CPartSource {
         std::size_t m_nTaken = 0;  // of the carried bytes
     };
 
+    // A buffer of m_nCapacity bytes, never zeroed, of which the first m_nSize hold input.
+    struct CBuffer {
+        std::unique_ptr<char[]> m_data;
+        std::size_t m_nSize = 0;
+    };
+
+    CBuffer TakeBuffer();
     // Reads until `buffer` holds `size` bytes or the stream ends.
-    void FillTo(std::string& buffer, std::size_t size);
+    void FillTo(CBuffer& buffer, std::size_t size);
 
     CByteSource& m_source;
     CPartSizes m_sizes;
+    // Room for the largest part and one read more, from the start: buffers that grew as they were
+    // read would leave freed pieces of every size behind, and the memory in use would grow with
+    // the input.
+    std::size_t m_nCapacity;
     bool m_bEof = false;
     std::uint64_t m_nOffset = 0;  // of the carried bytes in the input
-    std::string m_strCarry;       // read, not yet in a part
+    CBuffer m_carry;              // read, not yet in a part
     std::mutex m_spareMutex;      // Done runs on the joining thread
-    std::vector<std::string> m_spare;
+    std::vector<std::unique_ptr<char[]>> m_spare;
     CRest m_rest{*this};
 };
 
