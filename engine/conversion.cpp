@@ -174,7 +174,7 @@ void PutId(std::string& bytes, std::size_t at, std::uint16_t id) {
 class CPartGroups {
   public:
     CPartGroups(CTagFile& reader, CPart& part)
-        : m_reader(reader), m_part(part), m_sink(part.m_strRecords, 1 << 14) {}
+        : m_reader(reader), m_part(part), m_records(part.m_strRecords) {}
 
     void Stop(std::string_view tag) {
         m_part.m_stop = {true, std::string(tag), m_reader.TagCut(), m_reader.TagLine()};
@@ -232,9 +232,11 @@ class CPartGroups {
         m_part.m_textCounts.push_back(m_nTexts);
         m_nTexts = 0;
         if (m_nSet == kAllSet) {
-            WriteRecord(m_sink, m_record, m_text);
-            m_part.m_idOffsets.push_back(
-                static_cast<std::uint32_t>(m_sink.BytesWritten() - kIdsFromRecordEnd));
+            std::size_t most = kRecordBytesBesidesText + m_text.size();
+            if (m_records.size() - m_nUsed < most) Grow(most);
+            unsigned char* out = reinterpret_cast<unsigned char*>(&m_records[0]);
+            m_nUsed = static_cast<std::size_t>(PutRecord(out + m_nUsed, m_record, m_text) - out);
+            m_part.m_idOffsets.push_back(static_cast<std::uint32_t>(m_nUsed - kIdsFromRecordEnd));
         } else {
             m_part.m_pending.push_back({m_record, m_nSet});
             m_part.m_pending.back().m_record.m_strText.assign(m_text);
@@ -242,15 +244,23 @@ class CPartGroups {
         ++m_part.m_nRecords;
     }
     void Finish() {
-        m_sink.Flush();
+        m_records.resize(m_nUsed);
         m_record.m_strText.assign(m_text);
         m_part.m_last = std::move(m_record);
     }
 
   private:
+    // Makes room for `most` more bytes. The records are put straight into the part's string,
+    // which grows a step ahead of them: the zeros of a step are overwritten while still cached.
+    void Grow(std::size_t most) {
+        constexpr std::size_t kStep = 1 << 14;
+        m_records.resize(std::max(m_records.size() + kStep, m_nUsed + most));
+    }
+
     CTagFile& m_reader;
     CPart& m_part;
-    CMemorySink m_sink;
+    std::string& m_records;  // the part's; its first m_nUsed bytes are records
+    std::size_t m_nUsed = 0;
     CRecord m_record;  // all but its text
     std::string_view m_text;
     std::string m_strText;  // the text, when the reader's view of it does not last

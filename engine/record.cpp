@@ -1,5 +1,7 @@
 #include "engine/record.h"
 
+#include <cstring>
+
 #include "engine/decoders.h"
 #include "engine/error.h"
 #include "engine/record_format.h"
@@ -88,21 +90,16 @@ unsigned char* PutWordField(unsigned char* out, char letter, std::uint16_t value
     return out;
 }
 
-}  // namespace
-
-void WriteRecord(CByteSink& sink, const CRecord& record, std::string_view text) {
-    // The fields before the text and those after it are put together first: a record then takes
-    // three writes into the sink rather than one call a byte.
-    unsigned char head[4];
-    unsigned char* p = PutWordField(head, kNumberLetter, record.m_nNumber);
+// The fields before the text, and its code when there is one.
+unsigned char* PutRecordHead(unsigned char* p, const CRecord& record, std::string_view text) {
+    p = PutWordField(p, kNumberLetter, record.m_nNumber);
     if (!text.empty()) *p++ = FieldCode(kTextLetter, kTextKind);
-    sink.Write(head, static_cast<std::size_t>(p - head));
-    unsigned char tail[1 + 2 + 3 * 3 + kIdArrayBytes + 1];
-    p = tail;
-    if (!text.empty()) {
-        sink.Write(text);
-        *p++ = 0;  // the text's end
-    }
+    return p;
+}
+
+// The text's end, when there is a text, and the fields after it.
+unsigned char* PutRecordTail(unsigned char* p, const CRecord& record, std::string_view text) {
+    if (!text.empty()) *p++ = 0;
     p = PutByteField(p, kBValueLetter, record.m_nBValue);
     p = PutWordField(p, kWeightLetter, record.m_nWeight);
     p = PutWordField(p, kEastingLetter, record.m_nEasting);
@@ -114,7 +111,25 @@ void WriteRecord(CByteSink& sink, const CRecord& record, std::string_view text) 
         *p++ = static_cast<unsigned char>(id >> 8);
     }
     *p++ = kEndOfRecord;
-    sink.Write(tail, static_cast<std::size_t>(p - tail));
+    return p;
+}
+
+}  // namespace
+
+void WriteRecord(CByteSink& sink, const CRecord& record, std::string_view text) {
+    // The fields before the text and those after it are put together first: a record then takes
+    // three writes into the sink rather than one call a byte.
+    unsigned char head[4];
+    sink.Write(head, static_cast<std::size_t>(PutRecordHead(head, record, text) - head));
+    if (!text.empty()) sink.Write(text);
+    unsigned char tail[kRecordBytesBesidesText - 4];
+    sink.Write(tail, static_cast<std::size_t>(PutRecordTail(tail, record, text) - tail));
+}
+
+unsigned char* PutRecord(unsigned char* out, const CRecord& record, std::string_view text) {
+    out = PutRecordHead(out, record, text);
+    if (!text.empty()) std::memcpy(out, text.data(), text.size());
+    return PutRecordTail(out + text.size(), record, text);
 }
 
 namespace {

@@ -11,6 +11,7 @@
 
 #include "engine/byte_stream.h"
 #include "engine/error.h"
+#include "engine/record_format.h"
 #include "engine/tag_file.h"
 #include "engine/value_table.h"
 
@@ -89,6 +90,12 @@ struct CRecord {
 
 // Appends the bytes of `record` with `text` in place of its own text.
 void WriteRecord(CByteSink& sink, const CRecord& record, std::string_view text);
+
+// The most bytes a record takes besides its text.
+inline constexpr std::size_t kRecordBytesBesidesText = 4 + 1 + 2 + 3 * 3 + kIdArrayBytes + 1;
+// Puts the bytes of `record` with `text` in place of its own text at `out`, which has room for
+// kRecordBytesBesidesText + text.size() bytes; returns the end of what was put.
+unsigned char* PutRecord(unsigned char* out, const CRecord& record, std::string_view text);
 
 inline void CRecord::Write(CByteSink& sink) const {
     WriteRecord(sink, *this, m_strText);
