@@ -8,40 +8,43 @@
 
 namespace halvic {
 
-namespace {
-
-void PutLittleEndian(CByteSink& sink, std::uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        sink.Put(static_cast<unsigned char>(value >> (8 * i)));
+unsigned char* PutByteField(unsigned char* out, char letter, std::uint8_t value) {
+    if (value == 0) return out;
+    *out++ = FieldCode(letter, kByteKind);
+    *out++ = value;
+    return out;
 }
 
-}  // namespace
+unsigned char* PutWordField(unsigned char* out, char letter, std::uint16_t value) {
+    if (value < 256) return PutByteField(out, letter, static_cast<std::uint8_t>(value));
+    *out++ = FieldCode(letter, kWordKind);
+    *out++ = static_cast<unsigned char>(value & 0xFF);
+    *out++ = static_cast<unsigned char>(value >> 8);
+    return out;
+}
+
+unsigned char* PutLongField(unsigned char* out, char letter, std::int32_t value) {
+    // A signed comparison: a negative value takes the word form with its low 16 bits.
+    if (value < 65536) return PutWordField(out, letter, static_cast<std::uint16_t>(value));
+    *out++ = FieldCode(letter, kLongKind);
+    for (int i = 0; i < 4; ++i)
+        *out++ = static_cast<unsigned char>(static_cast<std::uint32_t>(value) >> (8 * i));
+    return out;
+}
 
 void WriteByteField(CByteSink& sink, char letter, std::uint8_t value) {
-    if (value == 0) return;
-    sink.Put(FieldCode(letter, kByteKind));
-    sink.Put(value);
+    unsigned char field[kLongFieldBytes];
+    sink.Write(field, static_cast<std::size_t>(PutByteField(field, letter, value) - field));
 }
 
 void WriteWordField(CByteSink& sink, char letter, std::uint16_t value) {
-    if (value == 0) return;
-    if (value < 256) {
-        WriteByteField(sink, letter, static_cast<std::uint8_t>(value));
-        return;
-    }
-    sink.Put(FieldCode(letter, kWordKind));
-    PutLittleEndian(sink, value, 2);
+    unsigned char field[kLongFieldBytes];
+    sink.Write(field, static_cast<std::size_t>(PutWordField(field, letter, value) - field));
 }
 
 void WriteLongField(CByteSink& sink, char letter, std::int32_t value) {
-    if (value == 0) return;
-    // A signed comparison: a negative value takes the word form with its low 16 bits.
-    if (value < 65536) {
-        WriteWordField(sink, letter, static_cast<std::uint16_t>(value));
-        return;
-    }
-    sink.Put(FieldCode(letter, kLongKind));
-    PutLittleEndian(sink, static_cast<std::uint32_t>(value), 4);
+    unsigned char field[kLongFieldBytes];
+    sink.Write(field, static_cast<std::size_t>(PutLongField(field, letter, value) - field));
 }
 
 void WriteTextField(CByteSink& sink, char letter, std::string_view text) {
@@ -74,25 +77,9 @@ void CTagNotes::Note(std::string_view tag, bool cut, std::uint64_t line, std::ui
 
 namespace {
 
-// The field of a number that is not 0, in its shortest form, at `out`; the end of what was put.
-unsigned char* PutByteField(unsigned char* out, char letter, std::uint8_t value) {
-    if (value == 0) return out;
-    *out++ = FieldCode(letter, kByteKind);
-    *out++ = value;
-    return out;
-}
-
-unsigned char* PutWordField(unsigned char* out, char letter, std::uint16_t value) {
-    if (value < 256) return PutByteField(out, letter, static_cast<std::uint8_t>(value));
-    *out++ = FieldCode(letter, kWordKind);
-    *out++ = static_cast<unsigned char>(value & 0xFF);
-    *out++ = static_cast<unsigned char>(value >> 8);
-    return out;
-}
-
 // The fields before the text, and its code when there is one.
 unsigned char* PutRecordHead(unsigned char* p, const CRecord& record, std::string_view text) {
-    p = PutWordField(p, kNumberLetter, record.m_nNumber);
+    p = PutLongField(p, kNumberLetter, record.m_nNumber);
     if (!text.empty()) *p++ = FieldCode(kTextLetter, kTextKind);
     return p;
 }
@@ -119,10 +106,10 @@ unsigned char* PutRecordTail(unsigned char* p, const CRecord& record, std::strin
 void WriteRecord(CByteSink& sink, const CRecord& record, std::string_view text) {
     // The fields before the text and those after it are put together first: a record then takes
     // three writes into the sink rather than one call a byte.
-    unsigned char head[4];
+    unsigned char head[kLongFieldBytes + 1];
     sink.Write(head, static_cast<std::size_t>(PutRecordHead(head, record, text) - head));
     if (!text.empty()) sink.Write(text);
-    unsigned char tail[kRecordBytesBesidesText - 4];
+    unsigned char tail[kRecordBytesBesidesText - kLongFieldBytes - 1];
     sink.Write(tail, static_cast<std::size_t>(PutRecordTail(tail, record, text) - tail));
 }
 

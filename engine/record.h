@@ -17,11 +17,18 @@
 
 namespace halvic {
 
-// Field writers. Each writes nothing for a zero value or an empty text.
-void WriteByteField(CByteSink& sink, char letter, std::uint8_t value);
+// Field encoders: each puts a field at `out` (at most kLongFieldBytes) and returns the end of what
+// it put; nothing for a zero value.
+unsigned char* PutByteField(unsigned char* out, char letter, std::uint8_t value);
 // 1-255 take the one-byte form.
-void WriteWordField(CByteSink& sink, char letter, std::uint16_t value);
+unsigned char* PutWordField(unsigned char* out, char letter, std::uint16_t value);
 // Below 65,536 (every negative value too) the low 16 bits take the word form.
+unsigned char* PutLongField(unsigned char* out, char letter, std::int32_t value);
+inline constexpr std::size_t kLongFieldBytes = 5;
+
+// The same into a sink, and a text field: nothing for an empty text.
+void WriteByteField(CByteSink& sink, char letter, std::uint8_t value);
+void WriteWordField(CByteSink& sink, char letter, std::uint16_t value);
 void WriteLongField(CByteSink& sink, char letter, std::int32_t value);
 void WriteTextField(CByteSink& sink, char letter, std::string_view text);
 // The text's bytes and a zero byte: also the element of the table files.
@@ -92,7 +99,8 @@ struct CRecord {
 void WriteRecord(CByteSink& sink, const CRecord& record, std::string_view text);
 
 // The most bytes a record takes besides its text.
-inline constexpr std::size_t kRecordBytesBesidesText = 4 + 1 + 2 + 3 * 3 + kIdArrayBytes + 1;
+inline constexpr std::size_t kRecordBytesBesidesText =
+    kLongFieldBytes + 1 + 1 + 2 + 3 * 3 + kIdArrayBytes + 1;
 // Puts the bytes of `record` with `text` in place of its own text at `out`, which has room for
 // kRecordBytesBesidesText + text.size() bytes; returns the end of what was put.
 unsigned char* PutRecord(unsigned char* out, const CRecord& record, std::string_view text);
