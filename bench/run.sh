@@ -3,7 +3,8 @@
 # each, taken alternately on a warm cache; standard input from a pipe against the same file by
 # path; then the peak memory and the start-up cost on a small file. Against `cp`, each run comes
 # after a `sync`, so that neither pays for the other's writing back, and both replace the files of
-# the run before: `cp` an old copy of the input, halvic its seven files.
+# the run before: `cp` an old copy of the input, halvic its seven files. The same pair into new
+# files shows how much of that is the file system freeing the old copy's blocks, which both pay.
 #
 # usage: bench/run.sh [--size SIZE] [--seed N] [--runs N] [--build-dir DIR] [--data-dir DIR]
 #                     [--no-build]
@@ -47,7 +48,7 @@ fi
 halvic="$build_dir/cli/halvic"
 measure="$build_dir/bench/halvic_measure"
 
-mkdir -p "$data_dir/out" "$data_dir/out-small"
+mkdir -p "$data_dir/out" "$data_dir/out-empty" "$data_dir/out-small"
 input="$data_dir/input-$size-seed$seed.txt"
 small="$data_dir/small-seed$seed.txt"
 if [ ! -f "$input" ] || [ ! -f "$input.largest" ]; then
@@ -67,6 +68,8 @@ replace_best=
 stdin_best=
 cp_big_best=
 synced_best=
+cp_new_best=
+empty_best=
 halvic_rss=0
 cp "$input" "$data_dir/copy.txt"
 i=0
@@ -93,6 +96,14 @@ while [ "$i" -lt "$runs" ]; do
     sync
     set -- $("$measure" "$halvic" convert -q -o "$data_dir/out" "$input")
     synced_best=$(min "$1" "$synced_best")
+    # Into new files: nothing old to free.
+    rm -f "$data_dir/new.txt" "$data_dir"/out-empty/*.qxd
+    sync
+    set -- $("$measure" cp "$input" "$data_dir/new.txt")
+    cp_new_best=$(min "$1" "$cp_new_best")
+    sync
+    set -- $("$measure" "$halvic" convert -q -o "$data_dir/out-empty" "$input")
+    empty_best=$(min "$1" "$empty_best")
     i=$((i + 1))
 done
 
@@ -114,6 +125,7 @@ tables=$(cat "$data_dir"/out/qx[manics].qxd | wc -c)
 largest=$(cat "$input.largest")
 awk -v bytes="$bytes" -v wc="$wc_best" -v hv="$fresh_best" -v hr="$replace_best" \
     -v rss="$halvic_rss" -v hs="$stdin_best" -v cpb="$cp_big_best" -v hy="$synced_best" \
+    -v cpn="$cp_new_best" -v he="$empty_best" \
     -v tables="$tables" -v largest="$largest" -v runs="$runs" -v cp="$cp_best" \
     -v small="$small_best" -v small_bytes="$small_bytes" -v input="$input" 'BEGIN {
     mb = bytes / 1e6
@@ -129,6 +141,10 @@ awk -v bytes="$bytes" -v wc="$wc_best" -v hv="$fresh_best" -v hr="$replace_best"
     printf "    cp             %8.4f s  %7.0f MB/s  (over an old copy)\n", cpb, mb / cpb
     printf "    halvic convert %8.4f s  %7.0f MB/s  %5.2f x cp  (target <= 1.0)\n",
            hy, mb / hy, hy / cpb
+    printf "    cp             %8.4f s  %7.0f MB/s  (into a new file)\n", cpn, mb / cpn
+    printf "    halvic convert %8.4f s  %7.0f MB/s  %5.2f x cp  (into an empty directory)\n",
+           he, mb / he, he / cpn
+    printf "    freeing the old files: cp %.4f s, halvic %.4f s\n", cpb - cpn, hy - he
     limit = 32 * 1048576 + tables + largest
     printf "  peak RSS         %8.1f MB  (limit 32 MB + %.1f MB distinct texts + %.3f MB" \
            " largest content = %.1f MB)\n", rss / 1024, tables / 1048576, largest / 1048576,
