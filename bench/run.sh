@@ -4,7 +4,7 @@
 # path; then the peak memory and the start-up cost on a small file. Against `cp`, each run comes
 # after a `sync`, so that neither pays for the other's writing back, and both replace the files of
 # the run before: `cp` an old copy of the input, halvic its seven files. The same pair into new
-# files shows how much of that is the file system freeing the old copy's blocks, which both pay.
+# files shows how much of that is replacing: freeing the old blocks and writing the new file out.
 #
 # usage: bench/run.sh [--size SIZE] [--seed N] [--runs N] [--build-dir DIR] [--data-dir DIR]
 #                     [--no-build]
@@ -144,7 +144,7 @@ awk -v bytes="$bytes" -v wc="$wc_best" -v hv="$fresh_best" -v hr="$replace_best"
     printf "    cp             %8.4f s  %7.0f MB/s  (into a new file)\n", cpn, mb / cpn
     printf "    halvic convert %8.4f s  %7.0f MB/s  %5.2f x cp  (into an empty directory)\n",
            he, mb / he, he / cpn
-    printf "    freeing the old files: cp %.4f s, halvic %.4f s\n", cpb - cpn, hy - he
+    printf "    replacing costs: cp %.4f s, halvic %.4f s\n", cpb - cpn, hy - he
     limit = 32 * 1048576 + tables + largest
     printf "  peak RSS         %8.1f MB  (limit 32 MB + %.1f MB distinct texts + %.3f MB" \
            " largest content = %.1f MB)\n", rss / 1024, tables / 1048576, largest / 1048576,
