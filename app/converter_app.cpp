@@ -17,8 +17,8 @@
 
 #include "app/filename_dlg.h"
 #include "app/wx_strings.h"
-#include "engine/file.h"
-#include "engine/output_set.h"
+#include "engine/io/file.h"
+#include "engine/set/output_set.h"
 
 wxIMPLEMENT_APP(halvic::app::CConverterApp);
 

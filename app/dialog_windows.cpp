@@ -11,9 +11,9 @@
 
 #include "app/dialog_resources.h"
 #include "app/typed_name.h"
-#include "engine/file.h"
-#include "engine/output_set.h"
-#include "engine/windows_text.h"
+#include "engine/io/file.h"
+#include "engine/io/windows_text.h"
+#include "engine/set/output_set.h"
 
 namespace {
 

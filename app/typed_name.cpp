@@ -2,9 +2,9 @@
 
 #include <utility>
 
-#include "engine/convert.h"
-#include "engine/output_set.h"
-#include "engine/value_table.h"
+#include "engine/conversion/convert.h"
+#include "engine/format/value_table.h"
+#include "engine/set/output_set.h"
 
 namespace halvic::app {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/convert.h"
+#include "engine/conversion/convert.h"
 
 namespace halvic::app {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/convert.h"
-#include "engine/value_table.h"
+#include "engine/conversion/convert.h"
+#include "engine/format/value_table.h"
 #include "tests/support/files.h"
 
 namespace halvic::app {

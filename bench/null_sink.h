@@ -4,7 +4,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "engine/byte_stream.h"
+#include "engine/io/byte_stream.h"
 
 namespace halvic::bench {
 

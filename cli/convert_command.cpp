@@ -8,7 +8,7 @@
 #include <ostream>
 
 #include "cli/progress_line.h"
-#include "engine/convert.h"
+#include "engine/conversion/convert.h"
 
 namespace halvic::cli {
 

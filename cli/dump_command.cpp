@@ -4,10 +4,10 @@
 #include <ostream>
 
 #include "cli/text_encoding.h"
-#include "engine/convert.h"
-#include "engine/output_reader.h"
-#include "engine/output_set.h"
-#include "engine/tagged_writer.h"
+#include "engine/conversion/convert.h"
+#include "engine/format/output_reader.h"
+#include "engine/format/tagged_writer.h"
+#include "engine/set/output_set.h"
 
 namespace halvic::cli {
 
@@ -214,7 +214,7 @@ EExitCode Fail(CByteSink& out, std::ostream& err, const CError& error) {
 
 EExitCode Dump(const CDumpCommand& command, CByteSink& out, std::ostream& err,
                std::string& reading) {
-    const std::string recordFile = OutputPath(command.m_strDir, kRecordFileName);
+    const std::string recordFile = JoinPath(command.m_strDir, kRecordFileName);
     reading = recordFile;
     CError error;
     COutputFileSet files;

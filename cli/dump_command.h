@@ -8,8 +8,8 @@
 
 #include "cli/exit_codes.h"
 #include "cli/text_encoding.h"
-#include "engine/byte_stream.h"
-#include "engine/file.h"
+#include "engine/io/byte_stream.h"
+#include "engine/io/file.h"
 
 namespace halvic::cli {
 

@@ -10,7 +10,7 @@
 #include "cli/dump_command.h"
 #include "cli/exit_codes.h"
 #include "cli/usage.h"
-#include "engine/file.h"
+#include "engine/io/file.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "cli/main.h"
-#include "engine/windows_text.h"
+#include "engine/io/windows_text.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "engine/convert.h"
+#include "engine/conversion/convert.h"
 
 namespace halvic::cli {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "engine/file.h"
+#include "engine/io/file.h"
 
 namespace halvic::cli {
 

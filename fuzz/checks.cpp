@@ -6,14 +6,14 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/byte_stream.h"
-#include "engine/conversion.h"
-#include "engine/convert.h"
-#include "engine/decoders.h"
-#include "engine/error.h"
-#include "engine/record.h"
-#include "engine/tag_file.h"
-#include "engine/value_table.h"
+#include "engine/conversion/conversion.h"
+#include "engine/conversion/convert.h"
+#include "engine/format/decoders.h"
+#include "engine/format/record.h"
+#include "engine/format/value_table.h"
+#include "engine/io/byte_stream.h"
+#include "engine/io/error.h"
+#include "engine/text/tag_file.h"
 #include "tests/support/conversion_checks.h"
 #include "tests/support/output_files.h"
 #include "tests/support/plain_tag_reader.h"

@@ -22,7 +22,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/convert.h"
+#include "engine/conversion/convert.h"
 #include "tests/support/files.h"
 #include "tests/support/process.h"
 

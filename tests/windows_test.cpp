@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/error.h"
-#include "engine/windows_text.h"
+#include "engine/io/error.h"
+#include "engine/io/windows_text.h"
 #include "tests/support/files.h"
 #include "tests/support/process.h"
 

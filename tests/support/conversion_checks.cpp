@@ -1,7 +1,7 @@
 #include "tests/support/conversion_checks.h"
 
-#include "engine/conversion.h"
-#include "engine/tagged_writer.h"
+#include "engine/conversion/conversion.h"
+#include "engine/format/tagged_writer.h"
 #include "tests/support/hex.h"
 #include "tests/support/output_files.h"
 

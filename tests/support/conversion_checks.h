@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/convert.h"
-#include "engine/pipeline.h"
-#include "engine/value_table.h"
+#include "engine/conversion/convert.h"
+#include "engine/conversion/pipeline.h"
+#include "engine/format/value_table.h"
 
 namespace halvic::testing {
 

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "engine/error.h"
+#include "engine/io/error.h"
 #include "tests/support/files.h"
 
 namespace halvic::testing {

@@ -2,8 +2,8 @@
 
 #include <new>
 
-#include "engine/byte_stream.h"
-#include "engine/output_set.h"
+#include "engine/io/byte_stream.h"
+#include "engine/set/output_set.h"
 
 namespace halvic::testing {
 
@@ -28,21 +28,21 @@ bool LoadFile(const std::string& path, std::string& bytes, CError& error) {
 bool LoadOutputFiles(const std::string& dir, COutputFiles& files, CError& error) {
     files.m_strDir = dir;
     files.m_strRecords.clear();
-    if (!LoadFile(OutputPath(dir, kRecordFileName), files.m_strRecords, error)) return false;
+    if (!LoadFile(JoinPath(dir, kRecordFileName), files.m_strRecords, error)) return false;
     for (std::size_t i = 0; i < kTableCount; ++i) {
         files.m_tables[i].clear();
-        if (!LoadFile(OutputPath(dir, TableFileName(i)), files.m_tables[i], error)) return false;
+        if (!LoadFile(JoinPath(dir, TableFileName(i)), files.m_tables[i], error)) return false;
     }
     return true;
 }
 
 COutputReadResult ReadOutput(const COutputFiles& files) {
     COutputReadResult result;
-    const std::string recordPath = OutputPath(files.m_strDir, kRecordFileName);
+    const std::string recordPath = JoinPath(files.m_strDir, kRecordFileName);
     try {
         for (std::size_t i = 0; i < kTableCount; ++i) {
             CMemorySource table(files.m_tables[i]);
-            if (!ReadTableFile(table, OutputPath(files.m_strDir, TableFileName(i)),
+            if (!ReadTableFile(table, JoinPath(files.m_strDir, TableFileName(i)),
                                result.m_tables[i], result.m_error)) {
                 return result;
             }

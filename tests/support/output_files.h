@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/error.h"
-#include "engine/output_reader.h"
-#include "engine/record.h"
+#include "engine/format/output_reader.h"
+#include "engine/format/record.h"
+#include "engine/io/error.h"
 
 namespace halvic::testing {
 

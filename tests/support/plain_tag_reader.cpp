@@ -1,7 +1,7 @@
 #include "tests/support/plain_tag_reader.h"
 
-#include "engine/byte_stream.h"
-#include "engine/tag_file.h"
+#include "engine/io/byte_stream.h"
+#include "engine/text/tag_file.h"
 
 namespace halvic::testing {
 

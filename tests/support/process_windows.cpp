@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "engine/windows_text.h"
+#include "engine/io/windows_text.h"
 #include "tests/support/process.h"
 
 namespace halvic::testing {

@@ -6,9 +6,9 @@
 #include <set>
 #include <utility>
 
-#include "engine/conversion.h"
-#include "engine/decoders.h"
-#include "engine/value_checks.h"
+#include "engine/conversion/conversion.h"
+#include "engine/conversion/value_checks.h"
+#include "engine/format/decoders.h"
 #include "tests/support/plain_tag_reader.h"
 
 namespace halvic::testing {

@@ -1,0 +1,72 @@
+// One whole conversion: tagged text in, the record file and the six table files out.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/format/value_table.h"
+#include "engine/io/error.h"
+#include "engine/set/output_set.h"
+
+namespace halvic {
+
+// Warnings have the shape of errors: the input's name, a line and what looks wrong there.
+using CWarning = CError;
+
+struct CConvertSummary {
+    std::uint64_t m_nRecords = 0;
+    std::array<std::size_t, kTableCount> m_distinctTexts = {};
+    std::uint64_t m_nBytesWritten = 0;  // all seven files together
+};
+
+// How far a conversion has got, for a caller that shows it from another thread, and the caller's
+// way to stop it.
+struct CConvertProgress {
+    std::atomic<std::uint64_t> m_nRead{0};   // input bytes read so far
+    std::atomic<std::uint64_t> m_nTotal{0};  // the input's size; 0 when it is not known (a pipe)
+    // Set by the caller: the conversion then stops at its next block of input and fails with
+    // kCancelledMessage, replacing nothing.
+    std::atomic<bool> m_bCancel{false};
+};
+
+inline constexpr const char* kCancelledMessage = "Conversion cancelled.";
+
+struct CConvertOptions {
+    // Where the seven files go; empty means the current working directory.
+    std::string m_strOutputDir;
+    // Read standard input when the path is "-" (a command line's convention; a typed name is
+    // taken as it stands).
+    bool m_bDashMeansStdin = false;
+    // How the seven files are put in place: flushed to the disk or not, what to do while another
+    // conversion into the same directory is waited for.
+    COutputSetOptions m_output;
+    // Kept up to date while the input is read, when set.
+    CConvertProgress* m_pProgress = nullptr;
+    // Convert without writing anything: the same warnings, failures and summary, no output
+    // directory touched, no lock taken.
+    bool m_bCheckOnly = false;
+    // Any warning fails the conversion (the input's own warnings; not those about the output
+    // directory), for scripts and for checking a catalogue before it is published.
+    bool m_bStrict = false;
+};
+
+struct CConvertResult {
+    bool m_bOk = false;
+    CError m_error;  // when !m_bOk
+    CConvertSummary m_summary;
+    // Input that is probably a mistake; warnings never change the output.
+    std::vector<CWarning> m_warnings;
+};
+
+// Converts the file at `path`. The seven output files replace their
+// targets only when all of them have been written completely; on any failure every target is left
+// as it was and no temporary file remains.
+CConvertResult ConvertFile(const std::string& path, const CConvertOptions& options = {});
+
+// 8999900 as "8,999,900".
+std::string WithThousands(std::uint64_t number);
+
+}  // namespace halvic

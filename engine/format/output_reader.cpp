@@ -1,0 +1,372 @@
+#include "engine/format/output_reader.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+#include "engine/format/decoders.h"
+#include "engine/format/record_format.h"
+#include "engine/io/file.h"
+
+namespace halvic {
+
+namespace {
+
+// The fields of a record in the order the writer puts them.
+enum EField : int { kNumber, kText, kBValue, kWeight, kEasting, kNorthing, kIdentifiers };
+const char* const kFieldNames[] = {"number",  "text",     "bValue",          "weight",
+                                   "easting", "northing", "identifier array"};
+
+constexpr std::size_t kIdBytes = kIdArrayBytes - 1;  // the count, then the identifiers
+
+struct CCode {
+    EField m_field = kNumber;
+    int m_nWidth = 0;  // value bytes; 0 for a text and the identifier array
+    bool m_bKnown = false;
+};
+
+// What each code byte a record can hold stands for (the end byte aside), built from the layout
+// the writer follows: numbers, weights, eastings and northings are written in one or two bytes
+// (a number is 16 bits, so never in four), a b value in one, the text as a text.
+constexpr std::array<CCode, 256> CodeTable() {
+    std::array<CCode, 256> codes = {};
+    struct CField {
+        char m_letter;
+        EField m_field;
+        bool m_bWord;
+    };
+    constexpr CField kNumeric[] = {{kNumberLetter, kNumber, true},
+                                   {kBValueLetter, kBValue, false},
+                                   {kWeightLetter, kWeight, true},
+                                   {kEastingLetter, kEasting, true},
+                                   {kNorthingLetter, kNorthing, true}};
+    for (const CField& field : kNumeric) {
+        codes[FieldCode(field.m_letter, kByteKind)] = {field.m_field, 1, true};
+        if (field.m_bWord) codes[FieldCode(field.m_letter, kWordKind)] = {field.m_field, 2, true};
+    }
+    codes[FieldCode(kTextLetter, kTextKind)] = {kText, 0, true};
+    codes[kIdArrayCode] = {kIdentifiers, 0, true};
+    return codes;
+}
+
+constexpr std::array<CCode, 256> kCodes = CodeTable();
+
+// The codes a record can hold (the end byte aside); false for every other byte.
+bool LookUpCode(unsigned char code, CCode& found) {
+    found = kCodes[code];
+    return found.m_bKnown;
+}
+
+std::string HexByte(unsigned char byte) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", byte);
+    return text;
+}
+
+std::string Texts(std::size_t count) {
+    if (count == 0) return "no texts";
+    return count == 1 ? "1 text" : std::to_string(count) + " texts";
+}
+
+std::string Bytes(std::size_t count) {
+    return count == 1 ? "1 byte" : std::to_string(count) + " bytes";
+}
+
+std::string OffsetReason(std::size_t offset, const std::string& reason) {
+    return "offset " + std::to_string(offset) + ": " + reason;
+}
+
+unsigned ReadLittleEndian(const unsigned char* bytes, int width) {
+    unsigned value = 0;
+    for (int i = width - 1; i >= 0; --i)
+        value = (value << 8) | bytes[i];
+    return value;
+}
+
+}  // namespace
+
+COutputFile::~COutputFile() {
+    if (m_file != kNoFile) CloseFile(m_file);
+}
+
+bool COutputFile::Open(const std::string& path, CError& error) {
+    m_strName = path;
+    bool notRegular = false;
+    CFileHandle file = OpenRegularFile(path, notRegular, error);
+    if (file == kNoFile) {
+        if (notRegular) error = {path, 0, "not a regular file; a conversion writes regular files"};
+        return false;
+    }
+    if (m_file != kNoFile) CloseFile(m_file);
+    m_file = file;
+    return true;
+}
+
+std::size_t COutputFile::Read(unsigned char* buffer, std::size_t capacity) {
+    return ReadFromFile(m_file, buffer, capacity, m_strName);
+}
+
+bool OpenOutputFiles(const std::string& dir, COutputFileSet& files, CError& error) {
+    files.m_strDir = dir;
+    if (!files.m_records.Open(JoinPath(dir, kRecordFileName), error)) return false;
+    for (std::size_t i = 0; i < kTableCount; ++i) {
+        if (!files.m_tables[i].Open(JoinPath(dir, TableFileName(i)), error)) return false;
+    }
+    return true;
+}
+
+bool ReadTableFile(CByteSource& source, const std::string& name, CTableTexts& texts,
+                   CError& error) {
+    texts.clear();
+    std::string text;          // the text being read
+    bool inText = false;       // a byte of it has been read
+    std::uint64_t offset = 0;  // of the block
+    std::uint64_t begin = 0;   // of the text being read
+    unsigned char block[1 << 16];
+    try {
+        for (;;) {
+            std::size_t n = source.Read(block, sizeof block);
+            if (n == 0) break;
+            for (std::size_t at = 0; at < n;) {
+                if (!inText) {
+                    begin = offset + at;
+                    // Not read past: a table holds no more texts, whatever follows.
+                    if (texts.size() == CValueTable::kMaxTexts) {
+                        error = {name, 0,
+                                 OffsetReason(begin, "text " + std::to_string(texts.size() + 1) +
+                                                         " is one too many: a table holds at "
+                                                         "most " +
+                                                         std::to_string(CValueTable::kMaxTexts) +
+                                                         " texts")};
+                        return false;
+                    }
+                    inText = true;
+                }
+                const void* zero = std::memchr(block + at, 0, n - at);
+                std::size_t end =
+                    zero == nullptr
+                        ? n
+                        : static_cast<std::size_t>(static_cast<const unsigned char*>(zero) - block);
+                text.append(reinterpret_cast<const char*>(block + at), end - at);
+                if (zero == nullptr) break;
+                texts.push_back(std::move(text));
+                text.clear();
+                inText = false;
+                at = end + 1;
+            }
+            offset += n;
+        }
+    } catch (const CFailure& failure) {
+        error = failure.Error();
+        return false;
+    }
+    if (inText) {
+        error = {name, 0,
+                 OffsetReason(begin, "text " + std::to_string(texts.size() + 1) +
+                                         " cut short by the end of the file: its zero byte is "
+                                         "missing")};
+        return false;
+    }
+    return true;
+}
+
+std::array<std::size_t, kTableCount> TableSizes(const COutputTables& tables) {
+    std::array<std::size_t, kTableCount> sizes;
+    for (std::size_t i = 0; i < kTableCount; ++i)
+        sizes[i] = tables[i].size();
+    return sizes;
+}
+
+CRecordFileReader::CRecordFileReader(CByteSource& source, std::string name,
+                                     const std::array<std::size_t, kTableCount>& tableSizes,
+                                     std::size_t block)
+    : m_pSource(&source),
+      m_nBlock(block == 0 ? 1 : block),
+      m_strName(std::move(name)),
+      m_tableSizes(tableSizes) {}
+
+CRecordFileReader::EStep CRecordFileReader::Fail(std::size_t offset, const std::string& reason) {
+    m_bFailed = true;
+    m_error = {m_strName, 0, OffsetReason(m_nBase + offset, reason)};
+    return kFault;
+}
+
+bool CRecordFileReader::ReadMore() {
+    // The records read are dropped; the one being read stays, and at least as many bytes as it
+    // has are read after it, so that a long record is read again only a few times.
+    m_strBuffer.erase(0, m_nOffset);
+    m_nBase += m_nOffset;
+    m_nOffset = 0;
+    std::size_t held = m_strBuffer.size();
+    std::size_t want = std::max(held, m_nBlock);
+    m_strBuffer.resize(held + want);
+    std::size_t got = 0;
+    try {
+        while (got < want) {
+            std::size_t n = m_pSource->Read(
+                reinterpret_cast<unsigned char*>(&m_strBuffer[held + got]), want - got);
+            if (n == 0) {
+                m_bAtEnd = true;
+                break;
+            }
+            got += n;
+        }
+    } catch (...) {
+        m_strBuffer.resize(held + got);
+        m_bytes = m_strBuffer;
+        throw;
+    }
+    m_strBuffer.resize(held + got);
+    m_bytes = m_strBuffer;
+    return got != 0;
+}
+
+bool CRecordFileReader::Next(CRecord& record) {
+    if (m_bFailed) return false;
+    try {
+        for (;;) {
+            if (m_nOffset == m_bytes.size() && (m_bAtEnd || !ReadMore())) return false;
+            EStep step = Parse(record);
+            if (step != kMore) return step == kRecord;
+            ReadMore();
+        }
+    } catch (const CFailure& failure) {
+        m_bFailed = true;
+        m_error = failure.Error();
+        return false;
+    }
+}
+
+CRecordFileReader::EStep CRecordFileReader::Parse(CRecord& record) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(m_bytes.data());
+    const std::size_t size = m_bytes.size();
+    record = CRecord();
+    std::size_t at = m_nOffset;
+    int last = -1;  // the field read last
+    for (;;) {
+        if (at == size) {
+            if (!m_bAtEnd) return kMore;
+            return Fail(at, "the file ends inside a record, before its identifier array");
+        }
+        const std::size_t fieldAt = at;
+        const unsigned char code = bytes[at++];
+        if (code == kEndOfRecord) return Fail(fieldAt, "record ends without its identifier array");
+        CCode found;
+        if (!LookUpCode(code, found)) return Fail(fieldAt, "unknown code byte " + HexByte(code));
+        const char* name = kFieldNames[found.m_field];
+        if (found.m_field == last) {
+            return Fail(fieldAt, std::string("second ") + name + " field in one record");
+        }
+        if (found.m_field < last) {
+            return Fail(fieldAt, std::string(name) + " field after the " + kFieldNames[last] +
+                                     " field; a record holds its fields in the order number, "
+                                     "text, bValue, weight, easting, northing");
+        }
+        last = found.m_field;
+
+        if (found.m_field == kText) {
+            std::size_t end = m_bytes.find('\0', at);
+            if (end == std::string_view::npos) {
+                if (!m_bAtEnd) return kMore;
+                return Fail(fieldAt,
+                            "text field cut short by the end of the file: its zero byte is "
+                            "missing");
+            }
+            if (end == at) return Fail(fieldAt, "text field is empty; an empty text is left out");
+            record.m_strText.assign(m_bytes.substr(at, end - at));
+            at = end + 1;
+            continue;
+        }
+
+        const std::size_t width =
+            found.m_field == kIdentifiers ? kIdBytes : static_cast<std::size_t>(found.m_nWidth);
+        // A wrong count is the fault even when fewer bytes follow than six identifiers need.
+        if (found.m_field == kIdentifiers && at < size && bytes[at] != kTableCount) {
+            return Fail(at, "identifier array count is " + std::to_string(bytes[at]) +
+                                ", expected " + std::to_string(kTableCount));
+        }
+        if (size - at < width) {
+            if (!m_bAtEnd) return kMore;
+            std::string what = found.m_field == kIdentifiers ? name : std::string(name) + " field";
+            return Fail(fieldAt, what + " cut short by the end of the file: " + Bytes(width) +
+                                     " expected after the code byte, " + Bytes(size - at) +
+                                     " present");
+        }
+        if (found.m_field != kIdentifiers) {
+            const unsigned value = ReadLittleEndian(bytes + at, found.m_nWidth);
+            if (value == 0) {
+                return Fail(fieldAt,
+                            std::string(name) + " field holds 0; a zero field is left out");
+            }
+            if (found.m_nWidth == 2 && value < 256) {
+                return Fail(fieldAt, std::string(name) + " field holds " + std::to_string(value) +
+                                         " in 2 bytes; a value below 256 takes the 1-byte form");
+            }
+            switch (found.m_field) {
+                case kNumber:
+                    record.m_nNumber = static_cast<std::uint16_t>(value);
+                    break;
+                case kBValue:
+                    record.m_nBValue = static_cast<std::uint8_t>(value);
+                    break;
+                case kWeight:
+                    record.m_nWeight = static_cast<std::uint16_t>(value);
+                    break;
+                case kEasting:
+                    record.m_nEasting = static_cast<std::uint16_t>(value);
+                    break;
+                case kNorthing:
+                    record.m_nNorthing = static_cast<std::uint16_t>(value);
+                    break;
+                default:
+                    break;
+            }
+            at += width;
+            continue;
+        }
+
+        // The identifier array, which ends every record.
+        for (std::size_t i = 0; i < kTableCount; ++i) {
+            const std::size_t idAt = at + 1 + 2 * i;
+            const unsigned id = ReadLittleEndian(bytes + idAt, 2);
+            if (id > m_tableSizes[i]) {
+                return Fail(idAt, "identifier " + std::to_string(id) + " of table " +
+                                      kTableLetters[i] + " is beyond the end of " +
+                                      TableFileName(i) + ", which holds " + Texts(m_tableSizes[i]));
+            }
+            record.m_tableIds[i] = static_cast<std::uint16_t>(id);
+        }
+        at += width;
+        if (at == size) {
+            if (!m_bAtEnd) return kMore;
+            return Fail(at,
+                        "expected the end byte 0x00 after the identifier array, found the end "
+                        "of the file");
+        }
+        if (bytes[at] != kEndOfRecord) {
+            return Fail(at, "expected the end byte 0x00 after the identifier array, found " +
+                                HexByte(bytes[at]));
+        }
+        m_nOffset = at + 1;
+        return kRecord;
+    }
+}
+
+std::string WeightInCwt(std::uint16_t pounds) {
+    return std::to_string(pounds / 112) + "-" + std::to_string(pounds % 112 / 28) + "-" +
+           std::to_string(pounds % 28);
+}
+
+bool GridReference(std::uint16_t easting, std::uint16_t northing, std::string& reference) {
+    const unsigned e = easting / 1000u;
+    const unsigned n = northing / 1000u;
+    if (e >= 25 || n >= 25) return false;
+    char text[16];
+    std::snprintf(text, sizeof text, "%c%c %03u %03u", kGridLetters[n / 5 * 5 + e / 5],
+                  kGridLetters[n % 5 * 5 + e % 5], easting % 1000u, northing % 1000u);
+    reference = text;
+    return true;
+}
+
+}  // namespace halvic

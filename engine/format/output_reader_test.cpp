@@ -1,0 +1,455 @@
+#include "engine/format/output_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+
+#include "engine/conversion/convert.h"
+#include "engine/format/decoders.h"
+#include "tests/support/files.h"
+#include "tests/support/hex.h"
+#include "tests/support/output_files.h"
+
+namespace halvic {
+namespace {
+
+using testing::COutputFiles;
+using testing::COutputReadResult;
+using testing::Hex;
+using testing::ReadOutput;
+using testing::ReadOutputDir;
+using testing::RecordFileBytes;
+using testing::TableFileBytes;
+using testing::Unhex;
+
+// A record in one line, so that a failing comparison shows every field.
+std::string Show(const CRecord& r) {
+    std::string shown = "number " + std::to_string(r.m_nNumber) + ", text [" + Hex(r.m_strText) +
+                        "], bValue " + std::to_string(r.m_nBValue) + ", weight " +
+                        std::to_string(r.m_nWeight) + ", easting " + std::to_string(r.m_nEasting) +
+                        ", northing " + std::to_string(r.m_nNorthing) + ", ids";
+    for (std::uint16_t id : r.m_tableIds)
+        shown += " " + std::to_string(id);
+    return shown;
+}
+
+// A value that is zero, one byte or two bytes wide about equally often, boundaries included.
+std::uint16_t RandomWord(std::mt19937& random) {
+    static const std::uint16_t kEdges[] = {0, 1, 255, 256, 65535};
+    switch (random() % 4) {
+        case 0:
+            return kEdges[random() % 5];
+        case 1:
+            return static_cast<std::uint16_t>(1 + random() % 255);
+        case 2:
+            return static_cast<std::uint16_t>(256 + random() % 65280);
+        default:
+            return 0;
+    }
+}
+
+std::string RandomText(std::mt19937& random, std::size_t maxSize) {
+    std::string text(random() % (maxSize + 1), ' ');
+    for (char& ch : text)
+        ch = static_cast<char>(1 + random() % 255);  // any byte but the terminating zero
+    return text;
+}
+
+TEST(OutputReaderTest, ReadsBackWhatTheWriterWrote) {
+    for (unsigned seed : {1u, 2u, 3u, 42u, 1921u, 65535u}) {
+        std::mt19937 random(seed);
+        COutputFiles files;
+        files.m_strDir = "out";
+        COutputTables tables;
+        for (std::size_t i = 0; i < kTableCount; ++i) {
+            tables[i].resize(random() % 6);
+            for (std::string& text : tables[i])
+                text = RandomText(random, 8);  // empty texts included: a table may hold one
+            files.m_tables[i] = TableFileBytes(tables[i]);
+        }
+        std::vector<CRecord> records(random() % 60);
+        for (CRecord& record : records) {
+            record.m_nNumber = RandomWord(random);
+            record.m_strText = RandomText(random, 12);
+            record.m_nBValue = static_cast<std::uint8_t>(RandomWord(random));
+            record.m_nWeight = RandomWord(random);
+            record.m_nEasting = RandomWord(random);
+            record.m_nNorthing = RandomWord(random);
+            for (std::size_t i = 0; i < kTableCount; ++i)
+                record.m_tableIds[i] =
+                    static_cast<std::uint16_t>(random() % (tables[i].size() + 1));
+        }
+        files.m_strRecords = RecordFileBytes(records);
+
+        COutputReadResult result = ReadOutput(files);
+        ASSERT_TRUE(result.m_bOk) << "seed " << seed << ": " << result.m_error.Message();
+        ASSERT_EQ(result.m_records.size(), records.size()) << "seed " << seed;
+        for (std::size_t r = 0; r < records.size(); ++r)
+            EXPECT_EQ(Show(result.m_records[r]), Show(records[r])) << "seed " << seed << " #" << r;
+        for (std::size_t i = 0; i < kTableCount; ++i)
+            EXPECT_EQ(result.m_tables[i], tables[i]) << "seed " << seed << " table " << i;
+    }
+}
+
+TEST(OutputReaderTest, DecodesTheFieldsOfAKnownRecord) {
+    COutputFiles files;
+    files.m_strRecords = Unhex(
+        "1F 07, 6C 41 62 00, 34 2C 01, 25 39 30, 0E 05, A4 06 01 00 00 00 00 00 00 00 00 00 02 00, "
+        "00, A4 06 00 00 00 00 00 00 00 00 00 00 00 00, 00");
+    files.m_tables[0] = std::string("oak\0", 4);
+    files.m_tables[5] = std::string("\0survey\0", 8);
+    COutputReadResult result = ReadOutput(files);
+    ASSERT_TRUE(result.m_bOk) << result.m_error.Message();
+    ASSERT_EQ(result.m_records.size(), 2u);
+    EXPECT_EQ(Show(result.m_records[0]),
+              "number 7, text [41 62], bValue 0, weight 300, easting 12345, northing 5, ids 1 0 0 "
+              "0 0 2");
+    EXPECT_EQ(Show(result.m_records[1]),
+              "number 0, text [], bValue 0, weight 0, easting 0, northing 0, ids 0 0 0 0 0 0");
+    EXPECT_EQ(result.m_tables[0], CTableTexts({"oak"}));
+    EXPECT_EQ(result.m_tables[5], CTableTexts({"", "survey"}));
+}
+
+constexpr const char* kEmptyRecord = "A4 06 00 00 00 00 00 00 00 00 00 00 00 00 00 ";
+
+struct BadFileCase {
+    const char* name;
+    std::string records;                          // hex
+    std::array<std::string, kTableCount> tables;  // bytes
+    std::string message;
+    std::size_t recordsBefore;
+};
+
+// Every fault the reader knows, each with the records before it.
+std::vector<BadFileCase> kBadFileCases() {
+    const std::string kIds = "A4 06 00 00 00 00 00 00 00 00 00 00 00 00";
+    return {
+        {"unknown code byte", "1F 07 7E", {}, "out/qxase.qxd: offset 2: unknown code byte 0x7E", 0},
+        {"unknown code after a good record",
+         std::string(kEmptyRecord) + "1F 07 7E",
+         {},
+         "out/qxase.qxd: offset 17: unknown code byte 0x7E",
+         1},
+        {"number in the 4-byte form",
+         "5F 00 00 01 00 " + kIds + " 00",
+         {},
+         "out/qxase.qxd: offset 0: unknown code byte 0x5F",
+         0},
+        {"1-byte field cut short",
+         std::string(kEmptyRecord) + "1F",
+         {},
+         "out/qxase.qxd: offset 15: number field cut short by the end of the file: 1 byte "
+         "expected after the code byte, 0 bytes present",
+         1},
+        {"2-byte field cut short",
+         "34 2C",
+         {},
+         "out/qxase.qxd: offset 0: weight field cut short by the end of the file: 2 bytes expected "
+         "after the code byte, 1 byte present",
+         0},
+        {"text cut short",
+         "1F 07 6C 41 62",
+         {},
+         "out/qxase.qxd: offset 2: text field cut short by the end of the file: its zero byte is "
+         "missing",
+         0},
+        {"identifier array cut short",
+         "A4 06 00 00",
+         {},
+         "out/qxase.qxd: offset 0: identifier array cut short by the end of the file: 13 bytes "
+         "expected after the code byte, 3 bytes present",
+         0},
+        {"file ends before the identifier array",
+         "1F 07 02 08",
+         {},
+         "out/qxase.qxd: offset 4: the file ends inside a record, before its identifier array",
+         0},
+        {"end byte before the identifier array",
+         "1F 07 00",
+         {},
+         "out/qxase.qxd: offset 2: record ends without its identifier array",
+         0},
+        {"stray zero byte between records",
+         std::string(kEmptyRecord) + "00",
+         {},
+         "out/qxase.qxd: offset 15: record ends without its identifier array",
+         1},
+        {"no end byte at the end of the file",
+         kIds,
+         {},
+         "out/qxase.qxd: offset 14: expected the end byte 0x00 after the identifier array, found "
+         "the end of the file",
+         0},
+        {"a field after the identifier array",
+         kIds + " 1F 07 00",
+         {},
+         "out/qxase.qxd: offset 14: expected the end byte 0x00 after the identifier array, found "
+         "0x1F",
+         0},
+        {"identifier count 5",
+         "A4 05 00 00 00 00 00 00 00 00 00 00 00",
+         {},
+         "out/qxase.qxd: offset 1: identifier array count is 5, expected 6",
+         0},
+        {"identifier count 7",
+         "A4 07 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00",
+         {},
+         "out/qxase.qxd: offset 1: identifier array count is 7, expected 6",
+         0},
+        {"identifier beyond its table",
+         "1F 01 A4 06 00 00 00 00 00 00 00 00 02 00 00 00 00",
+         {"", "", "", "", std::string("x\0", 2), ""},
+         "out/qxase.qxd: offset 12: identifier 2 of table c is beyond the end of qxc.qxd, which "
+         "holds 1 text",
+         0},
+        {"identifier into an empty table",
+         "A4 06 01 00 00 00 00 00 00 00 00 00 00 00 00",
+         {},
+         "out/qxase.qxd: offset 2: identifier 1 of table m is beyond the end of qxm.qxd, which "
+         "holds no texts",
+         0},
+        {"fields out of order",
+         "02 08 1F 01 " + kIds + " 00",
+         {},
+         "out/qxase.qxd: offset 2: number field after the bValue field; a record holds its fields "
+         "in the order number, text, bValue, weight, easting, northing",
+         0},
+        {"a field twice, in two widths",
+         "14 08 34 00 01 " + kIds + " 00",
+         {},
+         "out/qxase.qxd: offset 2: second weight field in one record",
+         0},
+        {"1-byte field holding 0",
+         "02 00 " + kIds + " 00",
+         {},
+         "out/qxase.qxd: offset 0: bValue field holds 0; a zero field is left out",
+         0},
+        {"2-byte field holding 0",
+         "3F 00 00 " + kIds + " 00",
+         {},
+         "out/qxase.qxd: offset 0: number field holds 0; a zero field is left out",
+         0},
+        {"2-byte field below 256",
+         "1F 01 25 FF 00 " + kIds + " 00",
+         {},
+         "out/qxase.qxd: offset 2: easting field holds 255 in 2 bytes; a value below 256 takes "
+         "the 1-byte form",
+         0},
+        {"empty text",
+         "6C 00 " + kIds + " 00",
+         {},
+         "out/qxase.qxd: offset 0: text field is empty; an empty text is left out",
+         0},
+        {"table's last text without its zero byte",
+         kEmptyRecord,
+         {std::string("oak\0ash", 7), "", "", "", "", ""},
+         "out/qxm.qxd: offset 4: text 2 cut short by the end of the file: its zero byte is "
+         "missing",
+         0},
+        {"table with one text too many",
+         kEmptyRecord,
+         {"", "", "", std::string(65536, '\0'), "", ""},
+         "out/qxi.qxd: offset 65535: text 65536 is one too many: a table holds at most 65535 "
+         "texts",
+         0},
+    };
+}
+
+TEST(OutputReaderTest, ReportsEveryFaultWithFileOffsetAndReason) {
+    for (const BadFileCase& c : kBadFileCases()) {
+        COutputFiles files;
+        files.m_strDir = "out";
+        files.m_strRecords = Unhex(c.records);
+        files.m_tables = c.tables;
+        COutputReadResult result = ReadOutput(files);
+        EXPECT_FALSE(result.m_bOk) << c.name;
+        EXPECT_EQ(result.m_error.Message(), c.message) << c.name;
+        EXPECT_EQ(result.m_records.size(), c.recordsBefore) << c.name;
+    }
+}
+
+// Read from a source in blocks as small as a byte, the files give the same records and the same
+// fault, at the same offset, as read whole: a record that goes on past the bytes read so far is
+// read on, never taken for one cut short.
+TEST(OutputReaderTest, ReadInBlocksGivesWhatReadWholeGives) {
+    std::vector<std::pair<std::string, std::array<std::string, kTableCount>>> files;
+    for (const BadFileCase& c : kBadFileCases())
+        files.push_back({Unhex(c.records), c.tables});
+    CMemorySink good;
+    CRecord record;
+    record.m_strText = "a text of some length, longer than the blocks";
+    record.m_tableIds = {1, 0, 0, 0, 0, 2};
+    for (int i = 0; i < 20; ++i) {
+        record.m_nNumber = static_cast<std::uint16_t>(i * 300);
+        record.m_nWeight = static_cast<std::uint16_t>(i);
+        record.Write(good);
+    }
+    files.push_back({good.Bytes(), {std::string("oak\0ash\0", 8), "", "", "", "", "x\0y\0"}});
+    for (const auto& [records, tables] : files) {
+        COutputFiles whole;
+        whole.m_strDir = "out";
+        whole.m_strRecords = records;
+        whole.m_tables = tables;
+        COutputReadResult expected = ReadOutput(whole);
+        for (std::size_t block : {1, 2, 3, 5, 13, 40, 100000}) {
+            SCOPED_TRACE("block " + std::to_string(block) + ": " + Hex(records.substr(0, 40)));
+            COutputTables read;
+            CError error;
+            bool ok = true;
+            for (std::size_t i = 0; ok && i < kTableCount; ++i) {
+                CMemorySource source(tables[i], block);
+                ok = ReadTableFile(source, "out/" + TableFileName(i), read[i], error);
+            }
+            if (!ok) {
+                EXPECT_FALSE(expected.m_bOk);
+                EXPECT_EQ(error.Message(), expected.m_error.Message());
+                continue;
+            }
+            CMemorySource source(records, block);
+            CRecordFileReader reader(source, "out/qxase.qxd", TableSizes(read), block);
+            std::vector<CRecord> got;
+            CRecord next;
+            while (reader.Next(next))
+                got.push_back(next);
+            EXPECT_EQ(RecordFileBytes(got), RecordFileBytes(expected.m_records));
+            EXPECT_EQ(reader.Failed(), !expected.m_bOk);
+            if (reader.Failed()) {
+                EXPECT_EQ(reader.Error().Message(), expected.m_error.Message());
+            }
+        }
+    }
+}
+
+// A table file is not read past its 65,535th text: whatever follows is one too many, whether a
+// zero byte ends it or not.
+TEST(OutputReaderTest, ATableFileIsNotReadPastItsLastText) {
+    for (std::string rest : {std::string("oak"), std::string("oak", 4), std::string(1, '\0')}) {
+        std::string bytes = std::string(65535, '\0') + rest;
+        CMemorySource source(bytes, 1000);
+        CTableTexts texts;
+        CError error;
+        EXPECT_FALSE(ReadTableFile(source, "out/qxm.qxd", texts, error));
+        EXPECT_EQ(error.Message(),
+                  "out/qxm.qxd: offset 65535: text 65536 is one too many: a table holds at most "
+                  "65535 texts");
+        EXPECT_EQ(texts.size(), 65535u);
+    }
+}
+
+TEST(OutputReaderTest, AcceptsTheEdgesOfWhatTheWriterWrites) {
+    COutputFiles files;
+    // The widest values of each form, the last identifier of a full table, and empty texts in
+    // a table.
+    files.m_strRecords = Unhex(
+        "1F FF, 6C FF 01 00, 02 FF, 14 FF, 25 00 01, 2E FF FF, "
+        "A4 06 03 00 00 00 00 00 00 00 00 00 00 00, 00, "
+        "3F 00 01, A4 06 00 00 00 00 00 00 00 00 00 00 FF FF, 00");
+    files.m_tables[0] = std::string("\0\0\0", 3);
+    files.m_tables[5] = std::string(65535, '\0');
+    COutputReadResult result = ReadOutput(files);
+    ASSERT_TRUE(result.m_bOk) << result.m_error.Message();
+    ASSERT_EQ(result.m_records.size(), 2u);
+    EXPECT_EQ(Show(result.m_records[0]),
+              "number 255, text [FF 01], bValue 255, weight 255, easting 256, northing 65535, ids "
+              "3 0 0 0 0 0");
+    EXPECT_EQ(Show(result.m_records[1]),
+              "number 256, text [], bValue 0, weight 0, easting 0, northing 0, ids 0 0 0 0 0 "
+              "65535");
+    EXPECT_EQ(RecordFileBytes(result.m_records), files.m_strRecords);
+    EXPECT_EQ(result.m_tables[0], CTableTexts({"", "", ""}));
+}
+
+TEST(OutputReaderTest, EmptyFilesHoldNoRecords) {
+    COutputReadResult result = ReadOutput(COutputFiles());
+    EXPECT_TRUE(result.m_bOk) << result.m_error.Message();
+    EXPECT_TRUE(result.m_records.empty());
+}
+
+class OutputReaderDirTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        Write(kRecordFileName, Unhex("1F 05 A4 06 00 00 00 00 01 00 00 00 00 00 00 00 00"));
+        for (std::size_t i = 0; i < kTableCount; ++i)
+            Write(TableFileName(i), i == 2 ? std::string("Winchester\0", 11) : "");
+    }
+
+    void Write(const std::string& name, const std::string& bytes) {
+        std::ofstream(m_dir / name, std::ios::binary) << bytes;
+    }
+
+    testing::CScratchDir m_scratch{"halvic-output-reader"};
+    const std::filesystem::path m_dir = m_scratch.Path();
+};
+
+TEST_F(OutputReaderDirTest, ReadsTheSevenFilesOfADirectory) {
+    COutputReadResult result = ReadOutputDir(m_dir.string());
+    ASSERT_TRUE(result.m_bOk) << result.m_error.Message();
+    ASSERT_EQ(result.m_records.size(), 1u);
+    EXPECT_EQ(Show(result.m_records[0]),
+              "number 5, text [], bValue 0, weight 0, easting 0, northing 0, ids 0 0 1 0 0 0");
+    EXPECT_EQ(result.m_tables[2], CTableTexts({"Winchester"}));
+}
+
+TEST_F(OutputReaderDirTest, NamesAMissingFile) {
+    for (const std::string& name : {std::string(kRecordFileName), TableFileName(3)}) {
+        SetUp();
+        std::filesystem::remove(m_dir / name);
+        COutputReadResult result = ReadOutputDir(m_dir.string());
+        EXPECT_FALSE(result.m_bOk);
+        EXPECT_EQ(result.m_error.Message(),
+                  m_dir.string() + "/" + name + ": " + testing::Reasons().m_strNoFile);
+    }
+}
+
+TEST(OutputReaderTest, ShowsWeightsInHundredweightsQuartersAndPounds) {
+    EXPECT_EQ(WeightInCwt(1414), "12-2-14");
+    EXPECT_EQ(WeightInCwt(0), "0-0-0");
+    EXPECT_EQ(WeightInCwt(27), "0-0-27");
+    EXPECT_EQ(WeightInCwt(65535), "585-0-15");
+    // The inverse of the decoder wherever the hundredweights fit its 8 bits.
+    for (unsigned pounds = 0; pounds < 256 * 112; ++pounds) {
+        ASSERT_EQ(ParseWeight(WeightInCwt(static_cast<std::uint16_t>(pounds))), pounds);
+    }
+}
+
+TEST(OutputReaderTest, ShowsGridReferencesInsideTheLetterGrid) {
+    const struct {
+        std::uint16_t easting, northing;
+        const char* reference;  // nullptr: outside the grid
+    } kCases[] = {
+        {14123, 6456, "SU 123 456"}, {0, 0, "VV 000 000"}, {24999, 24999, "EE 999 999"},
+        {20123, 5920, "UV 123 920"}, {25000, 0, nullptr},  {0, 25000, nullptr},
+        {65535, 65535, nullptr},
+    };
+    for (const auto& c : kCases) {
+        std::string reference;
+        bool inside = GridReference(c.easting, c.northing, reference);
+        EXPECT_EQ(inside, c.reference != nullptr) << c.easting << " " << c.northing;
+        if (inside && c.reference) {
+            EXPECT_EQ(reference, c.reference);
+        }
+    }
+    // The inverse of the decoder on every pair of square letters.
+    for (std::uint16_t e = 0; e < 25; ++e) {
+        for (std::uint16_t n = 0; n < 25; ++n) {
+            std::uint16_t easting = static_cast<std::uint16_t>(e * 1000 + (e * 37) % 1000);
+            std::uint16_t northing = static_cast<std::uint16_t>(n * 1000 + 999 - n);
+            std::string reference;
+            ASSERT_TRUE(GridReference(easting, northing, reference));
+            std::uint16_t parsedEasting = 0;
+            std::uint16_t parsedNorthing = 0;
+            std::string typed = reference;  // as typed in a <g> tag: no spaces
+            typed.erase(std::remove(typed.begin(), typed.end(), ' '), typed.end());
+            ParseGridRef(typed, parsedEasting, parsedNorthing);
+            EXPECT_EQ(parsedEasting, easting) << reference;
+            EXPECT_EQ(parsedNorthing, northing) << reference;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace halvic

@@ -1,0 +1,174 @@
+#include "engine/format/record.h"
+
+#include <cstring>
+
+#include "engine/format/decoders.h"
+#include "engine/format/record_format.h"
+#include "engine/io/error.h"
+
+namespace halvic {
+
+unsigned char* PutByteField(unsigned char* out, char letter, std::uint8_t value) {
+    if (value == 0) return out;
+    *out++ = FieldCode(letter, kByteKind);
+    *out++ = value;
+    return out;
+}
+
+unsigned char* PutWordField(unsigned char* out, char letter, std::uint16_t value) {
+    if (value < 256) return PutByteField(out, letter, static_cast<std::uint8_t>(value));
+    *out++ = FieldCode(letter, kWordKind);
+    *out++ = static_cast<unsigned char>(value & 0xFF);
+    *out++ = static_cast<unsigned char>(value >> 8);
+    return out;
+}
+
+unsigned char* PutLongField(unsigned char* out, char letter, std::int32_t value) {
+    // A signed comparison: a negative value takes the word form with its low 16 bits.
+    if (value < 65536) return PutWordField(out, letter, static_cast<std::uint16_t>(value));
+    *out++ = FieldCode(letter, kLongKind);
+    for (int i = 0; i < 4; ++i)
+        *out++ = static_cast<unsigned char>(static_cast<std::uint32_t>(value) >> (8 * i));
+    return out;
+}
+
+void WriteByteField(CByteSink& sink, char letter, std::uint8_t value) {
+    unsigned char field[kLongFieldBytes];
+    sink.Write(field, static_cast<std::size_t>(PutByteField(field, letter, value) - field));
+}
+
+void WriteWordField(CByteSink& sink, char letter, std::uint16_t value) {
+    unsigned char field[kLongFieldBytes];
+    sink.Write(field, static_cast<std::size_t>(PutWordField(field, letter, value) - field));
+}
+
+void WriteLongField(CByteSink& sink, char letter, std::int32_t value) {
+    unsigned char field[kLongFieldBytes];
+    sink.Write(field, static_cast<std::size_t>(PutLongField(field, letter, value) - field));
+}
+
+void WriteTextField(CByteSink& sink, char letter, std::string_view text) {
+    if (text.empty()) return;
+    sink.Put(FieldCode(letter, kTextKind));
+    WriteTerminatedText(sink, text);
+}
+
+void WriteTerminatedText(CByteSink& sink, std::string_view text) {
+    sink.Write(text);
+    sink.Put(0);
+}
+
+void CTagNotes::Note(std::string_view tag, bool cut, std::uint64_t line, std::uint64_t uses) {
+    std::string key(tag);
+    if (cut) key.push_back('\xFF');  // a cut tag never equals a whole one
+    auto seen = m_seen.find(key);
+    if (seen != m_seen.end()) {
+        m_tags[seen->second].m_nUses += uses;
+        return;
+    }
+    if (m_tags.size() < kListed) {
+        m_seen.emplace(std::move(key), m_tags.size());
+        m_tags.push_back({std::string(tag), cut, line, uses});
+        return;
+    }
+    if (m_nMoreUses == 0) m_nMoreLine = line;
+    m_nMoreUses += uses;
+}
+
+namespace {
+
+// The fields before the text, and its code when there is one.
+unsigned char* PutRecordHead(unsigned char* p, const CRecord& record, std::string_view text) {
+    p = PutLongField(p, kNumberLetter, record.m_nNumber);
+    if (!text.empty()) *p++ = FieldCode(kTextLetter, kTextKind);
+    return p;
+}
+
+// The text's end, when there is a text, and the fields after it.
+unsigned char* PutRecordTail(unsigned char* p, const CRecord& record, std::string_view text) {
+    if (!text.empty()) *p++ = 0;
+    p = PutByteField(p, kBValueLetter, record.m_nBValue);
+    p = PutWordField(p, kWeightLetter, record.m_nWeight);
+    p = PutWordField(p, kEastingLetter, record.m_nEasting);
+    p = PutWordField(p, kNorthingLetter, record.m_nNorthing);
+    *p++ = kIdArrayCode;
+    *p++ = static_cast<unsigned char>(kTableCount);
+    for (std::uint16_t id : record.m_tableIds) {
+        *p++ = static_cast<unsigned char>(id & 0xFF);
+        *p++ = static_cast<unsigned char>(id >> 8);
+    }
+    *p++ = kEndOfRecord;
+    return p;
+}
+
+}  // namespace
+
+void WriteRecord(CByteSink& sink, const CRecord& record, std::string_view text) {
+    // The fields before the text and those after it are put together first: a record then takes
+    // three writes into the sink rather than one call a byte.
+    unsigned char head[kLongFieldBytes + 1];
+    sink.Write(head, static_cast<std::size_t>(PutRecordHead(head, record, text) - head));
+    if (!text.empty()) sink.Write(text);
+    unsigned char tail[kRecordBytesBesidesText - kLongFieldBytes - 1];
+    sink.Write(tail, static_cast<std::size_t>(PutRecordTail(tail, record, text) - tail));
+}
+
+unsigned char* PutRecord(unsigned char* out, const CRecord& record, std::string_view text) {
+    out = PutRecordHead(out, record, text);
+    if (!text.empty()) std::memcpy(out, text.data(), text.size());
+    return PutRecordTail(out + text.size(), record, text);
+}
+
+namespace {
+
+// What each one-letter tag selects: one look-up for the tags of almost every pair.
+constexpr std::array<CFieldChoice, 256> OneLetterChoices() {
+    std::array<CFieldChoice, 256> choices = {};
+    choices['l'] = {CFieldChoice::kText};
+    choices['b'] = {CFieldChoice::kBValue};
+    choices['g'] = {CFieldChoice::kGridRef};
+    choices['t'] = {CFieldChoice::kWeight};
+    for (std::size_t i = 0; i < kTableCount; ++i) {
+        choices[static_cast<unsigned char>(kTableLetters[i])] = {CFieldChoice::kTable,
+                                                                 static_cast<std::uint8_t>(i)};
+    }
+    return choices;
+}
+
+constexpr std::array<CFieldChoice, 256> kOneLetterChoices = OneLetterChoices();
+
+}  // namespace
+
+CFieldChoice ChooseField(std::string_view tag) {
+    if (tag.size() == 1) return kOneLetterChoices[static_cast<unsigned char>(tag[0])];
+    std::string_view::size_type i = kTableLetters.find(tag);
+    if (i == std::string_view::npos) return {CFieldChoice::kNone};
+    return {CFieldChoice::kTable, static_cast<std::uint8_t>(i)};
+}
+
+CFailure TableFullFailure(const std::string& inputName, std::uint64_t line, std::size_t table) {
+    return CFailure({inputName, line,
+                     std::string("table ") + kTableLetters[table] +
+                         " is full: it holds 65535 distinct texts, the most a table can hold"});
+}
+
+void CRecord::SetField(CFieldChoice choice, std::string_view content) {
+    switch (choice.m_eKind) {
+        case CFieldChoice::kText:
+            m_strText.assign(content);
+            break;
+        case CFieldChoice::kBValue:
+            m_nBValue = static_cast<std::uint8_t>(ParseDigits(content));
+            break;
+        case CFieldChoice::kGridRef:
+            ParseGridRef(content, m_nEasting, m_nNorthing);
+            break;
+        case CFieldChoice::kWeight:
+            m_nWeight = ParseWeight(content);
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace halvic

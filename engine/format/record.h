@@ -1,0 +1,112 @@
+// The record of the record file "qxase.qxd" and its field encoding: each field is a code byte
+// (kind in bits 7-5, field letter in bits 4-0) and a value; zero and empty fields are left out.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/format/record_format.h"
+#include "engine/format/value_table.h"
+#include "engine/io/byte_stream.h"
+#include "engine/io/error.h"
+#include "engine/text/tag_file.h"
+
+namespace halvic {
+
+// Field encoders: each puts a field at `out` (at most kLongFieldBytes) and returns the end of what
+// it put; nothing for a zero value.
+unsigned char* PutByteField(unsigned char* out, char letter, std::uint8_t value);
+// 1-255 take the one-byte form.
+unsigned char* PutWordField(unsigned char* out, char letter, std::uint16_t value);
+// Below 65,536 (every negative value too) the low 16 bits take the word form.
+unsigned char* PutLongField(unsigned char* out, char letter, std::int32_t value);
+inline constexpr std::size_t kLongFieldBytes = 5;
+
+// The same into a sink, and a text field: nothing for an empty text.
+void WriteByteField(CByteSink& sink, char letter, std::uint8_t value);
+void WriteWordField(CByteSink& sink, char letter, std::uint16_t value);
+void WriteLongField(CByteSink& sink, char letter, std::int32_t value);
+void WriteTextField(CByteSink& sink, char letter, std::string_view text);
+// The text's bytes and a zero byte: also the element of the table files.
+void WriteTerminatedText(CByteSink& sink, std::string_view text);
+
+// What a tag of a group selects.
+struct CFieldChoice {
+    enum EKind : std::uint8_t { kText, kBValue, kGridRef, kWeight, kTable, kNone };
+    EKind m_eKind = kNone;
+    std::uint8_t m_nTable = 0;  // for kTable: the table's index in kTableLetters
+};
+
+// The field of `tag` (neither "@" nor empty): "l", "b", "g", "t", or any piece of "manics", which
+// selects the table of its first letter ("ic" is table i); kNone for anything else.
+CFieldChoice ChooseField(std::string_view tag);
+
+// Table `table` has no room for the new text of the tag on `line`.
+CFailure TableFullFailure(const std::string& inputName, std::uint64_t line, std::size_t table);
+
+// A tag that selected no field, with the line of its first appearance.
+struct CUnknownTag {
+    std::string m_strTag;
+    bool m_bCut = false;  // the tag was longer than the bytes kept of it
+    std::uint64_t m_nLine = 0;
+    std::uint64_t m_nUses = 1;  // how often it appeared
+};
+
+// Collects the distinct tags that selected no field, each once, up to kListed of them; the uses
+// of every other such tag are only counted, so that memory stays bounded whatever the input.
+class CTagNotes {
+  public:
+    // Distinct tags kept for their warnings.
+    static constexpr std::size_t kListed = 100;
+
+    void Note(std::string_view tag, bool cut, std::uint64_t line) { Note(tag, cut, line, 1); }
+    // `uses` appearances of `tag`, the first on `line`.
+    void Note(std::string_view tag, bool cut, std::uint64_t line, std::uint64_t uses);
+    // The first kListed distinct tags, in order of first appearance.
+    const std::vector<CUnknownTag>& Tags() const { return m_tags; }
+    // The appearances of tags not in Tags(), and the line of the first of them.
+    std::uint64_t MoreUses() const { return m_nMoreUses; }
+    std::uint64_t MoreLine() const { return m_nMoreLine; }
+
+  private:
+    std::unordered_map<std::string, std::size_t> m_seen;  // the keys of m_tags, their indexes
+    std::vector<CUnknownTag> m_tags;
+    std::uint64_t m_nMoreUses = 0;
+    std::uint64_t m_nMoreLine = 0;
+};
+
+struct CRecord {
+    std::uint16_t m_nNumber = 0;
+    std::string m_strText;
+    std::uint8_t m_nBValue = 0;
+    std::uint16_t m_nWeight = 0;                             // pounds
+    std::uint16_t m_nEasting = 0;                            // 100 m units
+    std::uint16_t m_nNorthing = 0;                           // 100 m units
+    std::array<std::uint16_t, kTableCount> m_tableIds = {};  // by table letter; 0 = none
+
+    // Sets the field `choice` selects (a text, number, grid reference or weight; not a table) from
+    // `content`.
+    void SetField(CFieldChoice choice, std::string_view content);
+    // Appends the record's bytes.
+    void Write(CByteSink& sink) const;
+};
+
+// Appends the bytes of `record` with `text` in place of its own text.
+void WriteRecord(CByteSink& sink, const CRecord& record, std::string_view text);
+
+// The most bytes a record takes besides its text.
+inline constexpr std::size_t kRecordBytesBesidesText =
+    kLongFieldBytes + 1 + 1 + 2 + 3 * 3 + kIdArrayBytes + 1;
+// Puts the bytes of `record` with `text` in place of its own text at `out`, which has room for
+// kRecordBytesBesidesText + text.size() bytes; returns the end of what was put.
+unsigned char* PutRecord(unsigned char* out, const CRecord& record, std::string_view text);
+
+inline void CRecord::Write(CByteSink& sink) const {
+    WriteRecord(sink, *this, m_strText);
+}
+
+}  // namespace halvic

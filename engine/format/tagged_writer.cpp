@@ -1,0 +1,177 @@
+#include "engine/format/tagged_writer.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "engine/format/decoders.h"
+
+namespace halvic {
+
+namespace {
+
+// A letter that is not a grid letter counts as position 255.
+constexpr char kNoGridLetter = 'I';
+
+const char* const kLineEnd = "\r\n";
+
+}  // namespace
+
+bool GridContent(std::uint16_t easting, std::uint16_t northing, std::string& content) {
+    // Grid letters first, so that a point inside the grid gets its usual reference; a letter
+    // outside the grid reaches the northings that only its wrap at 8 and 16 bits gives.
+    auto position = [](int i) { return i < 25 ? i : 255; };
+    for (int first = 0; first < 26; ++first) {
+        for (int second = 0; second < 26; ++second) {
+            int a = position(first), b = position(second);
+            auto east = static_cast<std::uint8_t>(a % 5 * 5 + b % 5);
+            auto north = static_cast<std::uint8_t>(a / 5 * 5 + b / 5);
+            int eastFigures = easting - 1000 * east;
+            int northFigures = static_cast<std::uint16_t>(northing - 1000u * north);
+            if (eastFigures < 0 || eastFigures > 999 || northFigures > 999) continue;
+            char text[16];
+            std::snprintf(
+                text, sizeof text, "%c%c%03d%03d",
+                first < 25 ? kGridLetters[static_cast<std::size_t>(first)] : kNoGridLetter,
+                second < 25 ? kGridLetters[static_cast<std::size_t>(second)] : kNoGridLetter,
+                eastFigures, northFigures);
+            content = text;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool WeightContent(std::uint16_t pounds, std::string& content) {
+    // Each part is kept to 8 bits: 255 hundredweights, 255 quarters and 255 pounds at most.
+    unsigned hundredweights = std::min(255u, pounds / 112u);
+    unsigned rest = pounds - 112 * hundredweights;
+    unsigned quarters = std::min(255u, rest / 28);
+    rest -= 28 * quarters;
+    if (rest > 255) return false;
+    content = std::to_string(hundredweights) + "-" + std::to_string(quarters) + "-" +
+              std::to_string(rest);
+    return true;
+}
+
+CTaggedWriter::CTaggedWriter(const COutputTables& tables, CByteSink& out, std::string name)
+    : m_tables(tables), m_out(out), m_strName(std::move(name)) {}
+
+bool CTaggedWriter::Refuse(CError& error, const std::string& reason) const {
+    error = {m_strName, 0, "record " + std::to_string(m_nIndex) + ": " + reason};
+    return false;
+}
+
+bool CTaggedWriter::AddText(std::string& lines, char tag, const std::string& text,
+                            CError& error) const {
+    // A content ends at "<", loses its control characters and is trimmed of spaces.
+    for (char ch : text) {
+        auto byte = static_cast<unsigned char>(ch);
+        if (byte < 0x20 || byte == '<') {
+            char shown[8];
+            std::snprintf(shown, sizeof shown, byte == '<' ? "<" : "\\x%02X", byte);
+            return Refuse(error, "<" + std::string(1, tag) + "> text holds " + shown +
+                                     ", which a tagged text cannot carry");
+        }
+    }
+    if (!text.empty() && (text.front() == ' ' || text.back() == ' ')) {
+        return Refuse(error, "<" + std::string(1, tag) +
+                                 "> text begins or ends with a space, which a tagged text "
+                                 "cannot carry");
+    }
+    lines += '<';
+    lines += tag;
+    lines += '>';
+    // The ">" bytes right after a tag belong to the tag; a line break keeps them in the content.
+    if (!text.empty() && text.front() == '>') lines += kLineEnd;
+    lines += text;
+    lines += kLineEnd;
+    return true;
+}
+
+bool CTaggedWriter::AddTableTexts(std::string& lines, std::size_t table, std::size_t id,
+                                  CError& error) const {
+    for (std::size_t next = m_written[table] + 1; next <= id; ++next) {
+        if (!AddText(lines, kTableLetters[table], m_tables[table][next - 1], error)) return false;
+    }
+    return true;
+}
+
+bool CTaggedWriter::Write(const CRecord& record, std::uint64_t index, CError& error) {
+    m_nIndex = index;
+    std::string lines = index > 1 ? kLineEnd : "";
+    lines += "<@>" + std::to_string(record.m_nNumber) + kLineEnd;
+    if (record.m_strText != m_previous.m_strText && !AddText(lines, 'l', record.m_strText, error))
+        return false;
+    if (record.m_nBValue != m_previous.m_nBValue) {
+        lines += "<b>" + std::to_string(record.m_nBValue) + kLineEnd;
+    }
+    if (record.m_nEasting != m_previous.m_nEasting ||
+        record.m_nNorthing != m_previous.m_nNorthing) {
+        std::string content;
+        if (!GridContent(record.m_nEasting, record.m_nNorthing, content)) {
+            return Refuse(error, "easting " + std::to_string(record.m_nEasting) + ", northing " +
+                                     std::to_string(record.m_nNorthing) +
+                                     ": no <g> tag gives this point");
+        }
+        lines += "<g>" + content + kLineEnd;
+    }
+    if (record.m_nWeight != m_previous.m_nWeight) {
+        std::string content;
+        if (!WeightContent(record.m_nWeight, content)) {
+            return Refuse(error, "weight " + std::to_string(record.m_nWeight) +
+                                     " lb: no <t> tag gives more than 35955 lb");
+        }
+        lines += "<t>" + content + kLineEnd;
+    }
+    std::array<std::size_t, kTableCount> written = m_written;
+    for (std::size_t table = 0; table < kTableCount; ++table) {
+        std::size_t id = record.m_tableIds[table];
+        std::size_t before = m_previous.m_tableIds[table];
+        if (id == before) continue;
+        if (id == 0) {
+            return Refuse(error, std::string("table ") + kTableLetters[table] +
+                                     " has no text after text " + std::to_string(before) +
+                                     ": a table field cannot be cleared");
+        }
+        if (id > written[table]) {
+            // Texts that took their identifiers here, the last of them the one the record keeps.
+            if (!AddTableTexts(lines, table, id, error)) return false;
+            written[table] = id;
+        } else if (!AddText(lines, kTableLetters[table], m_tables[table][id - 1], error)) {
+            return false;
+        }
+    }
+    m_out.Write(lines);
+    m_written = written;
+    m_previous = record;
+    return true;
+}
+
+bool CTaggedWriter::Finish(CError& error) {
+    std::string lines;
+    for (std::size_t table = 0; table < kTableCount && m_nIndex == 0; ++table) {
+        if (!m_tables[table].empty()) {
+            error = {m_strName, 0,
+                     std::string("there is no record, but table ") + kTableLetters[table] +
+                         " holds texts: only a record gives a table a text"};
+            return false;
+        }
+    }
+    for (std::size_t table = 0; table < kTableCount; ++table) {
+        if (m_written[table] == m_tables[table].size()) continue;
+        std::size_t kept = m_previous.m_tableIds[table];
+        if (kept == 0) {
+            return Refuse(error, std::string("table ") + kTableLetters[table] + " holds " +
+                                     std::to_string(m_tables[table].size()) +
+                                     " texts, but no record keeps one");
+        }
+        // The last record's group takes them, then its own text again.
+        if (!AddTableTexts(lines, table, m_tables[table].size(), error)) return false;
+        if (!AddText(lines, kTableLetters[table], m_tables[table][kept - 1], error)) return false;
+        m_written[table] = m_tables[table].size();
+    }
+    m_out.Write(lines);
+    return true;
+}
+
+}  // namespace halvic

@@ -1,0 +1,60 @@
+// The way back from the files to tagged text: records and table texts written as a tagged text
+// whose conversion gives back the same seven files, byte for byte.
+//
+// Each record is an "<@>" line and one line for each field that differs from the record before
+// (a record starts with the values of the one before it), with a blank line between records and
+// CR LF line ends. A table text that no record keeps (set and then replaced within one record)
+// is written where it took its identifier, so that every text keeps its identifier. Values are
+// written in their plainest form: a grid reference as two letters and six figures, a weight as
+// hundredweights-quarters-pounds.
+//
+// Some values that a record file can hold no conversion writes (a weight above 35,955 lb, a point
+// no grid reference gives, a text with a line break, a table field that goes back to no text):
+// such a record is refused with a message naming it and the field, and nothing that would convert
+// differently is written.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "engine/format/output_reader.h"
+#include "engine/format/record.h"
+#include "engine/io/byte_stream.h"
+#include "engine/io/error.h"
+
+namespace halvic {
+
+class CTaggedWriter {
+  public:
+    // `tables` must outlive the writer; `name` names the record file in messages.
+    CTaggedWriter(const COutputTables& tables, CByteSink& out, std::string name);
+
+    // Writes the record read `index`-th (from 1). Returns false, writing nothing of it, when no
+    // tagged text gives one of its values.
+    bool Write(const CRecord& record, std::uint64_t index, CError& error);
+    // After the last record: the table texts that no record reached are added to the last
+    // record's group. Returns false when they cannot be.
+    bool Finish(CError& error);
+
+  private:
+    bool Refuse(CError& error, const std::string& reason) const;
+    // Adds the pair <tag>content to the record being written, or refuses a text it cannot carry.
+    bool AddText(std::string& lines, char tag, const std::string& text, CError& error) const;
+    // Adds the table texts of table `table` from the next one not yet written up to `id`.
+    bool AddTableTexts(std::string& lines, std::size_t table, std::size_t id, CError& error) const;
+
+    const COutputTables& m_tables;
+    CByteSink& m_out;
+    std::string m_strName;
+    CRecord m_previous;  // the values the next record starts with
+    std::uint64_t m_nIndex = 0;
+    std::array<std::size_t, kTableCount> m_written = {};  // table texts written so far
+};
+
+// The content of a <g> tag that gives `easting` and `northing`; false when none does.
+bool GridContent(std::uint16_t easting, std::uint16_t northing, std::string& content);
+// The content of a <t> tag that gives `pounds`; false when none does (above 35,955 lb).
+bool WeightContent(std::uint16_t pounds, std::string& content);
+
+}  // namespace halvic

@@ -1,0 +1,43 @@
+#include "engine/io/byte_stream.h"
+
+#include <algorithm>
+
+namespace halvic {
+
+std::size_t CMemorySource::Read(unsigned char* buffer, std::size_t capacity) {
+    std::size_t n = std::min({capacity, m_nStep, m_bytes.size()});
+    std::memcpy(buffer, m_bytes.data(), n);
+    m_bytes.remove_prefix(n);
+    return n;
+}
+
+std::string_view CMemorySource::Lend() {
+    std::string_view piece = m_bytes.substr(0, m_nStep);
+    m_bytes.remove_prefix(piece.size());
+    return piece;
+}
+
+CByteSink::CByteSink(std::size_t capacity)
+    : m_buffer(new unsigned char[capacity == 0 ? 1 : capacity]),
+      m_nCapacity(capacity == 0 ? 1 : capacity) {}
+
+void CByteSink::Flush() {
+    if (m_nUsed == 0) return;
+    std::size_t n = m_nUsed;
+    m_nUsed = 0;
+    Drain(m_buffer.get(), n);
+    m_nDrained += n;
+}
+
+void CByteSink::WriteLarge(const unsigned char* data, std::size_t size) {
+    Flush();
+    if (size >= m_nCapacity) {
+        Drain(data, size);
+        m_nDrained += size;
+        return;
+    }
+    std::memcpy(m_buffer.get(), data, size);
+    m_nUsed = size;
+}
+
+}  // namespace halvic

@@ -1,0 +1,11 @@
+#include <cstring>
+
+#include "engine/io/error.h"
+
+namespace halvic {
+
+std::string SystemReason(int err) {
+    return std::strerror(err);
+}
+
+}  // namespace halvic

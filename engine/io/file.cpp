@@ -1,0 +1,83 @@
+// What the files of a conversion do alike on every system.
+#include "engine/io/file.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace halvic {
+
+namespace {
+
+// Temporary file names kept where an interrupt handler can reach them without allocating.
+constexpr int kSlots = 32;
+constexpr std::size_t kPathMax = 4096;
+char g_tempPaths[kSlots][kPathMax];
+std::atomic<bool> g_slotUsed[kSlots];
+
+}  // namespace
+
+std::string JoinPath(const std::string& dir, const std::string& name) {
+    if (dir.empty()) return name;
+    // A '/' separates on every system; one the directory ends with is not doubled.
+    return std::strchr(kPathSeparators, dir.back()) != nullptr ? dir + name : dir + "/" + name;
+}
+
+int RegisterTemporaryFile(const std::string& path) {
+    if (path.size() >= kPathMax) return -1;
+    for (int i = 0; i < kSlots; ++i) {
+        if (g_slotUsed[i].load()) continue;
+        std::memcpy(g_tempPaths[i], path.c_str(), path.size() + 1);
+        g_slotUsed[i].store(true);
+        return i;
+    }
+    return -1;
+}
+
+void UnregisterTemporaryFile(int slot) {
+    if (slot >= 0) g_slotUsed[slot].store(false);
+}
+
+void RemoveTemporaryFiles() noexcept {
+    for (int i = 0; i < kSlots; ++i) {
+        if (g_slotUsed[i].load()) RemoveFileNow(g_tempPaths[i]);
+    }
+}
+
+CInputFile::~CInputFile() {
+    Close();
+}
+
+CReplacingFile::~CReplacingFile() {
+    Discard();
+}
+
+void CReplacingFile::Release() {
+    UnregisterTemporaryFile(m_nSlot);
+    m_nSlot = -1;
+    m_strTemp.clear();
+}
+
+CFileLock::~CFileLock() {
+    Release();
+}
+
+int CFileLock::Retry(const std::function<int(bool block)>& attempt,
+                     const std::function<void()>& onWait) {
+    auto start = std::chrono::steady_clock::now();
+    bool told = false;
+    for (;;) {
+        int result = attempt(told);
+        if (result != kBusy) return result;
+        if (!told && std::chrono::steady_clock::now() - start >= std::chrono::seconds(1)) {
+            // Said once; from then on the wait is left to the system.
+            told = true;
+            if (onWait) onWait();
+        } else if (!told) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+}
+
+}  // namespace halvic

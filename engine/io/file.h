@@ -1,0 +1,197 @@
+// The files of a conversion: an input read in large blocks, and outputs that replace their targets
+// only when the whole conversion has succeeded. Each system has its own implementation
+// (file_posix.cpp, file_windows.cpp); paths are UTF-8 on every system.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/io/byte_stream.h"
+#include "engine/io/error.h"
+
+namespace halvic {
+
+// A file open at the system: a descriptor on POSIX systems, a HANDLE on Windows.
+using CFileHandle = std::intptr_t;
+inline constexpr CFileHandle kNoFile = -1;
+
+// The characters that end the directory part of a path: "/", and on Windows "\\" and ":" too.
+extern const char* const kPathSeparators;
+
+// `name` inside `dir` ("" is the current working directory).
+std::string JoinPath(const std::string& dir, const std::string& name);
+
+// A number that tells this process from the others writing into the same directory.
+long ProcessId();
+
+// Opens `path` for reading when it is a regular file (a link to one is followed). Otherwise
+// returns kNoFile and fills `error` with the system's reason, or, for a name that is neither a
+// regular file nor a folder, sets `notRegular` instead.
+CFileHandle OpenRegularFile(const std::string& path, bool& notRegular, CError& error);
+// Reads up to `capacity` bytes of `file`, 0 at its end; throws CFailure naming `name`.
+std::size_t ReadFromFile(CFileHandle file, unsigned char* buffer, std::size_t capacity,
+                         const std::string& name);
+// Writes all of `data` to `file`; throws CFailure naming `name`.
+void WriteToFile(CFileHandle file, const unsigned char* data, std::size_t size,
+                 const std::string& name);
+void CloseFile(CFileHandle file);
+CFileHandle StandardOutput();
+CFileHandle StandardError();
+// Whether `file` is a terminal (a console on Windows).
+bool IsTerminal(CFileHandle file);
+// The width of the terminal `file` is, in columns; 0 when it is none.
+std::size_t TerminalColumns(CFileHandle file);
+
+// An existing file, or standard input, opened for reading.
+class CInputFile : public CByteSource {
+  public:
+    CInputFile() = default;
+    ~CInputFile() override;
+    CInputFile(const CInputFile&) = delete;
+    CInputFile& operator=(const CInputFile&) = delete;
+
+    // Opens `path` read-only; on failure returns false and fills `error`.
+    bool Open(const std::string& path, CError& error);
+    // Reads standard input instead of a file.
+    void OpenStandardInput();
+    std::size_t Read(unsigned char* buffer, std::size_t capacity) override;
+    void Close();
+    // The name used in messages: the path, or "<stdin>".
+    const std::string& Name() const { return m_strName; }
+
+  private:
+    CFileHandle m_file = kNoFile;
+    bool m_bOwned = false;
+    std::string m_strName;
+};
+
+// An output written to a temporary file beside its target, to be put in its place by the caller
+// (see output_set.h). A file that is never put in place leaves nothing behind.
+class CReplacingFile : public CByteSink {
+  public:
+    CReplacingFile() = default;
+    ~CReplacingFile() override;
+
+    // Creates the temporary file `temp` for `target`. When the target is a file already, the
+    // temporary takes its permissions (its permission bits, on Windows its access list) and,
+    // where the system allows, its owner and group from the start, so that a replaced file is
+    // never readable by more people than the old one.
+    // On failure returns false and fills `error`, which names the target.
+    bool Create(const std::string& target, const std::string& temp, CError& error);
+    // Writes what is buffered and closes the temporary file, first flushing it to the disk when
+    // `sync` is set (throws CFailure on a failure).
+    void Finish(bool sync);
+    // The temporary is in the target's place now, or belongs to someone else: it is no longer
+    // removed when this object goes.
+    void Release();
+    // Removes the temporary file, if any.
+    void Discard();
+
+    const std::string& Target() const { return m_strTarget; }
+    const std::string& Temp() const { return m_strTemp; }
+
+  protected:
+    void Drain(const unsigned char* data, std::size_t size) override;
+
+  private:
+    CFileHandle m_file = kNoFile;
+    int m_nSlot = -1;
+    std::string m_strTarget;
+    std::string m_strTemp;
+};
+
+// What a name in a directory is, without following a symbolic link.
+enum class EFileKind { kMissing, kRegular, kLink, kDirectory, kOther };
+
+struct CFileStatus {
+    EFileKind m_kind = EFileKind::kMissing;
+    bool m_bOurs = false;  // owned by the user this process runs as
+};
+
+// The status of `path` itself (a link is not followed); a name that cannot be looked up counts
+// as missing.
+CFileStatus StatusOf(const std::string& path);
+// Renames `from` to `to`, replacing `to` when it exists (a link there is replaced, not followed).
+bool RenameFile(const std::string& from, const std::string& to, CError& error);
+// Gives the file `existing` the second name `name`. Fails on file systems without such links.
+bool LinkFile(const std::string& existing, const std::string& name, CError& error);
+bool RemoveFile(const std::string& path, CError& error);
+// The names in directory `dir` ("" is the current working directory), "." and ".." left out.
+bool ListDirectory(const std::string& dir, std::vector<std::string>& names, CError& error);
+// Flushes the names of `dir` to the disk: renames and removals in it then survive a power cut.
+bool SyncDirectory(const std::string& dir, CError& error);
+// Creates `path` (never through a link, failing if it exists) holding `bytes`, flushed to the disk
+// first when `sync` is set.
+bool WriteNewFile(const std::string& path, std::string_view bytes, bool sync, CError& error);
+// Reads `path` whole when it is a regular file (not a link) of at most `limit` bytes.
+bool ReadSmallFile(const std::string& path, std::size_t limit, std::string& bytes, CError& error);
+
+// An advisory lock on a lock file, held until Release or the end of the object, and let go by the
+// system when the process ends, however it ends.
+class CFileLock {
+  public:
+    CFileLock() = default;
+    ~CFileLock();
+    CFileLock(const CFileLock&) = delete;
+    CFileLock& operator=(const CFileLock&) = delete;
+
+    enum class EMode { kShared, kExclusive };
+    // Opens `path` (creating it empty, never through a link, never truncating or writing it) and
+    // takes the lock, waiting as long as another process holds it; `onWait` is called once when
+    // it has waited a second. A name that is not a regular file fails with a message that says so.
+    bool Take(const std::string& path, EMode mode, const std::function<void()>& onWait,
+              CError& error);
+    void Release();
+    // Set when the last Take failed because the lock file could not be opened or created for want
+    // of permission (a directory others may read but not write).
+    bool NotPermitted() const { return m_bNotPermitted; }
+
+  private:
+    // Calls `attempt` until it takes the lock: it returns 0 when it has, kBusy while another
+    // process holds the lock, or the system's error code. For the first second it is asked not
+    // to block and called again shortly; then `onWait` is called once and it may block.
+    static constexpr int kBusy = -1;
+    static int Retry(const std::function<int(bool block)>& attempt,
+                     const std::function<void()>& onWait);
+
+    CFileHandle m_file = kNoFile;
+    bool m_bNotPermitted = false;
+};
+
+// While it lives, SIGINT, SIGTERM and SIGHUP wait (in the calling thread): the renames that replace
+// the targets are then never cut off half-way, leaving some files new and others old.
+class CInterruptsHeld {
+  public:
+    CInterruptsHeld();
+    ~CInterruptsHeld();
+    CInterruptsHeld(const CInterruptsHeld&) = delete;
+    CInterruptsHeld& operator=(const CInterruptsHeld&) = delete;
+
+  private:
+    // What was held before (a signal mask on POSIX systems).
+    alignas(8) unsigned char m_saved[128];
+};
+
+// Removes every temporary output file still open. Safe to call from a signal handler: an
+// interrupted conversion leaves no temporary file behind and every target as it was.
+void RemoveTemporaryFiles() noexcept;
+// The temporaries RemoveTemporaryFiles removes (kept by file.cpp): a name is registered before the
+// file is created and unregistered once it is gone or in its target's place. -1: no room.
+int RegisterTemporaryFile(const std::string& path);
+void UnregisterTemporaryFile(int slot);
+// Removes the file `path` without allocating memory, as an interrupt handler must.
+void RemoveFileNow(const char* path) noexcept;
+
+// For a program's start: Ctrl+C, Ctrl+Break and closing the console on Windows remove the
+// temporary files before they end the program. On POSIX systems SIGINT, SIGTERM and SIGHUP then
+// remove the temporary files before they end the program as they would have (a signal the caller
+// ignores, as under nohup, stays ignored), and SIGXFSZ is ignored, so that a write past a file size
+// limit fails with "File too large" and is cleaned up instead of killing the program. SIGBUS on a
+// mapped input cut short while it is read is turned into a failed conversion
+// (InstallBusErrorHandler).
+void CleanUpOnInterrupt();
+
+}  // namespace halvic

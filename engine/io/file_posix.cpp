@@ -1,0 +1,467 @@
+// The files of a conversion on POSIX systems.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#include "engine/io/error.h"
+#include "engine/io/file.h"
+#include "engine/io/mapped_file.h"
+
+namespace halvic {
+
+const char* const kPathSeparators = "/";
+
+long ProcessId() {
+    return static_cast<long>(::getpid());
+}
+
+void RemoveFileNow(const char* path) noexcept {
+    ::unlink(path);
+}
+
+CFileHandle OpenRegularFile(const std::string& path, bool& notRegular, CError& error) {
+    notRegular = false;
+    // Not blocking: opening a named pipe would otherwise wait for a writer.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        error = {path, 0, SystemReason(errno)};
+        return kNoFile;
+    }
+    struct stat info {};
+    int err = ::fstat(fd, &info) != 0 ? errno : S_ISDIR(info.st_mode) ? EISDIR : 0;
+    if (err != 0 || !S_ISREG(info.st_mode)) {
+        if (err != 0) error = {path, 0, SystemReason(err)};
+        notRegular = err == 0;
+        ::close(fd);
+        return kNoFile;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+#ifdef POSIX_FADV_SEQUENTIAL
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+    return fd;
+}
+
+std::size_t ReadFromFile(CFileHandle file, unsigned char* buffer, std::size_t capacity,
+                         const std::string& name) {
+    for (;;) {
+        ssize_t n = ::read(static_cast<int>(file), buffer, capacity);
+        if (n >= 0) return static_cast<std::size_t>(n);
+        if (errno == EINTR) continue;
+        throw CFailure({name, 0, SystemReason(errno)});
+    }
+}
+
+void WriteToFile(CFileHandle file, const unsigned char* data, std::size_t size,
+                 const std::string& name) {
+    while (size > 0) {
+        ssize_t n = ::write(static_cast<int>(file), data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw CFailure({name, 0, SystemReason(errno)});
+        }
+        if (n == 0) throw CFailure({name, 0, SystemReason(EIO)});
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+}
+
+void CloseFile(CFileHandle file) {
+    ::close(static_cast<int>(file));
+}
+
+CFileHandle StandardOutput() {
+    return STDOUT_FILENO;
+}
+
+CFileHandle StandardError() {
+    return STDERR_FILENO;
+}
+
+bool IsTerminal(CFileHandle file) {
+    return ::isatty(static_cast<int>(file)) == 1;
+}
+
+std::size_t TerminalColumns(CFileHandle file) {
+    winsize size{};
+    if (!IsTerminal(file) || ::ioctl(static_cast<int>(file), TIOCGWINSZ, &size) != 0) return 0;
+    return size.ws_col;
+}
+
+namespace {
+
+extern "C" void OnTerminatingSignal(int signal) {
+    RemoveTemporaryFiles();
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+}  // namespace
+
+void CleanUpOnInterrupt() {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction current {};
+        if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
+            std::signal(signal, OnTerminatingSignal);
+        }
+    }
+    std::signal(SIGXFSZ, SIG_IGN);
+    // A mapped input cut short by another program while it is read faults on its missing pages:
+    // they then read as zeros and the conversion fails; any other SIGBUS removes the temporary
+    // files before it ends the program.
+    InstallBusErrorHandler();
+}
+
+CInterruptsHeld::CInterruptsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&held, signal);
+    static_assert(sizeof(sigset_t) <= sizeof m_saved, "the saved mask must fit");
+    pthread_sigmask(SIG_BLOCK, &held, reinterpret_cast<sigset_t*>(m_saved));
+}
+
+CInterruptsHeld::~CInterruptsHeld() {
+    // A signal that came meanwhile is delivered here, after the last rename.
+    pthread_sigmask(SIG_SETMASK, reinterpret_cast<sigset_t*>(m_saved), nullptr);
+}
+
+bool CInputFile::Open(const std::string& path, CError& error) {
+    Close();
+    m_strName = path;
+    if (path.empty()) {
+        error = {"(empty file name)", 0, SystemReason(ENOENT)};
+        return false;
+    }
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = {path, 0, SystemReason(errno)};
+        return false;
+    }
+    m_file = fd;
+    m_bOwned = true;
+#ifdef POSIX_FADV_SEQUENTIAL
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+    return true;
+}
+
+void CInputFile::OpenStandardInput() {
+    Close();
+    m_strName = "<stdin>";
+    m_file = STDIN_FILENO;
+    m_bOwned = false;
+#ifdef F_SETPIPE_SZ
+    // A pipe of 1 MB rather than 64 KB: the writer and halvic take turns far less often. Refused
+    // for anything but a pipe, or beyond the system's limit, which changes nothing.
+    ::fcntl(STDIN_FILENO, F_SETPIPE_SZ, 1 << 20);
+#endif
+}
+
+std::size_t CInputFile::Read(unsigned char* buffer, std::size_t capacity) {
+    return ReadFromFile(m_file, buffer, capacity, m_strName);
+}
+
+void CInputFile::Close() {
+    if (m_bOwned && m_file != kNoFile) ::close(static_cast<int>(m_file));
+    m_file = kNoFile;
+    m_bOwned = false;
+}
+
+namespace {
+
+// Gives the new file `fd` the old file's permission bits, and its owner and group where this
+// process may: a group it is not a member of cannot be kept, and then the group gets no access at
+// all rather than the old group's access for another group. Only root may give a file away.
+bool CarryPermissions(int fd, const struct stat& old, int& err) {
+    struct stat now;
+    if (::fstat(fd, &now) != 0) {
+        err = errno;
+        return false;
+    }
+    mode_t mode = old.st_mode & 0777;
+    uid_t owner =
+        ::geteuid() == 0 && old.st_uid != now.st_uid ? old.st_uid : static_cast<uid_t>(-1);
+    gid_t group = old.st_gid != now.st_gid ? old.st_gid : static_cast<gid_t>(-1);
+    if ((owner != static_cast<uid_t>(-1) || group != static_cast<gid_t>(-1)) &&
+        ::fchown(fd, owner, group) != 0 && group != static_cast<gid_t>(-1)) {
+        mode &= ~static_cast<mode_t>(070);
+    }
+    if (::fchmod(fd, mode) != 0) {
+        err = errno;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool CReplacingFile::Create(const std::string& target, const std::string& temp, CError& error) {
+    Discard();
+    m_strTarget = target;
+    // A directory cannot be renamed over. Found only at the renames, it would fail the run with
+    // some targets already replaced; found here, it fails the run before any is.
+    struct stat status;
+    if (::lstat(target.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+        error = {target, 0, SystemReason(EISDIR)};
+        return false;
+    }
+    // The permissions are those of the file the user sees, through a link if the target is one.
+    struct stat old;
+    bool replacing = ::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    // Registered before it exists, so that no moment is left in which an interrupt could leave
+    // the file behind. Owner-only until it has the old file's owner, group and bits.
+    int slot = RegisterTemporaryFile(temp);
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                    replacing ? 0600 : 0666);
+    int err = errno;
+    if (fd >= 0 && replacing && !CarryPermissions(fd, old, err)) {
+        ::close(fd);
+        ::unlink(temp.c_str());
+        fd = -1;
+    }
+    if (fd < 0) {
+        UnregisterTemporaryFile(slot);
+        // A directory name near the system's limit may leave room for the target's name but not
+        // for the temporary's: name the file that could not be created.
+        error = {err == ENAMETOOLONG ? temp : target, 0, SystemReason(err)};
+        return false;
+    }
+    m_file = fd;
+    m_nSlot = slot;
+    m_strTemp = temp;
+    return true;
+}
+
+void CReplacingFile::Drain(const unsigned char* data, std::size_t size) {
+    WriteToFile(m_file, data, size, m_strTarget);
+}
+
+void CReplacingFile::Finish(bool sync) {
+    Flush();
+    if (m_file != kNoFile) {
+        int fd = static_cast<int>(m_file);
+        m_file = kNoFile;
+        if (sync && ::fsync(fd) != 0) {
+            int err = errno;
+            ::close(fd);
+            throw CFailure({m_strTarget, 0, SystemReason(err)});
+        }
+        if (::close(fd) != 0 && errno != EINTR) {
+            throw CFailure({m_strTarget, 0, SystemReason(errno)});
+        }
+    }
+}
+
+void CReplacingFile::Discard() {
+    if (m_file != kNoFile) {
+        ::close(static_cast<int>(m_file));
+        m_file = kNoFile;
+    }
+    if (!m_strTemp.empty()) {
+        ::unlink(m_strTemp.c_str());
+        m_strTemp.clear();
+    }
+    UnregisterTemporaryFile(m_nSlot);
+    m_nSlot = -1;
+}
+
+}  // namespace halvic
+
+namespace halvic {
+
+namespace {
+
+bool Fail(CError& error, const std::string& path, int err) {
+    error = {path, 0, SystemReason(err)};
+    return false;
+}
+
+// "" names the current working directory.
+const char* DirName(const std::string& dir) {
+    return dir.empty() ? "." : dir.c_str();
+}
+
+}  // namespace
+
+CFileStatus StatusOf(const std::string& path) {
+    CFileStatus result;
+    struct stat status;
+    if (::lstat(path.c_str(), &status) != 0) return result;
+    result.m_kind = S_ISREG(status.st_mode)   ? EFileKind::kRegular
+                    : S_ISLNK(status.st_mode) ? EFileKind::kLink
+                    : S_ISDIR(status.st_mode) ? EFileKind::kDirectory
+                                              : EFileKind::kOther;
+    result.m_bOurs = status.st_uid == ::geteuid();
+    return result;
+}
+
+bool RenameFile(const std::string& from, const std::string& to, CError& error) {
+    return ::rename(from.c_str(), to.c_str()) == 0 || Fail(error, to, errno);
+}
+
+bool LinkFile(const std::string& existing, const std::string& name, CError& error) {
+    return ::link(existing.c_str(), name.c_str()) == 0 || Fail(error, existing, errno);
+}
+
+bool RemoveFile(const std::string& path, CError& error) {
+    return ::unlink(path.c_str()) == 0 || Fail(error, path, errno);
+}
+
+bool ListDirectory(const std::string& dir, std::vector<std::string>& names, CError& error) {
+    names.clear();
+    DIR* stream = ::opendir(DirName(dir));
+    if (stream == nullptr) return Fail(error, DirName(dir), errno);
+    errno = 0;
+    while (const dirent* entry = ::readdir(stream)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(std::move(name));
+    }
+    int err = errno;
+    ::closedir(stream);
+    return err == 0 || Fail(error, DirName(dir), err);
+}
+
+bool SyncDirectory(const std::string& dir, CError& error) {
+    int fd = ::open(DirName(dir), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return Fail(error, DirName(dir), errno);
+    int result = ::fsync(fd);
+    int err = errno;
+    ::close(fd);
+    return result == 0 || Fail(error, DirName(dir), err);
+}
+
+bool WriteNewFile(const std::string& path, std::string_view bytes, bool sync, CError& error) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0) return Fail(error, path, errno);
+    int err = 0;
+    while (!bytes.empty() && err == 0) {
+        ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n > 0) {
+            bytes.remove_prefix(static_cast<std::size_t>(n));
+        } else if (n < 0 && errno != EINTR) {
+            err = errno;
+        } else if (n == 0) {
+            err = EIO;
+        }
+    }
+    if (err == 0 && sync && ::fsync(fd) != 0) err = errno;
+    if (::close(fd) != 0 && err == 0 && errno != EINTR) err = errno;
+    if (err == 0) return true;
+    ::unlink(path.c_str());
+    return Fail(error, path, err);
+}
+
+bool ReadSmallFile(const std::string& path, std::size_t limit, std::string& bytes, CError& error) {
+    bytes.clear();
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return Fail(error, path, errno);
+    struct stat status;
+    int err = 0;
+    if (::fstat(fd, &status) != 0) {
+        err = errno;
+    } else if (!S_ISREG(status.st_mode)) {
+        err = EINVAL;
+    } else if (static_cast<std::uint64_t>(status.st_size) > limit) {
+        err = EFBIG;
+    }
+    char buffer[4096];
+    while (err == 0) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno != EINTR) err = errno;
+            continue;
+        }
+        bytes.append(buffer, static_cast<std::size_t>(n));
+        if (bytes.size() > limit) err = EFBIG;
+    }
+    ::close(fd);
+    return err == 0 || Fail(error, path, err);
+}
+
+namespace {
+
+// What a name that should be the lock file is instead, in words.
+const char* KindInWords(mode_t mode) {
+    if (S_ISLNK(mode)) return "a symbolic link";
+    if (S_ISDIR(mode)) return "a directory";
+    if (S_ISFIFO(mode)) return "a named pipe";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "a device";
+}
+
+bool NotALockFile(CError& error, const std::string& path, mode_t mode) {
+    error = {path, 0,
+             std::string("is ") + KindInWords(mode) +
+                 " where halvic keeps its lock file; remove it and try again"};
+    return false;
+}
+
+}  // namespace
+
+bool CFileLock::Take(const std::string& path, EMode mode, const std::function<void()>& onWait,
+                     CError& error) {
+    Release();
+    m_bNotPermitted = false;
+    // Checked before the open as well as after it, so that a device is never opened at all.
+    struct stat status;
+    if (::lstat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+        return NotALockFile(error, path, status.st_mode);
+    }
+    const int flags = O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+    int fd = ::open(path.c_str(), flags | O_CREAT, 0666);
+    // A lock file created by another user may be opened but not "created" again where the system
+    // protects files in shared directories.
+    if (fd < 0 && errno == EACCES) fd = ::open(path.c_str(), flags);
+    if (fd < 0) {
+        int err = errno;
+        if (err == ELOOP) return NotALockFile(error, path, S_IFLNK);
+        m_bNotPermitted =
+            err == EACCES || err == EPERM || err == EROFS || err == ENOENT || err == ENOTDIR;
+        // What could not be created is the lock file, but what is wrong is the directory: it is
+        // missing, or not one, or may not be written.
+        std::string::size_type slash = path.rfind('/');
+        std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
+        bool dirAtFault = err == ENOENT || err == ENOTDIR ||
+                          (m_bNotPermitted && ::lstat(path.c_str(), &status) != 0);
+        return Fail(error, dirAtFault ? dir : path, err);
+    }
+    if (::fstat(fd, &status) != 0) {
+        int err = errno;
+        ::close(fd);
+        return Fail(error, path, err);
+    }
+    if (!S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return NotALockFile(error, path, status.st_mode);
+    }
+    const int operation = mode == EMode::kShared ? LOCK_SH : LOCK_EX;
+    int err = Retry(
+        [fd, operation](bool block) {
+            if (::flock(fd, operation | (block ? 0 : LOCK_NB)) == 0) return 0;
+            return errno == EWOULDBLOCK || errno == EINTR ? kBusy : errno;
+        },
+        onWait);
+    if (err != 0) {
+        ::close(fd);
+        return Fail(error, path, err);
+    }
+    m_file = fd;
+    return true;
+}
+
+void CFileLock::Release() {
+    if (m_file != kNoFile) ::close(static_cast<int>(m_file));
+    m_file = kNoFile;
+}
+
+}  // namespace halvic

@@ -1,0 +1,592 @@
+// The files of a conversion on Windows: UTF-8 paths become UTF-16 at the system calls.
+#include <windows.h>
+// After windows.h, which they need.
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "engine/io/error.h"
+#include "engine/io/file.h"
+#include "engine/io/windows_text.h"
+
+namespace halvic {
+
+namespace {
+
+// "An operation is not supported on a directory."; newer than the compiler's headers.
+constexpr DWORD kErrorDirectoryNotSupported = 336;
+
+HANDLE AsHandle(CFileHandle file) {
+    return reinterpret_cast<HANDLE>(file);
+}
+
+CFileHandle FromHandle(HANDLE handle) {
+    return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<CFileHandle>(handle);
+}
+
+bool Fail(CError& error, const std::string& path, DWORD err) {
+    error = {path, 0, SystemReason(static_cast<int>(err))};
+    return false;
+}
+
+// A file another program holds open without letting it be deleted cannot be renamed, replaced or
+// removed; Windows often says only "Access is denied." for that, as for a read-only file.
+bool FailInUse(CError& error, const std::string& path, DWORD err) {
+    if (err == ERROR_ACCESS_DENIED) {
+        DWORD attributes = ::GetFileAttributesW(Utf16(path).c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES ||
+            (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
+            return Fail(error, path, err);
+        }
+    } else if (err != ERROR_SHARING_VIOLATION) {
+        return Fail(error, path, err);
+    }
+    error = {path, 0,
+             SystemReason(ERROR_SHARING_VIOLATION) +
+                 " (another program has it open; close it and convert again)"};
+    return false;
+}
+
+bool IsDirectoryW(const std::wstring& path) {
+    DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Opens `path` as a file. Windows refuses a directory with "Access is denied.", which would send
+// the user looking for a permission problem: it is told what the name is instead.
+HANDLE OpenFile(const std::string& path, DWORD access, DWORD share, DWORD disposition, DWORD flags,
+                DWORD& err, SECURITY_ATTRIBUTES* security = nullptr) {
+    std::wstring wide = Utf16(path);
+    HANDLE file = ::CreateFileW(wide.c_str(), access, share, security, disposition, flags, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        err = ::GetLastError();
+        if (err == ERROR_ACCESS_DENIED && IsDirectoryW(wide)) err = kErrorDirectoryNotSupported;
+    }
+    return file;
+}
+
+// Others may go on reading, writing, renaming or removing a file halvic reads, as they may on
+// other systems.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+bool WriteAll(HANDLE file, const char* data, std::size_t size, DWORD& err) {
+    while (size > 0) {
+        DWORD n = 0;
+        DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+        if (!::WriteFile(file, data, wanted, &n, nullptr)) {
+            err = ::GetLastError();
+            return false;
+        }
+        if (n == 0) {
+            err = ERROR_WRITE_FAULT;
+            return false;
+        }
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
+// "" names the current working directory.
+std::string DirName(const std::string& dir) {
+    return dir.empty() ? "." : dir;
+}
+
+}  // namespace
+
+const char* const kPathSeparators = "/\\:";
+
+long ProcessId() {
+    return static_cast<long>(::GetCurrentProcessId());
+}
+
+void RemoveFileNow(const char* path) noexcept {
+    // Converted on the stack: an interrupt handler may call this while another thread allocates.
+    wchar_t wide[4096];
+    if (::MultiByteToWideChar(CP_UTF8, 0, path, -1, wide, 4096) > 0) ::DeleteFileW(wide);
+}
+
+CFileHandle OpenRegularFile(const std::string& path, bool& notRegular, CError& error) {
+    notRegular = false;
+    DWORD err = 0;
+    HANDLE file =
+        OpenFile(path, GENERIC_READ, kShareAll, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, err);
+    if (file == INVALID_HANDLE_VALUE) {
+        Fail(error, path, err);
+        return kNoFile;
+    }
+    if (::GetFileType(file) != FILE_TYPE_DISK) {
+        notRegular = true;
+        ::CloseHandle(file);
+        return kNoFile;
+    }
+    return FromHandle(file);
+}
+
+std::size_t ReadFromFile(CFileHandle file, unsigned char* buffer, std::size_t capacity,
+                         const std::string& name) {
+    DWORD n = 0;
+    DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(capacity, 1u << 30));
+    if (::ReadFile(AsHandle(file), buffer, wanted, &n, nullptr)) return n;
+    DWORD err = ::GetLastError();
+    // The writer of a pipe has closed it: the end of the input, not a failure.
+    if (err == ERROR_BROKEN_PIPE || err == ERROR_HANDLE_EOF) return 0;
+    throw CFailure({name, 0, SystemReason(static_cast<int>(err))});
+}
+
+void WriteToFile(CFileHandle file, const unsigned char* data, std::size_t size,
+                 const std::string& name) {
+    DWORD err = 0;
+    if (!WriteAll(AsHandle(file), reinterpret_cast<const char*>(data), size, err)) {
+        throw CFailure({name, 0, SystemReason(static_cast<int>(err))});
+    }
+}
+
+void CloseFile(CFileHandle file) {
+    ::CloseHandle(AsHandle(file));
+}
+
+CFileHandle StandardOutput() {
+    return FromHandle(::GetStdHandle(STD_OUTPUT_HANDLE));
+}
+
+CFileHandle StandardError() {
+    return FromHandle(::GetStdHandle(STD_ERROR_HANDLE));
+}
+
+bool IsTerminal(CFileHandle file) {
+    DWORD mode = 0;
+    return ::GetConsoleMode(AsHandle(file), &mode) != 0;
+}
+
+std::size_t TerminalColumns(CFileHandle file) {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!::GetConsoleScreenBufferInfo(AsHandle(file), &info)) return 0;
+    return static_cast<std::size_t>(info.srWindow.Right - info.srWindow.Left + 1);
+}
+
+namespace {
+
+// Held while the targets are replaced: an interrupt then waits until the set is whole again.
+SRWLOCK g_commitLock = SRWLOCK_INIT;
+
+// Runs in a thread of its own, which Windows starts for the event.
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+    switch (event) {
+        case CTRL_C_EVENT:
+        case CTRL_BREAK_EVENT:
+        case CTRL_CLOSE_EVENT:
+        case CTRL_LOGOFF_EVENT:
+        case CTRL_SHUTDOWN_EVENT:
+            ::AcquireSRWLockExclusive(&g_commitLock);
+            RemoveTemporaryFiles();
+            // Ended here, as the default handler would end it: going on could create new
+            // temporary files after they were removed.
+            ::ExitProcess(STATUS_CONTROL_C_EXIT);
+    }
+    return FALSE;
+}
+
+}  // namespace
+
+void CleanUpOnInterrupt() {
+    ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+CInterruptsHeld::CInterruptsHeld() {
+    ::AcquireSRWLockExclusive(&g_commitLock);
+}
+
+CInterruptsHeld::~CInterruptsHeld() {
+    ::ReleaseSRWLockExclusive(&g_commitLock);
+}
+
+bool CInputFile::Open(const std::string& path, CError& error) {
+    Close();
+    m_strName = path;
+    if (path.empty()) {
+        error = {"(empty file name)", 0, SystemReason(ERROR_FILE_NOT_FOUND)};
+        return false;
+    }
+    DWORD err = 0;
+    HANDLE file =
+        OpenFile(path, GENERIC_READ, kShareAll, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, err);
+    if (file == INVALID_HANDLE_VALUE) return Fail(error, path, err);
+    m_file = FromHandle(file);
+    m_bOwned = true;
+    return true;
+}
+
+void CInputFile::OpenStandardInput() {
+    Close();
+    m_strName = "<stdin>";
+    m_file = FromHandle(::GetStdHandle(STD_INPUT_HANDLE));
+    m_bOwned = false;
+}
+
+std::size_t CInputFile::Read(unsigned char* buffer, std::size_t capacity) {
+    return ReadFromFile(m_file, buffer, capacity, m_strName);
+}
+
+void CInputFile::Close() {
+    if (m_bOwned && m_file != kNoFile) ::CloseHandle(AsHandle(m_file));
+    m_file = kNoFile;
+    m_bOwned = false;
+}
+
+namespace {
+
+// Memory the system allocated with LocalAlloc, freed when it goes.
+struct CLocalFree {
+    void operator()(void* memory) const { ::LocalFree(memory); }
+};
+using CLocalMemory = std::unique_ptr<void, CLocalFree>;
+
+// What a new file takes over from the file it replaces: its owner, its group and its access list,
+// and whether that list is protected from the entries the folder passes on.
+struct CSecurity {
+    CLocalMemory m_descriptor;  // what the pointers point into
+    PSID m_owner = nullptr;
+    PSID m_group = nullptr;
+    PACL m_dacl = nullptr;
+    bool m_bProtected = false;
+};
+
+// Reads the security of the file `path`, through a link as the user sees it; `found` stays false
+// when there is no file there to replace. Returns the system's error code.
+DWORD ReadSecurity(const std::string& path, CSecurity& security, bool& found) {
+    found = false;
+    DWORD err = 0;
+    // Reading a descriptor is refused neither by another program's sharing nor for a folder.
+    HANDLE file =
+        OpenFile(path, READ_CONTROL, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, err);
+    if (file == INVALID_HANDLE_VALUE) {
+        return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND ? 0 : err;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(file, &info)) {
+        err = ::GetLastError();
+    } else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        err = ::GetSecurityInfo(
+            file, SE_FILE_OBJECT,
+            OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+            &security.m_owner, &security.m_group, &security.m_dacl, nullptr, &descriptor);
+        security.m_descriptor.reset(descriptor);
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision = 0;
+        if (err == ERROR_SUCCESS &&
+            !::GetSecurityDescriptorControl(descriptor, &control, &revision))
+            err = ::GetLastError();
+        security.m_bProtected = (control & SE_DACL_PROTECTED) != 0;
+        found = err == ERROR_SUCCESS;
+    }
+    ::CloseHandle(file);
+    return err;
+}
+
+// A descriptor whose access list lets only the user this process runs as open the file.
+DWORD OwnerOnlyDescriptor(CLocalMemory& descriptor) {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return ::GetLastError();
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<unsigned char> user(size);
+    LPWSTR sid = nullptr;
+    bool ok = ::GetTokenInformation(token, TokenUser, user.data(), size, &size) &&
+              ::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid);
+    DWORD err = ok ? 0 : ::GetLastError();
+    ::CloseHandle(token);
+    if (!ok) return err;
+    std::wstring sddl = std::wstring(L"D:P(A;;FA;;;") + sid + L")";
+    ::LocalFree(sid);
+    PSECURITY_DESCRIPTOR result = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                                &result, nullptr)) {
+        return ::GetLastError();
+    }
+    descriptor.reset(result);
+    return 0;
+}
+
+// Gives the new file `file` the old file's access list, and its owner and group where this
+// process may: giving a file to another user takes a privilege, and then the file stays the
+// converting user's. A list that was not protected gets the entries the folder passes on now, in
+// place of those the old file got from it: they stay the folder's, changed when the folder's are.
+DWORD CarrySecurity(HANDLE file, const CSecurity& old) {
+    const SECURITY_INFORMATION list =
+        DACL_SECURITY_INFORMATION | (old.m_bProtected ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                      : UNPROTECTED_DACL_SECURITY_INFORMATION);
+    const SECURITY_INFORMATION kAlso[] = {OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION,
+                                          GROUP_SECURITY_INFORMATION, 0};
+    DWORD err = 0;
+    for (SECURITY_INFORMATION also : kAlso) {
+        err = ::SetSecurityInfo(file, SE_FILE_OBJECT, list | also, old.m_owner, old.m_group,
+                                old.m_dacl, nullptr);
+        if (err == ERROR_SUCCESS) break;
+    }
+    return err;
+}
+
+// Gives the temporary `file` the security of the file it replaces. Renaming it into place needs
+// the right to delete it, which that security may not give the user who converts: then the
+// target could not be replaced either, and the temporary gets its owner-only list back, so that
+// it can be removed.
+DWORD TakeSecurity(HANDLE file, const std::string& temp, const CSecurity& old,
+                   PSECURITY_DESCRIPTOR ownerOnly) {
+    DWORD err = CarrySecurity(file, old);
+    if (err == ERROR_SUCCESS) {
+        HANDLE removable =
+            OpenFile(temp, DELETE, kShareAll, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, err);
+        if (removable != INVALID_HANDLE_VALUE) {
+            ::CloseHandle(removable);
+            return ERROR_SUCCESS;
+        }
+    }
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (::GetSecurityDescriptorDacl(ownerOnly, &present, &dacl, &defaulted)) {
+        ::SetSecurityInfo(file, SE_FILE_OBJECT,
+                          DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                          nullptr, dacl, nullptr);
+    }
+    return err;
+}
+
+}  // namespace
+
+bool CReplacingFile::Create(const std::string& target, const std::string& temp, CError& error) {
+    Discard();
+    m_strTarget = target;
+    // A directory cannot be replaced. Found only at the renames, it would fail the run late;
+    // found here, it fails the run before anything is written.
+    if (IsDirectoryW(Utf16(target))) return Fail(error, target, kErrorDirectoryNotSupported);
+    // A file that replaces another takes its owner, group and access list, as one replaced with
+    // ReplaceFileW does, so that it is never open to more people than the old one; a file that
+    // did not exist takes the folder's permissions, as every new file on Windows does.
+    CSecurity old;
+    bool replacing = false;
+    DWORD err = ReadSecurity(target, old, replacing);
+    if (err != ERROR_SUCCESS) return Fail(error, target, err);
+    // Until it has the old file's list, only the user who converts may open it: nobody else can
+    // hold it open meanwhile to read what it will hold.
+    CLocalMemory ownerOnly;
+    if (replacing && (err = OwnerOnlyDescriptor(ownerOnly)) != ERROR_SUCCESS) {
+        return Fail(error, target, err);
+    }
+    SECURITY_ATTRIBUTES security{sizeof security, ownerOnly.get(), FALSE};
+    // Registered before it exists, so that no moment is left in which an interrupt could leave
+    // the file behind.
+    int slot = RegisterTemporaryFile(temp);
+    // Sharing delete lets an interrupt remove the file while it is still being written.
+    HANDLE file = OpenFile(
+        temp, GENERIC_WRITE | (replacing ? READ_CONTROL | WRITE_DAC | WRITE_OWNER : 0),
+        FILE_SHARE_READ | FILE_SHARE_DELETE, CREATE_NEW,
+        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, err, replacing ? &security : nullptr);
+    if (file != INVALID_HANDLE_VALUE && replacing &&
+        (err = TakeSecurity(file, temp, old, ownerOnly.get())) != ERROR_SUCCESS) {
+        ::CloseHandle(file);
+        ::DeleteFileW(Utf16(temp).c_str());
+        file = INVALID_HANDLE_VALUE;
+    }
+    if (file == INVALID_HANDLE_VALUE) {
+        UnregisterTemporaryFile(slot);
+        return Fail(error, err == ERROR_FILENAME_EXCED_RANGE ? temp : target, err);
+    }
+    m_file = FromHandle(file);
+    m_nSlot = slot;
+    m_strTemp = temp;
+    return true;
+}
+
+void CReplacingFile::Drain(const unsigned char* data, std::size_t size) {
+    WriteToFile(m_file, data, size, m_strTarget);
+}
+
+void CReplacingFile::Finish(bool sync) {
+    Flush();
+    if (m_file != kNoFile) {
+        HANDLE file = AsHandle(m_file);
+        m_file = kNoFile;
+        DWORD err = 0;
+        if (sync && !::FlushFileBuffers(file)) err = ::GetLastError();
+        if (!::CloseHandle(file) && err == 0) err = ::GetLastError();
+        if (err != 0) throw CFailure({m_strTarget, 0, SystemReason(static_cast<int>(err))});
+    }
+}
+
+void CReplacingFile::Discard() {
+    if (m_file != kNoFile) {
+        ::CloseHandle(AsHandle(m_file));
+        m_file = kNoFile;
+    }
+    if (!m_strTemp.empty()) {
+        ::DeleteFileW(Utf16(m_strTemp).c_str());
+        m_strTemp.clear();
+    }
+    UnregisterTemporaryFile(m_nSlot);
+    m_nSlot = -1;
+}
+
+CFileStatus StatusOf(const std::string& path) {
+    CFileStatus result;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExW(Utf16(path).c_str(), GetFileExInfoStandard, &data)) return result;
+    DWORD attributes = data.dwFileAttributes;
+    result.m_kind = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? EFileKind::kLink
+                    : (attributes & FILE_ATTRIBUTE_DIRECTORY)   ? EFileKind::kDirectory
+                    : (attributes & FILE_ATTRIBUTE_DEVICE)      ? EFileKind::kOther
+                                                                : EFileKind::kRegular;
+    // Who may touch a file is the folder's access list's business on Windows, not its owner's:
+    // a file in a folder the user may change counts as the user's.
+    result.m_bOurs = true;
+    return result;
+}
+
+bool RenameFile(const std::string& from, const std::string& to, CError& error) {
+    return ::MoveFileExW(Utf16(from).c_str(), Utf16(to).c_str(), MOVEFILE_REPLACE_EXISTING) ||
+           FailInUse(error, to, ::GetLastError());
+}
+
+bool LinkFile(const std::string& existing, const std::string& name, CError& error) {
+    // A file another program holds open without letting it be deleted cannot be replaced, and a
+    // second name of it could not be removed again: it is found here, before the name is made.
+    DWORD err = 0;
+    HANDLE file =
+        OpenFile(existing, DELETE, kShareAll, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, err);
+    if (file == INVALID_HANDLE_VALUE) return FailInUse(error, existing, err);
+    ::CloseHandle(file);
+    return ::CreateHardLinkW(Utf16(name).c_str(), Utf16(existing).c_str(), nullptr) ||
+           Fail(error, existing, ::GetLastError());
+}
+
+bool RemoveFile(const std::string& path, CError& error) {
+    return ::DeleteFileW(Utf16(path).c_str()) || Fail(error, path, ::GetLastError());
+}
+
+bool ListDirectory(const std::string& dir, std::vector<std::string>& names, CError& error) {
+    names.clear();
+    WIN32_FIND_DATAW found;
+    HANDLE find = ::FindFirstFileW(Utf16(DirName(dir) + "\\*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return Fail(error, DirName(dir), ::GetLastError());
+    do {
+        std::string name = Utf8(found.cFileName);
+        if (name != "." && name != "..") names.push_back(std::move(name));
+    } while (::FindNextFileW(find, &found));
+    DWORD err = ::GetLastError();
+    ::FindClose(find);
+    return err == ERROR_NO_MORE_FILES || Fail(error, DirName(dir), err);
+}
+
+bool SyncDirectory(const std::string&, CError&) {
+    // Windows keeps a folder's names in its file system's journal and offers no way to flush
+    // them on their own; the files themselves are flushed.
+    return true;
+}
+
+bool WriteNewFile(const std::string& path, std::string_view bytes, bool sync, CError& error) {
+    DWORD err = 0;
+    HANDLE file = OpenFile(path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, err);
+    if (file == INVALID_HANDLE_VALUE) return Fail(error, path, err);
+    bool ok = WriteAll(file, bytes.data(), bytes.size(), err);
+    if (ok && sync && !::FlushFileBuffers(file)) {
+        err = ::GetLastError();
+        ok = false;
+    }
+    ::CloseHandle(file);
+    if (ok) return true;
+    ::DeleteFileW(Utf16(path).c_str());
+    return Fail(error, path, err);
+}
+
+bool ReadSmallFile(const std::string& path, std::size_t limit, std::string& bytes, CError& error) {
+    bytes.clear();
+    DWORD err = 0;
+    HANDLE file =
+        OpenFile(path, GENERIC_READ, kShareAll, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, err);
+    if (file == INVALID_HANDLE_VALUE) return Fail(error, path, err);
+    LARGE_INTEGER size{};
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(file, &info) || !::GetFileSizeEx(file, &size)) {
+        err = ::GetLastError();
+    } else if (::GetFileType(file) != FILE_TYPE_DISK ||
+               (info.dwFileAttributes &
+                (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+        err = ERROR_INVALID_PARAMETER;
+    } else if (static_cast<std::uint64_t>(size.QuadPart) > limit) {
+        err = ERROR_FILE_TOO_LARGE;
+    }
+    char buffer[4096];
+    while (err == 0) {
+        DWORD n = 0;
+        if (!::ReadFile(file, buffer, sizeof buffer, &n, nullptr)) {
+            err = ::GetLastError();
+        } else if (n == 0) {
+            break;
+        } else {
+            bytes.append(buffer, n);
+            if (bytes.size() > limit) err = ERROR_FILE_TOO_LARGE;
+        }
+    }
+    ::CloseHandle(file);
+    return err == 0 || Fail(error, path, err);
+}
+
+bool CFileLock::Take(const std::string& path, EMode mode, const std::function<void()>& onWait,
+                     CError& error) {
+    Release();
+    m_bNotPermitted = false;
+    CFileStatus status = StatusOf(path);
+    if (status.m_kind != EFileKind::kMissing && status.m_kind != EFileKind::kRegular) {
+        error = {path, 0,
+                 std::string("is ") +
+                     (status.m_kind == EFileKind::kDirectory ? "a folder" : "a link or a device") +
+                     " where halvic keeps its lock file; remove it and try again"};
+        return false;
+    }
+    DWORD err = 0;
+    // Opened for reading only: the lock is on a byte range, and the file is never written.
+    HANDLE file = OpenFile(path, GENERIC_READ, kShareAll, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, err);
+    if (file == INVALID_HANDLE_VALUE) {
+        m_bNotPermitted =
+            err == ERROR_ACCESS_DENIED || err == ERROR_WRITE_PROTECT || err == ERROR_PATH_NOT_FOUND;
+        // What could not be created is the lock file, but what is wrong is the folder: it is
+        // missing, or not one, or may not be written.
+        std::string::size_type slash = path.find_last_of(kPathSeparators);
+        std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
+        bool dirAtFault = err == ERROR_PATH_NOT_FOUND || err == ERROR_DIRECTORY ||
+                          (m_bNotPermitted && StatusOf(path).m_kind == EFileKind::kMissing);
+        return Fail(error, dirAtFault ? dir : path, err);
+    }
+    DWORD flags = mode == EMode::kShared ? 0 : LOCKFILE_EXCLUSIVE_LOCK;
+    int result = Retry(
+        [file, flags](bool block) {
+            OVERLAPPED at{};
+            if (::LockFileEx(file, flags | (block ? 0 : LOCKFILE_FAIL_IMMEDIATELY), 0, 1, 0, &at)) {
+                return 0;
+            }
+            DWORD err = ::GetLastError();
+            return err == ERROR_LOCK_VIOLATION ? kBusy : static_cast<int>(err);
+        },
+        onWait);
+    if (result != 0) {
+        ::CloseHandle(file);
+        return Fail(error, path, static_cast<DWORD>(result));
+    }
+    m_file = FromHandle(file);
+    return true;
+}
+
+void CFileLock::Release() {
+    // Closing the file lets go of its lock.
+    if (m_file != kNoFile) ::CloseHandle(AsHandle(m_file));
+    m_file = kNoFile;
+}
+
+}  // namespace halvic

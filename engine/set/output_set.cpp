@@ -1,0 +1,350 @@
+#include "engine/set/output_set.h"
+
+#include <cstring>
+#include <optional>
+#include <string_view>
+
+namespace halvic {
+
+std::string OutputFileName(std::size_t i) {
+    return i == 0 ? kRecordFileName : TableFileName(i - 1);
+}
+
+std::string WaitingMessage(const std::string& dir) {
+    return "waiting for another conversion into " + (dir.empty() ? std::string(".") : dir);
+}
+
+namespace {
+
+// The names halvic gives its own files beside the targets: ".NAME.tmp.PID.N" for a file being
+// written (NAME is an output file or the commit record) and ".NAME.old.PID.N" for the backup of
+// an old target. The process number and a counter keep the names of two processes apart.
+const char* const kTempTag = ".tmp.";
+const char* const kBackupTag = ".old.";
+
+std::string OwnName(const std::string& name, const char* tag, unsigned& counter) {
+    return "." + name + tag + std::to_string(ProcessId()) + "." + std::to_string(counter++);
+}
+
+bool AllDigits(std::string_view text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// Whether `name` is one of halvic's own names for `base` with `tag`.
+bool IsOwnName(std::string_view name, const std::string& base, std::string_view tag) {
+    std::string prefix = "." + base + std::string(tag);
+    if (name.substr(0, prefix.size()) != prefix) return false;
+    std::string_view rest = name.substr(prefix.size());
+    std::string_view::size_type dot = rest.find('.');
+    return dot != std::string_view::npos && AllDigits(rest.substr(0, dot)) &&
+           AllDigits(rest.substr(dot + 1));
+}
+
+// What a conversion leaves behind only when it dies: a temporary (of an output file, or of a
+// commit record that was being written) or a backup of an old output file.
+enum class ELeftOver { kNone, kTemp, kBackup };
+
+ELeftOver LeftOver(std::string_view name) {
+    for (std::size_t i = 0; i < kOutputCount; ++i) {
+        if (IsOwnName(name, OutputFileName(i), kTempTag)) return ELeftOver::kTemp;
+        if (IsOwnName(name, OutputFileName(i), kBackupTag)) return ELeftOver::kBackup;
+    }
+    return IsOwnName(name, kCommitRecordName + 1, kTempTag) ? ELeftOver::kTemp : ELeftOver::kNone;
+}
+
+// One line of a commit record: an output file, the temporary that replaces it, and the backup
+// that the old file gets (none when there was no old file).
+struct CCommitEntry {
+    std::string m_strTarget;
+    std::string m_strTemp;
+    std::string m_strBackup;  // empty: none
+};
+
+const char* const kRecordHeader = "halvic commit record 1\n";
+constexpr std::size_t kRecordLimit = 4096;
+
+std::string FormatRecord(const std::vector<CCommitEntry>& entries) {
+    std::string text = kRecordHeader;
+    for (const CCommitEntry& entry : entries) {
+        text += entry.m_strTarget + " " + entry.m_strTemp + " " +
+                (entry.m_strBackup.empty() ? "-" : entry.m_strBackup) + "\n";
+    }
+    return text;
+}
+
+// The entries of a record as FormatRecord writes them, or nothing: every name must be one of
+// the names halvic gives its own files, for an output file named once.
+std::optional<std::vector<CCommitEntry>> ParseRecord(std::string_view text) {
+    std::string_view header = kRecordHeader;
+    if (text.substr(0, header.size()) != header) return std::nullopt;
+    text.remove_prefix(header.size());
+    std::vector<CCommitEntry> entries;
+    std::array<bool, kOutputCount> seen = {};
+    while (!text.empty()) {
+        std::string_view::size_type end = text.find('\n');
+        if (end == std::string_view::npos) return std::nullopt;
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(end + 1);
+        std::string_view::size_type first = line.find(' ');
+        std::string_view::size_type second =
+            first == std::string_view::npos ? first : line.find(' ', first + 1);
+        if (second == std::string_view::npos) return std::nullopt;
+        CCommitEntry entry{std::string(line.substr(0, first)),
+                           std::string(line.substr(first + 1, second - first - 1)),
+                           std::string(line.substr(second + 1))};
+        if (entry.m_strBackup == "-") entry.m_strBackup.clear();
+        std::size_t i = 0;
+        while (i < kOutputCount && entry.m_strTarget != OutputFileName(i))
+            ++i;
+        if (i == kOutputCount || seen[i] ||
+            !IsOwnName(entry.m_strTemp, entry.m_strTarget, kTempTag) ||
+            !(entry.m_strBackup.empty() ||
+              IsOwnName(entry.m_strBackup, entry.m_strTarget, kBackupTag))) {
+            return std::nullopt;
+        }
+        seen[i] = true;
+        entries.push_back(std::move(entry));
+    }
+    if (entries.empty()) return std::nullopt;
+    return entries;
+}
+
+bool IsOwnFile(const CFileStatus& status) {
+    return status.m_kind == EFileKind::kRegular && status.m_bOurs;
+}
+
+// A backup is a second name of the old target, which may have been a link.
+bool IsOwnBackup(const CFileStatus& status) {
+    return (status.m_kind == EFileKind::kRegular || status.m_kind == EFileKind::kLink) &&
+           status.m_bOurs;
+}
+
+// Undoes the commit of `entries` in `dir` as far as it went, whatever step it was cut off at:
+// a temporary still there was not put in place, so its target is the old file; a temporary gone
+// was, so the backup goes back (or, with none, the new file goes). Safe to repeat after a crash
+// in the middle of it.
+bool UndoCommit(const std::string& dir, const std::vector<CCommitEntry>& entries, CError& error) {
+    bool ok = true;
+    for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
+        std::string target = JoinPath(dir, entry->m_strTarget);
+        std::string temp = JoinPath(dir, entry->m_strTemp);
+        std::string backup = entry->m_strBackup.empty() ? "" : JoinPath(dir, entry->m_strBackup);
+        CError ignored;
+        if (StatusOf(temp).m_kind != EFileKind::kMissing) {
+            if (IsOwnFile(StatusOf(temp))) RemoveFile(temp, ignored);
+            if (backup.empty() || !IsOwnBackup(StatusOf(backup))) continue;
+            // A backup is a second name of the target, unless the file system had no such names
+            // and the old file was moved aside to make it: then it goes back.
+            if (StatusOf(target).m_kind != EFileKind::kMissing) {
+                RemoveFile(backup, ignored);
+            } else if (!RenameFile(backup, target, error)) {
+                ok = false;
+            }
+            continue;
+        }
+        if (!backup.empty()) {
+            CFileStatus status = StatusOf(backup);
+            if (status.m_kind == EFileKind::kMissing) continue;  // put back already
+            if (!IsOwnBackup(status)) {
+                if (ok) error = {backup, 0, "not a backup that halvic made; left as it is"};
+                ok = false;
+            } else if (!RenameFile(backup, target, error)) {
+                ok = false;
+            }
+        } else if (IsOwnFile(StatusOf(target)) && !RemoveFile(target, error)) {
+            ok = false;
+        }
+    }
+    return ok;
+}
+
+// Removes a commit record that has been dealt with; the directory is flushed first, so that the
+// undoing cannot be lost with the record still gone.
+bool RemoveRecord(const std::string& dir, bool sync, CError& error) {
+    if (sync && !SyncDirectory(dir, error)) return false;
+    if (!RemoveFile(JoinPath(dir, kCommitRecordName), error)) return false;
+    return !sync || SyncDirectory(dir, error);
+}
+
+// Whether `dir` holds a commit record or anything a dead conversion left.
+bool NeedsRecovery(const std::string& dir) {
+    if (StatusOf(JoinPath(dir, kCommitRecordName)).m_kind != EFileKind::kMissing) return true;
+    std::vector<std::string> names;
+    CError ignored;
+    if (!ListDirectory(dir, names, ignored)) return false;
+    for (const std::string& name : names) {
+        if (LeftOver(name) != ELeftOver::kNone) return true;
+    }
+    return false;
+}
+
+// Under the exclusive lock: undoes a commit that a crash cut short, then removes what dead
+// conversions left. Fails only when a commit record could not be undone.
+bool Recover(const std::string& dir, CError& error, std::vector<CError>& warnings) {
+    const std::string recordPath = JoinPath(dir, kCommitRecordName);
+    CFileStatus status = StatusOf(recordPath);
+    if (status.m_kind != EFileKind::kMissing) {
+        std::string text;
+        CError unread;
+        std::optional<std::vector<CCommitEntry>> entries;
+        if (!IsOwnFile(status)) {
+            warnings.push_back({recordPath, 0,
+                                status.m_kind == EFileKind::kRegular
+                                    ? "belongs to another user; ignored"
+                                    : "is not a file halvic wrote; ignored"});
+        } else if (!ReadSmallFile(recordPath, kRecordLimit, text, unread) ||
+                   !(entries = ParseRecord(text))) {
+            warnings.push_back({recordPath, 0, "is not a commit record halvic can read; ignored"});
+        } else {
+            if (!UndoCommit(dir, *entries, error) || !RemoveRecord(dir, true, error)) {
+                error.m_strReason +=
+                    " (while undoing the interrupted conversion that " + recordPath + " records)";
+                return false;
+            }
+            warnings.push_back({dir.empty() ? "." : dir, 0,
+                                "a conversion into this directory was cut off while it replaced "
+                                "the files; the old files were put back"});
+        }
+    }
+    std::vector<std::string> names;
+    CError ignored;
+    if (ListDirectory(dir, names, ignored)) {
+        for (const std::string& name : names) {
+            ELeftOver kind = LeftOver(name);
+            if (kind == ELeftOver::kNone) continue;
+            std::string path = JoinPath(dir, name);
+            CFileStatus left = StatusOf(path);
+            if (kind == ELeftOver::kTemp ? IsOwnFile(left) : IsOwnBackup(left)) {
+                RemoveFile(path, ignored);
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+COutputSet::~COutputSet() {
+    for (CReplacingFile& file : m_files)
+        file.Discard();
+}
+
+bool COutputSet::Open(const std::string& dir, const COutputSetOptions& options, CError& error,
+                      std::vector<CError>& warnings) {
+    m_strDir = dir;
+    m_options = options;
+    if (!m_lock.Take(JoinPath(dir, kLockFileName), CFileLock::EMode::kExclusive, options.m_onWait,
+                     error)) {
+        return false;
+    }
+    if (!Recover(dir, error, warnings)) return false;
+    for (std::size_t i = 0; i < kOutputCount; ++i) {
+        std::string name = OutputFileName(i);
+        // A name of a dead process with the same number may still be there if it could not be
+        // removed: take the next.
+        std::string temp;
+        do {
+            temp = JoinPath(dir, OwnName(name, kTempTag, m_nNames));
+        } while (StatusOf(temp).m_kind != EFileKind::kMissing);
+        if (!m_files[i].Create(JoinPath(dir, name), temp, error)) return false;
+    }
+    return true;
+}
+
+std::uint64_t COutputSet::Finish() {
+    std::uint64_t bytes = 0;
+    for (CReplacingFile& file : m_files) {
+        file.Finish(m_options.m_bSync);
+        bytes += file.BytesWritten();
+    }
+    return bytes;
+}
+
+bool COutputSet::Commit(CError& error) {
+    const bool sync = m_options.m_bSync;
+    auto step = [this, &error](ECommitStep what, std::size_t i, const std::string& file) {
+        if (!m_options.m_commitHook) return true;
+        std::string refusal = m_options.m_commitHook(what, i);
+        if (refusal.empty()) return true;
+        error = {file, 0, refusal};
+        return false;
+    };
+    std::vector<CCommitEntry> entries;
+    for (const CReplacingFile& file : m_files) {
+        std::string name = OutputFileName(entries.size());
+        bool old = StatusOf(file.Target()).m_kind != EFileKind::kMissing;
+        entries.push_back({name, file.Temp().substr(file.Temp().rfind('/') + 1),
+                           old ? OwnName(name, kBackupTag, m_nNames) : ""});
+    }
+    const std::string recordPath = JoinPath(m_strDir, kCommitRecordName);
+    std::string recordTemp = JoinPath(m_strDir, OwnName(kCommitRecordName + 1, kTempTag, m_nNames));
+    if (!step(ECommitStep::kWriteRecord, 0, recordPath) ||
+        !WriteNewFile(recordTemp, FormatRecord(entries), sync, error)) {
+        return false;
+    }
+    if (!RenameFile(recordTemp, recordPath, error) || (sync && !SyncDirectory(m_strDir, error))) {
+        CError ignored;
+        RemoveFile(recordTemp, ignored);
+        return false;
+    }
+
+    bool ok = true;
+    for (std::size_t i = 0; i < kOutputCount && ok; ++i) {
+        const CCommitEntry& entry = entries[i];
+        const std::string& target = m_files[i].Target();
+        if (!entry.m_strBackup.empty()) {
+            // A second name keeps the old file whole while the new one takes its place; where the
+            // file system has no such names, the old file is moved aside instead.
+            std::string backup = JoinPath(m_strDir, entry.m_strBackup);
+            CError unlinked;
+            ok = step(ECommitStep::kBackUp, i, target) &&
+                 (LinkFile(target, backup, unlinked) || RenameFile(target, backup, error));
+            if (!ok) error.m_strFile = target;
+        }
+        ok = ok && step(ECommitStep::kReplace, i, target) &&
+             RenameFile(m_files[i].Temp(), target, error);
+        if (ok) m_files[i].Release();
+    }
+    if (ok && sync) ok = SyncDirectory(m_strDir, error);
+    if (ok) {
+        ok = step(ECommitStep::kRemoveRecord, 0, recordPath) && RemoveFile(recordPath, error) &&
+             (!sync || SyncDirectory(m_strDir, error));
+    }
+    if (!ok) {
+        CError undo;
+        if (!UndoCommit(m_strDir, entries, undo) || !RemoveRecord(m_strDir, sync, undo)) {
+            error.m_strReason += "; the old files could not all be put back (" + undo.Message() +
+                                 "): the next conversion into this directory tries again";
+        }
+        for (CReplacingFile& file : m_files)
+            file.Release();  // removed by the undoing, or left for the next conversion
+        return false;
+    }
+    // The commit is done; the old files go last, out of the way of the new ones.
+    if (step(ECommitStep::kRemoveBackups, 0, m_strDir)) {
+        for (const CCommitEntry& entry : entries) {
+            CError ignored;
+            if (!entry.m_strBackup.empty()) {
+                RemoveFile(JoinPath(m_strDir, entry.m_strBackup), ignored);
+            }
+        }
+    }
+    return true;
+}
+
+bool COutputSetReadLock::Take(const std::string& dir, const std::function<void()>& onWait,
+                              CError& error, std::vector<CError>& warnings) {
+    const std::string path = JoinPath(dir, kLockFileName);
+    if (!m_lock.Take(path, CFileLock::EMode::kShared, onWait, error)) {
+        return m_lock.NotPermitted();
+    }
+    if (!NeedsRecovery(dir)) return true;
+    // Undoing needs the directory to itself.
+    m_lock.Release();
+    if (!m_lock.Take(path, CFileLock::EMode::kExclusive, onWait, error)) {
+        return m_lock.NotPermitted();
+    }
+    return Recover(dir, error, warnings);
+}
+
+}  // namespace halvic

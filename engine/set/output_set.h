@@ -1,0 +1,92 @@
+// The seven output files as one set. The record file's identifiers mean something only with the
+// table files written by the same conversion, so the seven are replaced together or not at all:
+// - one conversion at a time per directory: an advisory lock on the lock file ".halvic.lock",
+//   exclusive for a conversion, shared for a reader;
+// - the commit: the new files are written to temporaries beside their targets; then a commit
+//   record ".halvic.commit" lists each temporary, its target and the second name (a backup)
+//   that the old target gets; then each target is replaced; then the record is removed, and with
+//   it the backups. The commit is done when the record is gone;
+// - a commit that does not end (a failed rename, a crash, a kill, a power cut) is undone: by the
+//   conversion itself when it can, otherwise by the next conversion or reader that takes the lock.
+//   Undoing puts the backups back, so the set is the old one, whole;
+// - what dead conversions left behind (temporaries, backups) is removed by the next one.
+// A commit record is acted on only as far as it names files of this directory, of the names
+// halvic gives its own files, owned by the user who runs it.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/format/record_format.h"
+#include "engine/format/value_table.h"
+#include "engine/io/error.h"
+#include "engine/io/file.h"
+
+namespace halvic {
+
+inline constexpr const char* kLockFileName = ".halvic.lock";
+inline constexpr const char* kCommitRecordName = ".halvic.commit";
+
+// What to tell a person while the lock of `dir` is waited for.
+std::string WaitingMessage(const std::string& dir);
+
+// The steps of a commit, in order; kBackUp and kReplace come once per file that has them.
+enum class ECommitStep { kWriteRecord, kBackUp, kReplace, kRemoveRecord, kRemoveBackups };
+
+struct COutputSetOptions {
+    // Flush the new files, and the directory after the renames, to the disk before the commit is
+    // reported done.
+    bool m_bSync = false;
+    // Called once when the lock has been waited for a second.
+    std::function<void()> m_onWait;
+    // For tests: called before each step of the commit with the step and the output file's
+    // index; a reason returned makes the step fail as if the system had refused it.
+    std::function<std::string(ECommitStep, std::size_t)> m_commitHook;
+};
+
+class COutputSet {
+  public:
+    COutputSet() = default;
+    // Removes the temporaries that were not committed and lets go of the lock.
+    ~COutputSet();
+    COutputSet(const COutputSet&) = delete;
+    COutputSet& operator=(const COutputSet&) = delete;
+
+    // Takes the lock of `dir` ("" is the current working directory), waiting for a conversion
+    // that holds it; undoes a commit that a crash cut short and removes what dead conversions
+    // left; creates the seven temporaries. What it found to say goes to `warnings`. On failure
+    // returns false and fills `error`.
+    bool Open(const std::string& dir, const COutputSetOptions& options, CError& error,
+              std::vector<CError>& warnings);
+    CReplacingFile& File(std::size_t i) { return m_files[i]; }
+    // Finishes the seven temporaries (throws CFailure); returns the bytes they hold.
+    std::uint64_t Finish();
+    // Puts the seven files in place of their targets, all of them or, on failure, none: the old
+    // set is then restored and `error` names the file and the reason.
+    bool Commit(CError& error);
+
+  private:
+    std::string m_strDir;
+    COutputSetOptions m_options;
+    CFileLock m_lock;
+    std::array<CReplacingFile, kOutputCount> m_files;
+    unsigned m_nNames = 0;  // numbers the names of this set's temporaries and backups
+};
+
+// Holds the lock of a directory's set for reading: while it lives no conversion replaces the
+// files. A commit that a crash cut short is undone first, and what dead conversions left is
+// removed. A directory where no lock file can be created (read-only, or someone else's) is read
+// without the lock.
+class COutputSetReadLock {
+  public:
+    bool Take(const std::string& dir, const std::function<void()>& onWait, CError& error,
+              std::vector<CError>& warnings);
+
+  private:
+    CFileLock m_lock;
+};
+
+}  // namespace halvic

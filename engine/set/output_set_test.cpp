@@ -1,0 +1,368 @@
+#include "engine/set/output_set.h"
+
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/files.h"
+
+namespace halvic {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::CFileList;
+using testing::ListFiles;
+using testing::ReadFile;
+using testing::WriteFile;
+
+class OutputSetTest : public ::testing::Test {
+  protected:
+    OutputSetTest() : m_scratch("halvic-output-set"), m_dir(m_scratch.Path() / "out") {
+        fs::create_directories(m_dir);
+        WriteFile(m_scratch.Path() / "outside", "not halvic's");
+    }
+
+    std::string Dir() const { return m_dir.string(); }
+
+    // "old NAME" in each of the first `count` output files.
+    void PutOldSet(std::size_t count = kOutputCount) {
+        for (std::size_t i = 0; i < count; ++i)
+            WriteFile(m_dir / OutputFileName(i), "old " + OutputFileName(i));
+    }
+    // What the directory holds after a conversion that wrote "new NAME" into every file.
+    static CFileList NewSet() {
+        CFileList files;
+        for (std::size_t i = 0; i < kOutputCount; ++i)
+            files.emplace_back(OutputFileName(i), "new " + OutputFileName(i));
+        std::sort(files.begin(), files.end());
+        return files;
+    }
+
+    // Opens the set, writes "new NAME" into each file and commits.
+    bool Convert(const COutputSetOptions& options, CError& error, std::vector<CError>& warnings) {
+        COutputSet set;
+        if (!set.Open(Dir(), options, error, warnings)) return false;
+        for (std::size_t i = 0; i < kOutputCount; ++i)
+            set.File(i).Write("new " + OutputFileName(i));
+        set.Finish();
+        return set.Commit(error);
+    }
+    bool Convert(CError& error) {
+        std::vector<CError> warnings;
+        bool ok = Convert({}, error, warnings);
+        EXPECT_TRUE(warnings.empty());
+        return ok;
+    }
+
+    // Every warning as its message, with the scratch directory left out.
+    std::vector<std::string> Messages(const std::vector<CError>& warnings) const {
+        std::vector<std::string> messages;
+        for (const CError& warning : warnings) {
+            std::string message = warning.Message();
+            std::string prefix = (m_scratch.Path() / "").string();
+            if (message.rfind(prefix, 0) == 0) message.erase(0, prefix.size());
+            messages.push_back(message);
+        }
+        return messages;
+    }
+
+    testing::CScratchDir m_scratch;
+    fs::path m_dir;
+};
+
+TEST_F(OutputSetTest, ReplacesTheSetAndLeavesOnlyTheLockFile) {
+    for (std::size_t old : {std::size_t{0}, std::size_t{3}, kOutputCount}) {
+        PutOldSet(old);
+        CError error;
+        ASSERT_TRUE(Convert(error)) << error.Message();
+        EXPECT_EQ(ListFiles(m_dir), NewSet()) << old << " old files";
+        EXPECT_TRUE(fs::exists(m_dir / kLockFileName));
+    }
+}
+
+TEST_F(OutputSetTest, AFailedStepPutsTheOldSetBack) {
+    const struct {
+        ECommitStep step;
+        std::size_t file;
+        std::size_t oldFiles;  // the first ones have an old file, the others are new
+        std::string message;
+        // The old target was moved aside to make its backup, as on a file system without hard
+        // links, before the step failed.
+        bool movedAside = false;
+    } kCases[] = {
+        {ECommitStep::kWriteRecord, 0, kOutputCount, "out/.halvic.commit: Permission denied"},
+        {ECommitStep::kBackUp, 0, kOutputCount, "out/qxase.qxd: Permission denied"},
+        {ECommitStep::kReplace, 0, kOutputCount, "out/qxase.qxd: Permission denied"},
+        {ECommitStep::kBackUp, 4, kOutputCount, "out/qxi.qxd: Permission denied"},
+        {ECommitStep::kReplace, 6, kOutputCount, "out/qxs.qxd: Permission denied"},
+        {ECommitStep::kReplace, 5, 2, "out/qxc.qxd: Permission denied"},
+        {ECommitStep::kReplace, 3, 0, "out/qxn.qxd: Permission denied"},
+        {ECommitStep::kRemoveRecord, 0, 4, "out/.halvic.commit: Permission denied"},
+        {ECommitStep::kReplace, 0, kOutputCount, "out/qxase.qxd: Permission denied", true},
+        {ECommitStep::kReplace, 3, kOutputCount, "out/qxn.qxd: Permission denied", true},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.message + ", " + std::to_string(c.oldFiles) + " old files" +
+                     (c.movedAside ? ", moved aside" : ""));
+        fs::remove_all(m_dir);
+        fs::create_directories(m_dir);
+        PutOldSet(c.oldFiles);
+        CFileList old = ListFiles(m_dir);
+        COutputSetOptions options;
+        options.m_commitHook = [this, &c](ECommitStep step, std::size_t file) {
+            if (step != c.step || file != c.file) return "";
+            // Only the backup's name is left of the old file.
+            if (c.movedAside) fs::remove(m_dir / OutputFileName(file));
+            return "Permission denied";
+        };
+        CError error;
+        std::vector<CError> warnings;
+        EXPECT_FALSE(Convert(options, error, warnings));
+        EXPECT_EQ(Messages({error}), std::vector<std::string>{c.message});
+        EXPECT_EQ(ListFiles(m_dir), old);
+    }
+}
+
+TEST_F(OutputSetTest, KeepsThePermissionsOfTheFilesItReplaces) {
+    const bool root = ::geteuid() == 0;
+    // A group this process is not in: only root may give a file to it.
+    const gid_t otherGroup = 4242;
+    const struct {
+        mode_t mode;
+        bool otherGroupToo;
+    } kCases[] = {{0600, false}, {0640, false}, {0644, false}, {0664, false},
+                  {0664, true},  {0640, true},  {0666, false}, {0400, false}};
+    mode_t oldMask = ::umask(022);
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(std::to_string(c.mode) + (c.otherGroupToo ? " other group" : ""));
+        PutOldSet();
+        fs::path records = m_dir / kRecordFileName;
+        if (c.otherGroupToo && ::chown(records.c_str(), static_cast<uid_t>(-1), otherGroup) != 0) {
+            ASSERT_FALSE(root);
+        }
+        ASSERT_EQ(::chmod(records.c_str(), c.mode), 0);
+        struct stat old;
+        ASSERT_EQ(::stat(records.c_str(), &old), 0);
+        CError error;
+        ASSERT_TRUE(Convert(error)) << error.Message();
+        struct stat now;
+        ASSERT_EQ(::stat(records.c_str(), &now), 0);
+        EXPECT_EQ(ReadFile(records), std::string("new ") + kRecordFileName);
+        if (old.st_gid == now.st_gid) {
+            EXPECT_EQ(now.st_mode & 07777, c.mode);
+        } else {
+            // A group that could not be kept gets nothing.
+            EXPECT_FALSE(root);
+            EXPECT_EQ(now.st_mode & 07777, c.mode & ~070u);
+        }
+    }
+    // A file that did not exist gets the usual mode.
+    fs::remove(m_dir / kRecordFileName);
+    CError error;
+    ASSERT_TRUE(Convert(error)) << error.Message();
+    struct stat fresh;
+    ASSERT_EQ(::stat((m_dir / kRecordFileName).c_str(), &fresh), 0);
+    EXPECT_EQ(fresh.st_mode & 07777, 0644u);
+    ::umask(oldMask);
+}
+
+TEST_F(OutputSetTest, RootKeepsTheOwnerOfAReplacedFile) {
+    if (::geteuid() != 0) GTEST_SKIP() << "only root may give a file to another user";
+    PutOldSet();
+    fs::path table = m_dir / OutputFileName(2);
+    ASSERT_EQ(::chown(table.c_str(), 4243, 4244), 0);
+    ASSERT_EQ(::chmod(table.c_str(), 0600), 0);
+    CError error;
+    ASSERT_TRUE(Convert(error)) << error.Message();
+    struct stat now;
+    ASSERT_EQ(::stat(table.c_str(), &now), 0);
+    EXPECT_EQ(now.st_uid, 4243u);
+    EXPECT_EQ(now.st_gid, 4244u);
+    EXPECT_EQ(now.st_mode & 07777, 0600u);
+}
+
+TEST_F(OutputSetTest, ALockFileThatIsNoFileStopsTheConversion) {
+    const fs::path lock = m_dir / kLockFileName;
+    const fs::path outside = m_scratch.Path() / "outside";
+    const struct {
+        std::function<void()> plant;
+        std::string message;
+    } kCases[] = {
+        {[&] { fs::create_symlink(outside, lock); },
+         "out/.halvic.lock: is a symbolic link where halvic keeps its lock file; remove it and "
+         "try again"},
+        {[&] { fs::create_symlink(m_scratch.Path() / "nowhere", lock); },
+         "out/.halvic.lock: is a symbolic link where halvic keeps its lock file; remove it and "
+         "try again"},
+        {[&] { ASSERT_EQ(::mkfifo(lock.c_str(), 0666), 0); },
+         "out/.halvic.lock: is a named pipe where halvic keeps its lock file; remove it and try "
+         "again"},
+        {[&] { fs::create_directory(lock); },
+         "out/.halvic.lock: is a directory where halvic keeps its lock file; remove it and try "
+         "again"},
+    };
+    PutOldSet();
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.message);
+        fs::remove_all(lock);
+        c.plant();
+        CFileList old = ListFiles(m_dir);
+        CError error;
+        EXPECT_FALSE(Convert(error));
+        EXPECT_EQ(Messages({error}), std::vector<std::string>{c.message});
+        EXPECT_EQ(ListFiles(m_dir), old);
+        EXPECT_EQ(ReadFile(outside), "not halvic's");
+        EXPECT_FALSE(fs::exists(m_scratch.Path() / "nowhere"));
+    }
+}
+
+TEST_F(OutputSetTest, LinksAtTheTemporariesNamesAreNeitherFollowedNorRemoved) {
+    PutOldSet();
+    // Every name a conversion of this process would give its files first.
+    std::vector<fs::path> links;
+    for (std::size_t i = 0; i < kOutputCount; ++i) {
+        for (int n = 0; n < 20; ++n) {
+            links.push_back(m_dir / ("." + OutputFileName(i) + ".tmp." +
+                                     std::to_string(::getpid()) + "." + std::to_string(n)));
+            fs::create_symlink(m_scratch.Path() / "outside", links.back());
+        }
+    }
+    CError error;
+    ASSERT_TRUE(Convert(error)) << error.Message();
+    EXPECT_EQ(ReadFile(m_scratch.Path() / "outside"), "not halvic's");
+    for (std::size_t i = 0; i < kOutputCount; ++i)
+        EXPECT_EQ(ReadFile(m_dir / OutputFileName(i)), "new " + OutputFileName(i));
+    for (const fs::path& link : links)
+        EXPECT_TRUE(fs::is_symlink(link)) << link;
+}
+
+TEST_F(OutputSetTest, ACommitRecordIsFollowedOnlyWithinItsOwnNames) {
+    const std::string header = "halvic commit record 1\n";
+    const fs::path outside = m_scratch.Path() / "outside";
+    const std::string ignored =
+        "out/.halvic.commit: is not a commit record halvic can read; ignored";
+    const struct {
+        std::string record;
+        std::string warning;
+    } kCases[] = {
+        {header + "qxase.qxd ../outside -\n", ignored},
+        {header + "qxase.qxd .qxase.qxd.tmp.1.1 ../outside\n", ignored},
+        {header + "qxase.qxd .qxase.qxd.tmp.1.1 " + outside.string() + "\n", ignored},
+        {header + "../outside .qxase.qxd.tmp.1.1 -\n", ignored},
+        {header + "qxase.qxd notes.txt -\n", ignored},
+        {header + "qxase.qxd .qxm.qxd.tmp.1.1 .qxm.qxd.old.1.1\n", ignored},
+        {header + "qxase.qxd .qxase.qxd.tmp.1.1 -\nqxase.qxd .qxase.qxd.tmp.1.2 -\n", ignored},
+        {header + "qxase.qxd .qxase.qxd.tmp.1.1 .qxase.qxd.old.1.", ignored},
+        {header.substr(0, 10), ignored},
+        {header, ignored},
+        {std::string("\x7f"
+                     "ELF\0\0\x01\xff",
+                     8),
+         ignored},
+        {std::string(5000, 'x'), ignored},
+    };
+    PutOldSet();
+    // Files with names a record could point at: none of them is halvic's to touch.
+    WriteFile(m_dir / "notes.txt", "notes");
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.record);
+        WriteFile(m_dir / kCommitRecordName, c.record);
+        CFileList old = ListFiles(m_dir);
+        CError error;
+        std::vector<CError> warnings;
+        COutputSetReadLock reader;
+        ASSERT_TRUE(reader.Take(Dir(), {}, error, warnings)) << error.Message();
+        EXPECT_EQ(Messages(warnings), std::vector<std::string>{c.warning});
+        EXPECT_EQ(ListFiles(m_dir), old);
+        EXPECT_EQ(ReadFile(outside), "not halvic's");
+    }
+    // A conversion says so too, and its commit replaces the record.
+    CError error;
+    std::vector<CError> warnings;
+    ASSERT_TRUE(Convert({}, error, warnings)) << error.Message();
+    EXPECT_EQ(Messages(warnings), std::vector<std::string>{ignored});
+    CFileList expected = NewSet();
+    expected.emplace_back("notes.txt", "notes");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(ListFiles(m_dir), expected);
+}
+
+TEST_F(OutputSetTest, ACommitRecordThatIsALinkOrAnotherUsersIsIgnored) {
+    PutOldSet();
+    WriteFile(m_dir / ".qxase.qxd.old.1.1", "planted");
+    const std::string record =
+        "halvic commit record 1\nqxase.qxd .qxase.qxd.tmp.1.1 .qxase.qxd.old.1.1\n";
+    WriteFile(m_scratch.Path() / "record", record);
+    fs::create_symlink(m_scratch.Path() / "record", m_dir / kCommitRecordName);
+    CError error;
+    std::vector<CError> warnings;
+    {
+        COutputSetReadLock reader;  // let go before the next one is taken
+        ASSERT_TRUE(reader.Take(Dir(), {}, error, warnings)) << error.Message();
+    }
+    EXPECT_EQ(Messages(warnings),
+              std::vector<std::string>{"out/.halvic.commit: is not a file halvic wrote; ignored"});
+    EXPECT_EQ(ReadFile(m_dir / kRecordFileName), "old qxase.qxd");
+    EXPECT_EQ(ReadFile(m_scratch.Path() / "record"), record);
+
+    if (::geteuid() != 0) return;  // only root can make a file another user's
+    fs::remove(m_dir / kCommitRecordName);
+    WriteFile(m_dir / kCommitRecordName, record);
+    WriteFile(m_dir / ".qxase.qxd.old.1.1", "planted");
+    ASSERT_EQ(::chown((m_dir / kCommitRecordName).c_str(), 4245, 4245), 0);
+    ASSERT_EQ(::chown((m_dir / ".qxase.qxd.old.1.1").c_str(), 4245, 4245), 0);
+    COutputSetReadLock second;
+    warnings.clear();
+    ASSERT_TRUE(second.Take(Dir(), {}, error, warnings)) << error.Message();
+    EXPECT_EQ(Messages(warnings),
+              std::vector<std::string>{"out/.halvic.commit: belongs to another user; ignored"});
+    EXPECT_EQ(ReadFile(m_dir / kRecordFileName), "old qxase.qxd");
+    EXPECT_EQ(ReadFile(m_dir / ".qxase.qxd.old.1.1"), "planted") << "another user's backup";
+}
+
+TEST_F(OutputSetTest, WaitsForTheLockAndSaysSoOnce) {
+    PutOldSet();
+    int fd = ::open((m_dir / kLockFileName).c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    int told = 0;
+    bool done = false;
+    CError error;
+    std::thread conversion([&] {
+        COutputSetOptions options;
+        options.m_onWait = [&told] { ++told; };
+        std::vector<CError> warnings;
+        done = Convert(options, error, warnings);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_EQ(ReadFile(m_dir / kRecordFileName), "old qxase.qxd") << "it did not wait";
+    ::close(fd);  // lets go of the lock
+    conversion.join();
+    EXPECT_TRUE(done) << error.Message();
+    EXPECT_EQ(told, 1);
+    EXPECT_EQ(ListFiles(m_dir), NewSet());
+}
+
+TEST_F(OutputSetTest, AReadOnlyDirectoryIsReadWithoutTheLock) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root may write every directory";
+    PutOldSet();
+    fs::permissions(m_dir, fs::perms::owner_read | fs::perms::owner_exec);
+    CError error;
+    std::vector<CError> warnings;
+    COutputSetReadLock reader;
+    EXPECT_TRUE(reader.Take(Dir(), {}, error, warnings)) << error.Message();
+    EXPECT_FALSE(Convert(error));
+    EXPECT_EQ(Messages({error}), std::vector<std::string>{"out: Permission denied"});
+    fs::permissions(m_dir, fs::perms::owner_all);
+}
+
+}  // namespace
+}  // namespace halvic
