@@ -4,7 +4,7 @@
 #include <ostream>
 
 #include "cli/text_encoding.h"
-#include "engine/conversion/convert.h"
+#include "engine/format/field_text.h"
 #include "engine/format/output_reader.h"
 #include "engine/format/tagged_writer.h"
 #include "engine/set/output_set.h"

@@ -5,27 +5,10 @@
 #include <utility>
 
 #include "engine/format/decoders.h"
+#include "engine/format/field_text.h"
 #include "engine/format/record_format.h"
 
 namespace halvic {
-
-std::string ShowTag(std::string_view tag, bool cut) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string shown = "<";
-    for (char ch : tag) {
-        auto byte = static_cast<unsigned char>(ch);
-        if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
-            shown.push_back(ch);
-        } else {
-            shown += "\\x";
-            shown.push_back(kHex[byte >> 4]);
-            shown.push_back(kHex[byte & 15]);
-        }
-    }
-    if (cut) shown += "...";
-    shown += ">";
-    return shown;
-}
 
 CError NothingConverted(const std::string& inputName, const CStop& stop) {
     if (!stop.m_bStopped) {

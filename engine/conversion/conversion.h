@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/conversion/convert.h"
+#include "engine/conversion/summary.h"
 #include "engine/conversion/value_checks.h"
 #include "engine/format/record.h"
 #include "engine/format/value_table.h"
@@ -203,8 +203,5 @@ CConvertSummary ConvertTags(CTagFile& reader, CByteSink& records, CValueTables& 
 // input's first tag is not "@" (`stop`), or it holds nothing a reader hands out. Replacing the
 // files with empty ones would wipe a catalogue for nothing.
 CError NothingConverted(const std::string& inputName, const CStop& stop);
-
-// A tag as shown in messages: "<l>", bytes outside printable ASCII as \xHH, "..." when cut.
-std::string ShowTag(std::string_view tag, bool cut);
 
 }  // namespace halvic

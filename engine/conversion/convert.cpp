@@ -12,16 +12,6 @@
 
 namespace halvic {
 
-std::string WithThousands(std::uint64_t number) {
-    std::string digits = std::to_string(number);
-    std::string shown;
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i != 0 && (digits.size() - i) % 3 == 0) shown.push_back(',');
-        shown.push_back(digits[i]);
-    }
-    return shown;
-}
-
 namespace {
 
 // Counts the bytes read from a source for a progress report, and stops the reading when the

@@ -7,20 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "engine/conversion/summary.h"
 #include "engine/format/value_table.h"
 #include "engine/io/error.h"
 #include "engine/set/output_set.h"
 
 namespace halvic {
-
-// Warnings have the shape of errors: the input's name, a line and what looks wrong there.
-using CWarning = CError;
-
-struct CConvertSummary {
-    std::uint64_t m_nRecords = 0;
-    std::array<std::size_t, kTableCount> m_distinctTexts = {};
-    std::uint64_t m_nBytesWritten = 0;  // all seven files together
-};
 
 // How far a conversion has got, for a caller that shows it from another thread, and the caller's
 // way to stop it.
@@ -65,8 +57,5 @@ struct CConvertResult {
 // targets only when all of them have been written completely; on any failure every target is left
 // as it was and no temporary file remains.
 CConvertResult ConvertFile(const std::string& path, const CConvertOptions& options = {});
-
-// 8999900 as "8,999,900".
-std::string WithThousands(std::uint64_t number);
 
 }  // namespace halvic

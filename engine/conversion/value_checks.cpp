@@ -4,11 +4,9 @@
 #include <utility>
 #include <vector>
 
-#include "engine/conversion/conversion.h"
 #include "engine/format/decoders.h"
-#include "engine/format/output_reader.h"
+#include "engine/format/field_text.h"
 #include "engine/format/record.h"
-#include "engine/format/tagged_writer.h"
 
 namespace halvic {
 

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/format/decoders.h"
 #include "engine/format/record_format.h"
 #include "engine/io/file.h"
 
@@ -351,22 +350,6 @@ CRecordFileReader::EStep CRecordFileReader::Parse(CRecord& record) {
         m_nOffset = at + 1;
         return kRecord;
     }
-}
-
-std::string WeightInCwt(std::uint16_t pounds) {
-    return std::to_string(pounds / 112) + "-" + std::to_string(pounds % 112 / 28) + "-" +
-           std::to_string(pounds % 28);
-}
-
-bool GridReference(std::uint16_t easting, std::uint16_t northing, std::string& reference) {
-    const unsigned e = easting / 1000u;
-    const unsigned n = northing / 1000u;
-    if (e >= 25 || n >= 25) return false;
-    char text[16];
-    std::snprintf(text, sizeof text, "%c%c %03u %03u", kGridLetters[n / 5 * 5 + e / 5],
-                  kGridLetters[n % 5 * 5 + e % 5], easting % 1000u, northing % 1000u);
-    reference = text;
-    return true;
 }
 
 }  // namespace halvic

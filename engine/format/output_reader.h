@@ -120,11 +120,4 @@ class CRecordFileReader {
 // The sizes of `tables`, as CRecordFileReader takes them.
 std::array<std::size_t, kTableCount> TableSizes(const COutputTables& tables);
 
-// Readable forms of decoded fields, for dumps.
-// A weight in pounds as hundredweights-quarters-pounds: 1414 gives "12-2-14".
-std::string WeightInCwt(std::uint16_t pounds);
-// An easting and northing (100 m units from the corner of square V) as a grid reference:
-// 14123, 6456 gives "SU 123 456". Returns false when the point lies outside the letter grid.
-bool GridReference(std::uint16_t easting, std::uint16_t northing, std::string& reference);
-
 }  // namespace halvic

@@ -405,51 +405,5 @@ TEST_F(OutputReaderDirTest, NamesAMissingFile) {
     }
 }
 
-TEST(OutputReaderTest, ShowsWeightsInHundredweightsQuartersAndPounds) {
-    EXPECT_EQ(WeightInCwt(1414), "12-2-14");
-    EXPECT_EQ(WeightInCwt(0), "0-0-0");
-    EXPECT_EQ(WeightInCwt(27), "0-0-27");
-    EXPECT_EQ(WeightInCwt(65535), "585-0-15");
-    // The inverse of the decoder wherever the hundredweights fit its 8 bits.
-    for (unsigned pounds = 0; pounds < 256 * 112; ++pounds) {
-        ASSERT_EQ(ParseWeight(WeightInCwt(static_cast<std::uint16_t>(pounds))), pounds);
-    }
-}
-
-TEST(OutputReaderTest, ShowsGridReferencesInsideTheLetterGrid) {
-    const struct {
-        std::uint16_t easting, northing;
-        const char* reference;  // nullptr: outside the grid
-    } kCases[] = {
-        {14123, 6456, "SU 123 456"}, {0, 0, "VV 000 000"}, {24999, 24999, "EE 999 999"},
-        {20123, 5920, "UV 123 920"}, {25000, 0, nullptr},  {0, 25000, nullptr},
-        {65535, 65535, nullptr},
-    };
-    for (const auto& c : kCases) {
-        std::string reference;
-        bool inside = GridReference(c.easting, c.northing, reference);
-        EXPECT_EQ(inside, c.reference != nullptr) << c.easting << " " << c.northing;
-        if (inside && c.reference) {
-            EXPECT_EQ(reference, c.reference);
-        }
-    }
-    // The inverse of the decoder on every pair of square letters.
-    for (std::uint16_t e = 0; e < 25; ++e) {
-        for (std::uint16_t n = 0; n < 25; ++n) {
-            std::uint16_t easting = static_cast<std::uint16_t>(e * 1000 + (e * 37) % 1000);
-            std::uint16_t northing = static_cast<std::uint16_t>(n * 1000 + 999 - n);
-            std::string reference;
-            ASSERT_TRUE(GridReference(easting, northing, reference));
-            std::uint16_t parsedEasting = 0;
-            std::uint16_t parsedNorthing = 0;
-            std::string typed = reference;  // as typed in a <g> tag: no spaces
-            typed.erase(std::remove(typed.begin(), typed.end(), ' '), typed.end());
-            ParseGridRef(typed, parsedEasting, parsedNorthing);
-            EXPECT_EQ(parsedEasting, easting) << reference;
-            EXPECT_EQ(parsedNorthing, northing) << reference;
-        }
-    }
-}
-
 }  // namespace
 }  // namespace halvic

@@ -13,7 +13,6 @@
 #include "engine/format/value_table.h"
 #include "engine/io/byte_stream.h"
 #include "engine/io/error.h"
-#include "engine/text/tag_file.h"
 
 namespace halvic {
 

@@ -52,9 +52,4 @@ class CTaggedWriter {
     std::array<std::size_t, kTableCount> m_written = {};  // table texts written so far
 };
 
-// The content of a <g> tag that gives `easting` and `northing`; false when none does.
-bool GridContent(std::uint16_t easting, std::uint16_t northing, std::string& content);
-// The content of a <t> tag that gives `pounds`; false when none does (above 35,955 lb).
-bool WeightContent(std::uint16_t pounds, std::string& content);
-
 }  // namespace halvic

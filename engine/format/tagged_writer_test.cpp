@@ -147,36 +147,5 @@ TEST(TaggedWriterTest, RefusesWhatNoConversionWrites) {
               "cleared");
 }
 
-TEST(TaggedWriterTest, EveryPointAGridReferenceGivesHasOne) {
-    // Every content of two letters, grid or not, and figures at the ends of their range.
-    const std::string letters = std::string(kGridLetters) + "I";
-    for (char a : letters) {
-        for (char b : letters) {
-            for (const char* figures : {"000000", "999999", "000999", "999000", "500250"}) {
-                std::string reference = std::string{a, b} + figures;
-                std::uint16_t easting = 0, northing = 0;
-                ParseGridRef(reference, easting, northing);
-                std::string content;
-                ASSERT_TRUE(GridContent(easting, northing, content)) << reference;
-                std::uint16_t e2 = 0, n2 = 0;
-                ParseGridRef(content, e2, n2);
-                EXPECT_EQ(e2, easting) << reference << " -> " << content;
-                EXPECT_EQ(n2, northing) << reference << " -> " << content;
-            }
-        }
-    }
-}
-
-TEST(TaggedWriterTest, EveryWeightUpTo35955PoundsHasATag) {
-    std::string content;
-    for (unsigned pounds = 0; pounds <= 65535; ++pounds) {
-        bool written = WeightContent(static_cast<std::uint16_t>(pounds), content);
-        ASSERT_EQ(written, pounds <= 35955) << pounds;
-        if (written) {
-            ASSERT_EQ(ParseWeight(content), pounds) << content;
-        }
-    }
-}
-
 }  // namespace
 }  // namespace halvic

@@ -9,6 +9,7 @@
 #include "engine/conversion/conversion.h"
 #include "engine/conversion/value_checks.h"
 #include "engine/format/decoders.h"
+#include "engine/format/field_text.h"
 #include "tests/support/plain_tag_reader.h"
 
 namespace halvic::testing {
