@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "engine/conversion/convert.h"
+#include "engine/conversion/convert_file.h"
 #include "engine/format/value_table.h"
 #include "engine/set/output_set.h"
 

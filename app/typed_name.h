@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/conversion/convert.h"
+#include "engine/conversion/convert_file.h"
 
 namespace halvic::app {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/conversion/convert.h"
+#include "engine/conversion/convert_file.h"
 #include "engine/format/value_table.h"
 #include "tests/support/files.h"
 

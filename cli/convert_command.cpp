@@ -8,7 +8,7 @@
 #include <ostream>
 
 #include "cli/progress_line.h"
-#include "engine/conversion/convert.h"
+#include "engine/conversion/convert_file.h"
 
 namespace halvic::cli {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "engine/conversion/convert.h"
+#include "engine/conversion/convert_file.h"
 
 namespace halvic::cli {
 

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/conversion/conversion.h"
-#include "engine/conversion/convert.h"
+#include "engine/conversion/convert_file.h"
+#include "engine/conversion/join.h"
 #include "engine/format/decoders.h"
 #include "engine/format/record.h"
 #include "engine/format/value_table.h"

@@ -22,7 +22,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/conversion/convert.h"
+#include "engine/conversion/convert_file.h"
 #include "tests/support/files.h"
 #include "tests/support/process.h"
 

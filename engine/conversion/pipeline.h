@@ -14,135 +14,16 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/conversion/conversion.h"
+#include "engine/conversion/join.h"
+#include "engine/conversion/part_source.h"
 #include "engine/io/byte_stream.h"
 
 namespace halvic {
-
-struct CPartSizes {
-    // A part ends at the first group start found this many bytes or more after its own start.
-    std::size_t m_nPartSize = std::size_t{1} << 19;
-    // The records of a part wait in memory until it is joined, and a stream is read this far
-    // ahead to find where a part ends, so no part is longer than this (nor than CPart::kLargest);
-    // where no group starts within it, the plain loop goes on.
-    std::size_t m_nLargestPart = std::size_t{2} << 20;
-};
-
-// The bytes of one part, and where they end in the input.
-struct CPartBytes {
-    std::string_view m_bytes;
-    std::unique_ptr<char[]> m_owned;  // the buffer m_bytes lies in, for a source that reads
-    std::uint64_t m_nEnd = 0;
-};
-
-// Cuts an input into parts, in order. Next and Rest are called by one thread at a time; Done may
-// be called by another thread meanwhile.
-class CPartSource {
-  public:
-    enum EResult { kPart, kEnd, kTooFar };
-
-    virtual ~CPartSource() = default;
-    // The next part: from where the last one ended to the next place where a reader of the whole
-    // input surely starts a group (FindPartStart), or to the input's end. kTooFar when no such
-    // place lies within the largest part: Rest then reads on from where the last part ended.
-    // Throws CFailure when the input cannot be read.
-    virtual EResult Next(CPartBytes& part) = 0;
-    // Whether the input's end has been reached: Next has no part left to give.
-    virtual bool Ended() const = 0;
-    // The bytes of `part`, joined, are no longer needed.
-    virtual void Done(CPartBytes& part) = 0;
-    // The input from the end of the last part, after Next said kTooFar.
-    virtual CByteSource& Rest() = 0;
-};
-
-// The parts of an input that lies whole in memory (a mapped file): views, never copies.
-class CMappedParts : public CPartSource {
-  public:
-    // `release` is told of the bytes that are done with (joined parts, or the plain loop's
-    // pieces read), `reached` of how far the plain loop has read.
-    CMappedParts(std::string_view input, const CPartSizes& sizes,
-                 std::function<void(std::size_t begin, std::size_t end)> release = nullptr,
-                 std::function<void(std::size_t end)> reached = nullptr);
-    EResult Next(CPartBytes& part) override;
-    bool Ended() const override { return m_nNext == m_input.size(); }
-    void Done(CPartBytes& part) override;
-    CByteSource& Rest() override { return m_rest; }
-
-  private:
-    // Lends the rest piece by piece, giving back the pieces read.
-    class CRest : public CByteSource {
-      public:
-        explicit CRest(CMappedParts& parts) : m_parts(parts) {}
-        std::size_t Read(unsigned char* buffer, std::size_t capacity) override;
-        bool Lends() const override { return true; }
-        std::string_view Lend() override;
-
-      private:
-        CMappedParts& m_parts;
-    };
-
-    std::string_view m_input;
-    CPartSizes m_sizes;
-    std::function<void(std::size_t, std::size_t)> m_release;
-    std::function<void(std::size_t)> m_reached;
-    std::size_t m_nNext = 0;  // where the next part, or the rest, begins
-    CRest m_rest{*this};
-};
-
-// The parts of an input read from a stream (standard input, a pipe, a file that cannot be
-// mapped): each read into a buffer of its own, cut at a group start, with the bytes after the
-// cut carried into the next buffer.
-class CStreamParts : public CPartSource {
-  public:
-    CStreamParts(CByteSource& source, const CPartSizes& sizes);
-    EResult Next(CPartBytes& part) override;
-    bool Ended() const override { return m_bEof && m_carry.m_nSize == 0; }
-    void Done(CPartBytes& part) override;
-    CByteSource& Rest() override { return m_rest; }
-
-  private:
-    // The carried bytes, then the stream.
-    class CRest : public CByteSource {
-      public:
-        explicit CRest(CStreamParts& parts) : m_parts(parts) {}
-        std::size_t Read(unsigned char* buffer, std::size_t capacity) override;
-
-      private:
-        CStreamParts& m_parts;
-        std::size_t m_nTaken = 0;  // of the carried bytes
-    };
-
-    // A buffer of m_nCapacity bytes, never zeroed, of which the first m_nSize hold input.
-    struct CBuffer {
-        std::unique_ptr<char[]> m_data;
-        std::size_t m_nSize = 0;
-    };
-
-    CBuffer TakeBuffer();
-    // Reads until `buffer` holds `size` bytes or the stream ends.
-    void FillTo(CBuffer& buffer, std::size_t size);
-
-    CByteSource& m_source;
-    CPartSizes m_sizes;
-    // Room for the largest part and one read more, from the start: buffers that grew as they were
-    // read would leave freed pieces of every size behind, and the memory in use would grow with
-    // the input.
-    std::size_t m_nCapacity;
-    bool m_bEof = false;
-    std::uint64_t m_nOffset = 0;  // of the carried bytes in the input
-    CBuffer m_carry;              // read, not yet in a part
-    std::mutex m_spareMutex;      // Done runs on the joining thread
-    std::vector<std::unique_ptr<char[]>> m_spare;
-    CRest m_rest{*this};
-};
 
 struct CPipelineOptions {
     // Threads that convert parts, the calling thread among them; more start only when there is
     // more than one part.
     unsigned m_nThreads = 2;
-    // Told, after each part is joined, where the input joined so far ends; a failure it throws
-    // ends the conversion as a failure of the part would.
-    std::function<void(std::uint64_t end)> m_joined;
 };
 
 // Converts the parts of `source` into `joined`, then whatever the plain loop must read on. Throws

@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/conversion/notes.h"
 #include "engine/format/decoders.h"
 #include "engine/format/field_text.h"
 #include "engine/format/record.h"

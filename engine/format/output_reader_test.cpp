@@ -8,7 +8,7 @@
 #include <random>
 #include <string>
 
-#include "engine/conversion/convert.h"
+#include "engine/conversion/convert_file.h"
 #include "engine/format/decoders.h"
 #include "tests/support/files.h"
 #include "tests/support/hex.h"

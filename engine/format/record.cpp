@@ -58,21 +58,12 @@ void WriteTerminatedText(CByteSink& sink, std::string_view text) {
     sink.Put(0);
 }
 
-void CTagNotes::Note(std::string_view tag, bool cut, std::uint64_t line, std::uint64_t uses) {
-    std::string key(tag);
-    if (cut) key.push_back('\xFF');  // a cut tag never equals a whole one
-    auto seen = m_seen.find(key);
-    if (seen != m_seen.end()) {
-        m_tags[seen->second].m_nUses += uses;
-        return;
+unsigned char* PutTableIds(unsigned char* out, const std::array<std::uint16_t, kTableCount>& ids) {
+    for (std::uint16_t id : ids) {
+        *out++ = static_cast<unsigned char>(id & 0xFF);
+        *out++ = static_cast<unsigned char>(id >> 8);
     }
-    if (m_tags.size() < kListed) {
-        m_seen.emplace(std::move(key), m_tags.size());
-        m_tags.push_back({std::string(tag), cut, line, uses});
-        return;
-    }
-    if (m_nMoreUses == 0) m_nMoreLine = line;
-    m_nMoreUses += uses;
+    return out;
 }
 
 namespace {
@@ -93,10 +84,7 @@ unsigned char* PutRecordTail(unsigned char* p, const CRecord& record, std::strin
     p = PutWordField(p, kNorthingLetter, record.m_nNorthing);
     *p++ = kIdArrayCode;
     *p++ = static_cast<unsigned char>(kTableCount);
-    for (std::uint16_t id : record.m_tableIds) {
-        *p++ = static_cast<unsigned char>(id & 0xFF);
-        *p++ = static_cast<unsigned char>(id >> 8);
-    }
+    p = PutTableIds(p, record.m_tableIds);
     *p++ = kEndOfRecord;
     return p;
 }

@@ -6,8 +6,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
-#include <vector>
 
 #include "engine/format/record_format.h"
 #include "engine/format/value_table.h"
@@ -47,37 +45,6 @@ CFieldChoice ChooseField(std::string_view tag);
 // Table `table` has no room for the new text of the tag on `line`.
 CFailure TableFullFailure(const std::string& inputName, std::uint64_t line, std::size_t table);
 
-// A tag that selected no field, with the line of its first appearance.
-struct CUnknownTag {
-    std::string m_strTag;
-    bool m_bCut = false;  // the tag was longer than the bytes kept of it
-    std::uint64_t m_nLine = 0;
-    std::uint64_t m_nUses = 1;  // how often it appeared
-};
-
-// Collects the distinct tags that selected no field, each once, up to kListed of them; the uses
-// of every other such tag are only counted, so that memory stays bounded whatever the input.
-class CTagNotes {
-  public:
-    // Distinct tags kept for their warnings.
-    static constexpr std::size_t kListed = 100;
-
-    void Note(std::string_view tag, bool cut, std::uint64_t line) { Note(tag, cut, line, 1); }
-    // `uses` appearances of `tag`, the first on `line`.
-    void Note(std::string_view tag, bool cut, std::uint64_t line, std::uint64_t uses);
-    // The first kListed distinct tags, in order of first appearance.
-    const std::vector<CUnknownTag>& Tags() const { return m_tags; }
-    // The appearances of tags not in Tags(), and the line of the first of them.
-    std::uint64_t MoreUses() const { return m_nMoreUses; }
-    std::uint64_t MoreLine() const { return m_nMoreLine; }
-
-  private:
-    std::unordered_map<std::string, std::size_t> m_seen;  // the keys of m_tags, their indexes
-    std::vector<CUnknownTag> m_tags;
-    std::uint64_t m_nMoreUses = 0;
-    std::uint64_t m_nMoreLine = 0;
-};
-
 struct CRecord {
     std::uint16_t m_nNumber = 0;
     std::string m_strText;
@@ -100,6 +67,8 @@ void WriteRecord(CByteSink& sink, const CRecord& record, std::string_view text);
 // The most bytes a record takes besides its text.
 inline constexpr std::size_t kRecordBytesBesidesText =
     kLongFieldBytes + 1 + 1 + 2 + 3 * 3 + kIdArrayBytes + 1;
+// Puts the identifier values of a record's identifier array (kIdsFromRecordEnd - 1 bytes) at `out`.
+unsigned char* PutTableIds(unsigned char* out, const std::array<std::uint16_t, kTableCount>& ids);
 // Puts the bytes of `record` with `text` in place of its own text at `out`, which has room for
 // kRecordBytesBesidesText + text.size() bytes; returns the end of what was put.
 unsigned char* PutRecord(unsigned char* out, const CRecord& record, std::string_view text);

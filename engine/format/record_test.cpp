@@ -66,21 +66,5 @@ TEST(RecordTest, WriteLeavesOutZeroFieldsButNeverTheIdentifiers) {
                         "A4 06 01 00 00 00 00 00 00 00 00 00 02 00, 00")));
 }
 
-// Memory stays bounded whatever the number of distinct tags: the first kListed are kept, with
-// their uses; every use of any other is counted, from the line of the first of them.
-TEST(RecordTest, UnknownTagsAreListedUpToACapAndTheRestCounted) {
-    CTagNotes notes;
-    for (std::uint64_t i = 0; i < 250; ++i)
-        notes.Note("x" + std::to_string(i), false, i + 1);
-    notes.Note("x7", false, 300);    // listed: one use more
-    notes.Note("x200", false, 301);  // not listed: counted
-    notes.Note(std::string(32, 'y'), true, 302);
-    ASSERT_EQ(notes.Tags().size(), CTagNotes::kListed);
-    EXPECT_EQ(notes.Tags()[99].m_strTag, "x99");
-    EXPECT_EQ(notes.Tags()[7].m_nUses, 2u);
-    EXPECT_EQ(notes.MoreUses(), 152u);
-    EXPECT_EQ(notes.MoreLine(), 101u);
-}
-
 }  // namespace
 }  // namespace halvic

@@ -1,12 +1,10 @@
-// An input file mapped into memory and lent to the reader piece by piece, so that its bytes are
-// never copied.
+// An input file mapped into memory, so that its bytes are read where they lie, never copied.
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <string_view>
 
-#include "engine/io/byte_stream.h"
 #include "engine/io/error.h"
 #include "engine/io/file.h"
 
@@ -37,16 +35,13 @@ void TruncateFile(const std::string& path, std::size_t size);
 
 }  // namespace sys
 
-// A regular file mapped read-only. Every byte stays addressable while the object lives, but the
-// pages already read are given back as the reading moves on, so memory stays bounded whatever the
-// file's size.
-class CMappedFile : public CByteSource {
+// A regular file mapped read-only. Every byte stays addressable while the object lives; the pages
+// the reading is done with are given back (Release), so memory stays bounded whatever the file's
+// size.
+class CMappedFile {
   public:
-    // Bytes per piece lent; the pages more than a piece behind the one lent last are given back.
-    static constexpr std::size_t kPiece = std::size_t{1} << 21;
-
     CMappedFile() = default;
-    ~CMappedFile() override;
+    ~CMappedFile();
     CMappedFile(const CMappedFile&) = delete;
     CMappedFile& operator=(const CMappedFile&) = delete;
 
@@ -63,34 +58,23 @@ class CMappedFile : public CByteSource {
     // The failure CheckWhole throws.
     CError CutShortError() const;
 
-    std::size_t Read(unsigned char* buffer, std::size_t capacity) override;
-    bool Lends() const override { return true; }
-    std::string_view Lend() override;
-
-    // Lend throws CheckWhole's failure once a page past the file's new end has been touched.
-    // The whole file, for a reader that takes it in its own order instead of piece by piece; it
-    // gives back what it has done with.
+    // The whole file.
     std::string_view Bytes() const { return std::string_view(m_pData, m_nSize); }
     // Gives back the pages that hold only bytes from `begin` to `end`. Should they be touched
     // again, they are read back from the file.
     void Release(std::size_t begin, std::size_t end) const;
 
     // The test seam: with HALVIC_TEST_TRUNCATE_INPUT=N in the environment, the file is cut to
-    // N bytes as soon as the reading has got past byte N (Lend, or a reader that reads the file
-    // in its own order saying where it has got to).
+    // N bytes as soon as the reader says it has got past byte N.
     void ReachedForTesting(std::size_t offset);
 
   private:
-    void GiveBack(std::size_t end);
-
     std::string m_strPath;
     CFileHandle m_file = kNoFile;     // kept open to see whether the file is cut short
     int m_nSlot = -1;                 // where the mapping is registered for the SIGBUS handler
     std::size_t m_nCutAt = SIZE_MAX;  // the test seam's N
     const char* m_pData = nullptr;
     std::size_t m_nSize = 0;
-    std::size_t m_nNext = 0;       // the first byte not yet handed out
-    std::size_t m_nGivenBack = 0;  // the pages before this offset were given back
 };
 
 // Installs the SIGBUS handler that turns a fault on a mapped input cut short into zero bytes (once;

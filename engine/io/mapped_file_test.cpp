@@ -6,10 +6,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <vector>
 
 #include "engine/io/error.h"
-#include "engine/text/tag_file.h"
 #include "tests/support/files.h"
 
 namespace halvic {
@@ -29,14 +27,6 @@ class MappedFileTest : public ::testing::Test {
     const fs::path m_dir = m_scratch.Path();
 };
 
-// Bytes over several pieces, none of them repeating with the piece size.
-std::string LargeBytes() {
-    std::string bytes;
-    for (std::size_t i = 0; bytes.size() < 3 * CMappedFile::kPiece + 12345; ++i)
-        bytes += "<@>" + std::to_string(i) + "\n<l>text " + std::to_string(i * 7919) + "\n";
-    return bytes;
-}
-
 TEST_F(MappedFileTest, RefusesWhatCannotBeMapped) {
     testing::MakeFifo(m_dir / "fifo");
     for (std::string path : {(m_dir / "missing").string(), m_dir.string(), Write("empty", ""),
@@ -46,74 +36,37 @@ TEST_F(MappedFileTest, RefusesWhatCannotBeMapped) {
     }
 }
 
-TEST_F(MappedFileTest, LendsAndReadsEveryByteOnce) {
-    std::string bytes = LargeBytes();
-    std::string path = Write("in.txt", bytes);
-    CMappedFile lent;
-    ASSERT_TRUE(lent.Map(path));
-    std::string joined;
-    for (std::string_view piece = lent.Lend(); !piece.empty(); piece = lent.Lend()) {
-        EXPECT_LE(piece.size(), CMappedFile::kPiece);
-        joined.append(piece);
-    }
-    EXPECT_EQ(joined, bytes);
-
-    CMappedFile read;
-    ASSERT_TRUE(read.Map(path));
-    std::string copied;
-    unsigned char buffer[100000];
-    for (std::size_t n; (n = read.Read(buffer, sizeof buffer)) != 0;)
-        copied.append(reinterpret_cast<const char*>(buffer), n);
-    EXPECT_EQ(copied, bytes);
-}
-
-// Contents lent by the reader stay valid to the end, also in the pages given back meanwhile.
-TEST_F(MappedFileTest, LentContentsOutliveThePagesGivenBack) {
-    std::string bytes = LargeBytes();
+// Pages given back are read back from the file when they are touched again.
+TEST_F(MappedFileTest, PagesGivenBackReadTheSameAgain) {
+    std::string bytes;
+    for (std::size_t i = 0; bytes.size() < 300000; ++i)
+        bytes += "<@>" + std::to_string(i) + "\n";
     CMappedFile file;
     ASSERT_TRUE(file.Map(Write("in.txt", bytes)));
-    CTagFile mapped(file, "in.txt");
-    CMemorySource source(bytes);
-    CTagFile copied(source, "in.txt");
-    std::vector<std::string_view> kept;
-    std::vector<std::string> expected;
-    std::size_t pairs = 0;
-    std::string_view tag, content, copiedTag, copiedContent;
-    while (mapped.ReadTag(tag, content)) {
-        ASSERT_TRUE(copied.ReadTag(copiedTag, copiedContent));
-        ASSERT_EQ(content, copiedContent);
-        ++pairs;
-        // Only a content split between two pieces is gathered, and so not lent.
-        if (!mapped.ContentLasts()) continue;
-        kept.push_back(content);
-        expected.emplace_back(content);
-    }
-    EXPECT_FALSE(copied.ReadTag(copiedTag, copiedContent));
-    EXPECT_GE(kept.size() + 4, pairs);
-    for (std::size_t i = 0; i < kept.size(); ++i)
-        ASSERT_EQ(kept[i], expected[i]) << "pair " << i;
+    ASSERT_EQ(file.Bytes(), bytes);
+    file.Release(0, bytes.size());
+    file.Release(5000, 100000);  // not at page boundaries, and again
+    EXPECT_EQ(file.Bytes(), bytes);
 }
 
 // Cut short by another program while it is mapped: the pages past the new end read as zeros
-// instead of ending the program with SIGBUS, the file is known to be cut short, and the next
-// piece asked for fails with the message.
+// instead of ending the program with SIGBUS, and the file is known to be cut short.
 TEST_F(MappedFileTest, AFileCutShortWhileMappedIsReportedNotFatal) {
-    std::string bytes = LargeBytes();
+    std::string bytes(1 << 20, 'x');
     std::string path = Write("in.txt", bytes);
     CMappedFile file;
     ASSERT_TRUE(file.Map(path));
     EXPECT_FALSE(file.CutShort());
-    std::string_view first = file.Lend();
+    EXPECT_NO_THROW(file.CheckWhole());
     ASSERT_EQ(::truncate(path.c_str(), 10000), 0);
     EXPECT_TRUE(file.CutShort());
-    std::string_view second = file.Lend();
-    ASSERT_FALSE(second.empty());
-    EXPECT_EQ(second.front(), '\0');  // a fault, turned into a zero
-    EXPECT_EQ(second.back(), '\0');
-    EXPECT_EQ(first.substr(0, 10000), std::string_view(bytes).substr(0, 10000));
+    std::string_view mapped = file.Bytes();
+    EXPECT_EQ(mapped.substr(0, 10000), std::string_view(bytes).substr(0, 10000));
+    EXPECT_EQ(mapped[600000], '\0');  // a fault, turned into a zero
+    EXPECT_EQ(mapped.back(), '\0');
     try {
-        file.Lend();
-        FAIL() << "the file cut short was read on";
+        file.CheckWhole();
+        FAIL() << "the file cut short was taken for whole";
     } catch (const CFailure& failure) {
         EXPECT_EQ(failure.Error().Message(),
                   path + ": the file was truncated while it was being read");

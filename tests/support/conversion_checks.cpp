@@ -1,6 +1,6 @@
 #include "tests/support/conversion_checks.h"
 
-#include "engine/conversion/conversion.h"
+#include "engine/conversion/join.h"
 #include "engine/format/tagged_writer.h"
 #include "tests/support/hex.h"
 #include "tests/support/output_files.h"

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/conversion/convert.h"
+#include "engine/conversion/convert_file.h"
 #include "engine/conversion/pipeline.h"
 #include "engine/format/value_table.h"
 

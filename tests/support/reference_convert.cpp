@@ -6,7 +6,7 @@
 #include <set>
 #include <utility>
 
-#include "engine/conversion/conversion.h"
+#include "engine/conversion/join.h"
 #include "engine/conversion/value_checks.h"
 #include "engine/format/decoders.h"
 #include "engine/format/field_text.h"

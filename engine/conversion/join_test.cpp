@@ -1,4 +1,4 @@
-#include "engine/conversion/conversion.h"
+#include "engine/conversion/join.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "engine/conversion/convert.h"
+#include "engine/conversion/convert_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -13,18 +12,6 @@
 #include "engine/set/output_set.h"
 
 namespace halvic {
-
-// How far a conversion has got, for a caller that shows it from another thread, and the caller's
-// way to stop it.
-struct CConvertProgress {
-    std::atomic<std::uint64_t> m_nRead{0};   // input bytes read so far
-    std::atomic<std::uint64_t> m_nTotal{0};  // the input's size; 0 when it is not known (a pipe)
-    // Set by the caller: the conversion then stops at its next block of input and fails with
-    // kCancelledMessage, replacing nothing.
-    std::atomic<bool> m_bCancel{false};
-};
-
-inline constexpr const char* kCancelledMessage = "Conversion cancelled.";
 
 struct CConvertOptions {
     // Where the seven files go; empty means the current working directory.

@@ -1,0 +1,137 @@
+#include "engine/conversion/convert_file.h"
+
+#include <algorithm>
+#include <new>
+#include <thread>
+
+#include "engine/conversion/input.h"
+#include "engine/conversion/join.h"
+#include "engine/conversion/pipeline.h"
+#include "engine/io/background_sink.h"
+#include "engine/io/file.h"
+
+namespace halvic {
+
+namespace {
+
+// Where a conversion's seven files go: the output set, replaced as one at the commit, or for a
+// check sinks that keep nothing, with no output directory touched and no lock taken.
+class CConversionOutput {
+  public:
+    explicit CConversionOutput(const CConvertOptions& options) : m_options(options) {}
+
+    // Taken before reading, so that a missing or read-only output directory is reported at once;
+    // the targets are replaced only at the commit.
+    bool Open(CError& error, std::vector<CWarning>& warnings) {
+        return Checking() ||
+               m_set.Open(m_options.m_strOutputDir, m_options.m_output, error, warnings);
+    }
+    CByteSink& File(std::size_t i) {
+        return Checking() ? static_cast<CByteSink&>(m_discarded[i]) : m_set.File(i);
+    }
+    std::array<CByteSink*, kTableCount> Tables() {
+        std::array<CByteSink*, kTableCount> tables;
+        for (std::size_t i = 0; i < kTableCount; ++i)
+            tables[i] = &File(i + 1);
+        return tables;
+    }
+    // Ends the writing of all seven; the bytes written.
+    std::uint64_t Finish() {
+        if (!Checking()) return m_set.Finish();
+        std::uint64_t written = 0;
+        for (CDiscardingSink& file : m_discarded)
+            written += file.BytesWritten();
+        return written;
+    }
+    bool Commit(CError& error) {
+        if (Checking()) return true;
+        CInterruptsHeld held;  // an interrupt waits until the commit is done or undone
+        return m_set.Commit(error);
+    }
+
+  private:
+    bool Checking() const { return m_options.m_bCheckOnly; }
+
+    const CConvertOptions& m_options;
+    COutputSet m_set;
+    std::array<CDiscardingSink, kOutputCount> m_discarded;
+};
+
+// Converts the input into the output's seven files, written but not yet in place. Returns false
+// with the failure in `result`.
+bool Convert(CConversionInput& input, CConversionOutput& output, CConvertResult& result) {
+    const std::size_t warningsBefore = result.m_warnings.size();
+    try {
+        CValueTables tables;
+        // The record file is most of the output; it is written while the reading goes on.
+        CBackgroundSink records(output.File(0));
+        CJoinedConversion joined(input.Name(), records, tables);
+        // Two threads convert parts (one, with one processor). More would keep more parts
+        // waiting to be joined, in memory, for little gain: joining is done one part at a time.
+        CPipelineOptions pipeline;
+        pipeline.m_nThreads = std::clamp(std::thread::hardware_concurrency(), 1u, 2u);
+        ConvertParts(input.Parts(), joined, input.Name(), pipeline);
+        result.m_summary = joined.Finish(result.m_warnings);
+        input.CheckWhole();
+        if (result.m_summary.m_nRecords == 0 && input.BytesConverted() > 0) {
+            // Its message says more than the warning of the stop, which it replaces.
+            result.m_warnings.resize(warningsBefore);
+            throw CFailure(NothingConverted(input.Name(), joined.Stop()));
+        }
+        if (input.BytesConverted() == 0) {
+            result.m_warnings.push_back(
+                {input.Name(), 0, "the file is empty, so the seven files become empty"});
+        }
+        records.Finish();
+        WriteTables(tables, output.Tables());
+        result.m_summary.m_nBytesWritten = output.Finish();
+        return true;
+    } catch (const CFailure& failure) {
+        result.m_error = failure.Error();
+        // Whatever else failed, or was warned of, came of reading zeros for the file.
+        if (input.ExplainCutShort(result.m_error)) result.m_warnings.resize(warningsBefore);
+    } catch (const std::bad_alloc&) {
+        result.m_error = {input.Name(), 0, "out of memory"};
+    }
+    return false;
+}
+
+// A strict conversion fails on any warning of its input (not those about the output directory,
+// which come before `warningsBefore`).
+bool FailsStrictly(const CConvertOptions& options, const std::string& inputName,
+                   std::size_t warningsBefore, CConvertResult& result) {
+    std::size_t warned = result.m_warnings.size() - warningsBefore;
+    if (!options.m_bStrict || warned == 0) return false;
+    result.m_error = {inputName, 0,
+                      std::to_string(warned) + (warned == 1 ? " warning" : " warnings") +
+                          ", and any warning fails a strict conversion: no file was replaced"};
+    return true;
+}
+
+CConvertResult ConvertFileOrThrow(const std::string& path, const CConvertOptions& options) {
+    CConvertResult result;
+    CConversionInput input(options.m_pProgress);
+    if (!input.Open(path, options.m_bDashMeansStdin, result.m_error)) return result;
+    CConversionOutput output(options);
+    if (!output.Open(result.m_error, result.m_warnings)) return result;
+    const std::size_t warningsBefore = result.m_warnings.size();
+    if (!Convert(input, output, result)) return result;
+    if (FailsStrictly(options, input.Name(), warningsBefore, result)) return result;
+    result.m_bOk = output.Commit(result.m_error);
+    return result;
+}
+
+}  // namespace
+
+CConvertResult ConvertFile(const std::string& path, const CConvertOptions& options) {
+    try {
+        return ConvertFileOrThrow(path, options);
+    } catch (const std::bad_alloc&) {
+        // Outside the conversion itself: taking the output directory, say.
+        CConvertResult result;
+        result.m_error = {path, 0, "out of memory"};
+        return result;
+    }
+}
+
+}  // namespace halvic

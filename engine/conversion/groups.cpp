@@ -1,0 +1,38 @@
+#include "engine/conversion/groups.h"
+
+#include "engine/format/field_text.h"
+
+namespace halvic {
+
+std::string StopWarning(const CStop& stop, std::uint64_t records) {
+    std::string shown = ShowTag(stop.m_strTag, stop.m_bCut);
+    if (records == 0) return "the first tag is " + shown + ", not <@>; nothing was converted";
+    return "tag " + shown +
+           " follows an empty tag <> but is not <@>; the rest of the input was ignored";
+}
+
+CError NothingConverted(const std::string& inputName, const CStop& stop) {
+    if (!stop.m_bStopped) {
+        return {inputName, 0,
+                "no record was converted, since the file holds no tag, and no file was replaced"};
+    }
+    const std::string& tag = stop.m_strTag;
+    // The first tag is every byte before the first ">", so its start says what came first.
+    std::string cause;
+    if (tag.rfind("\xEF\xBB\xBF", 0) == 0) {
+        cause = "the file begins with a byte-order mark (EF BB BF): save it without one";
+    } else if (!tag.empty() && (tag[0] == '\r' || tag[0] == '\n')) {
+        cause = "the file begins with a blank line: it must begin with <@>";
+    } else if (!tag.empty() && (tag[0] == ' ' || tag[0] == '\t')) {
+        cause = "the file begins with a space: it must begin with <@>";
+    } else if (tag.find('<') != std::string::npos) {
+        cause = "text comes before the first <@>: the file must begin with <@>";
+    } else {
+        cause = "every record begins with <@>, and so must the file";
+    }
+    return {inputName, stop.m_nLine,
+            "the first tag is " + ShowTag(tag, stop.m_bCut) +
+                ", not <@>, so no record was converted and no file was replaced; " + cause};
+}
+
+}  // namespace halvic

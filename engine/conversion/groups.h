@@ -1,0 +1,146 @@
+// The groups of a tagged text as the conversion reads them, from an "@" pair to the next: the one
+// loop over the pairs (ReadGroups), the one rule for how a pair changes a record (ApplyField), and
+// the fields a record keeps from the record before it (CarryFields). A part and the plain loop
+// both read with these, each keeping texts and table identifiers its own way.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "engine/conversion/notes.h"
+#include "engine/conversion/value_checks.h"
+#include "engine/format/decoders.h"
+#include "engine/format/record.h"
+#include "engine/io/error.h"
+#include "engine/text/tag_file.h"
+
+namespace halvic {
+
+// What ended a conversion before the end of its input: a tag other than "@" where a group should
+// start (at the very start, or after an empty tag).
+struct CStop {
+    bool m_bStopped = false;
+    std::string m_strTag;
+    bool m_bCut = false;
+    std::uint64_t m_nLine = 0;
+};
+
+// Hands the groups of `reader` to `handler`, in order: Start(content of the "@" pair), then
+// Field(tag, content) for each pair of the group, then End(). A group ends at the next "@" (handed
+// back to the reader), at an empty tag or at the end of the input, where the tag is empty too. A
+// tag other than "@" where a group should start ends the reading: Stop(tag).
+template <class THandler>
+void ReadGroups(CTagFile& reader, THandler& handler) {
+    std::string_view tag;
+    std::string_view content;
+    while (reader.ReadTag(tag, content)) {
+        if (tag != "@") {
+            handler.Stop(tag);
+            return;
+        }
+        handler.Start(content);
+        reader.ReadTag(tag, content);
+        while (tag != "@" && !tag.empty()) {
+            handler.Field(tag, content);
+            reader.ReadTag(tag, content);
+        }
+        if (tag == "@") reader.m_bPushedBack = 1;
+        handler.End();
+    }
+}
+
+// Sets the record number from the content of an "@" pair on `line`, noting one stored otherwise
+// than written.
+inline void StartRecord(std::string_view content, std::uint64_t line, CRecord& record,
+                        CValueNotes& notes) {
+    record.m_nNumber = static_cast<std::uint16_t>(ParseDigits(content));
+    if (!RecordNumberAsWritten(content))
+        notes.NoteNumber(EWarningKind::kRecordNumber, line, content, RecordNumberWarning);
+}
+
+// Notes the content of a value field of `kind` on `line` when it is stored otherwise than written.
+inline void CheckContent(CFieldChoice::EKind kind, std::string_view content, std::uint64_t line,
+                         CValueNotes& notes) {
+    switch (kind) {
+        case CFieldChoice::kGridRef:
+            if (!GridRefAsWritten(content))
+                notes.Note(EWarningKind::kGridRef, line, content, GridRefWarning);
+            break;
+        case CFieldChoice::kWeight:
+            if (!WeightAsWritten(content))
+                notes.Note(EWarningKind::kWeight, line, content, WeightWarning);
+            break;
+        case CFieldChoice::kBValue:
+            if (!ByteValueAsWritten(content))
+                notes.NoteNumber(EWarningKind::kByteValue, line, content, ByteValueWarning);
+            break;
+        default:
+            break;
+    }
+}
+
+// How the pair <tag>content on `line` changes `record`: a value field (b, g, t) is set and its
+// content checked; a tag that selects no field is noted (`tagCut`: only its first bytes were
+// kept). Returns what `tag` selects: the text and the table fields are left to the caller, which
+// keeps them its own way (a part keeps views of its bytes and leaves identifiers to the join).
+inline CFieldChoice ApplyField(std::string_view tag, std::string_view content, bool tagCut,
+                               std::uint64_t line, CRecord& record, CGroupNotes& notes) {
+    const CFieldChoice choice = ChooseField(tag);
+    switch (choice.m_eKind) {
+        case CFieldChoice::kText:
+        case CFieldChoice::kTable:
+            break;
+        case CFieldChoice::kNone:
+            notes.m_tags.Note(tag, tagCut, line);
+            break;
+        default:
+            record.SetField(choice, content);
+            CheckContent(choice.m_eKind, content, line, notes.m_values);
+            break;
+    }
+    return choice;
+}
+
+// The fields besides the table identifiers that a record keeps from the record before it unless
+// it sets them, as bits: the bit of a field is 1 << its kind.
+constexpr unsigned CarriedBit(CFieldChoice::EKind kind) {
+    return kind < CFieldChoice::kTable ? 1u << kind : 0u;
+}
+inline constexpr unsigned kAllCarried = (1u << CFieldChoice::kTable) - 1;
+
+// How each of those fields is taken from the record before.
+struct CCarriedField {
+    CFieldChoice::EKind m_eKind;
+    void (*m_take)(const CRecord& before, CRecord& record);
+};
+inline constexpr CCarriedField kCarriedFields[] = {
+    {CFieldChoice::kText,
+     [](const CRecord& before, CRecord& record) { record.m_strText = before.m_strText; }},
+    {CFieldChoice::kBValue,
+     [](const CRecord& before, CRecord& record) { record.m_nBValue = before.m_nBValue; }},
+    {CFieldChoice::kGridRef,
+     [](const CRecord& before, CRecord& record) {
+         record.m_nEasting = before.m_nEasting;
+         record.m_nNorthing = before.m_nNorthing;
+     }},
+    {CFieldChoice::kWeight,
+     [](const CRecord& before, CRecord& record) { record.m_nWeight = before.m_nWeight; }},
+};
+
+// Gives `record`, which set only the fields of the bits `set`, the others from `before`.
+inline void CarryFields(const CRecord& before, unsigned set, CRecord& record) {
+    for (const CCarriedField& field : kCarriedFields) {
+        if ((set & CarriedBit(field.m_eKind)) == 0) field.m_take(before, record);
+    }
+}
+
+// The warning of the tag that stopped a conversion after `records` records.
+std::string StopWarning(const CStop& stop, std::uint64_t records);
+
+// The failure of a conversion that converted no record from an input that is not empty: the
+// input's first tag is not "@" (`stop`), or it holds nothing a reader hands out. Replacing the
+// files with empty ones would wipe a catalogue for nothing.
+CError NothingConverted(const std::string& inputName, const CStop& stop);
+
+}  // namespace halvic
