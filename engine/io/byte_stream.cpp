@@ -12,9 +12,9 @@ std::size_t CMemorySource::Read(unsigned char* buffer, std::size_t capacity) {
 }
 
 std::string_view CMemorySource::Lend() {
-    std::string_view piece = m_bytes.substr(0, m_nStep);
-    m_bytes.remove_prefix(piece.size());
-    return piece;
+    std::string_view block = m_bytes.substr(0, m_nStep);
+    m_bytes.remove_prefix(block.size());
+    return block;
 }
 
 CByteSink::CByteSink(std::size_t capacity)

@@ -66,9 +66,9 @@ bool CTagFile::Fill() {
     if (m_bEof) return false;
     std::size_t n = 0;
     if (m_bLends) {
-        std::string_view piece = m_source.Lend();
-        m_pNext = reinterpret_cast<const unsigned char*>(piece.data());
-        n = piece.size();
+        std::string_view block = m_source.Lend();
+        m_pNext = reinterpret_cast<const unsigned char*>(block.data());
+        n = block.size();
     } else {
         n = m_source.Read(m_block.get(), m_nBlockSize);
         m_pNext = m_block.get();

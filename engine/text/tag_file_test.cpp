@@ -16,7 +16,7 @@ namespace {
 using Pairs = std::vector<std::pair<std::string, std::string>>;
 
 // Every pair of `bytes`, the reader's block and the source's step set to `block`; the source
-// copies its bytes or lends them in pieces of that size.
+// copies its bytes or lends them in blocks of that size.
 Pairs ReadAll(std::string_view bytes, std::size_t block = 1 << 16, bool lends = false) {
     CMemorySource source(bytes, block, lends);
     CTagFile reader(source, "test", block);
