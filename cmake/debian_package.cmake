@@ -63,5 +63,5 @@ if(BUILD_TESTING AND NOT HALVIC_SANITIZE)
   add_test(NAME packaging.deb
            COMMAND ${PROJECT_SOURCE_DIR}/tests/packaging/deb_test.sh ${CMAKE_BINARY_DIR}
                    ${PROJECT_SOURCE_DIR})
-  set_tests_properties(packaging.deb PROPERTIES TIMEOUT 300)
+  set_tests_properties(packaging.deb PROPERTIES TIMEOUT 300 LABELS packaging)
 endif()

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/end_to_end.h"
 #include "tests/support/files.h"
 #include "tests/support/process.h"
 
@@ -19,13 +20,12 @@ using testing::CFileList;
 using testing::CProcessOptions;
 using testing::CProcessResult;
 using testing::ListFiles;
+using testing::OutputNames;
+using testing::PutOldOutputs;
 using testing::ReadFile;
 using testing::Reasons;
 using testing::RunProcess;
 using testing::WriteFile;
-
-const std::vector<std::string> kOutputs = {"qxase.qxd", "qxm.qxd", "qxa.qxd", "qxn.qxd",
-                                           "qxi.qxd",   "qxc.qxd", "qxs.qxd"};
 
 // `err` with the time a conversion took ("in 0.012 s") as "in T s", since it differs from run to
 // run.
@@ -45,10 +45,9 @@ class CliTest : public ::testing::Test {
         fs::copy_file(fs::path(HALVIC_SOURCE_DIR) / "examples/sample.txt", m_dir / "sample.txt");
         WriteFile(m_dir / "warn.txt", "<@>1\n<x>a\n<l>y\n<x>b\n<Q>c\n<>\n<m>z\n");
         WriteFile(m_dir / "first.txt", "\n<l>x<@>1");
-        for (const std::string& name : kOutputs)
-            WriteFile(m_dir / "out" / name, "old " + name);
+        PutOldOutputs(m_dir / "out");
         m_old = ListFiles(m_dir / "out");
-        ASSERT_EQ(m_old.size(), kOutputs.size());
+        ASSERT_EQ(m_old.size(), OutputNames().size());
     }
 
     CProcessResult Run(std::vector<std::string> args, CProcessOptions options = {}) {
@@ -67,7 +66,7 @@ class CliTest : public ::testing::Test {
     }
 
     void ExpectSampleOutputs(const fs::path& dir) {
-        for (const std::string& name : kOutputs) {
+        for (const std::string& name : OutputNames()) {
             EXPECT_EQ(ReadFile(dir / name),
                       ReadFile(fs::path(HALVIC_SOURCE_DIR) / "examples/expected" / name))
                 << name;
@@ -85,7 +84,7 @@ TEST_F(CliTest, ConvertsAFileAndStandardInput) {
     EXPECT_EQ(fromFile.m_strOut, "");
     EXPECT_EQ(fromFile.m_strErr, "");
     ExpectSampleOutputs(m_dir / "out");
-    EXPECT_EQ(ListFiles(m_dir / "out").size(), kOutputs.size()) << "a temporary file was left";
+    EXPECT_EQ(ListFiles(m_dir / "out").size(), OutputNames().size()) << "a temporary file was left";
 
     fs::create_directories(m_dir / "piped");
     CProcessOptions piped;
@@ -354,7 +353,7 @@ TEST_F(CliTest, PromptAsksForOneFileName) {
         {" sample.txt \n", 0, "Filename: ", true},  // spaces around a name are not part of it
     };
     for (const auto& c : kCases) {
-        for (const std::string& name : kOutputs)
+        for (const std::string& name : OutputNames())
             fs::remove(m_dir / name);
         CProcessOptions options;
         options.m_strStdin = c.typed;

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/format/record_format.h"
 #include "tests/support/files.h"
 #include "tests/support/hex.h"
 #include "tests/support/process.h"
@@ -29,9 +30,6 @@ using testing::RunProcess;
 using testing::Unhex;
 using testing::WriteFile;
 
-const std::vector<std::string> kTableFiles = {"qxm.qxd", "qxa.qxd", "qxn.qxd",
-                                              "qxi.qxd", "qxc.qxd", "qxs.qxd"};
-
 class DumpTest : public ::testing::Test {
   protected:
     CProcessResult Run(std::vector<std::string> args) {
@@ -46,11 +44,11 @@ class DumpTest : public ::testing::Test {
     void WriteOutputs(const std::string& name, const std::string& recordsHex,
                       const std::vector<std::pair<int, std::string>>& tables = {}) {
         fs::create_directories(m_dir / name);
-        WriteFile(m_dir / name / "qxase.qxd", Unhex(recordsHex));
-        for (const std::string& table : kTableFiles)
-            WriteFile(m_dir / name / table, "");
+        WriteFile(m_dir / name / kRecordFileName, Unhex(recordsHex));
+        for (std::size_t table = 0; table < kTableCount; ++table)
+            WriteFile(m_dir / name / TableFileName(table), "");
         for (const auto& [index, bytes] : tables)
-            WriteFile(m_dir / name / kTableFiles[index], bytes);
+            WriteFile(m_dir / name / TableFileName(static_cast<std::size_t>(index)), bytes);
     }
 
     testing::CScratchDir m_scratch{"halvic-dump"};

@@ -4,17 +4,16 @@
 // no conversion's output, and the cap on warnings. A failed conversion leaves the old files byte
 // for byte as they were and no temporary file.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "tests/support/end_to_end.h"
 #include "tests/support/files.h"
 #include "tests/support/process.h"
 
@@ -26,7 +25,10 @@ using testing::CFileList;
 using testing::CProcessOptions;
 using testing::CProcessResult;
 using testing::ListFiles;
+using testing::OutputNames;
+using testing::PutOldOutputs;
 using testing::ReadFile;
+using testing::Records;
 using testing::RunProcess;
 using testing::WriteFile;
 
@@ -42,26 +44,11 @@ constexpr bool kSanitized = false;
 constexpr bool kSanitized = false;
 #endif
 
-const char* const kOutputs[] = {"qxase.qxd", "qxm.qxd", "qxa.qxd", "qxn.qxd",
-                                "qxi.qxd",   "qxc.qxd", "qxs.qxd"};
-
-// Records `first` to `last`, each with a text and values in tables m and s, about 45 bytes a
-// record.
-std::string Records(int first, int last) {
-    std::string input;
-    for (int i = first; i <= last; ++i) {
-        input += "<@>" + std::to_string(i % 60000) + "\n<l>record number " + std::to_string(i) +
-                 "\n<m>" + std::to_string(i % 500) + "\n<s>" + std::to_string(i % 7) + "\n";
-    }
-    return input;
-}
-
 class FailureTest : public ::testing::Test {
   protected:
     void SetUp() override {
         fs::create_directories(m_dir / "out");
-        for (const char* name : kOutputs)
-            WriteFile(m_dir / "out" / name, std::string("old ") + name);
+        PutOldOutputs(m_dir / "out");
         m_old = ListFiles(m_dir / "out");
     }
 
@@ -96,7 +83,7 @@ TEST_F(FailureTest, RefusedThreadStartsLeaveTheWorkToTheCallingThread) {
     } kInputs[] = {{"small.txt", Records(1, 100000)}, {"large.txt", Records(1, 400000)}};
     for (const auto& in : kInputs) {
         CFileList expected = ConvertedAsUsual(in.name, in.input, std::string("usual-") + in.name);
-        ASSERT_EQ(expected.size(), std::size(kOutputs));
+        ASSERT_EQ(expected.size(), OutputNames().size());
         for (int allowed = 0; allowed <= 3; ++allowed) {
             SCOPED_TRACE(std::string(in.name) +
                          ", thread starts allowed: " + std::to_string(allowed));
@@ -122,39 +109,24 @@ TEST_F(FailureTest, AProcessLimitIsNoFailure) {
     CFileList expected = ConvertedAsUsual("in.txt", input, "usual");
     fs::permissions(m_dir, fs::perms::all);
     fs::permissions(m_dir / "out", fs::perms::all);
-    for (const char* name : kOutputs)
+    for (const std::string& name : OutputNames())
         fs::permissions(m_dir / "out" / name, fs::perms::all);
-    int err[2];
-    ASSERT_EQ(::pipe(err), 0);
-    pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        ::dup2(err[1], 2);
-        ::close(err[0]);
-        ::close(err[1]);
-        if (::chdir(m_dir.c_str()) != 0) _exit(126);
-        // Root is not held to the limit: the child becomes nobody first.
-        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) _exit(125);
-        rlimit one{1, 1};
-        if (::setrlimit(RLIMIT_NPROC, &one) != 0) _exit(125);
-        // LeakSanitizer would need a thread of its own at the end.
-        ::setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
-        ::execl(HALVIC_BIN, HALVIC_BIN, "convert", "-q", "in.txt", "-o", "out", nullptr);
-        _exit(127);
+    CProcessOptions limited;
+    // Root is not held to the limit: the child becomes nobody first.
+    limited.m_bUnprivileged = true;
+    limited.m_nProcessLimit = 1;
+    // LeakSanitizer would need a thread of its own at the end.
+    limited.m_env = {"ASAN_OPTIONS=detect_leaks=0"};
+    CProcessResult result;
+    try {
+        result = Run({"convert", "-q", "in.txt", "-o", "out"}, limited);
+    } catch (const std::runtime_error& e) {
+        if (std::string(e.what()).find("no unprivileged user") == std::string::npos) throw;
+        GTEST_SKIP() << e.what();
     }
-    ::close(err[1]);
-    std::string messages;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::read(err[0], buffer, sizeof buffer)) > 0)
-        messages.append(buffer, static_cast<std::size_t>(n));
-    ::close(err[0]);
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status) << ": " << messages;
-    if (WEXITSTATUS(status) == 125) GTEST_SKIP() << "no unprivileged user to be had here";
-    EXPECT_EQ(WEXITSTATUS(status), 0) << messages;
-    EXPECT_EQ(messages, "");
+    ASSERT_EQ(result.m_nSignal, 0) << result.m_strErr;
+    EXPECT_EQ(result.m_nExitCode, 0) << result.m_strErr;
+    EXPECT_EQ(result.m_strErr, "");
     EXPECT_EQ(ListFiles(m_dir / "out"), expected);
 }
 
@@ -205,7 +177,7 @@ TEST_F(FailureTest, MemoryThatRunsOutIsReported) {
     EXPECT_EQ(ListFiles(m_dir / "out"), m_old);
 
     fs::create_directories(m_dir / "big-table");
-    for (const char* name : kOutputs)
+    for (const std::string& name : OutputNames())
         WriteFile(m_dir / "big-table" / name, "");
     WriteFile(m_dir / "big-table/qxa.qxd", huge + '\0');
     CProcessResult dump = Run({"dump", "big-table"}, limited);
@@ -286,7 +258,7 @@ TEST_F(DumpFailureTest, AFailedWriteToStandardOutputIsReported) {
 TEST_F(DumpFailureTest, APipeClosedByItsReaderEndsTheDumpAsOtherTools) {
     CProcessOptions head;
     head.m_nStdoutTaken = 100;
-    head.m_bDefaultSigpipe = true;
+    head.m_defaultSignals = {SIGPIPE};
     CProcessResult result = Run({"dump", "out"}, head);
     EXPECT_EQ(result.m_nSignal, SIGPIPE);
     EXPECT_EQ(result.m_strErr, "");

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,6 +22,7 @@
 #include <vector>
 
 #include "engine/conversion/convert_file.h"
+#include "tests/support/end_to_end.h"
 #include "tests/support/files.h"
 #include "tests/support/process.h"
 
@@ -30,124 +30,33 @@ namespace halvic {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::CChildProcess;
+using testing::CProcessOptions;
 using testing::CProcessResult;
 using testing::ListFiles;
+using testing::OutputNames;
+using testing::PutOldOutputs;
 using testing::ReadFile;
+using testing::Records;
 using testing::RunProcess;
 using testing::WriteFile;
 
 using CFiles = testing::CFileList;
 
-const char* const kOutputs[] = {"qxase.qxd", "qxm.qxd", "qxa.qxd", "qxn.qxd",
-                                "qxi.qxd",   "qxc.qxd", "qxs.qxd"};
-
-// Records `first` to `last`, each with a text and a value in table m, about 40 bytes a record.
-std::string Records(int first, int last) {
-    std::string input;
-    for (int i = first; i <= last; ++i) {
-        input += "<@>" + std::to_string(i % 60000) + "\n<l>record number " + std::to_string(i) +
-                 "\n<m>" + std::to_string(i % 500) + "\n";
-    }
-    return input;
+// Halvic in `workDir` with the signal dispositions a shell gives it, whatever the test runner
+// ignores.
+CProcessOptions FromAShell(const fs::path& workDir) {
+    CProcessOptions options;
+    options.m_strWorkDir = workDir.string();
+    options.m_defaultSignals = {SIGINT, SIGTERM, SIGHUP, SIGXFSZ, SIGPIPE};
+    return options;
 }
-
-// How a started halvic is set up beyond its arguments.
-struct CStartOptions {
-    bool m_bIgnoreHangup = false;  // started the way nohup starts a program
-    long m_nFileSizeLimit = -1;    // RLIMIT_FSIZE, with SIGXFSZ left at its default
-};
-
-// A halvic reading a pipe that the test writes to, so that the test decides when input arrives
-// and when it ends.
-class CStartedHalvic {
-  public:
-    CStartedHalvic(const std::vector<std::string>& args, const fs::path& workDir,
-                   const CStartOptions& options = {}) {
-        int in[2], err[2];
-        if (::pipe(in) != 0 || ::pipe(err) != 0) throw std::runtime_error("pipe failed");
-        m_pid = ::fork();
-        if (m_pid < 0) throw std::runtime_error("fork failed");
-        if (m_pid == 0) {
-            ::dup2(in[0], 0);
-            ::dup2(err[1], 2);
-            for (int fd : {in[0], in[1], err[0], err[1]})
-                ::close(fd);
-            if (::chdir(workDir.c_str()) != 0) _exit(126);
-            // Whatever the test runner ignores, halvic starts with the dispositions asked for.
-            for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGXFSZ, SIGPIPE})
-                std::signal(signal, SIG_DFL);
-            if (options.m_bIgnoreHangup) std::signal(SIGHUP, SIG_IGN);
-            if (options.m_nFileSizeLimit >= 0) {
-                rlimit limit{static_cast<rlim_t>(options.m_nFileSizeLimit),
-                             static_cast<rlim_t>(options.m_nFileSizeLimit)};
-                ::setrlimit(RLIMIT_FSIZE, &limit);
-            }
-            std::vector<char*> argv{const_cast<char*>(HALVIC_BIN)};
-            for (const std::string& arg : args)
-                argv.push_back(const_cast<char*>(arg.c_str()));
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            _exit(127);
-        }
-        ::close(in[0]);
-        ::close(err[1]);
-        m_nIn = in[1];
-        m_nErr = err[0];
-        std::signal(SIGPIPE, SIG_IGN);  // halvic may be gone before the input is all written
-    }
-    ~CStartedHalvic() {
-        CloseInput();
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            Wait();
-        }
-        if (m_nErr >= 0) ::close(m_nErr);
-    }
-
-    // Returns how many bytes halvic took before it closed its input.
-    std::size_t Write(std::string_view bytes) {
-        std::size_t written = 0;
-        while (written < bytes.size()) {
-            ssize_t n = ::write(m_nIn, bytes.data() + written, bytes.size() - written);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            written += static_cast<std::size_t>(n);
-        }
-        return written;
-    }
-    void CloseInput() {
-        if (m_nIn >= 0) ::close(m_nIn);
-        m_nIn = -1;
-    }
-    void Signal(int signal) { ::kill(m_pid, signal); }
-
-    // Waits for the end; returns the wait status and collects what halvic printed.
-    int Wait() {
-        char buffer[4096];
-        ssize_t n;
-        while ((n = ::read(m_nErr, buffer, sizeof buffer)) > 0)
-            m_strErr.append(buffer, static_cast<std::size_t>(n));
-        int status = 0;
-        while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        m_pid = -1;
-        return status;
-    }
-    const std::string& Err() const { return m_strErr; }
-
-  private:
-    pid_t m_pid = -1;
-    int m_nIn = -1;
-    int m_nErr = -1;
-    std::string m_strErr;
-};
 
 class FaultTest : public ::testing::Test {
   protected:
     void SetUp() override {
         fs::create_directories(m_dir / "out");
-        for (const char* name : kOutputs)
-            WriteFile(m_dir / "out" / name, std::string("old ") + name);
+        PutOldOutputs(m_dir / "out");
         m_old = ListFiles(m_dir / "out");
     }
 
@@ -218,7 +127,7 @@ TEST_F(FaultTest, FullTableStopsTheConversion) {
         } else {
             std::string table = ReadFile(m_dir / "out/qxs.qxd");
             EXPECT_EQ(std::count(table.begin(), table.end(), '\0'), 65535) << c.name;
-            EXPECT_EQ(ListFiles(m_dir / "out").size(), std::size(kOutputs))
+            EXPECT_EQ(ListFiles(m_dir / "out").size(), OutputNames().size())
                 << "a temporary was left";
         }
     }
@@ -230,13 +139,12 @@ TEST_F(FaultTest, FullTableStopsTheReadingAtOnce) {
     std::string input = "<@>1\n";
     for (int i = 0; i < 1000000; ++i)
         input += "<m>text " + std::to_string(i) + "\n";
-    CStartedHalvic halvic({"convert", "-", "-o", "out"}, m_dir);
+    CChildProcess halvic({HALVIC_BIN, "convert", "-", "-o", "out"}, FromAShell(m_dir));
     std::size_t taken = halvic.Write(input);
-    halvic.CloseInput();
-    int status = halvic.Wait();
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 1);
-    EXPECT_EQ(halvic.Err(),
+    CProcessResult result = halvic.Wait();
+    ASSERT_EQ(result.m_nSignal, 0);
+    EXPECT_EQ(result.m_nExitCode, 1);
+    EXPECT_EQ(result.m_strErr,
               "halvic: error: <stdin>:65537: table m is full: it holds 65535 distinct texts, the "
               "most a table can hold\n");
     EXPECT_LT(taken, input.size() / 4) << "halvic read on after the table was full";
@@ -260,47 +168,43 @@ TEST_F(FaultTest, TargetThatIsADirectoryReplacesNothing) {
 TEST_F(FaultTest, InterruptedConversionLeavesTheOldFiles) {
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
         SCOPED_TRACE(strsignal(signal));
-        CStartedHalvic halvic({"convert", "-", "-o", "out"}, m_dir);
+        CChildProcess halvic({HALVIC_BIN, "convert", "-", "-o", "out"}, FromAShell(m_dir));
         // Then the input stalls: the signal certainly lands in the middle of the conversion.
         halvic.Write(Records(1, 100000));
         ASSERT_TRUE(WaitForRecordsWritten());
         halvic.Signal(signal);
-        int status = halvic.Wait();
-        ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
-        EXPECT_EQ(WTERMSIG(status), signal);
-        EXPECT_EQ(halvic.Err(), "");
+        CProcessResult result = halvic.Wait(/*closeInput=*/false);
+        ASSERT_EQ(result.m_nSignal, signal) << "exit status " << result.m_nExitCode;
+        EXPECT_EQ(result.m_strErr, "");
         EXPECT_EQ(ListFiles(m_dir / "out"), m_old);
     }
 }
 
 TEST_F(FaultTest, HangupIgnoredByTheCallerStaysIgnored) {
-    CStartOptions nohup;
-    nohup.m_bIgnoreHangup = true;
-    CStartedHalvic halvic({"convert", "-q", "-", "-o", "out"}, m_dir, nohup);
+    CProcessOptions nohup = FromAShell(m_dir);
+    nohup.m_ignoredSignals = {SIGHUP};
+    CChildProcess halvic({HALVIC_BIN, "convert", "-q", "-", "-o", "out"}, nohup);
     halvic.Write(Records(1, 100000));
     ASSERT_TRUE(WaitForRecordsWritten());
     halvic.Signal(SIGHUP);
     halvic.Write(Records(100001, 120000));
-    halvic.CloseInput();
-    int status = halvic.Wait();
-    ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(halvic.Err(), "");
+    CProcessResult result = halvic.Wait();
+    ASSERT_EQ(result.m_nSignal, 0);
+    EXPECT_EQ(result.m_nExitCode, 0);
+    EXPECT_EQ(result.m_strErr, "");
     EXPECT_EQ(ReadFile(m_dir / "out/qxm.qxd").size(), 1890u) << "the texts 0 to 499";
-    EXPECT_EQ(ListFiles(m_dir / "out").size(), std::size(kOutputs)) << "a temporary was left";
+    EXPECT_EQ(ListFiles(m_dir / "out").size(), OutputNames().size()) << "a temporary was left";
 }
 
 TEST_F(FaultTest, FileSizeLimitIsReportedNotFatal) {
     // SIGXFSZ at its default, as in a shell with `ulimit -f`.
-    CStartOptions limited;
+    CProcessOptions limited = FromAShell(m_dir);
     limited.m_nFileSizeLimit = 4096;
-    CStartedHalvic halvic({"convert", "-", "-o", "out"}, m_dir, limited);
-    halvic.Write(Records(1, 20000));
-    halvic.CloseInput();
-    int status = halvic.Wait();
-    ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 1);
-    EXPECT_EQ(halvic.Err(), "halvic: error: out/qxase.qxd: File too large\n");
+    limited.m_strStdin = Records(1, 20000);
+    CProcessResult result = RunProcess({HALVIC_BIN, "convert", "-", "-o", "out"}, limited);
+    ASSERT_EQ(result.m_nSignal, 0);
+    EXPECT_EQ(result.m_nExitCode, 1);
+    EXPECT_EQ(result.m_strErr, "halvic: error: out/qxase.qxd: File too large\n");
     EXPECT_EQ(ListFiles(m_dir / "out"), m_old);
 }
 
@@ -397,19 +301,13 @@ TEST_F(FaultTest, KillsAtRandomInstantsLeaveAWholeSet) {
         fs::create_directories(m_dir / "out");
         for (const auto& [name, bytes] : oldSet)
             WriteFile(m_dir / "out" / name, bytes);
-        pid_t pid = ::fork();
-        if (pid == 0) {
-            if (::chdir(m_dir.c_str()) != 0) _exit(126);
-            ::execl(HALVIC_BIN, HALVIC_BIN, "convert", "new.txt", "-o", "out", nullptr);
-            _exit(127);
-        }
+        CChildProcess halvic({HALVIC_BIN, "convert", "new.txt", "-o", "out"}, FromAShell(m_dir));
         // Most kills late, where the files are being replaced.
         std::uniform_real_distribution<double> when(0.3, 2.0);
         std::this_thread::sleep_for(
             std::chrono::duration_cast<std::chrono::microseconds>(whole * when(random)));
-        ::kill(pid, SIGKILL);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
+        halvic.Signal(SIGKILL);
+        halvic.Wait();
         CProcessResult dump = RunHere({HALVIC_BIN, "dump", "out", "-r", "1"});
         EXPECT_EQ(dump.m_nExitCode, 0) << dump.m_strErr;
         CFiles now = ListFiles(m_dir / "out");
@@ -456,14 +354,20 @@ TEST_F(FaultTest, ASecondConversionWaitsAndSaysSo) {
     int fd = ::open((m_dir / "out/.halvic.lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::flock(fd, LOCK_EX), 0);
-    std::thread release([fd] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    const std::string waiting = "halvic: waiting for another conversion into out\n";
+    CProcessOptions options;
+    options.m_strWorkDir = m_dir.string();
+    // The lock goes once halvic has said a line, which must be that it waits, and not before.
+    options.m_onStderr = [&](const std::string& err) {
+        if (fd < 0 || err.back() != '\n') return;
+        EXPECT_EQ(ListFiles(m_dir / "out"), m_old) << "it did not wait";
         ::close(fd);
-    });
-    CProcessResult result = RunHere({HALVIC_BIN, "convert", "in.txt", "-o", "out"});
-    release.join();
+        fd = -1;
+    };
+    CProcessResult result = RunProcess({HALVIC_BIN, "convert", "in.txt", "-o", "out"}, options);
+    if (fd >= 0) ::close(fd);
     EXPECT_EQ(result.m_nExitCode, 0);
-    EXPECT_EQ(result.m_strErr, "halvic: waiting for another conversion into out\n");
+    EXPECT_EQ(result.m_strErr, waiting);
     EXPECT_EQ(ReadFile(m_dir / "out/qxm.qxd").size(), 292u) << "the texts 1 to 100";
 }
 
@@ -492,7 +396,7 @@ TEST_F(FaultTest, SyncFlushesEveryFileAndTheDirectoryBeforeSuccess) {
         // The leak checker of a sanitized build cannot work under a tracer.
         const char* asan = std::getenv("ASAN_OPTIONS");
         std::vector<std::string> args = {
-            "/usr/bin/strace",
+            "strace",
             "-f",
             "-y",
             "-e",
@@ -511,7 +415,7 @@ TEST_F(FaultTest, SyncFlushesEveryFileAndTheDirectoryBeforeSuccess) {
         ASSERT_EQ(result.m_nExitCode, 0) << result.m_strErr;
         std::vector<std::string> expected;
         if (sync) {
-            for (const char* name : kOutputs)
+            for (const std::string& name : OutputNames())
                 expected.push_back(out + "/." + name + ".tmp");
             // The commit record, then the directory after the record, the renames and the
             // record's removal.

@@ -2,17 +2,15 @@
 // shown when standard error is a pipe or with --quiet.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <pty.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "tests/support/files.h"
 #include "tests/support/process.h"
@@ -45,35 +43,15 @@ void FeedSlowly(const fs::path& fifo) {
     ::close(fd);
 }
 
-// Runs halvic with `args` in `dir`, its standard error on a terminal; returns what the terminal
-// showed and sets `status`.
-std::string RunOnATerminal(const std::vector<std::string>& args, const fs::path& dir, int& status) {
-    int terminal = -1;
-    pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
-    if (pid == 0) {
-        if (::chdir(dir.c_str()) != 0) _exit(126);
-        std::vector<char*> argv{const_cast<char*>(HALVIC_BIN)};
-        for (const std::string& arg : args)
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        _exit(127);
-    }
-    std::string shown;
-    char buffer[4096];
-    for (;;) {
-        ssize_t n = ::read(terminal, buffer, sizeof buffer);
-        if (n > 0) {
-            shown.append(buffer, static_cast<std::size_t>(n));
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else {
-            break;  // EIO: the other side is closed
-        }
-    }
-    ::close(terminal);
-    ::waitpid(pid, &status, 0);
-    return shown;
+// Runs halvic with `args` in `dir`, its standard error on a terminal; what the terminal showed is
+// the result's m_strErr.
+CProcessResult RunOnATerminal(const std::vector<std::string>& args, const fs::path& dir) {
+    testing::CProcessOptions options;
+    options.m_strWorkDir = dir.string();
+    options.m_bStderrTerminal = true;
+    std::vector<std::string> argv = {HALVIC_BIN};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProcess(argv, options);
 }
 
 TEST(ProgressTest, ALongConversionShowsItsProgressOnATerminalOnly) {
@@ -82,11 +60,11 @@ TEST(ProgressTest, ALongConversionShowsItsProgressOnATerminalOnly) {
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
 
     std::thread feeder(FeedSlowly, fifo);
-    int status = 0;
-    std::string shown = RunOnATerminal({"convert", "slow.txt"}, scratch.Path(), status);
+    CProcessResult onTerminal = RunOnATerminal({"convert", "slow.txt"}, scratch.Path());
     feeder.join();
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    ASSERT_EQ(onTerminal.m_nSignal, 0);
+    EXPECT_EQ(onTerminal.m_nExitCode, 0);
+    const std::string& shown = onTerminal.m_strErr;
     // Updated in place, with the bytes read and the speed; the size of a pipe is not known.
     EXPECT_EQ(shown.rfind("\rhalvic: ", 0), 0u) << shown;
     EXPECT_NE(shown.find(" MB read, "), std::string::npos) << shown;
@@ -97,7 +75,7 @@ TEST(ProgressTest, ALongConversionShowsItsProgressOnATerminalOnly) {
     EXPECT_EQ(shown.substr(shown.size() - 4), "\r\033[K");
 
     std::thread quietFeeder(FeedSlowly, fifo);
-    EXPECT_EQ(RunOnATerminal({"convert", "slow.txt", "--quiet"}, scratch.Path(), status), "");
+    EXPECT_EQ(RunOnATerminal({"convert", "slow.txt", "--quiet"}, scratch.Path()).m_strErr, "");
     quietFeeder.join();
     std::thread pipeFeeder(FeedSlowly, fifo);
     testing::CProcessOptions inDir;

@@ -13,6 +13,7 @@
 
 #include "engine/io/error.h"
 #include "engine/io/windows_text.h"
+#include "tests/support/end_to_end.h"
 #include "tests/support/files.h"
 #include "tests/support/process.h"
 
@@ -21,12 +22,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::ListFiles;
+using testing::OutputNames;
+using testing::PutOldOutputs;
 using testing::ReadFile;
 using testing::RunProcess;
 using testing::WriteFile;
-
-const std::vector<std::string> kOutputs = {"qxase.qxd", "qxm.qxd", "qxa.qxd", "qxn.qxd",
-                                           "qxi.qxd",   "qxc.qxd", "qxs.qxd"};
 
 // The user this process runs as, as SDDL writes it.
 std::string CurrentUserSid() {
@@ -103,8 +103,7 @@ class WindowsTest : public ::testing::Test {
         fs::create_directories(m_dir.Path() / "out");
         fs::copy_file(fs::path(HALVIC_SOURCE_DIR) / "examples/sample.txt",
                       m_dir.Path() / "sample.txt");
-        for (const std::string& name : kOutputs)
-            WriteFile(m_dir.Path() / "out" / name, "old " + name);
+        PutOldOutputs(m_dir.Path() / "out");
     }
 
     testing::CProcessResult Convert() {
@@ -114,7 +113,7 @@ class WindowsTest : public ::testing::Test {
     }
 
     void ExpectSampleOutputs() {
-        for (const std::string& name : kOutputs) {
+        for (const std::string& name : OutputNames()) {
             EXPECT_EQ(ReadFile(m_dir.Path() / "out" / name),
                       ReadFile(fs::path(HALVIC_SOURCE_DIR) / "examples/expected" / name))
                 << name;
@@ -159,11 +158,13 @@ TEST_F(WindowsTest, AConversionWaitsForTheOneBeforeIt) {
     ASSERT_TRUE(::LockFileEx(lock, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at));
     testing::CProcessOptions options;
     options.m_strWorkDir = m_dir.Path().string();
-    options.m_whileRunning = [&](unsigned long) {
-        // Long enough after its start for halvic to have tried the lock for more than a second.
-        ::Sleep(3000);
+    bool held = true;
+    // The lock goes once halvic has said a line, which must be that it waits, and not before.
+    options.m_onStderr = [&](const std::string& err) {
+        if (!held || err.back() != '\n') return;
         EXPECT_EQ(ReadFile(m_dir.Path() / "out" / "qxase.qxd"), "old qxase.qxd");
         ::UnlockFileEx(lock, 0, 1, 0, &at);
+        held = false;
     };
     testing::CProcessResult result =
         RunProcess({HALVIC_BIN, "convert", "sample.txt", "-o", "out"}, options);
@@ -183,7 +184,8 @@ TEST_F(WindowsTest, CtrlCRemovesTheTemporaryFiles) {
     bool sent = false;
     options.m_whileRunning = [&](unsigned long pid) {
         // Once the temporaries exist, the conversion is waiting for the rest of its input.
-        for (int i = 0; i < 500 && ListFiles(m_dir.Path() / "out").size() <= kOutputs.size(); ++i)
+        for (int i = 0; i < 500 && ListFiles(m_dir.Path() / "out").size() <= OutputNames().size();
+             ++i)
             ::Sleep(10);
         // Sent to the child's console, which this process joins, ignoring Ctrl+C itself.
         ::FreeConsole();

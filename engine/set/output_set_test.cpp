@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -333,16 +335,21 @@ TEST_F(OutputSetTest, WaitsForTheLockAndSaysSoOnce) {
     int fd = ::open((m_dir / kLockFileName).c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::flock(fd, LOCK_EX), 0);
-    int told = 0;
+    std::atomic<int> told = 0;
+    std::promise<void> waiting;
     bool done = false;
     CError error;
     std::thread conversion([&] {
         COutputSetOptions options;
-        options.m_onWait = [&told] { ++told; };
+        options.m_onWait = [&] {
+            if (++told == 1) waiting.set_value();
+        };
         std::vector<CError> warnings;
         done = Convert(options, error, warnings);
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    // The lock goes once the conversion says that it waits, and not before.
+    EXPECT_EQ(waiting.get_future().wait_for(std::chrono::seconds(60)), std::future_status::ready)
+        << "it never said that it waits";
     EXPECT_EQ(ReadFile(m_dir / kRecordFileName), "old qxase.qxd") << "it did not wait";
     ::close(fd);  // lets go of the lock
     conversion.join();

@@ -19,7 +19,6 @@ set -u -o pipefail
 app=${1:?usage: gui_test.sh HALVIC_GUI EXAMPLES_DIR ARTEFACT_DIR}
 examples=${2:?usage: gui_test.sh HALVIC_GUI EXAMPLES_DIR ARTEFACT_DIR}
 artefacts=${3:?usage: gui_test.sh HALVIC_GUI EXAMPLES_DIR ARTEFACT_DIR}
-readonly outputs="qxase.qxd qxm.qxd qxa.qxd qxn.qxd qxi.qxd qxc.qxd qxs.qxd"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/halvic-gui-test.XXXXXX") || exit 1
 kName=gui_test
@@ -28,7 +27,7 @@ trap 'stop_x_session; rm -rf "$work"' EXIT
 
 # --- tools and the X server --------------------------------------------------------------
 
-for tool in xdotool xwininfo xprop import timeout; do
+for tool in xdotool xwininfo xprop import identify timeout; do
     command -v "$tool" >/dev/null ||
         fail "$tool is not installed (apt-get install xdotool x11-utils imagemagick coreutils)"
 done
@@ -59,11 +58,7 @@ start_app() {
 
 # The edit box's completion list: a window of GTK's, named after the program, shown under it.
 completion_list_shown() { xdotool search --onlyvisible --name '^halvic-gui$' >/dev/null 2>&1; }
-wait_completion_list() {
-    local deadline=$((SECONDS + kWait))
-    until completion_list_shown || [ $SECONDS -ge $deadline ]; do sleep 0.05; done
-    completion_list_shown
-}
+completion_list_gone() { ! completion_list_shown; }
 
 
 
@@ -112,13 +107,12 @@ import -window "$win" "$artefacts/dialog.png" || fail "cannot take a screenshot"
 
 xdotool key Tab Tab  # OK -> Cancel -> (the label is no tab stop) -> edit box
 xdotool type --delay 20 "$examples/sample.txt"
-check "the completion list shows what the name may be" wait_completion_list
+check "the completion list shows what the name may be" wait_for completion_list_shown
 # From the screen, so that the completion list below the edit box shows as well.
 import -window root -crop "${width}x$((height + 60))+$x+$y" +repage "$artefacts/dialog-typed.png"
 # Escape closes the list, not the dialog; Enter then converts.
 xdotool key Escape
-sleep 0.3
-check "Escape closed the completion list" eval '! completion_list_shown'
+check "Escape closed the completion list" wait_for completion_list_gone
 check "Escape left the dialog open" kill -0 "$app_pid"
 xdotool key Return
 wait_app
@@ -137,20 +131,22 @@ dialog_cases "No such file or directory"
 # --- 6: another conversion into the folder goes first: the dialog says so, then converts --
 
 start_app waiting
-flock "$case_dir/.halvic.lock" sleep 3 &
-holder=$!
-until ! flock -n "$case_dir/.halvic.lock" true; do sleep 0.05; done  # the lock is held
+# Another conversion's lock, held by this shell until the dialog has said that it waits.
+exec 7>>"$case_dir/.halvic.lock"
+flock 7 || fail "waiting: cannot take the lock"
 xdotool key Tab Tab
 xdotool type --delay 20 "$examples/sample.txt"
 xdotool key Return
-for _ in $(seq 100); do [ -n "$(message)" ] && break; sleep 0.05; done
-sleep 0.3
-import -window root "$artefacts/waiting.png"
-wait_app
-wait "$holder"
-check "waiting: exit status 0 (got $status)" [ "$status" = 0 ]
+wait_for has_message
 check "waiting: message '$(message)'" \
     [ "$(message)" = "waiting for another conversion into $case_dir" ]
+check "waiting: halvic-gui waits while the lock is held" \
+    eval 'kill -0 "$app_pid" && [ ! -e "$case_dir/qxase.qxd" ]'
+wait_drawn root
+import -window root "$artefacts/waiting.png"
+exec 7>&-  # lets go of the lock
+wait_app
+check "waiting: exit status 0 (got $status)" [ "$status" = 0 ]
 for name in $outputs; do
     check "waiting: $name equals the expected one" cmp "$case_dir/$name" "$examples/expected/$name"
 done
@@ -196,8 +192,7 @@ feeder=$!
 xdotool key Tab Tab
 xdotool type --delay 20 "$work/slow.txt"
 xdotool key Return
-for _ in $(seq 100); do grep -q '^progress shown' "$report" && break; sleep 0.05; done
-check "cancel: a progress window after a second" grep -q '^progress shown' "$report"
+check "cancel: a progress window after a second" wait_for grep -q '^progress shown' "$report"
 find_box Halvic
 import -window "$box" "$artefacts/progress.png"
 xdotool key Escape  # Cancel

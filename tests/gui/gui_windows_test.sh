@@ -20,7 +20,6 @@ artefacts=${3:?$usage}
 export WINEPREFIX=${4:?$usage}
 cli=${5:?$usage}
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-readonly outputs="qxase.qxd qxm.qxd qxa.qxd qxn.qxd qxi.qxd qxc.qxd qxs.qxd"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/halvic-gui-windows-test.XXXXXX") || exit 1
 kName=gui_windows_test
@@ -29,18 +28,21 @@ source "$(dirname "$0")/x_session.sh"
 holder=
 trap 'exec 8>&-; stop_x_session; [ -n "$holder" ] && kill "$holder" 2>/dev/null; wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
 
-for tool in wine wineserver xdotool xwininfo import timeout; do
+for tool in wine wineserver xdotool xwininfo import identify timeout; do
     command -v "$tool" >/dev/null || fail "$tool is not installed"
 done
 [ -f "$app" ] || fail "no program $app"
 mkdir -p "$artefacts" "$WINEPREFIX" || fail "cannot create $artefacts or $WINEPREFIX"
 rm -f "$artefacts"/*.png
 
-# The prefix is made before there is a display, so that Wine shows no window while it does so;
-# what it started without a display is ended before the dialog starts.
-(unset DISPLAY; wine wineboot --init >"$work/wineboot.log" 2>&1)
-wineserver -k 2>/dev/null
-[ -f "$WINEPREFIX/system.reg" ] || fail "wineboot made no Wine prefix: $(cat "$work/wineboot.log")"
+# A prefix made beforehand (ctest copies one for each test, tests/wine/wine_prefix.sh) is used as
+# it is. Otherwise it is made before there is a display, so that Wine shows no window while it
+# does so; what it started without a display is ended before the dialog starts.
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    (unset DISPLAY; wine wineboot --init >"$work/wineboot.log" 2>&1)
+    wineserver -k 2>/dev/null
+    [ -f "$WINEPREFIX/system.reg" ] || fail "wineboot made no Wine prefix: $(cat "$work/wineboot.log")"
+fi
 start_x_server
 
 # start_app CASE [ARGUMENT]: halvic-gui.exe [ARGUMENT] in a fresh, empty working directory
@@ -56,7 +58,7 @@ start_app() {
     win=$(find_window Halvic)
     [ -n "$win" ] || fail "$name: no visible window 'Halvic' within ${kWait}s; log: $(cat "$work/$name.log")"
     timeout $kWait xdotool windowfocus --sync "$win" || fail "$name: cannot focus the dialog"
-    sleep 0.3  # Wine draws the controls after the window is mapped
+    wait_drawn "$win"
 }
 
 
@@ -104,14 +106,11 @@ mkfifo "$work/held-input"
 (cd "$case_dir" && exec wine "$cli" convert - <"$work/held-input") >"$work/holder.log" 2>&1 &
 holder=$!
 exec 8>"$work/held-input"
-deadline=$((SECONDS + kWait))
-until ls -A "$case_dir" | grep -q '\.tmp\.'; do  # its temporaries: it holds the lock
-    [ $SECONDS -lt $deadline ] || fail "waiting: the other conversion did not start"
-    sleep 0.05
-done
+temporaries() { ls -A "$case_dir" | grep -q '\.tmp\.'; }
+wait_for temporaries || fail "waiting: the other conversion did not start"  # it holds the lock
 xdotool key Return
-for _ in $(seq 200); do [ -n "$(message)" ] && break; sleep 0.05; done
-sleep 0.5
+wait_for has_message
+wait_drawn root
 import -window root -crop 500x200+262+284 +repage "$artefacts/waiting.png"
 check "waiting: message '$(message)'" \
     eval '[[ "$(message)" == "waiting for another conversion into "?*waiting ]]'

@@ -1,11 +1,13 @@
 # Shared by the dialog tests (gui_test.sh, gui_windows_test.sh), sourced once the caller has set
 # kName (for its messages) and made $work: messages and checks, an X server of the test's own
-# (Xvfb), waiting for the program to end and for a message box to show.
+# (Xvfb), waiting for the program to end and for a message box to show. Every wait is for
+# something to happen, within kWait seconds; none is for a fixed time.
 # 77 means skipped because no X server could be started here (with HALVIC_REQUIRE_X=1, as in CI,
 # that is a failure too).
 
 readonly kSkip=77
 readonly kWait=${kWait:-20}  # seconds for any one thing to happen
+readonly outputs="qxase.qxd qxm.qxd qxa.qxd qxn.qxd qxi.qxd qxc.qxd qxs.qxd"
 xvfb_pid=
 app_pid=
 failures=0
@@ -60,6 +62,27 @@ start_x_server() {
     log "Xvfb on display $DISPLAY"
 }
 
+# wait_for COMMAND...: runs COMMAND again and again until it succeeds, for at most kWait seconds.
+wait_for() {
+    local deadline=$((SECONDS + kWait))
+    until "$@"; do
+        [ $SECONDS -lt $deadline ] || return 1
+        sleep 0.05
+    done
+}
+
+# drawn WINDOW: whether WINDOW (an id, or root) shows more than one colour, for wait_for: Wine
+# draws a window's controls after it is mapped, and a screenshot wants them drawn.
+drawn() {
+    local colours
+    colours=$(import -window "$1" miff:- 2>/dev/null | identify -format '%k' - 2>/dev/null)
+    [[ "$colours" =~ ^[0-9]+$ ]] && [ "$colours" -gt 1 ]
+}
+wait_drawn() { wait_for drawn "$1" || fail "window $1 was not drawn within ${kWait}s"; }
+
+# has_message: whether the dialog has shown a message (see message below).
+has_message() { [ -n "$(message)" ]; }
+
 # wait_app: waits for the program ($app_pid) to end; sets status.
 wait_app() {
     local deadline=$((SECONDS + kWait))
@@ -88,7 +111,7 @@ find_box() {
     box=$(find_window "$1")
     [ -n "$box" ] || fail "no window '$1' within ${kWait}s"
     timeout $kWait xdotool windowfocus --sync "$box" || fail "cannot focus '$1'"
-    sleep 0.3  # drawn after it is mapped, under Wine
+    wait_drawn "$box"
 }
 
 # dialog_again: the dialog, open again after a message box; focuses it (sets win).
@@ -96,7 +119,7 @@ dialog_again() {
     win=$(find_window Halvic)
     [ -n "$win" ] || fail "the dialog did not open again within ${kWait}s"
     timeout $kWait xdotool windowfocus --sync "$win" || fail "cannot focus the dialog again"
-    sleep 0.3  # drawn after it is mapped, under Wine
+    wait_drawn "$win"
 }
 
 # What the dialog wrote to $report (HALVIC_GUI_REPORT): its layout in pixels and the messages it

@@ -1,6 +1,7 @@
 // RunProcess on Windows: CreateProcessW with pipes for the three standard streams.
 #include <windows.h>
 
+#include <functional>
 #include <stdexcept>
 #include <thread>
 
@@ -39,19 +40,23 @@ void MakePipe(HANDLE& read, HANDLE& write, bool childReads) {
     ::SetHandleInformation(childReads ? write : read, HANDLE_FLAG_INHERIT, 0);
 }
 
-void ReadAll(HANDLE pipe, std::string& into) {
+void ReadAll(HANDLE pipe, std::string& into,
+             const std::function<void(const std::string&)>& onMore = nullptr) {
     char buffer[65536];
     DWORD n = 0;
-    while (::ReadFile(pipe, buffer, sizeof buffer, &n, nullptr) && n > 0)
+    while (::ReadFile(pipe, buffer, sizeof buffer, &n, nullptr) && n > 0) {
         into.append(buffer, n);
+        if (onMore) onMore(into);
+    }
 }
 
 }  // namespace
 
 CProcessResult RunProcess(const std::vector<std::string>& argv, const CProcessOptions& options) {
     if (options.m_nFileSizeLimit >= 0 || options.m_nAddressSpaceLimit >= 0 ||
+        options.m_nProcessLimit >= 0 || options.m_bUnprivileged || options.m_bStderrTerminal ||
         !options.m_env.empty() || !options.m_strStdout.empty() || options.m_nStdoutTaken >= 0 ||
-        options.m_bDefaultSigpipe) {
+        !options.m_defaultSignals.empty() || !options.m_ignoredSignals.empty()) {
         throw std::runtime_error("limits, environments and other outputs are for POSIX systems");
     }
     std::wstring commandLine;
@@ -95,7 +100,7 @@ CProcessResult RunProcess(const std::vector<std::string>& argv, const CProcessOp
         if (options.m_whileRunning) options.m_whileRunning(process.dwProcessId);
         ::CloseHandle(inWrite);
     });
-    std::thread errReader([&] { ReadAll(errRead, result.m_strErr); });
+    std::thread errReader([&] { ReadAll(errRead, result.m_strErr, options.m_onStderr); });
     ReadAll(outRead, result.m_strOut);
     errReader.join();
     writer.join();
