@@ -138,7 +138,7 @@ TEST_F(FailureTest, AnInputCutShortWhileItIsReadIsReported) {
         std::string input;
         std::size_t cutTo;
     } kInputs[] = {
-        // Read in one go, piece by piece: cut once the second piece of 2 MB is asked for.
+        // Read in one go, block by block: cut once the second block of 2 MB is asked for.
         {"small.txt", Records(1, 100000), std::size_t{2} << 20},
         // Read in parts of 512 KB on two threads: cut once the first 6 MB have been joined.
         {"large.txt", Records(1, 400000), std::size_t{6} << 20},
