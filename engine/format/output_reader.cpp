@@ -1,13 +1,11 @@
 #include "engine/format/output_reader.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <cstring>
 
 #include "engine/format/decoders.h"
-#include "engine/format/record_format.h"
-#include "engine/io/file.h"
+#include "engine/format/value_table.h"
 
 namespace halvic {
 

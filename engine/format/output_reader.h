@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "engine/format/record.h"
-#include "engine/format/value_table.h"
+#include "engine/format/record_format.h"
 #include "engine/io/byte_stream.h"
 #include "engine/io/error.h"
 #include "engine/io/file.h"
