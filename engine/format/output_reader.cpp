@@ -105,15 +105,6 @@ std::size_t COutputFile::Read(unsigned char* buffer, std::size_t capacity) {
     return ReadFromFile(m_file, buffer, capacity, m_strName);
 }
 
-bool OpenOutputFiles(const std::string& dir, COutputFileSet& files, CError& error) {
-    files.m_strDir = dir;
-    if (!files.m_records.Open(JoinPath(dir, kRecordFileName), error)) return false;
-    for (std::size_t i = 0; i < kTableCount; ++i) {
-        if (!files.m_tables[i].Open(JoinPath(dir, TableFileName(i)), error)) return false;
-    }
-    return true;
-}
-
 bool ReadTableFile(CByteSource& source, const std::string& name, CTableTexts& texts,
                    CError& error) {
     texts.clear();
