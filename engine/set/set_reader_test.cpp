@@ -21,6 +21,8 @@ namespace halvic {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::COutputReadResult;
+using testing::ReadOutputDir;
 using testing::RecordFileBytes;
 using testing::TableFileBytes;
 using testing::Unhex;
@@ -82,6 +84,26 @@ class SetReaderDirTest : public ::testing::Test {
     testing::CScratchDir m_scratch{"halvic-set-reader"};
     const fs::path m_dir = m_scratch.Path();
 };
+
+TEST_F(SetReaderDirTest, ReadsTheSevenFilesOfADirectory) {
+    COutputReadResult result = ReadOutputDir(m_dir.string());
+    ASSERT_TRUE(result.m_bOk) << result.m_error.Message();
+    ASSERT_EQ(result.m_records.size(), 1u);
+    EXPECT_EQ(result.m_records[0].m_nNumber, 5);
+    EXPECT_EQ(result.m_records[0].m_tableIds, (std::array<std::uint16_t, kTableCount>{0, 0, 1}));
+    EXPECT_EQ(result.m_tables[2], CTableTexts({"Winchester"}));
+}
+
+TEST_F(SetReaderDirTest, NamesAMissingFile) {
+    for (const std::string& name : {std::string(kRecordFileName), TableFileName(3)}) {
+        SetUp();
+        fs::remove(m_dir / name);
+        COutputReadResult result = ReadOutputDir(m_dir.string());
+        EXPECT_FALSE(result.m_bOk);
+        EXPECT_EQ(result.m_error.Message(),
+                  m_dir.string() + "/" + name + ": " + testing::Reasons().m_strNoFile);
+    }
+}
 
 // A set replaced after it was opened is still read as it was: its records never meet the new
 // tables. Two readers go side by side, the old set and the new, as a comparison of them reads.
