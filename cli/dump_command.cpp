@@ -2,12 +2,14 @@
 
 #include <new>
 #include <ostream>
+#include <vector>
 
 #include "cli/text_encoding.h"
 #include "engine/format/field_text.h"
 #include "engine/format/output_reader.h"
 #include "engine/format/tagged_writer.h"
 #include "engine/set/output_set.h"
+#include "engine/set/set_reader.h"
 
 namespace halvic::cli {
 
@@ -212,37 +214,19 @@ EExitCode Fail(CByteSink& out, std::ostream& err, const CError& error) {
     return kExitFailed;
 }
 
-EExitCode Dump(const CDumpCommand& command, CByteSink& out, std::ostream& err,
-               std::string& reading) {
-    const std::string recordFile = JoinPath(command.m_strDir, kRecordFileName);
-    reading = recordFile;
+EExitCode Dump(const CDumpCommand& command, CByteSink& out, std::ostream& err) {
     CError error;
-    COutputFileSet files;
-    {
-        // No conversion replaces the files while they are opened; once open, the files read are
-        // the set as it was, whatever replaces them meanwhile.
-        COutputSetReadLock lock;
-        std::vector<CError> notes;
-        bool locked = lock.Take(
-            command.m_strDir,
-            [&err, &command] {
-                err << "halvic: " << WaitingMessage(command.m_strDir) << std::endl;
-            },
-            error, notes);
-        for (const CError& note : notes)
-            err << "halvic: warning: " << note.Message() << '\n';
-        if (!locked) return Fail(out, err, error);
-        if (!OpenOutputFiles(command.m_strDir, files, error)) return Fail(out, err, error);
-    }
-    COutputTables tables;
-    for (std::size_t i = 0; i < kTableCount; ++i) {
-        reading = files.m_tables[i].Name();
-        if (!ReadTableFile(files.m_tables[i], reading, tables[i], error))
-            return Fail(out, err, error);
-    }
-
-    reading = recordFile;
-    CRecordFileReader reader(files.m_records, recordFile, TableSizes(tables));
+    COutputSetReader reader;
+    std::vector<CError> notes;
+    bool opened = reader.Open(
+        command.m_strDir,
+        [&err, &command] { err << "halvic: " << WaitingMessage(command.m_strDir) << std::endl; },
+        error, notes);
+    for (const CError& note : notes)
+        err << "halvic: warning: " << note.Message() << '\n';
+    if (!opened) return Fail(out, err, error);
+    const COutputTables& tables = reader.Tables();
+    const std::string& recordFile = reader.RecordFileName();
     if (command.m_format == EDumpFormat::kCsv) out.Write(std::string_view(kCsvHeader));
     CTaggedWriter tagged(tables, out, recordFile);
     CDecoding decoding{command.m_encoding, command.m_bEncodingChosen};
@@ -308,15 +292,16 @@ void CDescriptorSink::Drain(const unsigned char* data, std::size_t size) {
 }
 
 EExitCode RunDump(const CDumpCommand& command, CByteSink& out, std::ostream& err) {
-    std::string reading;  // the file being read, for a message
     try {
-        return Dump(command, out, err, reading);
+        return Dump(command, out, err);
     } catch (const CFailure& failure) {
         // Only the output fails by throwing: a fault of the files read is a value.
         err << "halvic: error: " << failure.Error().Message() << '\n';
         return kExitFailed;
     } catch (const std::bad_alloc&) {
-        return Fail(out, err, {reading, 0, "out of memory"});
+        // The reader reports memory that runs out while it reads; here it ran out while the
+        // lines of the record file's records were made.
+        return Fail(out, err, {JoinPath(command.m_strDir, kRecordFileName), 0, "out of memory"});
     }
 }
 

@@ -1,12 +1,10 @@
 #include "engine/format/output_reader.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <cstring>
 
-#include "engine/format/record_format.h"
-#include "engine/io/file.h"
+#include "engine/format/value_table.h"
 
 namespace halvic {
 
@@ -104,15 +102,6 @@ bool COutputFile::Open(const std::string& path, CError& error) {
 
 std::size_t COutputFile::Read(unsigned char* buffer, std::size_t capacity) {
     return ReadFromFile(m_file, buffer, capacity, m_strName);
-}
-
-bool OpenOutputFiles(const std::string& dir, COutputFileSet& files, CError& error) {
-    files.m_strDir = dir;
-    if (!files.m_records.Open(JoinPath(dir, kRecordFileName), error)) return false;
-    for (std::size_t i = 0; i < kTableCount; ++i) {
-        if (!files.m_tables[i].Open(JoinPath(dir, TableFileName(i)), error)) return false;
-    }
-    return true;
 }
 
 bool ReadTableFile(CByteSource& source, const std::string& name, CTableTexts& texts,

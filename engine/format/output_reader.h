@@ -11,9 +11,6 @@
 // - every identifier other than 0 names a text of its table file.
 // A table file is zero-terminated texts, at most 65,535 of them (identifiers have 16 bits).
 // Text bytes themselves are not checked: any byte but 0 is taken as it stands.
-//
-// Table files are read before the record file, since a record cannot be checked or shown without
-// them; a fault in a table file therefore comes before every record.
 #pragma once
 
 #include <array>
@@ -24,7 +21,7 @@
 #include <vector>
 
 #include "engine/format/record.h"
-#include "engine/format/value_table.h"
+#include "engine/format/record_format.h"
 #include "engine/io/byte_stream.h"
 #include "engine/io/error.h"
 #include "engine/io/file.h"
@@ -56,18 +53,6 @@ class COutputFile : public CByteSource {
     CFileHandle m_file = kNoFile;
     std::string m_strName;
 };
-
-// The seven files of a conversion's output, opened together: what is read from them afterwards
-// is the set as it was when they were opened, whatever replaces them meanwhile.
-struct COutputFileSet {
-    std::string m_strDir;
-    COutputFile m_records;
-    std::array<COutputFile, kTableCount> m_tables;  // by table letter
-};
-
-// Opens the seven files in `dir` ("" is the current working directory): the record file first,
-// then the tables. On failure returns false and fills `error`.
-bool OpenOutputFiles(const std::string& dir, COutputFileSet& files, CError& error);
 
 // Splits the bytes of table file `name` into its texts, reading no further than the first
 // fault. On a fault returns false, fills `error` and leaves in `texts` the texts before the

@@ -2,15 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <random>
 #include <string>
 
-#include "engine/conversion/convert_file.h"
-#include "engine/format/decoders.h"
-#include "tests/support/files.h"
 #include "tests/support/hex.h"
 #include "tests/support/output_files.h"
 
@@ -21,7 +15,6 @@ using testing::COutputFiles;
 using testing::COutputReadResult;
 using testing::Hex;
 using testing::ReadOutput;
-using testing::ReadOutputDir;
 using testing::RecordFileBytes;
 using testing::TableFileBytes;
 using testing::Unhex;
@@ -367,42 +360,6 @@ TEST(OutputReaderTest, EmptyFilesHoldNoRecords) {
     COutputReadResult result = ReadOutput(COutputFiles());
     EXPECT_TRUE(result.m_bOk) << result.m_error.Message();
     EXPECT_TRUE(result.m_records.empty());
-}
-
-class OutputReaderDirTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        Write(kRecordFileName, Unhex("1F 05 A4 06 00 00 00 00 01 00 00 00 00 00 00 00 00"));
-        for (std::size_t i = 0; i < kTableCount; ++i)
-            Write(TableFileName(i), i == 2 ? std::string("Winchester\0", 11) : "");
-    }
-
-    void Write(const std::string& name, const std::string& bytes) {
-        std::ofstream(m_dir / name, std::ios::binary) << bytes;
-    }
-
-    testing::CScratchDir m_scratch{"halvic-output-reader"};
-    const std::filesystem::path m_dir = m_scratch.Path();
-};
-
-TEST_F(OutputReaderDirTest, ReadsTheSevenFilesOfADirectory) {
-    COutputReadResult result = ReadOutputDir(m_dir.string());
-    ASSERT_TRUE(result.m_bOk) << result.m_error.Message();
-    ASSERT_EQ(result.m_records.size(), 1u);
-    EXPECT_EQ(Show(result.m_records[0]),
-              "number 5, text [], bValue 0, weight 0, easting 0, northing 0, ids 0 0 1 0 0 0");
-    EXPECT_EQ(result.m_tables[2], CTableTexts({"Winchester"}));
-}
-
-TEST_F(OutputReaderDirTest, NamesAMissingFile) {
-    for (const std::string& name : {std::string(kRecordFileName), TableFileName(3)}) {
-        SetUp();
-        std::filesystem::remove(m_dir / name);
-        COutputReadResult result = ReadOutputDir(m_dir.string());
-        EXPECT_FALSE(result.m_bOk);
-        EXPECT_EQ(result.m_error.Message(),
-                  m_dir.string() + "/" + name + ": " + testing::Reasons().m_strNoFile);
-    }
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <random>
 #include <string>
 
-#include "engine/conversion/convert_file.h"
 #include "engine/format/decoders.h"
 #include "tests/support/conversion_checks.h"
 

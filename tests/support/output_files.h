@@ -1,9 +1,10 @@
-// A conversion's seven output files held in memory and read back whole, for tests and fuzz
-// targets that check the output reader against what a conversion wrote. `halvic dump` reads the
-// files in blocks instead (engine/output_reader.h).
+// A conversion's seven output files held in memory and read back through the set reader that
+// `halvic dump` reads them with (engine/set/set_reader.h), for tests and fuzz targets that check
+// the output reader against what a conversion wrote.
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -21,10 +22,6 @@ struct COutputFiles {
     std::array<std::string, kTableCount> m_tables;  // by table letter
 };
 
-// Reads the seven files from `dir` whole. On failure (a missing, unreadable or irregular file)
-// returns false and fills `error`.
-bool LoadOutputFiles(const std::string& dir, COutputFiles& files, CError& error);
-
 struct COutputReadResult {
     bool m_bOk = false;
     CError m_error;                  // when !m_bOk
@@ -33,9 +30,10 @@ struct COutputReadResult {
 };
 
 // Reads everything: the six tables in table-letter order, then the records; stops at the first
-// fault.
-COutputReadResult ReadOutput(const COutputFiles& files);
-// LoadOutputFiles, then ReadOutput.
+// fault. Each file is handed to the reader at most `block` bytes at a time, and the record file
+// read `block` bytes at a time.
+COutputReadResult ReadOutput(const COutputFiles& files, std::size_t block = std::size_t{1} << 16);
+// The same from the files of `dir`, as dump reads them: under the set's read lock.
 COutputReadResult ReadOutputDir(const std::string& dir);
 
 // The bytes a conversion writes for `records` in the record file, and for `texts` in a table file.
