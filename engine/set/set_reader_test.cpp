@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <future>
 #include <memory>
 #include <new>
 #include <string>
@@ -142,14 +143,22 @@ TEST_F(SetReaderDirTest, WaitsForAConversionAndSaysSoOnce) {
     ASSERT_TRUE(conversion->Open(m_dir.string(), {}, error, warnings)) << error.Message();
     std::atomic<int> told{0};
     std::atomic<bool> opened{false};
+    std::promise<void> waiting;
     COutputSetReader reader;
     std::thread reading([&] {
         std::vector<CError> notes;
         CError failure;
         opened = reader.Open(
-            m_dir.string(), [&told] { ++told; }, failure, notes);
+            m_dir.string(),
+            [&] {
+                if (++told == 1) waiting.set_value();
+            },
+            failure, notes);
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    // The lock is let go of once the reader says it waits, not after a guess at how long that
+    // takes.
+    EXPECT_EQ(waiting.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready)
+        << "it did not say it waits";
     EXPECT_FALSE(opened) << "it did not wait";
     conversion.reset();  // lets go of the lock, committing nothing
     reading.join();
