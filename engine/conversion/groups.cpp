@@ -4,6 +4,26 @@
 
 namespace halvic {
 
+void CheckContent(CFieldChoice::EKind kind, std::string_view content, std::uint64_t line,
+                  CValueNotes& notes) {
+    switch (kind) {
+        case CFieldChoice::kGridRef:
+            if (!GridRefAsWritten(content))
+                notes.Note(EWarningKind::kGridRef, line, content, GridRefWarning);
+            break;
+        case CFieldChoice::kWeight:
+            if (!WeightAsWritten(content))
+                notes.Note(EWarningKind::kWeight, line, content, WeightWarning);
+            break;
+        case CFieldChoice::kBValue:
+            if (!ByteValueAsWritten(content))
+                notes.NoteNumber(EWarningKind::kByteValue, line, content, ByteValueWarning);
+            break;
+        default:
+            break;
+    }
+}
+
 std::string StopWarning(const CStop& stop, std::uint64_t records) {
     std::string shown = ShowTag(stop.m_strTag, stop.m_bCut);
     if (records == 0) return "the first tag is " + shown + ", not <@>; nothing was converted";

@@ -60,43 +60,29 @@ inline void StartRecord(std::string_view content, std::uint64_t line, CRecord& r
 }
 
 // Notes the content of a value field of `kind` on `line` when it is stored otherwise than written.
-inline void CheckContent(CFieldChoice::EKind kind, std::string_view content, std::uint64_t line,
-                         CValueNotes& notes) {
-    switch (kind) {
-        case CFieldChoice::kGridRef:
-            if (!GridRefAsWritten(content))
-                notes.Note(EWarningKind::kGridRef, line, content, GridRefWarning);
-            break;
-        case CFieldChoice::kWeight:
-            if (!WeightAsWritten(content))
-                notes.Note(EWarningKind::kWeight, line, content, WeightWarning);
-            break;
-        case CFieldChoice::kBValue:
-            if (!ByteValueAsWritten(content))
-                notes.NoteNumber(EWarningKind::kByteValue, line, content, ByteValueWarning);
-            break;
-        default:
-            break;
-    }
-}
+// Out of line, as the checks' slow paths should stay out of the readers' loops.
+void CheckContent(CFieldChoice::EKind kind, std::string_view content, std::uint64_t line,
+                  CValueNotes& notes);
 
-// How the pair <tag>content on `line` changes `record`: a value field (b, g, t) is set and its
-// content checked; a tag that selects no field is noted (`tagCut`: only its first bytes were
-// kept). Returns what `tag` selects: the text and the table fields are left to the caller, which
-// keeps them its own way (a part keeps views of its bytes and leaves identifiers to the join).
-inline CFieldChoice ApplyField(std::string_view tag, std::string_view content, bool tagCut,
-                               std::uint64_t line, CRecord& record, CGroupNotes& notes) {
+// How the pair <tag>content that `reader` has just read changes `record`: a value field (b, g, t)
+// is set and its content checked; a tag that selects no field is noted. Lines are the reader's
+// counted on from `lineOffset`. Returns what `tag` selects: the text and the table fields are left
+// to the caller, which keeps them its own way (a part keeps views of its bytes and leaves
+// identifiers to the join).
+inline CFieldChoice ApplyField(std::string_view tag, std::string_view content,
+                               const CTagFile& reader, std::uint64_t lineOffset, CRecord& record,
+                               CGroupNotes& notes) {
     const CFieldChoice choice = ChooseField(tag);
     switch (choice.m_eKind) {
         case CFieldChoice::kText:
         case CFieldChoice::kTable:
             break;
         case CFieldChoice::kNone:
-            notes.m_tags.Note(tag, tagCut, line);
+            notes.m_tags.Note(tag, reader.TagCut(), lineOffset + reader.TagLine());
             break;
         default:
             record.SetField(choice, content);
-            CheckContent(choice.m_eKind, content, line, notes.m_values);
+            CheckContent(choice.m_eKind, content, lineOffset + reader.TagLine(), notes.m_values);
             break;
     }
     return choice;

@@ -51,7 +51,7 @@ class CJoinedConversion::CPlainGroups {
     }
     void Field(std::string_view tag, std::string_view content) {
         const CFieldChoice choice =
-            ApplyField(tag, content, m_reader.TagCut(), Line(), m_record, m_joined.m_notes);
+            ApplyField(tag, content, m_reader, m_joined.m_nLines, m_record, m_joined.m_notes);
         if (choice.m_eKind == CFieldChoice::kTable) {
             std::uint16_t id = m_joined.m_tables[choice.m_nTable].Intern(content);
             if (id == 0) throw TableFullFailure(m_joined.m_strName, Line(), choice.m_nTable);

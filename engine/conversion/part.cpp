@@ -26,8 +26,7 @@ class CPartGroups {
         m_part.m_numbers.emplace_back(m_record.m_nNumber, line);
     }
     void Field(std::string_view tag, std::string_view content) {
-        const CFieldChoice choice = ApplyField(tag, content, m_reader.TagCut(), m_reader.TagLine(),
-                                               m_record, m_part.m_notes);
+        const CFieldChoice choice = ApplyField(tag, content, m_reader, 0, m_record, m_part.m_notes);
         m_nSet |= CarriedBit(choice.m_eKind);
         if (choice.m_eKind == CFieldChoice::kTable) {
             // Parts are at most CPart::kLargest bytes: offsets and lines fit 32 bits.

@@ -58,14 +58,6 @@ void WriteTerminatedText(CByteSink& sink, std::string_view text) {
     sink.Put(0);
 }
 
-unsigned char* PutTableIds(unsigned char* out, const std::array<std::uint16_t, kTableCount>& ids) {
-    for (std::uint16_t id : ids) {
-        *out++ = static_cast<unsigned char>(id & 0xFF);
-        *out++ = static_cast<unsigned char>(id >> 8);
-    }
-    return out;
-}
-
 namespace {
 
 // The fields before the text, and its code when there is one.

@@ -67,8 +67,16 @@ void WriteRecord(CByteSink& sink, const CRecord& record, std::string_view text);
 // The most bytes a record takes besides its text.
 inline constexpr std::size_t kRecordBytesBesidesText =
     kLongFieldBytes + 1 + 1 + 2 + 3 * 3 + kIdArrayBytes + 1;
-// Puts the identifier values of a record's identifier array (kIdsFromRecordEnd - 1 bytes) at `out`.
-unsigned char* PutTableIds(unsigned char* out, const std::array<std::uint16_t, kTableCount>& ids);
+// Puts the identifier values of a record's identifier array (kIdsFromRecordEnd - 1 bytes) at
+// `out`, little-endian, in table-letter order.
+inline unsigned char* PutTableIds(unsigned char* out,
+                                  const std::array<std::uint16_t, kTableCount>& ids) {
+    for (std::uint16_t id : ids) {
+        *out++ = static_cast<unsigned char>(id & 0xFF);
+        *out++ = static_cast<unsigned char>(id >> 8);
+    }
+    return out;
+}
 // Puts the bytes of `record` with `text` in place of its own text at `out`, which has room for
 // kRecordBytesBesidesText + text.size() bytes; returns the end of what was put.
 unsigned char* PutRecord(unsigned char* out, const CRecord& record, std::string_view text);
