@@ -1,0 +1,489 @@
+#include "engine/text/input_encoding.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace halvic {
+
+namespace {
+
+// Windows-1252 from 0x80 to 0x9F; the five undefined bytes are the controls of their number.
+const std::uint16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+bool SameName(std::string_view a, const char* b) {
+    std::size_t n = std::strlen(b);
+    if (a.size() != n) return false;
+    for (std::size_t i = 0; i < n; ++i) {
+        char ch = a[i];
+        if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+        if (ch != b[i]) return false;
+    }
+    return true;
+}
+
+// The first byte of a UTF-8 sequence of two or more: how many bytes follow, and the range of the
+// first of them (Unicode's table of well-formed sequences: no overlong form, no surrogate, nothing
+// past U+10FFFF). 0 for a byte that begins no sequence.
+std::uint8_t Utf8Lead(unsigned char byte, unsigned char& low, unsigned char& high) {
+    low = 0x80;
+    high = 0xBF;
+    if (byte >= 0xC2 && byte <= 0xDF) return 1;
+    if (byte >= 0xE0 && byte <= 0xEF) {
+        if (byte == 0xE0) low = 0xA0;
+        if (byte == 0xED) high = 0x9F;
+        return 2;
+    }
+    if (byte >= 0xF0 && byte <= 0xF4) {
+        if (byte == 0xF0) low = 0x90;
+        if (byte == 0xF4) high = 0x8F;
+        return 3;
+    }
+    return 0;
+}
+
+// Whether the eight bytes at `p` are all below 0x80.
+bool AsciiWord(const unsigned char* p) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    return (word & 0x8080808080808080u) == 0;
+}
+
+}  // namespace
+
+bool ParseInputEncoding(std::string_view name, EInputEncoding& encoding) {
+    static const struct {
+        const char* m_szName;
+        EInputEncoding m_eEncoding;
+    } kNames[] = {
+        {"bytes", EInputEncoding::kBytes},         {"utf-8", EInputEncoding::kUtf8},
+        {"utf8", EInputEncoding::kUtf8},           {"utf-16", EInputEncoding::kUtf16LE},
+        {"utf16", EInputEncoding::kUtf16LE},       {"utf-16le", EInputEncoding::kUtf16LE},
+        {"utf-16be", EInputEncoding::kUtf16BE},    {"cp1252", EInputEncoding::kCp1252},
+        {"windows-1252", EInputEncoding::kCp1252}, {"latin1", EInputEncoding::kLatin1},
+        {"latin-1", EInputEncoding::kLatin1},      {"iso-8859-1", EInputEncoding::kLatin1},
+    };
+    for (const auto& known : kNames) {
+        if (SameName(name, known.m_szName)) {
+            encoding = known.m_eEncoding;
+            return true;
+        }
+    }
+    return false;
+}
+
+const char* InputEncodingName(EInputEncoding encoding) {
+    switch (encoding) {
+        case EInputEncoding::kAsMarked:
+        case EInputEncoding::kBytes:
+            return "bytes";
+        case EInputEncoding::kCp1252:
+            return "Windows-1252";
+        case EInputEncoding::kLatin1:
+            return "Latin-1";
+        case EInputEncoding::kUtf8:
+            return "UTF-8";
+        case EInputEncoding::kUtf16LE:
+            return "UTF-16LE";
+        case EInputEncoding::kUtf16BE:
+            return "UTF-16BE";
+    }
+    return "bytes";
+}
+
+EInputEncoding ByteOrderMark(std::string_view bytes, std::size_t& markLength) {
+    markLength = 0;
+    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
+        markLength = 3;
+        return EInputEncoding::kUtf8;
+    }
+    if (bytes.substr(0, 2) == "\xFF\xFE") {
+        markLength = 2;
+        return EInputEncoding::kUtf16LE;
+    }
+    if (bytes.substr(0, 2) == "\xFE\xFF") {
+        markLength = 2;
+        return EInputEncoding::kUtf16BE;
+    }
+    return EInputEncoding::kBytes;
+}
+
+EInputEncoding ChooseEncoding(EInputEncoding declared, std::string_view start,
+                              std::size_t& markLength) {
+    markLength = 0;
+    switch (declared) {
+        case EInputEncoding::kAsMarked:
+        case EInputEncoding::kUtf8:
+        case EInputEncoding::kUtf16LE:
+        case EInputEncoding::kUtf16BE: {
+            EInputEncoding marked = ByteOrderMark(start, markLength);
+            if (marked != EInputEncoding::kBytes) return marked;
+            return declared == EInputEncoding::kAsMarked ? EInputEncoding::kBytes : declared;
+        }
+        default:
+            return declared;
+    }
+}
+
+int ToWindows1252(std::uint32_t codePoint) {
+    if (codePoint < 0x80 || (codePoint >= 0xA0 && codePoint <= 0xFF))
+        return static_cast<int>(codePoint);
+    if (codePoint > 0xFFFF) return -1;
+    for (int i = 0; i < 32; ++i) {
+        if (kCp1252High[i] == codePoint) return 0x80 + i;
+    }
+    return -1;
+}
+
+std::uint32_t FromWindows1252(unsigned char byte) {
+    return byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : byte;
+}
+
+void AppendUtf8(std::string& out, std::uint32_t codePoint) {
+    if (codePoint < 0x80) {
+        out.push_back(static_cast<char>(codePoint));
+    } else if (codePoint < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | codePoint >> 6));
+        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+    } else if (codePoint < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | codePoint >> 12));
+        out.push_back(static_cast<char>(0x80 | (codePoint >> 6 & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | codePoint >> 18));
+        out.push_back(static_cast<char>(0x80 | (codePoint >> 12 & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (codePoint >> 6 & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+    }
+}
+
+void AppendUtf16(std::string& out, std::uint32_t codePoint, bool bigEndian) {
+    auto unit = [&](std::uint32_t value) {
+        char low = static_cast<char>(value & 0xFF);
+        char high = static_cast<char>(value >> 8);
+        out.push_back(bigEndian ? high : low);
+        out.push_back(bigEndian ? low : high);
+    };
+    if (codePoint < 0x10000) {
+        unit(codePoint);
+    } else {
+        codePoint -= 0x10000;
+        unit(0xD800 | codePoint >> 10);
+        unit(0xDC00 | (codePoint & 0x3FF));
+    }
+}
+
+CInputDecoder::CInputDecoder(EInputEncoding encoding,
+                             std::function<void(const CDecodingFault&)> onFault)
+    : m_eEncoding(encoding), m_onFault(std::move(onFault)) {}
+
+void CInputDecoder::CountLines(const unsigned char* out) {
+    m_nLines += static_cast<std::uint64_t>(std::count(m_pCounted, out, '\n'));
+    m_pCounted = out;
+}
+
+void CInputDecoder::Fault(CDecodingFault fault, unsigned char*& out) {
+    CountLines(out);
+    fault.m_nLine = m_nLines + 1;
+    if (m_onFault) m_onFault(fault);
+    *out++ = '?';
+}
+
+void CInputDecoder::Put(std::uint32_t codePoint, unsigned char*& out) {
+    int byte = ToWindows1252(codePoint);
+    if (byte >= 0) {
+        *out++ = static_cast<unsigned char>(byte);
+    } else {
+        CDecodingFault fault{CDecodingFault::kUnmappable};
+        fault.m_nCodePoint = codePoint;
+        Fault(fault, out);
+    }
+}
+
+std::size_t CInputDecoder::Decode(const unsigned char* in, std::size_t size, unsigned char* out) {
+    m_pCounted = out;
+    std::size_t written = 0;
+    switch (m_eEncoding) {
+        case EInputEncoding::kUtf8:
+            written = DecodeUtf8(in, size, out);
+            break;
+        case EInputEncoding::kUtf16LE:
+        case EInputEncoding::kUtf16BE:
+            written = DecodeUtf16(in, size, out);
+            break;
+        case EInputEncoding::kLatin1:
+            written = DecodeLatin1(in, size, out);
+            break;
+        default:
+            std::memcpy(out, in, size);
+            written = size;
+            break;
+    }
+    CountLines(out + written);
+    return written;
+}
+
+std::size_t CInputDecoder::DecodeUtf8(const unsigned char* in, std::size_t size,
+                                      unsigned char* out) {
+    unsigned char* const start = out;
+    const unsigned char* const end = in + size;
+    const unsigned char* p = in;
+    while (p < end) {
+        if (m_nNeed == 0) {
+            // Most of a catalogue is ASCII.
+            while (end - p >= 8 && AsciiWord(p)) {
+                std::memcpy(out, p, 8);
+                out += 8;
+                p += 8;
+            }
+            if (p == end) break;
+            unsigned char byte = *p++;
+            if (byte < 0x80) {
+                *out++ = byte;
+                continue;
+            }
+            m_nNeed = Utf8Lead(byte, m_nLow, m_nHigh);
+            if (m_nNeed == 0) {
+                CDecodingFault fault{CDecodingFault::kInvalidUtf8};
+                fault.m_bytes[0] = byte;
+                fault.m_nBytes = 1;
+                Fault(fault, out);
+                continue;
+            }
+            m_sequence[0] = byte;
+            m_nHave = 1;
+            m_nCode = byte & (0x3F >> m_nNeed);
+            continue;
+        }
+        unsigned char byte = *p;
+        if (byte < m_nLow || byte > m_nHigh) {
+            // The sequence so far is one fault; the byte that broke it starts afresh.
+            CDecodingFault fault{CDecodingFault::kInvalidUtf8};
+            std::memcpy(fault.m_bytes, m_sequence, m_nHave);
+            fault.m_nBytes = m_nHave;
+            m_nNeed = 0;
+            Fault(fault, out);
+            continue;
+        }
+        ++p;
+        m_sequence[m_nHave++] = byte;
+        m_nCode = m_nCode << 6 | (byte & 0x3F);
+        m_nLow = 0x80;
+        m_nHigh = 0xBF;
+        if (--m_nNeed == 0) Put(m_nCode, out);
+    }
+    return static_cast<std::size_t>(out - start);
+}
+
+std::size_t CInputDecoder::DecodeUtf16(const unsigned char* in, std::size_t size,
+                                       unsigned char* out) {
+    unsigned char* const start = out;
+    const bool big = m_eEncoding == EInputEncoding::kUtf16BE;
+    std::size_t i = 0;
+    while (i < size) {
+        unsigned first;
+        if (m_nOddByte >= 0) {
+            first = static_cast<unsigned>(m_nOddByte);
+            m_nOddByte = -1;
+        } else {
+            first = in[i++];
+            if (i == size) {
+                m_nOddByte = static_cast<int>(first);
+                break;
+            }
+        }
+        unsigned second = in[i++];
+        std::uint32_t unit = big ? (first << 8 | second) : (second << 8 | first);
+        if (m_nHighSurrogate != 0) {
+            std::uint32_t high = m_nHighSurrogate;
+            m_nHighSurrogate = 0;
+            if (unit >= 0xDC00 && unit <= 0xDFFF) {
+                Put(0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00), out);
+                continue;
+            }
+            CDecodingFault fault{CDecodingFault::kLoneSurrogate};
+            fault.m_nCodePoint = high;
+            Fault(fault, out);
+        }
+        if (unit < 0x80) {
+            *out++ = static_cast<unsigned char>(unit);
+        } else if (unit >= 0xD800 && unit <= 0xDBFF) {
+            m_nHighSurrogate = unit;
+        } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+            CDecodingFault fault{CDecodingFault::kLoneSurrogate};
+            fault.m_nCodePoint = unit;
+            Fault(fault, out);
+        } else {
+            Put(unit, out);
+        }
+    }
+    return static_cast<std::size_t>(out - start);
+}
+
+std::size_t CInputDecoder::DecodeLatin1(const unsigned char* in, std::size_t size,
+                                        unsigned char* out) {
+    unsigned char* const start = out;
+    for (std::size_t i = 0; i < size; ++i)
+        Put(in[i], out);
+    return static_cast<std::size_t>(out - start);
+}
+
+std::size_t CInputDecoder::Finish(unsigned char* out) {
+    m_pCounted = out;
+    unsigned char* p = out;
+    if (m_nNeed != 0) {
+        CDecodingFault fault{CDecodingFault::kInvalidUtf8};
+        std::memcpy(fault.m_bytes, m_sequence, m_nHave);
+        fault.m_nBytes = m_nHave;
+        m_nNeed = 0;
+        Fault(fault, p);
+    }
+    if (m_nHighSurrogate != 0) {
+        CDecodingFault fault{CDecodingFault::kLoneSurrogate};
+        fault.m_nCodePoint = m_nHighSurrogate;
+        m_nHighSurrogate = 0;
+        Fault(fault, p);
+    }
+    if (m_nOddByte >= 0) {
+        CDecodingFault fault{CDecodingFault::kOddLength};
+        fault.m_bytes[0] = static_cast<unsigned char>(m_nOddByte);
+        fault.m_nBytes = 1;
+        m_nOddByte = -1;
+        Fault(fault, p);
+    }
+    return static_cast<std::size_t>(p - out);
+}
+
+namespace {
+
+constexpr std::size_t kDecodeBlock = std::size_t{1} << 16;
+
+}  // namespace
+
+CDecodingSource::CDecodingSource(CByteSource& source, EInputEncoding encoding,
+                                 std::function<void(const CDecodingFault&)> onFault)
+    : m_source(source),
+      m_decoder(encoding, std::move(onFault)),
+      m_out(new unsigned char[kDecodeBlock + CInputDecoder::kSlack]) {
+    if (!m_source.Lends()) m_in.reset(new unsigned char[kDecodeBlock]);
+}
+
+std::size_t CDecodingSource::Read(unsigned char* buffer, std::size_t capacity) {
+    // Decoded a block at a time into a buffer of its own, since a block may decode to nothing (a
+    // sequence carried over) and a reader may ask for less than a character.
+    while (m_nOutStart == m_nOutEnd && !m_bEnded) {
+        m_nOutStart = 0;
+        const unsigned char* in = m_in.get();
+        std::size_t n = 0;
+        if (m_source.Lends()) {
+            // The block lent before is done with once the next is asked for.
+            if (m_lent.empty()) m_lent = m_source.Lend();
+            n = std::min(kDecodeBlock, m_lent.size());
+            in = reinterpret_cast<const unsigned char*>(m_lent.data());
+            m_lent.remove_prefix(n);
+        } else {
+            n = m_source.Read(m_in.get(), kDecodeBlock);
+        }
+        m_nRead += n;
+        if (n == 0) {
+            m_nOutEnd = m_decoder.Finish(m_out.get());
+            m_bEnded = true;
+        } else {
+            m_nOutEnd = m_decoder.Decode(in, n, m_out.get());
+        }
+    }
+    std::size_t n = std::min(capacity, m_nOutEnd - m_nOutStart);
+    std::memcpy(buffer, m_out.get() + m_nOutStart, n);
+    m_nOutStart += n;
+    return n;
+}
+
+std::size_t CUtf8Scan::Scan(std::string_view text) {
+    const auto* const begin = reinterpret_cast<const unsigned char*>(text.data());
+    const unsigned char* const end = begin + text.size();
+    const unsigned char* p = begin;
+    std::size_t found = SIZE_MAX;
+    while (p < end && !m_bInvalid) {
+        unsigned char byte = *p;
+        if (m_nNeed != 0) {
+            if (byte < m_nLow || byte > m_nHigh) {
+                m_bInvalid = true;
+                break;
+            }
+            ++p;
+            m_nLow = 0x80;
+            m_nHigh = 0xBF;
+            --m_nNeed;
+            continue;
+        }
+        while (end - p >= 8 && AsciiWord(p))
+            p += 8;
+        if (p == end) break;
+        byte = *p;
+        if (byte < 0x80) {
+            ++p;
+            continue;
+        }
+        m_nNeed = Utf8Lead(byte, m_nLow, m_nHigh);
+        if (m_nNeed == 0) {
+            m_bInvalid = true;
+            break;
+        }
+        if (!m_bFound) {
+            m_bFound = true;
+            found = static_cast<std::size_t>(p - begin);
+        }
+        ++p;
+    }
+    return found;
+}
+
+void CUtf8Scan::Finish() {
+    if (m_nNeed != 0) m_bInvalid = true;
+}
+
+std::string ContentAround(std::string_view bytes, std::size_t at) {
+    std::size_t begin = bytes.rfind('>', at);
+    begin = begin == std::string_view::npos ? 0 : begin + 1;
+    std::size_t end = bytes.find('<', at);
+    if (end == std::string_view::npos) end = bytes.size();
+    // A long text is shown around the character, from and to a character's start.
+    constexpr std::size_t kBefore = 30;
+    constexpr std::size_t kAfter = 40;
+    bool cutBefore = false;
+    bool cutAfter = false;
+    auto continuation = [&](std::size_t i) {
+        return i < bytes.size() && (static_cast<unsigned char>(bytes[i]) & 0xC0) == 0x80;
+    };
+    if (at - begin > kBefore) {
+        begin = at - kBefore;
+        while (continuation(begin))
+            ++begin;
+        cutBefore = true;
+    }
+    if (end - at > kAfter) {
+        end = at + kAfter;
+        while (continuation(end))
+            --end;
+        cutAfter = true;
+    }
+    std::string shown;
+    bool space = false;
+    for (std::size_t i = begin; i < end; ++i) {
+        auto byte = static_cast<unsigned char>(bytes[i]);
+        if (byte < 0x20 || byte == 0x7F || byte == ' ') {
+            space = true;
+            continue;
+        }
+        if (space && !shown.empty()) shown.push_back(' ');
+        space = false;
+        shown.push_back(static_cast<char>(byte));
+    }
+    if (cutBefore) shown.insert(0, "...");
+    if (cutAfter) shown += "...";
+    return shown;
+}
+
+}  // namespace halvic
