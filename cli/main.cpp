@@ -92,6 +92,26 @@ int Run(int argc, char** argv) {
     convertApp->add_flag("--sync", convert.m_bSync,
                          "Flush the new files to the disk before reporting success, so that a "
                          "power cut afterwards cannot lose them");
+    convertApp
+        ->add_option_function<std::string>(
+            "--from",
+            [&convert](const std::string& name) {
+                halvic::ParseInputEncoding(name, convert.m_eFrom);
+            },
+            "How INPUT's texts are read: bytes (each byte stored as it is), utf-8, utf-16 "
+            "(little-endian unless a byte-order mark says otherwise), cp1252 (windows-1252) or "
+            "latin1 (iso-8859-1). Texts are stored in Windows-1252, a character it lacks as '?'. "
+            "Without --from, a file that begins with a UTF-8 or UTF-16 byte-order mark is read in "
+            "that encoding, any other as bytes")
+        ->type_name("ENCODING")
+        ->check(CLI::Validator(
+            [](std::string& value) {
+                halvic::EInputEncoding encoding;
+                if (halvic::ParseInputEncoding(value, encoding)) return std::string();
+                return "unknown encoding '" + value +
+                       "': expected bytes, utf-8, utf-16, cp1252 or latin1";
+            },
+            ""));
     convertApp->footer(kConvertExitCodesHelp);
 
     CDumpCommand dump;

@@ -70,8 +70,17 @@ bool Convert(CConversionInput& input, CConversionOutput& output, CConvertResult&
         // waiting to be joined, in memory, for little gain: joining is done one part at a time.
         CPipelineOptions pipeline;
         pipeline.m_nThreads = std::clamp(std::thread::hardware_concurrency(), 1u, 2u);
+        pipeline.m_bLookForUtf8 = input.Encoding() == EInputEncoding::kBytes;
         ConvertParts(input.Parts(), joined, input.Name(), pipeline);
         result.m_summary = joined.Finish(result.m_warnings);
+        if (input.Encoding() != EInputEncoding::kBytes) {
+            // The decoder's warnings among the others, in line order.
+            input.AddWarnings(result.m_warnings);
+            std::stable_sort(
+                result.m_warnings.begin() + static_cast<std::ptrdiff_t>(warningsBefore),
+                result.m_warnings.end(),
+                [](const CWarning& a, const CWarning& b) { return a.m_nLine < b.m_nLine; });
+        }
         input.CheckWhole();
         if (result.m_summary.m_nRecords == 0 && input.BytesConverted() > 0) {
             // Its message says more than the warning of the stop, which it replaces.
@@ -111,7 +120,8 @@ bool FailsStrictly(const CConvertOptions& options, const std::string& inputName,
 CConvertResult ConvertFileOrThrow(const std::string& path, const CConvertOptions& options) {
     CConvertResult result;
     CConversionInput input(options.m_pProgress);
-    if (!input.Open(path, options.m_bDashMeansStdin, result.m_error)) return result;
+    if (!input.Open(path, options.m_bDashMeansStdin, options.m_eFrom, result.m_error))
+        return result;
     CConversionOutput output(options);
     if (!output.Open(result.m_error, result.m_warnings)) return result;
     const std::size_t warningsBefore = result.m_warnings.size();

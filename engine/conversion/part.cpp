@@ -111,6 +111,7 @@ void CPart::Clear() {
     m_nRecords = 0;
     m_nLines = 0;
     m_stop = CStop();
+    m_utf8 = CUtf8Seen();
     m_failure = nullptr;
 }
 
@@ -122,6 +123,28 @@ void ConvertPart(std::string_view bytes, const std::string& name, CPart& part) {
     ReadGroups(reader, groups);
     groups.Finish();
     part.m_nLines = reader.LinesRead();
+}
+
+void CUtf8Seen::Join(const CUtf8Seen& next, std::uint64_t lineOffset) {
+    if (m_bInvalid) return;
+    m_bInvalid = next.m_bInvalid;
+    if (m_bFound || !next.m_bFound) return;
+    m_bFound = true;
+    m_strText = next.m_strText;
+    m_nLine = lineOffset + next.m_nLine;
+}
+
+void ScanForUtf8(std::string_view bytes, CUtf8Seen& seen) {
+    CUtf8Scan scan;
+    std::size_t at = scan.Scan(bytes);
+    scan.Finish();
+    seen.m_bInvalid = scan.Invalid();
+    // Of a part that is not UTF-8 nothing more is needed: the input is not UTF-8.
+    if (at == SIZE_MAX || seen.m_bInvalid) return;
+    seen.m_bFound = true;
+    seen.m_strText = ContentAround(bytes, at);
+    seen.m_nLine =
+        1 + static_cast<std::uint64_t>(std::count(bytes.begin(), bytes.begin() + at, '\n'));
 }
 
 }  // namespace halvic
