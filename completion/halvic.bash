@@ -39,11 +39,11 @@ _halvic() {
         dump)
             case $prev in
                 -f | --format) COMPREPLY=($(compgen -W 'text jsonl csv tagged' -- "$cur")); return ;;
-                -e | --encoding) COMPREPLY=($(compgen -W 'latin1 cp1252 utf-8' -- "$cur")); return ;;
+                -e | --encoding) COMPREPLY=($(compgen -W 'latin1 cp1252 utf-8 utf-16' -- "$cur")); return ;;
                 -r | --record | -n | --number) return ;;
             esac
             if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W '--help --format --encoding --record --number' -- "$cur"))
+                COMPREPLY=($(compgen -W '--help --format --encoding --bom --record --number' -- "$cur"))
             else
                 _filedir -d
             fi

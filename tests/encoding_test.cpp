@@ -231,6 +231,41 @@ TEST_F(EncodingTest, WhatCannotBeStoredAsWrittenIsWarnedOfWithTheInputsLine) {
     }
 }
 
+TEST_F(EncodingTest, TaggedTextInUtf8OrUtf16ConvertsBackIntoTheSameFiles) {
+    std::string err;
+    // Every byte a text can hold, the five Windows-1252 leaves undefined among them.
+    std::string all = "<@>1\r\n<l>";
+    for (int byte = 0x21; byte < 0x100; ++byte) {
+        if (byte != '<') all.push_back(static_cast<char>(byte));
+    }
+    all += "\r\n<m>Ch\xEAne\r\n";
+    const std::string kInputs[] = {all, Iconv(LargeCatalogue(20000), "CP1252")};
+    for (const std::string& input : kInputs) {
+        CFileList files = Convert(input, {"--from", "bytes"}, "files", err);
+        ASSERT_FALSE(files.empty()) << err;
+        const struct {
+            const char* m_szEncoding;
+            std::string m_strMark;
+        } kEncodings[] = {{"UTF-8", "\xEF\xBB\xBF"}, {"utf-16", "\xFF\xFE"}};
+        for (const auto& e : kEncodings) {
+            CProcessOptions options;
+            options.m_strWorkDir = m_dir.string();
+            CProcessResult dumped = RunProcess(
+                {HALVIC_BIN, "dump", "files", "-f", "Tagged", "--encoding", e.m_szEncoding},
+                options);
+            ASSERT_EQ(dumped.m_nExitCode, 0) << dumped.m_strErr;
+            EXPECT_EQ(dumped.m_strOut.substr(0, e.m_strMark.size()), e.m_strMark);
+            EXPECT_EQ(Convert(dumped.m_strOut, {}, "again", err), files) << e.m_szEncoding << err;
+            EXPECT_EQ(err, "");
+        }
+    }
+    CProcessOptions options;
+    options.m_strWorkDir = m_dir.string();
+    CProcessResult csv =
+        RunProcess({HALVIC_BIN, "dump", "files", "-f", "csv", "-e", "utf-8", "--bom"}, options);
+    EXPECT_EQ(csv.m_strOut.substr(0, 9), "\xEF\xBB\xBFrecord");
+}
+
 TEST_F(EncodingTest, AByteOrderMarkAloneIsAnEmptyFileAndBytesKeepTheirRefusal) {
     std::string err;
     EXPECT_EQ(Convert("\xEF\xBB\xBF", {}, "out", err).size(), 7u);
