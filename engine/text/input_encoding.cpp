@@ -51,6 +51,20 @@ bool AsciiWord(const unsigned char* p) {
     return (word & 0x8080808080808080u) == 0;
 }
 
+// The line feeds among the eight bytes at `p`, all below 0x80: a byte is 0 after the xor exactly
+// when it was one, and then alone keeps its high bit clear after the add.
+std::uint64_t LineFeedsInWord(const unsigned char* p) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    const std::uint64_t lows = 0x7F7F7F7F7F7F7F7Fu;
+    word ^= 0x0A0A0A0A0A0A0A0Au;
+    std::uint64_t zeros = ~((word & lows) + lows | word | lows);
+    std::uint64_t count = 0;
+    for (; zeros != 0; zeros &= zeros - 1)
+        ++count;
+    return count;
+}
+
 }  // namespace
 
 bool ParseInputEncoding(std::string_view name, EInputEncoding& encoding) {
@@ -179,13 +193,7 @@ CInputDecoder::CInputDecoder(EInputEncoding encoding,
                              std::function<void(const CDecodingFault&)> onFault)
     : m_eEncoding(encoding), m_onFault(std::move(onFault)) {}
 
-void CInputDecoder::CountLines(const unsigned char* out) {
-    m_nLines += static_cast<std::uint64_t>(std::count(m_pCounted, out, '\n'));
-    m_pCounted = out;
-}
-
 void CInputDecoder::Fault(CDecodingFault fault, unsigned char*& out) {
-    CountLines(out);
     fault.m_nLine = m_nLines + 1;
     if (m_onFault) m_onFault(fault);
     *out++ = '?';
@@ -203,7 +211,6 @@ void CInputDecoder::Put(std::uint32_t codePoint, unsigned char*& out) {
 }
 
 std::size_t CInputDecoder::Decode(const unsigned char* in, std::size_t size, unsigned char* out) {
-    m_pCounted = out;
     std::size_t written = 0;
     switch (m_eEncoding) {
         case EInputEncoding::kUtf8:
@@ -221,7 +228,6 @@ std::size_t CInputDecoder::Decode(const unsigned char* in, std::size_t size, uns
             written = size;
             break;
     }
-    CountLines(out + written);
     return written;
 }
 
@@ -235,12 +241,14 @@ std::size_t CInputDecoder::DecodeUtf8(const unsigned char* in, std::size_t size,
             // Most of a catalogue is ASCII.
             while (end - p >= 8 && AsciiWord(p)) {
                 std::memcpy(out, p, 8);
+                m_nLines += LineFeedsInWord(out);
                 out += 8;
                 p += 8;
             }
             if (p == end) break;
             unsigned char byte = *p++;
             if (byte < 0x80) {
+                m_nLines += byte == '\n';
                 *out++ = byte;
                 continue;
             }
@@ -281,8 +289,30 @@ std::size_t CInputDecoder::DecodeUtf16(const unsigned char* in, std::size_t size
                                        unsigned char* out) {
     unsigned char* const start = out;
     const bool big = m_eEncoding == EInputEncoding::kUtf16BE;
+    // Eight units of ASCII at a time: each high byte 0, each low byte below 0x80. The mask is
+    // laid out in bytes, so that it holds whatever the machine's byte order.
+    static const unsigned char kAsciiLE[8] = {0x80, 0xFF, 0x80, 0xFF, 0x80, 0xFF, 0x80, 0xFF};
+    static const unsigned char kAsciiBE[8] = {0xFF, 0x80, 0xFF, 0x80, 0xFF, 0x80, 0xFF, 0x80};
+    std::uint64_t mask;
+    std::memcpy(&mask, big ? kAsciiBE : kAsciiLE, 8);
+    const std::size_t low = big ? 1 : 0;
     std::size_t i = 0;
     while (i < size) {
+        if (m_nOddByte < 0 && m_nHighSurrogate == 0) {
+            while (size - i >= 16) {
+                std::uint64_t first;
+                std::uint64_t second;
+                std::memcpy(&first, in + i, 8);
+                std::memcpy(&second, in + i + 8, 8);
+                if (((first | second) & mask) != 0) break;
+                for (std::size_t k = 0; k < 8; ++k)
+                    out[k] = in[i + 2 * k + low];
+                m_nLines += LineFeedsInWord(out);
+                out += 8;
+                i += 16;
+            }
+            if (i == size) break;
+        }
         unsigned first;
         if (m_nOddByte >= 0) {
             first = static_cast<unsigned>(m_nOddByte);
@@ -308,6 +338,7 @@ std::size_t CInputDecoder::DecodeUtf16(const unsigned char* in, std::size_t size
             Fault(fault, out);
         }
         if (unit < 0x80) {
+            m_nLines += unit == '\n';
             *out++ = static_cast<unsigned char>(unit);
         } else if (unit >= 0xD800 && unit <= 0xDBFF) {
             m_nHighSurrogate = unit;
@@ -325,13 +356,14 @@ std::size_t CInputDecoder::DecodeUtf16(const unsigned char* in, std::size_t size
 std::size_t CInputDecoder::DecodeLatin1(const unsigned char* in, std::size_t size,
                                         unsigned char* out) {
     unsigned char* const start = out;
-    for (std::size_t i = 0; i < size; ++i)
+    for (std::size_t i = 0; i < size; ++i) {
+        m_nLines += in[i] == '\n';
         Put(in[i], out);
+    }
     return static_cast<std::size_t>(out - start);
 }
 
 std::size_t CInputDecoder::Finish(unsigned char* out) {
-    m_pCounted = out;
     unsigned char* p = out;
     if (m_nNeed != 0) {
         CDecodingFault fault{CDecodingFault::kInvalidUtf8};
@@ -358,7 +390,7 @@ std::size_t CInputDecoder::Finish(unsigned char* out) {
 
 namespace {
 
-constexpr std::size_t kDecodeBlock = std::size_t{1} << 16;
+constexpr std::size_t kDecodeBlock = std::size_t{1} << 18;
 
 }  // namespace
 
@@ -371,27 +403,39 @@ CDecodingSource::CDecodingSource(CByteSource& source, EInputEncoding encoding,
 }
 
 std::size_t CDecodingSource::Read(unsigned char* buffer, std::size_t capacity) {
-    // Decoded a block at a time into a buffer of its own, since a block may decode to nothing (a
-    // sequence carried over) and a reader may ask for less than a character.
+    // A block is decoded straight into the reader's buffer when that has room for it, else into
+    // a buffer of its own: a reader may ask for less than a character.
+    constexpr std::size_t kLeastDirect = std::size_t{1} << 12;
+    const bool direct = capacity >= kLeastDirect + CInputDecoder::kSlack;
+    const std::size_t most =
+        direct ? std::min(kDecodeBlock, capacity - CInputDecoder::kSlack) : kDecodeBlock;
     while (m_nOutStart == m_nOutEnd && !m_bEnded) {
-        m_nOutStart = 0;
         const unsigned char* in = m_in.get();
         std::size_t n = 0;
         if (m_source.Lends()) {
             // The block lent before is done with once the next is asked for.
             if (m_lent.empty()) m_lent = m_source.Lend();
-            n = std::min(kDecodeBlock, m_lent.size());
+            n = std::min(most, m_lent.size());
             in = reinterpret_cast<const unsigned char*>(m_lent.data());
             m_lent.remove_prefix(n);
         } else {
-            n = m_source.Read(m_in.get(), kDecodeBlock);
+            n = m_source.Read(m_in.get(), most);
         }
         m_nRead += n;
+        unsigned char* out = direct ? buffer : m_out.get();
+        std::size_t written = 0;
         if (n == 0) {
-            m_nOutEnd = m_decoder.Finish(m_out.get());
+            written = m_decoder.Finish(out);
             m_bEnded = true;
         } else {
-            m_nOutEnd = m_decoder.Decode(in, n, m_out.get());
+            written = m_decoder.Decode(in, n, out);
+        }
+        // A block may decode to nothing: a sequence carried over.
+        if (direct) {
+            if (written != 0 || m_bEnded) return written;
+        } else {
+            m_nOutStart = 0;
+            m_nOutEnd = written;
         }
     }
     std::size_t n = std::min(capacity, m_nOutEnd - m_nOutStart);

@@ -94,13 +94,10 @@ class CInputDecoder {
     void Put(std::uint32_t codePoint, unsigned char*& out);
     // Stores "?" for a fault whose line is that of `out`.
     void Fault(CDecodingFault fault, unsigned char*& out);
-    // Counts the lines written up to `out` since they were last counted.
-    void CountLines(const unsigned char* out);
 
     EInputEncoding m_eEncoding;
     std::function<void(const CDecodingFault&)> m_onFault;
-    std::uint64_t m_nLines = 0;                 // line feeds written before m_pCounted
-    const unsigned char* m_pCounted = nullptr;  // in the output of the current call
+    std::uint64_t m_nLines = 0;  // line feeds written
     // A UTF-8 sequence begun: its bytes so far, how many more, and the range of the next.
     unsigned char m_sequence[4] = {};
     std::uint8_t m_nHave = 0;

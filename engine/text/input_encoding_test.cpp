@@ -108,6 +108,38 @@ TEST(InputDecoderTest, DecodesIntoWindows1252WhereverTheInputIsCut) {
     }
 }
 
+TEST(InputDecoderTest, AFaultAfterLongRunsOfAsciiHasTheInputsLine) {
+    std::string text;
+    for (int i = 0; i < 30; ++i)
+        text += i % 2 ? "a line of text\n" : "\n\n";
+    const struct {
+        EInputEncoding m_eEncoding;
+        std::uint32_t m_nLacking;
+    } kCases[] = {{EInputEncoding::kUtf8, 0x141},
+                  {EInputEncoding::kUtf16LE, 0x141},
+                  {EInputEncoding::kUtf16BE, 0x141},
+                  {EInputEncoding::kLatin1, 0x80}};
+    for (const auto& c : kCases) {
+        std::string input;
+        for (char ch : text + "#") {
+            std::uint32_t code = ch == '#' ? c.m_nLacking : static_cast<unsigned char>(ch);
+            if (c.m_eEncoding == EInputEncoding::kUtf8) {
+                AppendUtf8(input, code);
+            } else if (c.m_eEncoding == EInputEncoding::kLatin1) {
+                input.push_back(static_cast<char>(code));
+            } else {
+                AppendUtf16(input, code, c.m_eEncoding == EInputEncoding::kUtf16BE);
+            }
+        }
+        for (std::size_t cut = 0; cut <= input.size(); cut += 3) {
+            std::vector<std::string> faults;
+            EXPECT_EQ(DecodeCut(c.m_eEncoding, input, cut, faults), text + "?");
+            ASSERT_EQ(faults.size(), 1u);
+            EXPECT_EQ(faults[0].substr(0, 8), "line 46:") << InputEncodingName(c.m_eEncoding);
+        }
+    }
+}
+
 TEST(InputDecoderTest, EveryWindows1252ByteGoesThroughUtf8AndUtf16Unchanged) {
     std::string all;
     for (int byte = 0; byte < 256; ++byte)
@@ -130,22 +162,23 @@ TEST(InputDecoderTest, ADecodingSourceHandsOutTheDecodedBytesAndCountsWhatItRead
     std::string input;
     for (int i = 0; i < 40000; ++i)
         input += "\xC3\xA9\n";
-    const std::string expected(std::string(40000 * 2, '\0'));
-    for (bool lends : {false, true}) {
-        CMemorySource memory(input, 7777, lends);
-        int faults = 0;
-        CDecodingSource source(memory, EInputEncoding::kUtf8,
-                               [&](const CDecodingFault&) { ++faults; });
-        std::string out;
-        unsigned char buffer[3];
-        while (std::size_t n = source.Read(buffer, sizeof buffer))
-            out.append(reinterpret_cast<char*>(buffer), n);
-        std::string want;
-        for (int i = 0; i < 40000; ++i)
-            want += "\xE9\n";
-        EXPECT_EQ(out, want);
-        EXPECT_EQ(source.BytesRead(), input.size());
-        EXPECT_EQ(faults, 0);
+    for (std::size_t capacity : {std::size_t{3}, std::size_t{1} << 16}) {
+        for (bool lends : {false, true}) {
+            CMemorySource memory(input, 7777, lends);
+            int faults = 0;
+            CDecodingSource source(memory, EInputEncoding::kUtf8,
+                                   [&](const CDecodingFault&) { ++faults; });
+            std::string out;
+            std::vector<unsigned char> buffer(capacity);
+            while (std::size_t n = source.Read(buffer.data(), capacity))
+                out.append(reinterpret_cast<char*>(buffer.data()), n);
+            std::string want;
+            for (int i = 0; i < 40000; ++i)
+                want += "\xE9\n";
+            EXPECT_EQ(out, want);
+            EXPECT_EQ(source.BytesRead(), input.size());
+            EXPECT_EQ(faults, 0);
+        }
     }
 }
 
