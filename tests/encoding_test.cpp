@@ -266,6 +266,58 @@ TEST_F(EncodingTest, TaggedTextInUtf8OrUtf16ConvertsBackIntoTheSameFiles) {
     EXPECT_EQ(csv.m_strOut.substr(0, 9), "\xEF\xBB\xBFrecord");
 }
 
+// A record longer than a part is read on by the plain loop, which looks for UTF-8 all the same.
+TEST_F(EncodingTest, UTF8InARecordLongerThanAPartIsWarnedOfAtItsLine) {
+    std::string input = "<@>1\n<l>";
+    for (int i = 0; i < 60000; ++i)
+        input += "abcdefghij klmnopqrstuvwxyz 0123456789 abcdefghij\n";
+    input += "Caf\xC3\xA9 end\n<@>2\n<l>x\n";
+    for (bool piped : {false, true}) {
+        std::string err;
+        EXPECT_FALSE(Convert(input, {}, "out", err, piped).empty());
+        // The text around the character, of a content too long to show whole.
+        const std::string text = "\"...wxyz 0123456789 abcdefghij Caf";
+        EXPECT_EQ(err, "halvic: warning: " + std::string(piped ? "<stdin>" : "data.txt") +
+                           ":60002: " + text +
+                           "\xC3\xA9 end\" looks like UTF-8: its bytes are stored as they are, so "
+                           "a program reading Windows-1252 shows " +
+                           text +
+                           "\xC3\x83\xC2\xA9 end\"; convert with --from utf-8 (or save the file "
+                           "as UTF-8 with BOM) to store " +
+                           text + "\xC3\xA9 end\"\n");
+    }
+}
+
+TEST_F(EncodingTest, Utf16ReadAsBytesIsRefusedWithItsReason) {
+    const std::string le = Iconv("<@>1\r\n<l>x\r\n", "UTF-16LE");
+    const std::string kNothing = "no record was converted and no file was replaced";
+    const struct {
+        std::string m_strInput;
+        std::vector<std::string> m_args;
+        std::string m_strErr;
+    } kCases[] = {
+        {le,
+         {},
+         ": the file looks like UTF-16 without a byte-order mark (3C 00): convert it with "
+         "--from utf-16"},
+        {Iconv("<@>1", "UTF-16BE"),
+         {},
+         ": the file looks like UTF-16 without a byte-order mark (00 3C): convert it with --from "
+         "utf-16be"},
+        {"\xFF\xFE" + le,
+         {"--from", "bytes"},
+         "the first tag is <\\xFF\\xFE<>, not <@>, so " + kNothing +
+             "; the file begins with a UTF-16 byte-order mark (FF FE): convert it without --from, "
+             "which reads it as UTF-16"},
+    };
+    for (const auto& c : kCases) {
+        std::string err;
+        EXPECT_TRUE(Convert(c.m_strInput, c.m_args, "out", err).empty());
+        const std::string prefix = c.m_strErr[0] == ':' ? kNothing : "";
+        EXPECT_EQ(err, "halvic: error: data.txt:1: " + prefix + c.m_strErr + "\n");
+    }
+}
+
 TEST_F(EncodingTest, AByteOrderMarkAloneIsAnEmptyFileAndBytesKeepTheirRefusal) {
     std::string err;
     EXPECT_EQ(Convert("\xEF\xBB\xBF", {}, "out", err).size(), 7u);

@@ -85,7 +85,9 @@ bool Convert(CConversionInput& input, CConversionOutput& output, CConvertResult&
         if (result.m_summary.m_nRecords == 0 && input.BytesConverted() > 0) {
             // Its message says more than the warning of the stop, which it replaces.
             result.m_warnings.resize(warningsBefore);
-            throw CFailure(NothingConverted(input.Name(), joined.Stop()));
+            throw CFailure(
+                NothingConverted(input.Name(), joined.Stop(),
+                                 StoredAsItIs(input.Encoding()) ? input.Start() : std::string()));
         }
         if (input.BytesConverted() == 0) {
             result.m_warnings.push_back(

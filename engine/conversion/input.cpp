@@ -87,7 +87,8 @@ bool CConversionInput::Open(const std::string& path, bool dashMeansStdin, EInput
     if (m_bMapped) {
         m_strName = path;
         m_progress.m_nTotal = m_mapped.Bytes().size();
-        m_eEncoding = ChooseEncoding(encoding, m_mapped.Bytes().substr(0, 3), m_nMark);
+        m_strStart = m_mapped.Bytes().substr(0, 4);
+        m_eEncoding = ChooseEncoding(encoding, m_strStart, m_nMark);
         if (StoredAsItIs(m_eEncoding)) {
             // The pages of joined parts are given back, so that memory stays bounded.
             m_parts = std::make_unique<CMappedParts>(
@@ -101,7 +102,8 @@ bool CConversionInput::Open(const std::string& path, bool dashMeansStdin, EInput
         m_strName = m_stream.Name();
         auto peeked = std::make_unique<CPeekedSource>(m_stream);
         try {
-            m_eEncoding = ChooseEncoding(encoding, peeked->Peek(3), m_nMark);
+            m_strStart = peeked->Peek(4);
+            m_eEncoding = ChooseEncoding(encoding, m_strStart, m_nMark);
         } catch (const CFailure& failure) {
             error = failure.Error();
             return false;

@@ -42,6 +42,8 @@ class CConversionInput {
     std::uint64_t BytesConverted() const {
         return m_decoding ? m_nDecoded : m_progress.m_nRead.load();
     }
+    // The input's first bytes, as they are (a few).
+    const std::string& Start() const { return m_strStart; }
     // The encoding the input is read in.
     EInputEncoding Encoding() const { return m_eEncoding; }
     // Adds the warnings of its decoding: what was stored as "?".
@@ -74,6 +76,7 @@ class CConversionInput {
     std::unique_ptr<CByteSource> m_raw;  // the bytes as they are, when decoded or peeked at
     std::unique_ptr<CDecodingSource> m_decoding;
     std::size_t m_nMark = 0;  // the byte-order mark's length, skipped
+    std::string m_strStart;
     std::uint64_t m_nDecoded = 0;
     CValueNotes m_decodingNotes;
     std::unique_ptr<CPartSource> m_parts;
