@@ -318,6 +318,28 @@ TEST_F(EncodingTest, Utf16ReadAsBytesIsRefusedWithItsReason) {
     }
 }
 
+// The prompt, as the dialog, reads a byte-order mark as a conversion without --from does.
+TEST_F(EncodingTest, ThePromptReadsTheByteOrderMark) {
+    const std::string text = "<@>1\r\n<l>Caf\xC3\xA9\r\n<m>\xC5\x81\r\n";
+    WriteFile(m_dir / "data.txt", "\xFF\xFE" + Iconv(text, "UTF-16LE"));
+    CProcessOptions options;
+    options.m_strWorkDir = m_dir.string();
+    options.m_strStdin = "data.txt\n";
+    CProcessResult prompted = RunProcess({HALVIC_BIN}, options);
+    EXPECT_EQ(prompted.m_nExitCode, 0);
+    EXPECT_EQ(prompted.m_strErr,
+              "Filename: halvic: warning: data.txt:3: U+0141 \xC5\x81 is stored as \"?\": "
+              "Windows-1252, the files' text encoding, has no such character\n");
+    std::string err;
+    CFileList expected = Convert(Iconv("<@>1\r\n<l>Caf\xC3\xA9\r\n<m>?\r\n", "CP1252"),
+                                 {"--from", "bytes"}, "expected", err);
+    ASSERT_EQ(expected.size(), 7u) << err;
+    CFileList prompt;
+    for (const auto& file : expected)
+        prompt.emplace_back(file.first, testing::ReadFile(m_dir / file.first));
+    EXPECT_EQ(prompt, expected);
+}
+
 TEST_F(EncodingTest, AByteOrderMarkAloneIsAnEmptyFileAndBytesKeepTheirRefusal) {
     std::string err;
     EXPECT_EQ(Convert("\xEF\xBB\xBF", {}, "out", err).size(), 7u);
