@@ -197,6 +197,15 @@ TEST_F(EncodingTest, WhatCannotBeStoredAsWrittenIsWarnedOfWithTheInputsLine) {
          "<@>1\n<l>?x\n",
          "halvic: warning: data.txt:2: U+0080 is stored as \"?\": Windows-1252, the files' text "
          "encoding, has no such character\n"},
+        {"past a stop",
+         "\xEF\xBB\xBF<@>1\n<l>\xC5\x81\n<>\n<x>\n<l>\xC5\x81\n",
+         {},
+         "<@>1\n<l>?\n<>\n<x>\n<l>?\n",
+         "halvic: warning: data.txt:2: U+0141 \xC5\x81 is stored as \"?\": Windows-1252, the "
+         "files' "
+         "text encoding, has no such character\n"
+         "halvic: warning: data.txt:4: tag <x> follows an empty tag <> but is not <@>; the rest of "
+         "the input was ignored\n"},
         {"more than ten", twelve, {"--from", "utf-8"}, "", ""},
     };
     for (const auto& c : kCases) {

@@ -74,8 +74,14 @@ bool Convert(CConversionInput& input, CConversionOutput& output, CConvertResult&
         ConvertParts(input.Parts(), joined, input.Name(), pipeline);
         result.m_summary = joined.Finish(result.m_warnings);
         if (input.Encoding() != EInputEncoding::kBytes) {
-            // The decoder's warnings among the others, in line order.
-            input.AddWarnings(result.m_warnings);
+            // The decoder's warnings among the others, in line order; what it decoded past a
+            // stop was read ahead, not converted.
+            std::vector<CWarning> decoding;
+            input.AddWarnings(decoding);
+            for (CWarning& warning : decoding) {
+                if (!joined.Stopped() || warning.m_nLine <= joined.Stop().m_nLine)
+                    result.m_warnings.push_back(std::move(warning));
+            }
             std::stable_sort(
                 result.m_warnings.begin() + static_cast<std::ptrdiff_t>(warningsBefore),
                 result.m_warnings.end(),

@@ -51,6 +51,20 @@ bool AsciiWord(const unsigned char* p) {
     return (word & 0x8080808080808080u) == 0;
 }
 
+// The first byte at or above 0x80 from `p`, or a little before it, or `end`: 32 bytes at a time
+// while there is none.
+const unsigned char* SkipAscii(const unsigned char* p, const unsigned char* end) {
+    while (end - p >= 32) {
+        std::uint64_t words[4];
+        std::memcpy(words, p, 32);
+        if (((words[0] | words[1] | words[2] | words[3]) & 0x8080808080808080u) != 0) break;
+        p += 32;
+    }
+    while (end - p >= 8 && AsciiWord(p))
+        p += 8;
+    return p;
+}
+
 // The line feeds among the eight bytes at `p`, all below 0x80: a byte is 0 after the xor exactly
 // when it was one, and then alone keeps its high bit clear after the add.
 std::uint64_t LineFeedsInWord(const unsigned char* p) {
@@ -462,8 +476,7 @@ std::size_t CUtf8Scan::Scan(std::string_view text) {
             --m_nNeed;
             continue;
         }
-        while (end - p >= 8 && AsciiWord(p))
-            p += 8;
+        p = SkipAscii(p, end);
         if (p == end) break;
         byte = *p;
         if (byte < 0x80) {
