@@ -128,10 +128,10 @@ bool FailsStrictly(const CConvertOptions& options, const std::string& inputName,
 CConvertResult ConvertFileOrThrow(const std::string& path, const CConvertOptions& options) {
     CConvertResult result;
     CConversionInput input(options.m_pProgress);
-    if (!input.Open(path, options.m_bDashMeansStdin, options.m_eFrom, result.m_error))
-        return result;
+    if (!input.Open(path, options.m_bDashMeansStdin, result.m_error)) return result;
     CConversionOutput output(options);
     if (!output.Open(result.m_error, result.m_warnings)) return result;
+    if (!input.ReadAs(options.m_eFrom, result.m_error)) return result;
     const std::size_t warningsBefore = result.m_warnings.size();
     if (!Convert(input, output, result)) return result;
     if (FailsStrictly(options, input.Name(), warningsBefore, result)) return result;

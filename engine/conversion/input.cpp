@@ -74,8 +74,7 @@ class CConversionInput::CMappedSource : public CByteSource {
 CConversionInput::CConversionInput(CConvertProgress* progress)
     : m_progress(progress ? *progress : m_unwatched) {}
 
-bool CConversionInput::Open(const std::string& path, bool dashMeansStdin, EInputEncoding encoding,
-                            CError& error) {
+bool CConversionInput::Open(const std::string& path, bool dashMeansStdin, CError& error) {
     if (dashMeansStdin && path == "-") {
         m_stream.OpenStandardInput();
     } else if (m_mapped.Map(path)) {
@@ -87,6 +86,14 @@ bool CConversionInput::Open(const std::string& path, bool dashMeansStdin, EInput
     if (m_bMapped) {
         m_strName = path;
         m_progress.m_nTotal = m_mapped.Bytes().size();
+    } else {
+        m_strName = m_stream.Name();
+    }
+    return true;
+}
+
+bool CConversionInput::ReadAs(EInputEncoding encoding, CError& error) {
+    if (m_bMapped) {
         m_strStart = m_mapped.Bytes().substr(0, 4);
         m_eEncoding = ChooseEncoding(encoding, m_strStart, m_nMark);
         if (StoredAsItIs(m_eEncoding)) {
@@ -99,15 +106,14 @@ bool CConversionInput::Open(const std::string& path, bool dashMeansStdin, EInput
             Decode(*m_raw);
         }
     } else {
-        m_strName = m_stream.Name();
         auto peeked = std::make_unique<CPeekedSource>(m_stream);
         try {
             m_strStart = peeked->Peek(4);
-            m_eEncoding = ChooseEncoding(encoding, m_strStart, m_nMark);
         } catch (const CFailure& failure) {
             error = failure.Error();
             return false;
         }
+        m_eEncoding = ChooseEncoding(encoding, m_strStart, m_nMark);
         peeked->Skip(m_nMark);
         m_raw = std::move(peeked);
         if (StoredAsItIs(m_eEncoding)) {

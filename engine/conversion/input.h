@@ -29,13 +29,17 @@ class CConversionInput {
     CConversionInput(const CConversionInput&) = delete;
     CConversionInput& operator=(const CConversionInput&) = delete;
 
-    // Opens `path`, or standard input when `path` is "-" and `dashMeansStdin`, to be read in
-    // `encoding` (see ChooseEncoding). Returns false, with `error`, when it cannot be opened.
-    bool Open(const std::string& path, bool dashMeansStdin, EInputEncoding encoding, CError& error);
+    // Opens `path`, or standard input when `path` is "-" and `dashMeansStdin`. Returns false, with
+    // `error`, when it cannot be opened.
+    bool Open(const std::string& path, bool dashMeansStdin, CError& error);
+    // Looks at the input's first bytes (a stream's: waits for them, so the caller takes its
+    // output first) to read it in `encoding` (see ChooseEncoding), and cuts it into parts.
+    // Returns false, with `error`, when they cannot be read.
+    bool ReadAs(EInputEncoding encoding, CError& error);
 
     // The input's name in messages: the path, or "<stdin>".
     const std::string& Name() const { return m_strName; }
-    // The parts, for the pipeline.
+    // The parts, for the pipeline, after ReadAs.
     CPartSource& Parts() { return *m_parts; }
     // The bytes converted so far (decoded, of a decoded input): after the conversion, 0 only for
     // an empty input.

@@ -55,7 +55,8 @@ TEST(ConversionInputTest, KeepsProgressAndStopsWhenCancelled) {
             progress.m_bCancel = cancel;
             CConversionInput input(&progress);
             CError error;
-            ASSERT_TRUE(input.Open(path, false, EInputEncoding::kAsMarked, error))
+            ASSERT_TRUE(input.Open(path, false, error) &&
+                        input.ReadAs(EInputEncoding::kAsMarked, error))
                 << error.Message();
             EXPECT_EQ(input.Name(), path);
             EXPECT_EQ(progress.m_nTotal, pipe ? 0u : bytes.size()) << path;
@@ -84,7 +85,7 @@ TEST(ConversionInputTest, AnInputThatCannotBeOpenedIsAnErrorNamingIt) {
     const std::string path = (scratch.Path() / "missing.txt").string();
     CConversionInput input(nullptr);
     CError error;
-    EXPECT_FALSE(input.Open(path, true, EInputEncoding::kAsMarked, error));
+    EXPECT_FALSE(input.Open(path, true, error));
     EXPECT_EQ(error.Message(), path + ": " + testing::Reasons().m_strNoFile);
 }
 
@@ -95,7 +96,8 @@ TEST(ConversionInputTest, AnEmptyFileConvertsNoByte) {
     std::ofstream(path, std::ios::binary).flush();
     CConversionInput input(nullptr);
     CError error;
-    ASSERT_TRUE(input.Open(path, false, EInputEncoding::kAsMarked, error)) << error.Message();
+    ASSERT_TRUE(input.Open(path, false, error) && input.ReadAs(EInputEncoding::kAsMarked, error))
+        << error.Message();
     EXPECT_EQ(ConvertAll(input).m_nRecords, 0u);
     EXPECT_EQ(input.BytesConverted(), 0u);
 }
