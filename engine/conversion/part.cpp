@@ -134,17 +134,20 @@ void CUtf8Seen::Join(const CUtf8Seen& next, std::uint64_t lineOffset) {
     m_nLine = lineOffset + next.m_nLine;
 }
 
+void CUtf8Seen::Found(std::string_view bytes, std::size_t at, std::uint64_t linesBefore) {
+    m_bFound = true;
+    m_strText = ContentAround(bytes, at);
+    m_nLine = linesBefore + 1 +
+              static_cast<std::uint64_t>(std::count(bytes.begin(), bytes.begin() + at, '\n'));
+}
+
 void ScanForUtf8(std::string_view bytes, CUtf8Seen& seen) {
     CUtf8Scan scan;
     std::size_t at = scan.Scan(bytes);
     scan.Finish();
     seen.m_bInvalid = scan.Invalid();
     // Of a part that is not UTF-8 nothing more is needed: the input is not UTF-8.
-    if (at == SIZE_MAX || seen.m_bInvalid) return;
-    seen.m_bFound = true;
-    seen.m_strText = ContentAround(bytes, at);
-    seen.m_nLine =
-        1 + static_cast<std::uint64_t>(std::count(bytes.begin(), bytes.begin() + at, '\n'));
+    if (at != SIZE_MAX && !seen.m_bInvalid) seen.Found(bytes, at, 0);
 }
 
 }  // namespace halvic

@@ -48,6 +48,8 @@ struct CUtf8Seen {
     // Takes what was seen in the bytes that follow (`next`, whose lines count on from
     // `lineOffset`).
     void Join(const CUtf8Seen& next, std::uint64_t lineOffset);
+    // Notes the first multibyte character, at `at` of `bytes`, which follow `linesBefore` lines.
+    void Found(std::string_view bytes, std::size_t at, std::uint64_t linesBefore);
 };
 
 // Looks for UTF-8 in the bytes of a whole part.

@@ -42,11 +42,7 @@ class CUtf8ScanningSource : public CByteSource {
             m_nLines += static_cast<std::uint64_t>(std::count(block.begin(), block.end(), '\n'));
             return;
         }
-        m_seen.m_bFound = true;
-        m_seen.m_strText = ContentAround(block, at);
-        m_seen.m_nLine =
-            m_nLines + 1 +
-            static_cast<std::uint64_t>(std::count(block.begin(), block.begin() + at, '\n'));
+        m_seen.Found(block, at, m_nLines);
     }
 
     CByteSource& m_source;
