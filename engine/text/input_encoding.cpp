@@ -65,14 +65,21 @@ const unsigned char* SkipAscii(const unsigned char* p, const unsigned char* end)
     return p;
 }
 
-// The line feeds among the eight bytes at `p`, all below 0x80: a byte is 0 after the xor exactly
-// when it was one, and then alone keeps its high bit clear after the add.
-std::uint64_t LineFeedsInWord(const unsigned char* p) {
-    std::uint64_t word;
-    std::memcpy(&word, p, 8);
+// Whether the machine keeps a number's lowest byte first.
+const bool kLittleEndianMachine = [] {
+    const std::uint16_t one = 1;
+    unsigned char first;
+    std::memcpy(&first, &one, 1);
+    return first == 1;
+}();
+
+// The line feeds among eight bytes, all below 0x80, in a word: a byte is 0 after the xor exactly
+// when it was one, and then alone keeps its high bit clear after the add. Counted in the word the
+// bytes were read into or put together in, not read back from memory just written.
+std::uint64_t LineFeeds(std::uint64_t word) {
     const std::uint64_t lows = 0x7F7F7F7F7F7F7F7Fu;
     word ^= 0x0A0A0A0A0A0A0A0Au;
-    std::uint64_t zeros = ~((word & lows) + lows | word | lows);
+    std::uint64_t zeros = ~(((word & lows) + lows) | word | lows);
     std::uint64_t count = 0;
     for (; zeros != 0; zeros &= zeros - 1)
         ++count;
@@ -253,12 +260,17 @@ std::size_t CInputDecoder::DecodeUtf8(const unsigned char* in, std::size_t size,
     while (p < end) {
         if (m_nNeed == 0) {
             // Most of a catalogue is ASCII.
-            while (end - p >= 8 && AsciiWord(p)) {
-                std::memcpy(out, p, 8);
-                m_nLines += LineFeedsInWord(out);
+            std::uint64_t lines = 0;  // kept apart from the member, which the output may alias
+            while (end - p >= 8) {
+                std::uint64_t word;
+                std::memcpy(&word, p, 8);
+                if ((word & 0x8080808080808080u) != 0) break;
+                std::memcpy(out, &word, 8);
+                lines += LineFeeds(word);
                 out += 8;
                 p += 8;
             }
+            m_nLines += lines;
             if (p == end) break;
             unsigned char byte = *p++;
             if (byte < 0x80) {
@@ -313,18 +325,27 @@ std::size_t CInputDecoder::DecodeUtf16(const unsigned char* in, std::size_t size
     std::size_t i = 0;
     while (i < size) {
         if (m_nOddByte < 0 && m_nHighSurrogate == 0) {
+            std::uint64_t lines = 0;  // kept apart from the member, which the output may alias
             while (size - i >= 16) {
                 std::uint64_t first;
                 std::uint64_t second;
                 std::memcpy(&first, in + i, 8);
                 std::memcpy(&second, in + i + 8, 8);
                 if (((first | second) & mask) != 0) break;
+                std::uint64_t packed = 0;
                 for (std::size_t k = 0; k < 8; ++k)
-                    out[k] = in[i + 2 * k + low];
-                m_nLines += LineFeedsInWord(out);
+                    packed |= std::uint64_t{in[i + 2 * k + low]} << (8 * k);
+                if (kLittleEndianMachine) {
+                    std::memcpy(out, &packed, 8);
+                } else {
+                    for (std::size_t k = 0; k < 8; ++k)
+                        out[k] = static_cast<unsigned char>(packed >> (8 * k));
+                }
+                lines += LineFeeds(packed);
                 out += 8;
                 i += 16;
             }
+            m_nLines += lines;
             if (i == size) break;
         }
         unsigned first;
