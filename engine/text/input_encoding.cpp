@@ -51,9 +51,17 @@ bool AsciiWord(const unsigned char* p) {
     return (word & 0x8080808080808080u) == 0;
 }
 
-// The first byte at or above 0x80 from `p`, or a little before it, or `end`: 32 bytes at a time
-// while there is none.
+// The first byte at or above 0x80 from `p`, or a little before it, or `end`.
 const unsigned char* SkipAscii(const unsigned char* p, const unsigned char* end) {
+    // A loop simple enough to become vector instructions, over blocks long enough to pay for
+    // gathering its result.
+    while (end - p >= 256) {
+        unsigned char any = 0;
+        for (std::size_t k = 0; k < 256; ++k)
+            any = static_cast<unsigned char>(any | p[k]);
+        if ((any & 0x80) != 0) break;
+        p += 256;
+    }
     while (end - p >= 32) {
         std::uint64_t words[4];
         std::memcpy(words, p, 32);

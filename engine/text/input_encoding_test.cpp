@@ -238,6 +238,8 @@ TEST(Utf8ScanTest, FindsTheFirstMultibyteSequenceOfInputThatIsAllUtf8) {
         {"<@>1<l>cut \xE2\x82", true, 11},
         {"<@>1<l>\xF0\x9F\x98\x80", false, 7},
         {"overlong \xC0\xAF", true, SIZE_MAX},
+        {std::string(600, 'a') + "\xC3\xA9", false, 600},
+        {std::string(600, 'a') + "\xE9", true, SIZE_MAX},
     };
     for (const auto& c : kCases) {
         for (std::size_t cut = 0; cut <= c.m_strInput.size(); ++cut) {
