@@ -158,6 +158,19 @@ TEST_F(EncodingTest, WhatCannotBeStoredAsWrittenIsWarnedOfWithTheInputsLine) {
          "halvic: warning: data.txt:3: \"Caf\xC3\xA9\" looks like UTF-8: its bytes are stored as "
          "they are, so a program reading Windows-1252 shows \"Caf\xC3\x83\xC2\xA9\"; convert with "
          "--from utf-8 (or save the file as UTF-8 with BOM) to store \"Caf\xC3\xA9\"\n"},
+        {"looks like UTF-8, with a character Windows-1252 lacks",
+         "<@>1\n<l>\xC5\x81\xC3\xB3"
+         "d\xC5\xBA\n",
+         {},
+         "<@>1\n<l>\xC5\x81\xC3\xB3"
+         "d\xC5\xBA\n",
+         "halvic: warning: data.txt:2: \"\xC5\x81\xC3\xB3"
+         "d\xC5\xBA\" looks like UTF-8: its "
+         "bytes are stored as they are, so a program reading Windows-1252 shows "
+         "\"\xC3\x85\\x81\xC3\x83\xC2\xB3"
+         "d\xC3\x85\xC2\xBA\"; convert with --from utf-8 "
+         "(or save the file as UTF-8 with BOM) to store \"?\xC3\xB3"
+         "d?\"\n"},
         {"Windows-1252 with a UTF-8 look-alike",
          "<@>1\n<l>Caf\xC3\xA9\n<@>2\n<l>Caf\xE9\n",
          {},

@@ -642,22 +642,32 @@ std::string DecodingWarning(const CDecodingFault& fault) {
 }
 
 std::string Utf8LookAlikeWarning(std::string_view text) {
-    std::string shown;
-    for (char ch : text) {
-        auto byte = static_cast<unsigned char>(ch);
-        std::uint32_t code = FromWindows1252(byte);
-        if (code >= 0x80 && code < 0xA0) {
-            shown += "\\x" + HexBytes(&byte, 1);
-        } else {
-            AppendUtf8(shown, code);
+    // What a program reading Windows-1252 shows of `text`'s bytes, and of what decoding it stores.
+    auto shown = [](std::string_view bytes) {
+        std::string out;
+        for (char ch : bytes) {
+            auto byte = static_cast<unsigned char>(ch);
+            std::uint32_t code = FromWindows1252(byte);
+            if (code >= 0x80 && code < 0xA0) {
+                out += "\\x" + HexBytes(&byte, 1);
+            } else {
+                AppendUtf8(out, code);
+            }
         }
-    }
-    const std::string quoted = "\"" + std::string(text) + "\"";
-    return quoted +
-           " looks like UTF-8: its bytes are stored as they are, so a program reading "
+        return out;
+    };
+    std::string decoded(text.size() + CInputDecoder::kSlack, '\0');
+    CInputDecoder decoder(EInputEncoding::kUtf8, nullptr);
+    auto* out = reinterpret_cast<unsigned char*>(&decoded[0]);
+    std::size_t n =
+        decoder.Decode(reinterpret_cast<const unsigned char*>(text.data()), text.size(), out);
+    decoded.resize(n + decoder.Finish(out + n));
+    return "\"" + std::string(text) +
+           "\" looks like UTF-8: its bytes are stored as they are, so a program reading "
            "Windows-1252 shows \"" +
-           shown + "\"; convert with --from utf-8 (or save the file as UTF-8 with BOM) to store " +
-           quoted;
+           shown(text) +
+           "\"; convert with --from utf-8 (or save the file as UTF-8 with BOM) to store \"" +
+           shown(decoded) + "\"";
 }
 
 }  // namespace halvic
