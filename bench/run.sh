@@ -56,6 +56,10 @@ if [ ! -f "$input" ] || [ ! -f "$input.largest" ]; then
     "$build_dir/bench/halvic_make_input" "$input" "$size" "$seed" >"$input.largest"
 fi
 [ -f "$small" ] || "$build_dir/bench/halvic_make_input" "$small" 4K "$seed" >/dev/null
+# The same text in UTF-16 with a byte-order mark, as Notepad's "Unicode" and PowerShell write it:
+# decoded as it is read.
+utf16="$input.utf16"
+[ -f "$utf16" ] || iconv -f CP1252 -t UTF-16LE "$input" | { printf '\377\376'; cat; } >"$utf16"
 
 # min A B: the smaller of two times; B empty means none yet.
 min() { awk -v a="$1" -v b="${2:-$1}" 'BEGIN { print (a < b ? a : b) }'; }
@@ -66,6 +70,7 @@ wc_best=
 fresh_best=
 replace_best=
 stdin_best=
+utf16_best=
 cp_big_best=
 synced_best=
 cp_new_best=
@@ -85,6 +90,10 @@ while [ "$i" -lt "$runs" ]; do
     # and (ext4) starts writing the new ones out at the renames.
     set -- $("$measure" "$halvic" convert -q -o "$data_dir/out" "$input")
     replace_best=$(min "$1" "$replace_best")
+    [ "$2" -gt "$halvic_rss" ] && halvic_rss=$2
+    # The UTF-16 form, into the same outputs.
+    set -- $("$measure" "$halvic" convert -q -o "$data_dir/out" "$utf16")
+    utf16_best=$(min "$1" "$utf16_best")
     [ "$2" -gt "$halvic_rss" ] && halvic_rss=$2
     # Standard input from a pipe: read as a stream, in parts all the same.
     set -- $(cat "$input" | "$measure" "$halvic" convert -q -o "$data_dir/out" -)
@@ -124,7 +133,7 @@ small_bytes=$(wc -c <"$small")
 tables=$(cat "$data_dir"/out/qx[manics].qxd | wc -c)
 largest=$(cat "$input.largest")
 awk -v bytes="$bytes" -v wc="$wc_best" -v hv="$fresh_best" -v hr="$replace_best" \
-    -v rss="$halvic_rss" -v hs="$stdin_best" -v cpb="$cp_big_best" -v hy="$synced_best" \
+    -v rss="$halvic_rss" -v hs="$stdin_best" -v hu="$utf16_best" -v cpb="$cp_big_best" -v hy="$synced_best" \
     -v cpn="$cp_new_best" -v he="$empty_best" \
     -v tables="$tables" -v largest="$largest" -v runs="$runs" -v cp="$cp_best" \
     -v small="$small_best" -v small_bytes="$small_bytes" -v input="$input" 'BEGIN {
@@ -137,6 +146,8 @@ awk -v bytes="$bytes" -v wc="$wc_best" -v hv="$fresh_best" -v hr="$replace_best"
            hr, mb / hr, hr / wc
     printf "    from a pipe    %8.4f s  %7.0f MB/s  %5.2f x by path  (target <= 1.25)\n",
            hs, mb / hs, hs / hr
+    printf "    from UTF-16    %8.4f s  %7.0f MB/s  %5.2f x Windows-1252  (target <= 1.5; the" \
+           " same text, twice the bytes)\n", hu, mb / hu, hu / hr
     printf "  after sync:\n"
     printf "    cp             %8.4f s  %7.0f MB/s  (over an old copy)\n", cpb, mb / cpb
     printf "    halvic convert %8.4f s  %7.0f MB/s  %5.2f x cp  (target <= 1.0)\n",

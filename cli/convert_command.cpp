@@ -20,6 +20,7 @@ EExitCode RunConvert(const CConvertCommand& command, std::ostream& err) {
     options.m_output.m_bSync = command.m_bSync;
     options.m_bCheckOnly = command.m_bCheck;
     options.m_bStrict = command.m_bStrict;
+    options.m_eFrom = command.m_eFrom;
     options.m_output.m_onWait = [&err, &command] {
         err << "halvic: " << WaitingMessage(command.m_strOutputDir) << std::endl;
     };

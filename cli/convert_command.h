@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/exit_codes.h"
+#include "engine/text/input_encoding.h"
 
 namespace halvic::cli {
 
@@ -18,6 +19,8 @@ struct CConvertCommand {
     bool m_bStrict = false;    // any warning fails the conversion
     bool m_bProgress = false;  // show a progress line on `err`, a terminal, for a long conversion
     bool m_bDashMeansStdin = true;
+    // How the input is read: by its byte-order mark unless --from says otherwise.
+    EInputEncoding m_eFrom = EInputEncoding::kAsMarked;
 };
 
 // Converts and reports warnings and errors to `err` ("halvic: warning: ...", "halvic: error: ...")

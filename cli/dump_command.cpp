@@ -227,7 +227,10 @@ EExitCode Dump(const CDumpCommand& command, CByteSink& out, std::ostream& err) {
     if (!opened) return Fail(out, err, error);
     const COutputTables& tables = reader.Tables();
     const std::string& recordFile = reader.RecordFileName();
-    if (command.m_format == EDumpFormat::kCsv) out.Write(std::string_view(kCsvHeader));
+    if (command.m_format == EDumpFormat::kCsv) {
+        if (command.m_bByteOrderMark) out.Write(std::string_view("\xEF\xBB\xBF"));
+        out.Write(std::string_view(kCsvHeader));
+    }
     CTaggedWriter tagged(tables, out, recordFile);
     CDecoding decoding{command.m_encoding, command.m_bEncodingChosen};
     std::string line;
@@ -275,7 +278,7 @@ EExitCode Dump(const CDumpCommand& command, CByteSink& out, std::ostream& err) {
     }
     out.Flush();
     if (decoding.m_nInvalid > 0) {
-        static const char* const kNames[] = {"Latin-1", "cp1252", "UTF-8"};
+        static const char* const kNames[] = {"Latin-1", "cp1252", "UTF-8", "UTF-16"};
         err << "halvic: warning: " << decoding.m_nInvalid
             << (decoding.m_nInvalid == 1 ? " byte of the texts is" : " bytes of the texts are")
             << " not valid " << kNames[static_cast<int>(decoding.m_encoding)]
@@ -293,6 +296,16 @@ void CDescriptorSink::Drain(const unsigned char* data, std::size_t size) {
 
 EExitCode RunDump(const CDumpCommand& command, CByteSink& out, std::ostream& err) {
     try {
+        if (command.m_format == EDumpFormat::kTagged && command.m_bEncodingChosen &&
+            (command.m_encoding == EEncoding::kUtf8 || command.m_encoding == EEncoding::kUtf16)) {
+            // Tagged text in UTF-8 or UTF-16 that a conversion reads back by its byte-order mark.
+            CEncodedTextSink encoded(out, command.m_encoding == EEncoding::kUtf8
+                                              ? EInputEncoding::kUtf8
+                                              : EInputEncoding::kUtf16LE);
+            EExitCode code = Dump(command, encoded, err);
+            out.Flush();
+            return code;
+        }
         return Dump(command, out, err);
     } catch (const CFailure& failure) {
         // Only the output fails by throwing: a fault of the files read is a value.

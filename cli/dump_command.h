@@ -27,6 +27,7 @@ struct CDumpCommand {
     std::int32_t m_nNumber = -1;                // prints the records with this number; -1: all
     EEncoding m_encoding = EEncoding::kLatin1;  // how texts' bytes are read
     bool m_bEncodingChosen = false;  // text shows non-ASCII bytes as \xHH unless one is chosen
+    bool m_bByteOrderMark = false;   // csv begins with one, for spreadsheet programs
 };
 
 // A sink writing to an open file descriptor, such as standard output; every write is checked,

@@ -92,6 +92,26 @@ int Run(int argc, char** argv) {
     convertApp->add_flag("--sync", convert.m_bSync,
                          "Flush the new files to the disk before reporting success, so that a "
                          "power cut afterwards cannot lose them");
+    convertApp
+        ->add_option_function<std::string>(
+            "--from",
+            [&convert](const std::string& name) {
+                halvic::ParseInputEncoding(name, convert.m_eFrom);
+            },
+            "How INPUT's texts are read: bytes (each byte stored as it is), utf-8, utf-16 "
+            "(little-endian unless a byte-order mark says otherwise), cp1252 (windows-1252) or "
+            "latin1 (iso-8859-1). Texts are stored in Windows-1252, a character it lacks as '?'. "
+            "Without --from, a file that begins with a UTF-8 or UTF-16 byte-order mark is read in "
+            "that encoding, any other as bytes")
+        ->type_name("ENCODING")
+        ->check(CLI::Validator(
+            [](std::string& value) {
+                halvic::EInputEncoding encoding;
+                if (halvic::ParseInputEncoding(value, encoding)) return std::string();
+                return "unknown encoding '" + value +
+                       "': expected bytes, utf-8, utf-16, cp1252 or latin1";
+            },
+            ""));
     convertApp->footer(kConvertExitCodesHelp);
 
     CDumpCommand dump;
@@ -112,15 +132,27 @@ int Run(int argc, char** argv) {
                      "write UTF-8; tagged: the tagged text that converts back into the same seven "
                      "files, byte for byte")
         ->type_name("FORMAT")
-        ->check(CLI::IsMember({"text", "jsonl", "csv", "tagged"}).description(""));
+        ->transform(
+            CLI::IsMember({"text", "jsonl", "csv", "tagged"}, CLI::ignore_case).description(""));
     std::string dumpEncoding;
     dumpApp
         ->add_option("-e,--encoding", dumpEncoding,
                      "How texts' bytes are read: latin1 (the default), cp1252 (Windows) or utf-8. "
                      "In text, a byte that is not valid stays \\xHH; in jsonl and csv it becomes "
-                     "U+FFFD and a warning counts them")
+                     "U+FFFD and a warning counts them. With --format tagged, utf-8 or utf-16 "
+                     "writes the texts (Windows-1252) in that encoding after a byte-order mark, "
+                     "which a conversion reads back into the same files")
         ->type_name("ENCODING")
-        ->check(CLI::IsMember({"latin1", "cp1252", "utf-8"}).description(""));
+        ->check(CLI::Validator(
+            [](std::string& value) {
+                EEncoding encoding;
+                if (ParseEncoding(value, encoding)) return std::string();
+                return "unknown encoding '" + value + "': expected latin1, cp1252, utf-8 or utf-16";
+            },
+            ""));
+    dumpApp->add_flag("--bom", dump.m_bByteOrderMark,
+                      "With --format csv, begin with a UTF-8 byte-order mark, so that spreadsheet "
+                      "programs on Windows read the accents as UTF-8");
     dumpApp->add_option("-r,--record", dump.m_nRecord, "Print only record N (from 1)")
         ->type_name("N")
         ->check(CLI::Validator(
@@ -223,6 +255,16 @@ int Run(int argc, char** argv) {
                                                  : EDumpFormat::kText;
         dump.m_bEncodingChosen = !dumpEncoding.empty();
         if (dump.m_bEncodingChosen) ParseEncoding(dumpEncoding, dump.m_encoding);
+        const char* misfit = nullptr;  // an option that does not fit the format
+        if (dump.m_bByteOrderMark && dump.m_format != EDumpFormat::kCsv) misfit = "--bom";
+        if (dump.m_bEncodingChosen && dump.m_encoding == EEncoding::kUtf16 &&
+            dump.m_format != EDumpFormat::kTagged)
+            misfit = "--encoding utf-16";
+        if (misfit != nullptr) {
+            std::cerr << "halvic: error: " << misfit << " cannot be combined with --format "
+                      << dumpFormat << "\nRun 'halvic dump --help' for more information.\n";
+            return kExitUsage;
+        }
         if (dump.m_format == EDumpFormat::kTagged && (dump.m_nRecord != 0 || dump.m_nNumber >= 0)) {
             // Some records alone do not convert back into the same files.
             std::cerr << "halvic: error: --" << (dump.m_nRecord != 0 ? "record" : "number")

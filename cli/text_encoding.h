@@ -7,15 +7,19 @@
 #include <string>
 #include <string_view>
 
+#include "engine/text/input_encoding.h"
+
 namespace halvic::cli {
 
 enum class EEncoding {
     kLatin1,  // ISO 8859-1: every byte is the character of the same number
     kCp1252,  // the Windows code page: 0x80 is the euro sign; five bytes mean nothing
     kUtf8,
+    kUtf16,  // only written, by --format tagged
 };
 
-// "latin1", "cp1252" or "utf-8" (also "utf8").
+// "latin1", "cp1252", "utf-8" or "utf-16", case-insensitive, with the aliases convert --from
+// takes.
 bool ParseEncoding(std::string_view name, EEncoding& encoding);
 
 // What DecodeAt gives for a byte that is not valid in the encoding.
@@ -26,7 +30,6 @@ inline constexpr std::int32_t kInvalidByte = -1;
 std::int32_t DecodeAt(std::string_view text, std::size_t pos, EEncoding encoding,
                       std::size_t& length);
 
-// Appends `codePoint` in UTF-8.
-void AppendUtf8(std::string& out, std::uint32_t codePoint);
+using halvic::AppendUtf8;
 
 }  // namespace halvic::cli

@@ -28,9 +28,10 @@ _halvic() {
         convert)
             case $prev in
                 -o | --output-dir) _filedir -d; return ;;
+                --from) COMPREPLY=($(compgen -W 'bytes utf-8 utf-16 cp1252 latin1' -- "$cur")); return ;;
             esac
             if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W '--help --output-dir --quiet --verbose --check --strict --sync' -- "$cur"))
+                COMPREPLY=($(compgen -W '--help --output-dir --quiet --verbose --check --strict --sync --from' -- "$cur"))
             else
                 _filedir
             fi
@@ -38,11 +39,11 @@ _halvic() {
         dump)
             case $prev in
                 -f | --format) COMPREPLY=($(compgen -W 'text jsonl csv tagged' -- "$cur")); return ;;
-                -e | --encoding) COMPREPLY=($(compgen -W 'latin1 cp1252 utf-8' -- "$cur")); return ;;
+                -e | --encoding) COMPREPLY=($(compgen -W 'latin1 cp1252 utf-8 utf-16' -- "$cur")); return ;;
                 -r | --record | -n | --number) return ;;
             esac
             if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W '--help --format --encoding --record --number' -- "$cur"))
+                COMPREPLY=($(compgen -W '--help --format --encoding --bom --record --number' -- "$cur"))
             else
                 _filedir -d
             fi

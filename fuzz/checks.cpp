@@ -13,6 +13,7 @@
 #include "engine/format/value_table.h"
 #include "engine/io/byte_stream.h"
 #include "engine/io/error.h"
+#include "engine/text/input_encoding.h"
 #include "engine/text/tag_file.h"
 #include "tests/support/conversion_checks.h"
 #include "tests/support/output_files.h"
@@ -263,6 +264,100 @@ std::string CheckOutputReader(const std::uint8_t* data, std::size_t size) {
     const std::string message = result.m_error.Message();
     if (message.rfind("out/qx", 0) != 0 || message.find(".qxd: offset ") == std::string::npos) {
         return "message without a file and an offset: " + message;
+    }
+    return "";
+}
+
+namespace {
+
+// A fault as the check compares it.
+std::string FaultText(const CDecodingFault& fault) {
+    return std::to_string(fault.m_eKind) + "@" + std::to_string(fault.m_nLine) + ":" +
+           std::to_string(fault.m_nCodePoint) + ":" +
+           std::string(reinterpret_cast<const char*>(fault.m_bytes), fault.m_nBytes);
+}
+
+// Decodes `input` in pieces of `step` bytes.
+std::string DecodeInPieces(EInputEncoding encoding, std::string_view input, std::size_t step,
+                           std::vector<std::string>& faults) {
+    CInputDecoder decoder(
+        encoding, [&faults](const CDecodingFault& fault) { faults.push_back(FaultText(fault)); });
+    std::string out(input.size() + 2 * CInputDecoder::kSlack, '\0');
+    auto* o = reinterpret_cast<unsigned char*>(&out[0]);
+    std::size_t written = 0;
+    for (std::size_t at = 0; at < input.size(); at += step) {
+        std::size_t n = std::min(step, input.size() - at);
+        written += decoder.Decode(reinterpret_cast<const unsigned char*>(input.data()) + at, n,
+                                  o + written);
+    }
+    written += decoder.Finish(o + written);
+    out.resize(written);
+    return out;
+}
+
+}  // namespace
+
+std::string CheckInputDecoding(const std::uint8_t* data, std::size_t size) {
+    if (size < 2 || size > kMaxInput) return "";
+    static const EInputEncoding kEncodings[] = {EInputEncoding::kUtf8, EInputEncoding::kUtf16LE,
+                                                EInputEncoding::kUtf16BE, EInputEncoding::kLatin1};
+    const EInputEncoding encoding = kEncodings[data[0] % 4];
+    const std::size_t step = data[1] % 17 + 1;
+    const std::string_view input(reinterpret_cast<const char*>(data + 2), size - 2);
+
+    std::vector<std::string> faults;
+    const std::string whole = DecodeInPieces(encoding, input, SIZE_MAX, faults);
+    std::vector<std::string> pieceFaults;
+    if (DecodeInPieces(encoding, input, step, pieceFaults) != whole || pieceFaults != faults)
+        return "decoding in pieces of " + std::to_string(step) +
+               " bytes gives other bytes or faults";
+    if (whole.size() > input.size()) return "more bytes out than in";
+    for (bool lends : {false, true}) {
+        CMemorySource memory(input, step, lends);
+        std::vector<std::string> sourceFaults;
+        CDecodingSource source(memory, encoding, [&sourceFaults](const CDecodingFault& fault) {
+            sourceFaults.push_back(FaultText(fault));
+        });
+        std::string read;
+        unsigned char buffer[5];
+        while (std::size_t n = source.Read(buffer, sizeof buffer))
+            read.append(reinterpret_cast<const char*>(buffer), n);
+        if (read != whole || sourceFaults != faults) return "a decoding source reads otherwise";
+        if (source.BytesRead() != input.size()) return "a decoding source miscounts what it read";
+    }
+
+    // Line feeds: one for one, and no fault beyond the last line.
+    std::string encoded;
+    for (char ch : whole) {
+        std::uint32_t code = FromWindows1252(static_cast<unsigned char>(ch));
+        if (encoding == EInputEncoding::kUtf8) {
+            AppendUtf8(encoded, code);
+        } else if (encoding == EInputEncoding::kLatin1) {
+            encoded.push_back(ch);
+        } else {
+            AppendUtf16(encoded, code, encoding == EInputEncoding::kUtf16BE);
+        }
+    }
+    const auto lines = static_cast<std::uint64_t>(std::count(whole.begin(), whole.end(), '\n'));
+    for (const std::string& fault : faults) {
+        std::uint64_t line = std::stoull(fault.substr(fault.find('@') + 1));
+        if (line < 1 || line > lines + 1) return "a fault on line " + std::to_string(line);
+    }
+    if (faults.empty() && encoded != input) return "decoded without a fault, but encodes otherwise";
+
+    if (encoding == EInputEncoding::kUtf8) {
+        CUtf8Scan scan;
+        for (std::size_t at = 0; at < input.size(); at += step)
+            scan.Scan(input.substr(at, step));
+        scan.Finish();
+        bool invalid = std::any_of(faults.begin(), faults.end(), [](const std::string& fault) {
+            return fault[0] == '0' + CDecodingFault::kInvalidUtf8;
+        });
+        if (scan.Invalid() != invalid) return "the UTF-8 scan and the decoder disagree";
+        bool high = std::any_of(input.begin(), input.end(),
+                                [](char ch) { return static_cast<unsigned char>(ch) >= 0x80; });
+        if (!invalid && scan.FoundMultibyte() != high)
+            return "the UTF-8 scan misses a multibyte sequence";
     }
     return "";
 }

@@ -34,5 +34,10 @@ std::string CheckRoundTrip(const std::uint8_t* data, std::size_t size);
 // the table files m, a, n, i, c and s, whose bytes follow in that order; the rest is the record
 // file.
 std::string CheckOutputReader(const std::uint8_t* data, std::size_t size);
+// The input decoders on any bytes: fed whole, in pieces and through a decoding source (lent or
+// read, into a small buffer) they give the same bytes and faults; a line feed stays one; input
+// they decode without a fault encodes back into the same bytes; the UTF-8 scan agrees with the
+// UTF-8 decoder. The first byte chooses the encoding, the second the size of the pieces.
+std::string CheckInputDecoding(const std::uint8_t* data, std::size_t size);
 
 }  // namespace halvic::fuzz

@@ -27,6 +27,7 @@ const CTarget kTargets[] = {
     {"reader_agreement", CheckReaderAgreement},
     {"output_reader", CheckOutputReader},
     {"round_trip", CheckRoundTrip},
+    {"input_decoding", CheckInputDecoding},
 };
 
 std::vector<fs::path> SavedInputs(const std::string& target) {

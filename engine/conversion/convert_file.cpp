@@ -70,13 +70,30 @@ bool Convert(CConversionInput& input, CConversionOutput& output, CConvertResult&
         // waiting to be joined, in memory, for little gain: joining is done one part at a time.
         CPipelineOptions pipeline;
         pipeline.m_nThreads = std::clamp(std::thread::hardware_concurrency(), 1u, 2u);
+        pipeline.m_bLookForUtf8 = input.Encoding() == EInputEncoding::kBytes;
         ConvertParts(input.Parts(), joined, input.Name(), pipeline);
         result.m_summary = joined.Finish(result.m_warnings);
+        if (input.Encoding() != EInputEncoding::kBytes) {
+            // The decoder's warnings among the others, in line order; what it decoded past a
+            // stop was read ahead, not converted.
+            std::vector<CWarning> decoding;
+            input.AddWarnings(decoding);
+            for (CWarning& warning : decoding) {
+                if (!joined.Stopped() || warning.m_nLine <= joined.Stop().m_nLine)
+                    result.m_warnings.push_back(std::move(warning));
+            }
+            std::stable_sort(
+                result.m_warnings.begin() + static_cast<std::ptrdiff_t>(warningsBefore),
+                result.m_warnings.end(),
+                [](const CWarning& a, const CWarning& b) { return a.m_nLine < b.m_nLine; });
+        }
         input.CheckWhole();
         if (result.m_summary.m_nRecords == 0 && input.BytesConverted() > 0) {
             // Its message says more than the warning of the stop, which it replaces.
             result.m_warnings.resize(warningsBefore);
-            throw CFailure(NothingConverted(input.Name(), joined.Stop()));
+            throw CFailure(
+                NothingConverted(input.Name(), joined.Stop(),
+                                 StoredAsItIs(input.Encoding()) ? input.Start() : std::string()));
         }
         if (input.BytesConverted() == 0) {
             result.m_warnings.push_back(
@@ -114,6 +131,7 @@ CConvertResult ConvertFileOrThrow(const std::string& path, const CConvertOptions
     if (!input.Open(path, options.m_bDashMeansStdin, result.m_error)) return result;
     CConversionOutput output(options);
     if (!output.Open(result.m_error, result.m_warnings)) return result;
+    if (!input.ReadAs(options.m_eFrom, result.m_error)) return result;
     const std::size_t warningsBefore = result.m_warnings.size();
     if (!Convert(input, output, result)) return result;
     if (FailsStrictly(options, input.Name(), warningsBefore, result)) return result;

@@ -10,6 +10,7 @@
 #include "engine/format/value_table.h"
 #include "engine/io/error.h"
 #include "engine/set/output_set.h"
+#include "engine/text/input_encoding.h"
 
 namespace halvic {
 
@@ -22,6 +23,9 @@ struct CConvertOptions {
     // How the seven files are put in place: flushed to the disk or not, what to do while another
     // conversion into the same directory is waited for.
     COutputSetOptions m_output;
+    // How the input is read: by its byte-order mark (a file without one as bytes), or in the
+    // encoding given (see ChooseEncoding). Texts are stored in Windows-1252.
+    EInputEncoding m_eFrom = EInputEncoding::kAsMarked;
     // Kept up to date while the input is read, when set.
     CConvertProgress* m_pProgress = nullptr;
     // Convert without writing anything: the same warnings, failures and summary, no output

@@ -126,7 +126,9 @@ std::string StopWarning(const CStop& stop, std::uint64_t records);
 
 // The failure of a conversion that converted no record from an input that is not empty: the
 // input's first tag is not "@" (`stop`), or it holds nothing a reader hands out. Replacing the
-// files with empty ones would wipe a catalogue for nothing.
-CError NothingConverted(const std::string& inputName, const CStop& stop);
+// files with empty ones would wipe a catalogue for nothing. `start`: the input's first bytes, when
+// it was read as bytes (they tell UTF-16 without a byte-order mark).
+CError NothingConverted(const std::string& inputName, const CStop& stop,
+                        std::string_view start = {});
 
 }  // namespace halvic

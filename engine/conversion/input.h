@@ -1,19 +1,24 @@
 // The input of a conversion, cut into parts: a regular file is mapped and its parts are views of
 // the mapping; standard input, pipes and files that cannot be mapped are read as a stream into
-// buffers of their own. Either way the input keeps the caller's progress up to date as its parts
-// are converted, stops the conversion when the caller cancels, and tells whether a mapped file was
-// cut short by another program while it was read.
+// buffers of their own. An input in an encoding other than the files' own (a byte-order mark's,
+// or the one declared) is decoded as it is read, and its parts are buffers of the decoded bytes.
+// Either way the input keeps the caller's progress up to date as its parts are converted, stops the
+// conversion when the caller cancels, and tells whether a mapped file was cut short by another
+// program while it was read.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "engine/conversion/notes.h"
 #include "engine/conversion/part_source.h"
 #include "engine/conversion/summary.h"
 #include "engine/io/error.h"
 #include "engine/io/file.h"
 #include "engine/io/mapped_file.h"
+#include "engine/text/input_encoding.h"
 
 namespace halvic {
 
@@ -27,13 +32,28 @@ class CConversionInput {
     // Opens `path`, or standard input when `path` is "-" and `dashMeansStdin`. Returns false, with
     // `error`, when it cannot be opened.
     bool Open(const std::string& path, bool dashMeansStdin, CError& error);
+    // Looks at the input's first bytes (a stream's: waits for them, so the caller takes its
+    // output first) to read it in `encoding` (see ChooseEncoding), and cuts it into parts.
+    // Returns false, with `error`, when they cannot be read.
+    bool ReadAs(EInputEncoding encoding, CError& error);
 
     // The input's name in messages: the path, or "<stdin>".
     const std::string& Name() const { return m_strName; }
-    // The parts, for the pipeline.
+    // The parts, for the pipeline, after ReadAs.
     CPartSource& Parts() { return *m_parts; }
-    // The bytes converted so far: after the conversion, 0 only for an empty input.
-    std::uint64_t BytesConverted() const { return m_progress.m_nRead; }
+    // The bytes converted so far (decoded, of a decoded input): after the conversion, 0 only for
+    // an empty input.
+    std::uint64_t BytesConverted() const {
+        return m_decoding ? m_nDecoded : m_progress.m_nRead.load();
+    }
+    // The input's first bytes, as they are (a few).
+    const std::string& Start() const { return m_strStart; }
+    // The encoding the input is read in.
+    EInputEncoding Encoding() const { return m_eEncoding; }
+    // Adds the warnings of its decoding: what was stored as "?".
+    void AddWarnings(std::vector<CWarning>& warnings) const {
+        m_decodingNotes.AddWarnings(m_strName, warnings);
+    }
 
     // Throws CFailure when a mapped file was cut short while it was read: the bytes past its new
     // end were read as zeros, so what was converted is not the file.
@@ -43,7 +63,12 @@ class CConversionInput {
     bool ExplainCutShort(CError& error) const;
 
   private:
+    class CPeekedSource;
+    class CMappedSource;
+
     void Reached(std::uint64_t end);
+    // Cuts `source`, decoded, into parts.
+    void Decode(CByteSource& source);
 
     CConvertProgress m_unwatched;
     CConvertProgress& m_progress;
@@ -51,6 +76,13 @@ class CConversionInput {
     CInputFile m_stream;
     bool m_bMapped = false;
     std::string m_strName;
+    EInputEncoding m_eEncoding = EInputEncoding::kBytes;
+    std::unique_ptr<CByteSource> m_raw;  // the bytes as they are, when decoded or peeked at
+    std::unique_ptr<CDecodingSource> m_decoding;
+    std::size_t m_nMark = 0;  // the byte-order mark's length, skipped
+    std::string m_strStart;
+    std::uint64_t m_nDecoded = 0;
+    CValueNotes m_decodingNotes;
     std::unique_ptr<CPartSource> m_parts;
 };
 

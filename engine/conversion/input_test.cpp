@@ -55,7 +55,9 @@ TEST(ConversionInputTest, KeepsProgressAndStopsWhenCancelled) {
             progress.m_bCancel = cancel;
             CConversionInput input(&progress);
             CError error;
-            ASSERT_TRUE(input.Open(path, false, error)) << error.Message();
+            ASSERT_TRUE(input.Open(path, false, error) &&
+                        input.ReadAs(EInputEncoding::kAsMarked, error))
+                << error.Message();
             EXPECT_EQ(input.Name(), path);
             EXPECT_EQ(progress.m_nTotal, pipe ? 0u : bytes.size()) << path;
             if (cancel) {
@@ -94,7 +96,8 @@ TEST(ConversionInputTest, AnEmptyFileConvertsNoByte) {
     std::ofstream(path, std::ios::binary).flush();
     CConversionInput input(nullptr);
     CError error;
-    ASSERT_TRUE(input.Open(path, false, error)) << error.Message();
+    ASSERT_TRUE(input.Open(path, false, error) && input.ReadAs(EInputEncoding::kAsMarked, error))
+        << error.Message();
     EXPECT_EQ(ConvertAll(input).m_nRecords, 0u);
     EXPECT_EQ(input.BytesConverted(), 0u);
 }

@@ -134,6 +134,7 @@ void CJoinedConversion::Join(CPart& part) {
     }
 
     JoinNotes(part, lineOffset);
+    m_utf8.Join(part.m_utf8, lineOffset);
     m_nRecords += part.m_nRecords;
     if (part.m_stop.m_bStopped) {
         m_stop = part.m_stop;
@@ -167,6 +168,8 @@ CConvertSummary CJoinedConversion::Finish(std::vector<CWarning>& warnings) const
     m_notes.m_values.AddWarnings(m_strName, found);
     if (m_stop.m_bStopped)
         found.push_back({m_strName, m_stop.m_nLine, StopWarning(m_stop, m_nRecords)});
+    if (m_utf8.m_bFound && !m_utf8.m_bInvalid)
+        found.push_back({m_strName, m_utf8.m_nLine, Utf8LookAlikeWarning(m_utf8.m_strText)});
     // In line order, so that a person can go through the input from the top.
     std::stable_sort(found.begin(), found.end(),
                      [](const CWarning& a, const CWarning& b) { return a.m_nLine < b.m_nLine; });

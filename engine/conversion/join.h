@@ -31,6 +31,13 @@ class CJoinedConversion {
     // end), one group after another. Throws CFailure.
     void ConvertRest(CTagFile& reader);
 
+    // Takes what was seen of UTF-8 in the rest that ConvertRest read, which began after
+    // `linesBefore` lines.
+    void JoinUtf8(const CUtf8Seen& rest, std::uint64_t linesBefore) {
+        m_utf8.Join(rest, linesBefore);
+    }
+    std::uint64_t Lines() const { return m_nLines; }
+
     // Whether a tag other than "@" where a group should start ended the conversion.
     bool Stopped() const { return m_stop.m_bStopped; }
     const CStop& Stop() const { return m_stop; }
@@ -53,6 +60,7 @@ class CJoinedConversion {
     CGroupNotes m_notes;
     CRecordNumbers m_numbers;
     CStop m_stop;
+    CUtf8Seen m_utf8;
 };
 
 // The plain loop on its own: converts the whole input of `reader`, one group after another, with

@@ -62,6 +62,16 @@ class CValueNotes {
     // only while it would be shown.
     void NoteNumber(EWarningKind kind, std::uint64_t line, std::string_view content,
                     std::string (*warning)(std::string_view));
+    // Notes a warning of `kind` on `line` that `build()` gives, built only while it would be
+    // shown.
+    template <class TBuild>
+    void NoteBuilt(EWarningKind kind, std::uint64_t line, TBuild build) {
+        if (m_kinds[static_cast<std::size_t>(kind)].m_shown.size() < kShownPerKind) {
+            Add(kind, line, build());
+        } else {
+            Count(kind, line, 1);
+        }
+    }
     // Notes a repeated record number.
     void NoteRepeated(std::uint64_t line, std::uint16_t number, std::uint64_t firstLine);
     // Appends the notes of the part that comes next, its lines counted on from `lineOffset`.
@@ -82,7 +92,7 @@ class CValueNotes {
     void Add(EWarningKind kind, std::uint64_t line, std::string warning);
     void Count(EWarningKind kind, std::uint64_t line, std::uint64_t count);
 
-    std::array<CKind, 6> m_kinds;
+    std::array<CKind, kWarningKinds> m_kinds;
 };
 
 // What the reading of groups notes: the tags and the values.

@@ -15,6 +15,7 @@
 #include "engine/conversion/groups.h"
 #include "engine/conversion/notes.h"
 #include "engine/format/record.h"
+#include "engine/text/input_encoding.h"
 
 namespace halvic {
 
@@ -35,6 +36,24 @@ struct CPendingRecord {
     CRecord m_record;
     unsigned m_nSet;  // the carried fields set within the part (CarriedBit)
 };
+
+// Whether input stored as it is holds UTF-8 beyond ASCII: whether all its bytes are valid UTF-8,
+// and the first text that holds a character of two or more bytes.
+struct CUtf8Seen {
+    bool m_bInvalid = false;
+    bool m_bFound = false;
+    std::string m_strText;
+    std::uint64_t m_nLine = 0;  // of the character; in a part, counted from its start
+
+    // Takes what was seen in the bytes that follow (`next`, whose lines count on from
+    // `lineOffset`).
+    void Join(const CUtf8Seen& next, std::uint64_t lineOffset);
+    // Notes the first multibyte character, at `at` of `bytes`, which follow `linesBefore` lines.
+    void Found(std::string_view bytes, std::size_t at, std::uint64_t linesBefore);
+};
+
+// Looks for UTF-8 in the bytes of a whole part.
+void ScanForUtf8(std::string_view bytes, CUtf8Seen& seen);
 
 // A part converted on its own: lines count from its start, and its records hold no identifiers.
 struct CPart {
@@ -57,6 +76,7 @@ struct CPart {
     std::uint64_t m_nRecords = 0;
     std::uint64_t m_nLines = 0;
     CStop m_stop;
+    CUtf8Seen m_utf8;              // when the input is stored as it is
     std::exception_ptr m_failure;  // of the conversion of the part, or of reading it
 
     // Made ready for another part, keeping the memory of this one.

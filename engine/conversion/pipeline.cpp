@@ -14,6 +14,43 @@ namespace halvic {
 
 namespace {
 
+// The rest of an input handed on as it is read, looked at for UTF-8 on the way.
+class CUtf8ScanningSource : public CByteSource {
+  public:
+    explicit CUtf8ScanningSource(CByteSource& source) : m_source(source) {}
+    std::size_t Read(unsigned char* buffer, std::size_t capacity) override {
+        std::size_t n = m_source.Read(buffer, capacity);
+        Look(std::string_view(reinterpret_cast<const char*>(buffer), n));
+        return n;
+    }
+    bool Lends() const override { return m_source.Lends(); }
+    std::string_view Lend() override {
+        std::string_view block = m_source.Lend();
+        Look(block);
+        return block;
+    }
+    const CUtf8Seen& Seen() const { return m_seen; }
+
+  private:
+    void Look(std::string_view block) {
+        if (m_seen.m_bInvalid) return;
+        if (block.empty()) m_scan.Finish();
+        std::size_t at = m_scan.Scan(block);
+        m_seen.m_bInvalid = m_scan.Invalid();
+        if (m_seen.m_bFound) return;
+        if (at == SIZE_MAX) {
+            m_nLines += static_cast<std::uint64_t>(std::count(block.begin(), block.end(), '\n'));
+            return;
+        }
+        m_seen.Found(block, at, m_nLines);
+    }
+
+    CByteSource& m_source;
+    CUtf8Scan m_scan;
+    CUtf8Seen m_seen;
+    std::uint64_t m_nLines = 0;  // before the block looked at
+};
+
 // Parts converted on up to CPipelineOptions::m_nThreads threads and joined in order by whichever
 // thread hands in the part that is next: at most one part more than there are threads is
 // converted but not yet joined, so memory stays bounded.
@@ -72,8 +109,16 @@ void CPipeline::Run() {
         helper.join();
     if (m_failure) std::rethrow_exception(m_failure);
     if (m_bTooFar && !m_joined.Stopped()) {
-        CTagFile reader(m_source.Rest(), m_strName);
-        m_joined.ConvertRest(reader);
+        if (m_options.m_bLookForUtf8) {
+            CUtf8ScanningSource rest(m_source.Rest());
+            CTagFile reader(rest, m_strName);
+            std::uint64_t linesBefore = m_joined.Lines();
+            m_joined.ConvertRest(reader);
+            m_joined.JoinUtf8(rest.Seen(), linesBefore);
+        } else {
+            CTagFile reader(m_source.Rest(), m_strName);
+            m_joined.ConvertRest(reader);
+        }
     }
 }
 
@@ -151,6 +196,8 @@ void CPipeline::Work() {
         if (!work->m_part.m_failure) {
             try {
                 ConvertPart(work->m_bytes.m_bytes, m_strName, work->m_part);
+                if (m_options.m_bLookForUtf8)
+                    ScanForUtf8(work->m_bytes.m_bytes, work->m_part.m_utf8);
             } catch (...) {
                 work->m_part.m_failure = std::current_exception();
             }

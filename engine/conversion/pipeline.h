@@ -24,6 +24,9 @@ struct CPipelineOptions {
     // Threads that convert parts, the calling thread among them; more start only when there is
     // more than one part.
     unsigned m_nThreads = 2;
+    // Look for UTF-8 in input stored as it is (CUtf8Seen), for the warning that it looks like
+    // UTF-8.
+    bool m_bLookForUtf8 = false;
 };
 
 // Converts the parts of `source` into `joined`, then whatever the plain loop must read on. Throws

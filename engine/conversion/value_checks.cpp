@@ -1,6 +1,7 @@
 #include "engine/conversion/value_checks.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <utility>
 #include <vector>
 
@@ -567,6 +568,14 @@ std::string MoreWarnings(EWarningKind kind, std::uint64_t count) {
          " more tags select no field and changed nothing"},
         {" more record number repeats an earlier one",
          " more record numbers repeat an earlier one"},
+        {" more character that Windows-1252 lacks is stored as \"?\"",
+         " more characters that Windows-1252 lacks are stored as \"?\""},
+        {" more sequence that is not valid UTF-8 is stored as \"?\"",
+         " more sequences that are not valid UTF-8 are stored as \"?\""},
+        {" more byte of a UTF-16 file of odd length is stored as \"?\"",
+         " more bytes of a UTF-16 file of odd length are stored as \"?\""},
+        {" more half of a UTF-16 surrogate pair is stored as \"?\"",
+         " more halves of UTF-16 surrogate pairs are stored as \"?\""},
     };
     const auto& cases = kCases[static_cast<std::size_t>(kind)];
     std::string warning =
@@ -577,6 +586,88 @@ std::string MoreWarnings(EWarningKind kind, std::uint64_t count) {
             "; only the first " + std::to_string(CTagNotes::kListed) + " distinct ones are listed";
     }
     return warning;
+}
+
+namespace {
+
+std::string CodePointName(std::uint32_t codePoint) {
+    char name[16];
+    std::snprintf(name, sizeof name, "U+%04X", static_cast<unsigned>(codePoint));
+    return name;
+}
+
+std::string HexBytes(const unsigned char* bytes, std::size_t count) {
+    std::string shown;
+    for (std::size_t i = 0; i < count; ++i) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, i == 0 ? "%02X" : " %02X", bytes[i]);
+        shown += hex;
+    }
+    return shown;
+}
+
+}  // namespace
+
+EWarningKind DecodingWarningKind(const CDecodingFault& fault) {
+    return static_cast<EWarningKind>(static_cast<std::size_t>(EWarningKind::kUnmappable) +
+                                     fault.m_eKind);
+}
+
+std::string DecodingWarning(const CDecodingFault& fault) {
+    const std::string stored = " stored as \"?\"";
+    switch (fault.m_eKind) {
+        case CDecodingFault::kUnmappable: {
+            std::string character = CodePointName(fault.m_nCodePoint);
+            // A control character would be invisible, or worse, in a terminal.
+            if (fault.m_nCodePoint >= 0xA0) {
+                character.push_back(' ');
+                AppendUtf8(character, fault.m_nCodePoint);
+            }
+            return character + " is" + stored +
+                   ": Windows-1252, the files' text encoding, has no such character";
+        }
+        case CDecodingFault::kInvalidUtf8:
+            return (fault.m_nBytes == 1 ? "byte " : "bytes ") +
+                   HexBytes(fault.m_bytes, fault.m_nBytes) +
+                   (fault.m_nBytes == 1 ? " is" : " are") + " not valid UTF-8 and" +
+                   (fault.m_nBytes == 1 ? " is" : " are") + stored;
+        case CDecodingFault::kOddLength:
+            return "the last byte, " + HexBytes(fault.m_bytes, 1) +
+                   ", is half a UTF-16 character (the file's length is odd) and is" + stored;
+        case CDecodingFault::kLoneSurrogate:
+            return CodePointName(fault.m_nCodePoint) +
+                   " is half of a UTF-16 surrogate pair without its other half and is" + stored;
+    }
+    return {};
+}
+
+std::string Utf8LookAlikeWarning(std::string_view text) {
+    // What a program reading Windows-1252 shows of `text`'s bytes, and of what decoding it stores.
+    auto shown = [](std::string_view bytes) {
+        std::string out;
+        for (char ch : bytes) {
+            auto byte = static_cast<unsigned char>(ch);
+            std::uint32_t code = FromWindows1252(byte);
+            if (code >= 0x80 && code < 0xA0) {
+                out += "\\x" + HexBytes(&byte, 1);
+            } else {
+                AppendUtf8(out, code);
+            }
+        }
+        return out;
+    };
+    std::string decoded(text.size() + CInputDecoder::kSlack, '\0');
+    CInputDecoder decoder(EInputEncoding::kUtf8, nullptr);
+    auto* out = reinterpret_cast<unsigned char*>(&decoded[0]);
+    std::size_t n =
+        decoder.Decode(reinterpret_cast<const unsigned char*>(text.data()), text.size(), out);
+    decoded.resize(n + decoder.Finish(out + n));
+    return "\"" + std::string(text) +
+           "\" looks like UTF-8: its bytes are stored as they are, so a program reading "
+           "Windows-1252 shows \"" +
+           shown(text) +
+           "\"; convert with --from utf-8 (or save the file as UTF-8 with BOM) to store \"" +
+           shown(decoded) + "\"";
 }
 
 }  // namespace halvic

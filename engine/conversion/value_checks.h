@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "engine/text/input_encoding.h"
+
 namespace halvic {
 
 inline bool IsDigitByte(char ch) {
@@ -123,12 +125,25 @@ enum class EWarningKind : std::uint8_t {
     kByteValue,
     kUnknownTag,  // counts the uses of tags beyond the distinct ones listed
     kRepeatedNumber,
+    // A decoded input's characters stored as "?", by CDecodingFault::EKind.
+    kUnmappable,
+    kInvalidUtf8,
+    kOddLength,
+    kLoneSurrogate,
 };
+inline constexpr std::size_t kWarningKinds = 10;
 
 inline constexpr std::uint64_t kShownPerKind = 10;
 
 // The last warning of a kind: `count` more cases than were shown, the first of them on the line
 // the caller gives it.
 std::string MoreWarnings(EWarningKind kind, std::uint64_t count);
+
+// The kind of warning of what a decoder stored as "?", and the warning.
+EWarningKind DecodingWarningKind(const CDecodingFault& fault);
+std::string DecodingWarning(const CDecodingFault& fault);
+
+// The warning of an input stored as it is that holds UTF-8 beyond ASCII, the first such `text`.
+std::string Utf8LookAlikeWarning(std::string_view text);
 
 }  // namespace halvic

@@ -134,4 +134,28 @@ bool CTaggedWriter::Finish(CError& error) {
     return true;
 }
 
+CEncodedTextSink::CEncodedTextSink(CByteSink& out, EInputEncoding encoding)
+    : m_out(out), m_eEncoding(encoding) {
+    std::string mark;
+    if (m_eEncoding == EInputEncoding::kUtf8) {
+        AppendUtf8(mark, 0xFEFF);
+    } else {
+        AppendUtf16(mark, 0xFEFF, m_eEncoding == EInputEncoding::kUtf16BE);
+    }
+    m_out.Write(mark);
+}
+
+void CEncodedTextSink::Drain(const unsigned char* data, std::size_t size) {
+    m_strEncoded.clear();
+    for (std::size_t i = 0; i < size; ++i) {
+        std::uint32_t code = FromWindows1252(data[i]);
+        if (m_eEncoding == EInputEncoding::kUtf8) {
+            AppendUtf8(m_strEncoded, code);
+        } else {
+            AppendUtf16(m_strEncoded, code, m_eEncoding == EInputEncoding::kUtf16BE);
+        }
+    }
+    m_out.Write(m_strEncoded);
+}
+
 }  // namespace halvic

@@ -22,6 +22,7 @@
 #include "engine/format/record.h"
 #include "engine/io/byte_stream.h"
 #include "engine/io/error.h"
+#include "engine/text/input_encoding.h"
 
 namespace halvic {
 
@@ -50,6 +51,22 @@ class CTaggedWriter {
     CRecord m_previous;  // the values the next record starts with
     std::uint64_t m_nIndex = 0;
     std::array<std::size_t, kTableCount> m_written = {};  // table texts written so far
+};
+
+// Tagged text, whose texts are Windows-1252 bytes as the files hold them, written on in UTF-8 or
+// UTF-16 (`encoding`) after a byte-order mark, so that an editor shows the accents and a
+// conversion reads it back into the same bytes.
+class CEncodedTextSink : public CByteSink {
+  public:
+    CEncodedTextSink(CByteSink& out, EInputEncoding encoding);
+
+  protected:
+    void Drain(const unsigned char* data, std::size_t size) override;
+
+  private:
+    CByteSink& m_out;
+    EInputEncoding m_eEncoding;
+    std::string m_strEncoded;
 };
 
 }  // namespace halvic

@@ -69,7 +69,12 @@ void InstallBusErrorHandler() {
 namespace sys {
 
 const char* MapFile(const std::string& path, std::size_t& size, CFileHandle& file) {
-    // Not blocking: opening a named pipe would otherwise wait for a writer.
+    // Only a regular file is opened here: opening a named pipe, even without blocking, would pair
+    // with a writer that then writes into a pipe this closes again, and the stream opened after
+    // it would wait for another writer for ever.
+    struct stat before {};
+    if (::stat(path.c_str(), &before) != 0 || !S_ISREG(before.st_mode)) return nullptr;
+    // Not blocking: should a named pipe have taken the file's place, it waits for no writer.
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return nullptr;
     struct stat info {};
