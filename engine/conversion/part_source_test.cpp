@@ -48,8 +48,9 @@ TEST(PartSourceTest, PartsAndTheRestGiveEveryByteOnceAndTellHowFarTheyGot) {
         CPartBytes part;
         CPartSource::EResult result;
         while ((result = source->Next(part)) == CPartSource::kPart) {
-            if (!joined.empty())
+            if (!joined.empty()) {
                 EXPECT_EQ(FindPartStart(bytes, joined.size()), joined.size()) << mapped;
+            }
             joined.append(part.m_bytes);
             EXPECT_EQ(part.m_nEnd, joined.size());
             source->Done(part);
