@@ -16,6 +16,7 @@ EExitCode RunConvert(const CConvertCommand& command, std::ostream& err) {
     auto start = std::chrono::steady_clock::now();
     CConvertOptions options;
     options.m_strOutputDir = command.m_strOutputDir;
+    options.m_bMakeOutputDir = true;  // -o names a directory to write into, made when missing
     options.m_bDashMeansStdin = command.m_bDashMeansStdin;
     options.m_output.m_bSync = command.m_bSync;
     options.m_bCheckOnly = command.m_bCheck;
@@ -44,6 +45,10 @@ EExitCode RunConvert(const CConvertCommand& command, std::ostream& err) {
         double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         const CConvertSummary& summary = result.m_summary;
+        if (result.m_bMadeOutputDir) {
+            err << "halvic: " << (command.m_bCheck ? "would create" : "created")
+                << " the output directory " << command.m_strOutputDir << '\n';
+        }
         char line[256];
         std::snprintf(line, sizeof line, "halvic: %llu records, %llu bytes %s in %.3f s\n",
                       static_cast<unsigned long long>(summary.m_nRecords),

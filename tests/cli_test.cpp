@@ -192,9 +192,9 @@ TEST_F(CliTest, FailuresReplaceNothingAndLeaveNoTemporaryFile) {
         {{"convert", "a-directory", "-o", "out"},
          -1,
          "halvic: error: a-directory: " + Reasons().m_strIsFolder + "\n"},
-        {{"convert", "sample.txt", "-o", "no-such-dir"},
+        {{"convert", "sample.txt", "-o", "sample.txt/sub"},
          -1,
-         "halvic: error: no-such-dir: " + Reasons().m_strNoFolder + "\n"},
+         "halvic: error: sample.txt/sub: " + Reasons().m_strFileAsFolder + "\n"},
         {{"convert", "sample.txt", "-o", "sample.txt"},
          -1,
          "halvic: error: sample.txt: " + Reasons().m_strFileAsFolder + "\n"},
@@ -405,6 +405,43 @@ TEST_F(CliTest, MistakesAreWarnedInLineOrder) {
     EXPECT_EQ(result.m_strErr, warnings);
 }
 
+// A missing output directory is made with its parents; one that cannot be is reported, and
+// --check gives the conversion's verdict without making, writing or locking anything.
+TEST_F(CliTest, TheOutputDirectoryIsMadeAndCheckedAlike) {
+    const struct {
+        std::string dir;
+        int exitCode;
+        std::string err;
+    } kCases[] = {
+        {"new/a/b", 0, ""},
+        {"sample.txt/sub", 1,
+         "halvic: error: sample.txt/sub: " + Reasons().m_strFileAsFolder + "\n"},
+        {"sample.txt/sub/deeper", 1,
+         "halvic: error: sample.txt/sub: " + Reasons().m_strFileAsFolder + "\n"},
+        {"sample.txt", 1, "halvic: error: sample.txt: " + Reasons().m_strFileAsFolder + "\n"},
+    };
+    for (const auto& c : kCases) {
+        CProcessResult check = Run({"convert", "--check", "sample.txt", "-o", c.dir});
+        EXPECT_EQ(check.m_nExitCode, c.exitCode) << c.dir;
+        EXPECT_EQ(check.m_strErr, c.err) << c.dir;
+        if (c.exitCode == 0) EXPECT_FALSE(fs::exists(m_dir / c.dir)) << "made by a check";
+        CProcessResult result = Run({"convert", "sample.txt", "-o", c.dir});
+        EXPECT_EQ(result.m_nExitCode, c.exitCode) << c.dir;
+        EXPECT_EQ(result.m_strErr, c.err) << c.dir;
+    }
+    ExpectSampleOutputs(m_dir / "new/a/b");
+    // --verbose says when the directory is made, and only then.
+    CProcessResult made = Run({"convert", "-v", "sample.txt", "-o", "other/dir"});
+    EXPECT_EQ(made.m_strErr.rfind("halvic: created the output directory other/dir\n", 0), 0u)
+        << made.m_strErr;
+    CProcessResult checked = Run({"convert", "-v", "--check", "sample.txt", "-o", "third"});
+    EXPECT_EQ(checked.m_strErr.rfind("halvic: would create the output directory third\n", 0), 0u)
+        << checked.m_strErr;
+    EXPECT_FALSE(fs::exists(m_dir / "third"));
+    CProcessResult again = Run({"convert", "-v", "sample.txt", "-o", "other/dir"});
+    EXPECT_EQ(again.m_strErr.find("output directory"), std::string::npos) << again.m_strErr;
+}
+
 // --strict fails on any warning about the input, and replaces nothing.
 TEST_F(CliTest, StrictFailsOnAnyWarning) {
     WriteFile(m_dir / "unknown.txt", "<@>1<x>y<@>2<x>z");
@@ -416,10 +453,20 @@ TEST_F(CliTest, StrictFailsOnAnyWarning) {
         EXPECT_EQ(result.m_strErr,
                   "halvic: warning: unknown.txt:1: tag <x> selects no field, so no field changed: "
                   "the record keeps its values from before\n"
-                  "halvic: error: unknown.txt: 1 warning, and any warning fails a strict "
-                  "conversion: no file was replaced\n");
+                  "halvic: error: unknown.txt: 1 warning, and any warning fails a strict " +
+                      std::string(check ? "check\n" : "conversion: no file was replaced\n"));
         EXPECT_EQ(ListFiles(m_dir / "out"), m_old);
     }
+    // The count is of every warning, those only counted included.
+    std::string repeated;
+    for (int i = 0; i <= 1234; ++i)
+        repeated += "<@>7\n";
+    WriteFile(m_dir / "repeated.txt", repeated);
+    CProcessResult many = Run({"convert", "-q", "repeated.txt", "-o", "out", "--strict"});
+    EXPECT_EQ(many.m_nExitCode, 1);
+    EXPECT_EQ(many.m_strErr,
+              "halvic: error: repeated.txt: 1,234 warnings, and any warning fails a strict "
+              "conversion: no file was replaced\n");
     CProcessResult clean = Run({"convert", "sample.txt", "-o", "out", "--strict"});
     EXPECT_EQ(clean.m_nExitCode, 0);
     ExpectSampleOutputs(m_dir / "out");

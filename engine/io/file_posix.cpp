@@ -100,6 +100,11 @@ namespace {
 
 extern "C" void OnTerminatingSignal(int signal) {
     RemoveTemporaryFiles();
+    if (LineShown()) {
+        static const char kClear[] = "\r\033[K";
+        ssize_t ignored = ::write(STDERR_FILENO, kClear, sizeof kClear - 1);
+        (void)ignored;
+    }
     std::signal(signal, SIG_DFL);
     std::raise(signal);
 }
@@ -316,6 +321,16 @@ bool RemoveFile(const std::string& path, CError& error) {
     return ::unlink(path.c_str()) == 0 || Fail(error, path, errno);
 }
 
+bool MakeDirectory(const std::string& dir, CError& error) {
+    return ::mkdir(dir.c_str(), 0777) == 0 || Fail(error, dir, errno);
+}
+
+bool MayWriteInDirectory(const std::string& dir, CError& error) {
+    // Through "/.", a name that is not a directory fails as such.
+    return ::access(JoinPath(DirName(dir), ".").c_str(), W_OK | X_OK) == 0 ||
+           Fail(error, DirName(dir), errno);
+}
+
 bool ListDirectory(const std::string& dir, std::vector<std::string>& names, CError& error) {
     names.clear();
     DIR* stream = ::opendir(DirName(dir));
@@ -421,7 +436,11 @@ bool CFileLock::Take(const std::string& path, EMode mode, const std::function<vo
     int fd = ::open(path.c_str(), flags | O_CREAT, 0666);
     // A lock file created by another user may be opened but not "created" again where the system
     // protects files in shared directories.
-    if (fd < 0 && errno == EACCES) fd = ::open(path.c_str(), flags);
+    if (fd < 0 && errno == EACCES) {
+        fd = ::open(path.c_str(), flags);
+        // No lock file there yet: what stopped the first open is the reason.
+        if (fd < 0 && errno == ENOENT) errno = EACCES;
+    }
     if (fd < 0) {
         int err = errno;
         if (err == ELOOP) return NotALockFile(error, path, S_IFLNK);
@@ -456,6 +475,19 @@ bool CFileLock::Take(const std::string& path, EMode mode, const std::function<vo
         return Fail(error, path, err);
     }
     m_file = fd;
+    return true;
+}
+
+bool CFileLock::Check(const std::string& path, CError& error) {
+    struct stat status;
+    if (::lstat(path.c_str(), &status) != 0) {
+        std::string::size_type slash = path.rfind('/');
+        return MayWriteInDirectory(slash == std::string::npos ? "" : path.substr(0, slash), error);
+    }
+    if (!S_ISREG(status.st_mode)) return NotALockFile(error, path, status.st_mode);
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return Fail(error, path, errno);
+    ::close(fd);
     return true;
 }
 
