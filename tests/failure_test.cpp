@@ -377,5 +377,22 @@ TEST_F(FailureTest, AnUnwritableDirectoryIsReportedAsSuch) {
     EXPECT_EQ(ListFiles(m_dir / "ro").size(), 1u) << "something was written into ro";
 }
 
+// A conversion that fails leaves its output directory as it found it: no lock file where there
+// was none (one that was there stays).
+TEST_F(FailureTest, AFailedConversionLeavesNoLockFileBehind) {
+    WriteFile(m_dir / "plain.txt", "no tag at all\n");
+    WriteFile(m_dir / "good.txt", "<@>1<l>a\n");
+    fs::create_directories(m_dir / "fresh");
+    for (const char* input : {"missing.txt", "plain.txt"}) {
+        CProcessResult result = Run({"convert", input, "-o", "fresh"});
+        EXPECT_EQ(result.m_nExitCode, 1) << result.m_strErr;
+        EXPECT_TRUE(fs::is_empty(m_dir / "fresh")) << input;
+    }
+    ASSERT_EQ(Run({"convert", "good.txt", "-o", "fresh"}).m_nExitCode, 0);
+    EXPECT_TRUE(fs::exists(m_dir / "fresh/.halvic.lock"));
+    EXPECT_EQ(Run({"convert", "plain.txt", "-o", "fresh"}).m_nExitCode, 1);
+    EXPECT_TRUE(fs::exists(m_dir / "fresh/.halvic.lock"));
+}
+
 }  // namespace
 }  // namespace halvic

@@ -153,6 +153,10 @@ class CFileLock {
     // or locking it; otherwise fills `error` as Take would.
     static bool Check(const std::string& path, CError& error);
     void Release();
+    // Lets go of the lock, first removing the lock file `path` when Take created it, so that a
+    // conversion that failed leaves the directory as it found it (not on Windows, where a process
+    // that waits for the lock holds the file open).
+    void ReleaseRemovingCreated(const std::string& path);
     // Set when the last Take failed because the lock file could not be opened or created for want
     // of permission (a directory others may read but not write).
     bool NotPermitted() const { return m_bNotPermitted; }
@@ -167,6 +171,7 @@ class CFileLock {
 
     CFileHandle m_file = kNoFile;
     bool m_bNotPermitted = false;
+    bool m_bCreated = false;  // the last Take created the lock file
 };
 
 // While it lives, SIGINT, SIGTERM and SIGHUP wait (in the calling thread): the renames that replace

@@ -627,6 +627,12 @@ bool CFileLock::Check(const std::string& path, CError& error) {
     return true;
 }
 
+// Another process may hold the lock file open, waiting for the lock, and would then see the file
+// "pending deletion" and fail: the file stays.
+void CFileLock::ReleaseRemovingCreated(const std::string&) {
+    Release();
+}
+
 void CFileLock::Release() {
     // Closing the file lets go of its lock.
     if (m_file != kNoFile) ::CloseHandle(AsHandle(m_file));

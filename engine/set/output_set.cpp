@@ -274,6 +274,7 @@ bool CheckOutputDirectory(const std::string& dir, CError& error) {
 COutputSet::~COutputSet() {
     for (CReplacingFile& file : m_files)
         file.Discard();
+    if (!m_bCommitted) m_lock.ReleaseRemovingCreated(JoinPath(m_strDir, kLockFileName));
 }
 
 bool COutputSet::Open(const std::string& dir, const COutputSetOptions& options, CError& error,
@@ -367,6 +368,7 @@ bool COutputSet::Commit(CError& error) {
             file.Release();  // removed by the undoing, or left for the next conversion
         return false;
     }
+    m_bCommitted = true;
     // The commit is done; the old files go last, out of the way of the new ones.
     if (step(ECommitStep::kRemoveBackups, 0, m_strDir)) {
         for (const CCommitEntry& entry : entries) {

@@ -58,7 +58,8 @@ struct COutputSetOptions {
 class COutputSet {
   public:
     COutputSet() = default;
-    // Removes the temporaries that were not committed and lets go of the lock.
+    // Removes the temporaries that were not committed and lets go of the lock; the lock file
+    // too, unless it was there before or the set was committed.
     ~COutputSet();
     COutputSet(const COutputSet&) = delete;
     COutputSet& operator=(const COutputSet&) = delete;
@@ -82,6 +83,7 @@ class COutputSet {
     CFileLock m_lock;
     std::array<CReplacingFile, kOutputCount> m_files;
     unsigned m_nNames = 0;  // numbers the names of this set's temporaries and backups
+    bool m_bCommitted = false;
 };
 
 // Holds the lock of a directory's set for reading: while it lives no conversion replaces the
