@@ -77,7 +77,7 @@ int Run(int argc, char** argv) {
     convertApp
         ->add_option("INPUT", convert.m_strInput, "The tagged text file ('-' reads standard input)")
         ->required();
-    convertApp->add_option("-o,--output-dir", convert.m_strOutputDir,
+    convertApp->add_option("-o,--output-dir,--output", convert.m_strOutputDir,
                            "Where the seven files go (default: the current directory)");
     auto* quiet = convertApp->add_flag("-q,--quiet", convert.m_bQuiet, "Print no warnings");
     convertApp

@@ -27,7 +27,7 @@ _halvic() {
             ;;
         convert)
             case $prev in
-                -o | --output-dir) _filedir -d; return ;;
+                -o | --output-dir | --output) _filedir -d; return ;;
             esac
             if [[ $cur == -* ]]; then
                 COMPREPLY=($(compgen -W '--help --output-dir --quiet --verbose --check --strict --sync' -- "$cur"))

@@ -70,7 +70,7 @@ void ExpectGolden(const std::string& name, const std::string& actual) {
 TEST_F(DumpTest, ConvertThenDumpTheSampleInEveryFormat) {
     fs::copy_file(fs::path(HALVIC_SOURCE_DIR) / "examples/sample.txt", m_dir / "sample.txt");
     fs::create_directories(m_dir / "out");
-    CProcessResult convert = Run({"convert", "sample.txt", "-o", "out"});
+    CProcessResult convert = Run({"convert", "sample.txt", "--output", "out"});
     ASSERT_EQ(convert.m_nExitCode, 0) << convert.m_strErr;
 
     const struct {
@@ -81,6 +81,9 @@ TEST_F(DumpTest, ConvertThenDumpTheSampleInEveryFormat) {
         {{"dump", "out", "--format", "jsonl"}, "sample.jsonl"},
         {{"dump", "--format=csv", "out"}, "sample.csv"},
         {{"dump", "out", "-f", "tagged"}, "sample.tagged"},
+        // One of the seven files stands for its directory.
+        {{"dump", "out/qxase.qxd"}, "sample.txt"},
+        {{"dump", "out/qxs.qxd", "--format", "jsonl"}, "sample.jsonl"},
     };
     for (const auto& c : kCases) {
         CProcessResult result = Run(c.args);
