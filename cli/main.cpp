@@ -10,6 +10,7 @@
 #include "cli/dump_command.h"
 #include "cli/exit_codes.h"
 #include "cli/usage.h"
+#include "cli/usage_error.h"
 #include "engine/io/file.h"
 
 namespace {
@@ -77,8 +78,10 @@ int Run(int argc, char** argv) {
     convertApp
         ->add_option("INPUT", convert.m_strInput, "The tagged text file ('-' reads standard input)")
         ->required();
-    convertApp->add_option("-o,--output-dir,--output", convert.m_strOutputDir,
-                           "Where the seven files go (default: the current directory)");
+    convertApp
+        ->add_option("-o,--output-dir,--output", convert.m_strOutputDir,
+                     "Where the seven files go (default: the current directory)")
+        ->type_name("DIR");
     auto* quiet = convertApp->add_flag("-q,--quiet", convert.m_bQuiet, "Print no warnings");
     convertApp
         ->add_flag("-v,--verbose", convert.m_bVerbose,
@@ -185,18 +188,14 @@ int Run(int argc, char** argv) {
         std::cout << "halvic " HALVIC_VERSION "\n";
         return kExitOk;
     } catch (const CLI::ParseError& error) {
-        std::string message = error.what();
         CLI::App* sub = subcommand(first);
         std::vector<std::string> extras = sub ? sub->remaining() : app.remaining();
-        // A missing INPUT is found before an unknown option such as -x, which is the mistake to
-        // name ("halvic convert -x").
-        if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr && !extras.empty()) {
-            message = "The following argument" +
-                      std::string(extras.size() == 1 ? " was" : "s were") + " not expected:";
-            for (const std::string& extra : extras)
-                message += " " + extra;
-        }
-        std::cerr << "halvic: error: " << message << "\n";
+        std::vector<std::string> operands;
+        const std::string& operand = sub == convertApp ? convert.m_strInput : dump.m_strDir;
+        if (sub != nullptr && !operand.empty()) operands.push_back(operand);
+        std::cerr << "halvic: error: "
+                  << UsageErrorMessage(error, sub ? first : std::string(), operands, extras)
+                  << "\n";
         // An option that is nearly one of the command's.
         std::vector<std::string> options;
         for (const CLI::Option* option : (sub ? sub : &app)->get_options()) {

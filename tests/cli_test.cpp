@@ -219,19 +219,25 @@ TEST_F(CliTest, CommandLineErrorsExitWithTwo) {
         std::vector<std::string> args;
         std::string err;
     } kCases[] = {
-        {{"convert"}, "halvic: error: INPUT is required\n" + kConvertHelp},
+        {{"convert"}, "halvic: error: convert takes one INPUT, and got none\n" + kConvertHelp},
         {{"bogus"},
          "halvic: error: unknown command 'bogus'\nThe commands are convert, dump and help. Run "
          "'halvic --help' for more information.\n"},
-        {{"convert", "a", "b"},
-         "halvic: error: The following argument was not expected: b\n" + kConvertHelp},
+        {{"convert", "a.txt", "b.txt"},
+         "halvic: error: convert takes one INPUT, and got 2: a.txt b.txt\n" + kConvertHelp},
         {{"convert", "sample.txt", "--quiet", "--verbose"},
-         "halvic: error: --quiet excludes --verbose\n" + kConvertHelp},
+         "halvic: error: convert takes --quiet or --verbose, not both\n" + kConvertHelp},
         {{"convert", "sample.txt", "--frobnicate"},
-         "halvic: error: The following argument was not expected: --frobnicate\n" + kConvertHelp},
+         "halvic: error: convert has no option --frobnicate\n" + kConvertHelp},
+        {{"convert", "-x"}, "halvic: error: convert has no option -x\n" + kConvertHelp},
+        {{"convert", "sample.txt", "-o"},
+         "halvic: error: convert --output-dir needs its DIR\n" + kConvertHelp},
+        {{"convert", "sample.txt", "-o", "a", "--output", "b"},
+         "halvic: error: convert --output-dir is given 2 times, and takes one value\n" +
+             kConvertHelp},
         {{"--output-dir", "x"},
-         "halvic: error: The following arguments were not expected: --output-dir x\nRun 'halvic "
-         "--help' for more information.\n"},
+         "halvic: error: halvic has no option --output-dir\nRun 'halvic --help' for more "
+         "information.\n"},
     };
     for (const auto& c : kCases)
         ExpectRefused(c.args, c.err);
@@ -274,13 +280,14 @@ TEST_F(CliTest, AMistakeOnTheCommandLineSaysWhatWasProbablyMeant) {
          "sample.txt'?\n" +
              kCommands},
         {{"convert", "sample.txt", "--verbos"},
-         "halvic: error: The following argument was not expected: --verbos\nDid you mean "
+         "halvic: error: convert has no option --verbos\nDid you mean "
          "'--verbose'?\nRun 'halvic convert --help' for more information.\n"},
         {{"dump", "--fromat", "csv"},
-         "halvic: error: The following argument was not expected: --fromat\nDid you mean "
+         "halvic: error: dump has no option --fromat\nDid you mean "
          "'--format'?\nRun 'halvic dump --help' for more information.\n"},
         {{"convert"},
-         "halvic: error: INPUT is required\nRun 'halvic convert --help' for more "
+         "halvic: error: convert takes one INPUT, and got none\nRun 'halvic convert --help' for "
+         "more "
          "information.\n"},
     };
     for (const auto& c : kCases)
@@ -317,12 +324,12 @@ TEST_F(CliTest, AnUnknownOptionIsNamed) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"convert", "-x"}, {"convert", "sample.txt", "-x"}}) {
         ExpectRefused(args,
-                      "halvic: error: The following argument was not expected: -x\n"
+                      "halvic: error: convert has no option -x\n"
                       "Run 'halvic convert --help' for more information.\n");
     }
-    ExpectRefused(
-        {"convert"},
-        "halvic: error: INPUT is required\nRun 'halvic convert --help' for more information.\n");
+    ExpectRefused({"convert"},
+                  "halvic: error: convert takes one INPUT, and got none\nRun 'halvic convert "
+                  "--help' for more information.\n");
 }
 
 TEST_F(CliTest, HelpAndVersion) {

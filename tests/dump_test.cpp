@@ -307,12 +307,18 @@ TEST_F(DumpTest, CommandLineErrorsExitWithTwo) {
         std::string firstLine;
     } kCases[] = {
         {{"dump", "--format", "xml"},
-         "halvic: error: --format: xml not in {text,jsonl,csv,tagged}"},
-        {{"dump", "--record", "0"}, "halvic: error: --record: records are numbered from 1"},
-        {{"dump", "--record", "-1"}, "halvic: error: --record: expected a record number, got '-1'"},
+         "halvic: error: dump --format takes text, jsonl, csv or tagged, not 'xml'"},
+        {{"dump", "--encoding", "ebcdic"},
+         "halvic: error: dump --encoding takes latin1, cp1252 or utf-8, not 'ebcdic'"},
+        {{"dump", "--number", "x"},
+         "halvic: error: dump --number takes a number from 0 to 65535, not 'x'"},
+        {{"dump", "--record"}, "halvic: error: dump --record needs its N"},
+        {{"dump", "--record", "0"}, "halvic: error: dump --record: records are numbered from 1"},
+        {{"dump", "--record", "-1"},
+         "halvic: error: dump --record: expected a record number, got '-1'"},
         {{"dump", "--record", "99999999999999999999"},
-         "halvic: error: --record: record number 99999999999999999999 is too large"},
-        {{"dump", "a", "b"}, "halvic: error: The following argument was not expected: b"},
+         "halvic: error: dump --record: record number 99999999999999999999 is too large"},
+        {{"dump", "a", "b"}, "halvic: error: dump takes one DIR, and got 2: a b"},
     };
     for (const auto& c : kCases) {
         CProcessResult result = Run(c.args);
