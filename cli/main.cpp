@@ -20,11 +20,12 @@ using namespace halvic::cli;
 const char* const kExitCodesHelp =
     "Exit status:\n"
     "  0  converted (or nothing was asked for)\n"
-    "  1  the conversion failed; no output file was replaced\n"
-    "     (dump: a file is missing or bad, or there is no record N)\n"
+    "  1  the conversion failed; no output file was replaced (dump: a file is missing or bad, "
+    "or there is no record N)\n"
     "  2  the command line was wrong\n"
     "\n"
-    "Run without arguments, halvic asks for one file name and converts it into the current\n"
+    // Paragraphs are single lines, wrapped to the terminal's width as they are printed.
+    "Run without arguments, halvic asks for one file name and converts it into the current "
     "directory. 'halvic help COMMAND' shows the help of a command.\n";
 
 const char* const kConvertExitCodesHelp =
@@ -36,8 +37,8 @@ const char* const kConvertExitCodesHelp =
 const char* const kDumpExitCodesHelp =
     "Exit status:\n"
     "  0  every record was printed\n"
-    "  1  a file is missing or bad (the records before the fault were printed), there is no\n"
-    "     record N, the output could not be written or memory ran out\n"
+    "  1  a file is missing or bad (the records before the fault were printed), there is no "
+    "record N, the output could not be written or memory ran out\n"
     "  2  the command line was wrong\n";
 
 // Everything but main's guards: parses the command line and runs the command.

@@ -332,6 +332,49 @@ TEST_F(CliTest, AnUnknownOptionIsNamed) {
                   "--help' for more information.\n");
 }
 
+// Help fits the width it is given and breaks lines at spaces only: the words are the same at
+// every width, and a paragraph that fits is on one line.
+TEST_F(CliTest, HelpIsWrappedAtSpacesOnly) {
+    auto words = [](const std::string& text) {
+        std::istringstream in(text);
+        std::vector<std::string> all;
+        for (std::string word; in >> word;)
+            all.push_back(word);
+        return all;
+    };
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--help"}, {"convert", "--help"}, {"dump", "--help"}}) {
+        std::vector<std::string> reference;
+        for (std::size_t width : {120, 80, 40}) {
+            CProcessOptions options;
+            options.m_env = {"COLUMNS=" + std::to_string(width)};
+            CProcessResult help = Run(args, options);
+            ASSERT_EQ(help.m_nExitCode, 0);
+            if (reference.empty()) reference = words(help.m_strOut);
+            EXPECT_EQ(words(help.m_strOut), reference) << args[0] << " at " << width;
+            std::istringstream lines(help.m_strOut);
+            for (std::string line; std::getline(lines, line);) {
+                const std::size_t text = line.find_first_not_of(' ');
+                const bool oneWord =
+                    text == std::string::npos || line.find(' ', text) == std::string::npos;
+                // Options' descriptions keep a column of at least 20 at any width.
+                EXPECT_TRUE(line.size() <= std::max<std::size_t>(width, 50) || oneWord)
+                    << width << ": " << line;
+            }
+            if (width == 120 && args[0] == "--help") {
+                for (const char* phrase :
+                     {"\n  1  the conversion failed; no output file was replaced (dump: a file is "
+                      "missing or bad, or there is no record N)\n",
+                      "\nRun without arguments, halvic asks for one file name and converts it "
+                      "into the current directory. "}) {
+                    EXPECT_NE(help.m_strOut.find(phrase), std::string::npos)
+                        << phrase << help.m_strOut;
+                }
+            }
+        }
+    }
+}
+
 TEST_F(CliTest, HelpAndVersion) {
     CProcessResult help = Run({"--help"});
     EXPECT_EQ(help.m_nExitCode, 0);
