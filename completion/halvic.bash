@@ -30,7 +30,7 @@ _halvic() {
                 -o | --output-dir | --output) _filedir -d; return ;;
             esac
             if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W '--help --output-dir --quiet --verbose --check --strict --sync' -- "$cur"))
+                COMPREPLY=($(compgen -W '--help --output-dir --output --quiet --verbose --check --strict --sync' -- "$cur"))
             else
                 _filedir
             fi

@@ -49,6 +49,11 @@ offered=$(bash -c '
 check "the installed completion offers the commands (got '$offered')" \
     [ "$offered" = "convert dump help" ]
 
+for file in share/doc/halvic/README.md share/zsh/vendor-completions/_halvic \
+    share/fish/vendor_completions.d/halvic.fish; do
+    check "the command line's package holds $file" [ -s "$root/usr/$file" ]
+done
+
 lintian --fail-on error,warning "${debs[@]}" >"$work/lintian.log" 2>&1
 check "lintian finds no error or warning: $(grep -E '^[EW]:' "$work/lintian.log" | head -5)" \
     eval '! grep -qE "^[EW]:" "$work/lintian.log"'
