@@ -37,7 +37,7 @@ for name in qxase.qxd qxm.qxd qxa.qxd qxn.qxd qxi.qxd qxc.qxd qxs.qxd; do
     check "the unpacked halvic writes $name as expected" \
         cmp -s "$work/out/$name" "$source_dir/examples/expected/$name"
 done
-for page in "$root"/usr/share/man/man1/*.1.gz; do
+for page in "$root"/usr/share/man/man1/*.1.gz "$root"/usr/share/man/man5/*.5.gz; do
     check "$(basename "$page") renders" eval '[ -n "$(MANWIDTH=80 man -l "$page" 2>/dev/null)" ]'
 done
 offered=$(bash -c '
