@@ -150,9 +150,13 @@ TEST_F(CliTest, AFileThatGivesNoRecordReplacesNothing) {
         {"text.txt", "<l>x<@>1",
          "text.txt:1: the first tag is <l>" + kNothing +
              "every record begins with <@>, and so must the file"},
+        // With no '>' at all, the whole file would be its first tag.
         {"plain.txt", "no markup at all",
-         "plain.txt:1: the first tag is <no markup at all>" + kNothing +
-             "every record begins with <@>, and so must the file"},
+         "plain.txt: no record was converted, since the file holds no tag, and no file was "
+         "replaced"},
+        {"long.txt", std::string(100, 'x') + "\n",
+         "long.txt: no record was converted, since the file holds no tag, and no file was "
+         "replaced"},
     };
     for (const auto& c : kCases) {
         WriteFile(m_dir / c.name, c.input);

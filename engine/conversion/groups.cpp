@@ -32,7 +32,8 @@ std::string StopWarning(const CStop& stop, std::uint64_t records) {
 }
 
 CError NothingConverted(const std::string& inputName, const CStop& stop) {
-    if (!stop.m_bStopped) {
+    // With no '>' anywhere, the first "tag" is the whole file.
+    if (!stop.m_bStopped || stop.m_bUnclosed) {
         return {inputName, 0,
                 "no record was converted, since the file holds no tag, and no file was replaced"};
     }
