@@ -484,7 +484,9 @@ TEST_F(CliTest, TheOutputDirectoryIsMadeAndCheckedAlike) {
         CProcessResult check = Run({"convert", "--check", "sample.txt", "-o", c.dir});
         EXPECT_EQ(check.m_nExitCode, c.exitCode) << c.dir;
         EXPECT_EQ(check.m_strErr, c.err) << c.dir;
-        if (c.exitCode == 0) EXPECT_FALSE(fs::exists(m_dir / c.dir)) << "made by a check";
+        if (c.exitCode == 0) {
+            EXPECT_FALSE(fs::exists(m_dir / c.dir)) << "made by a check";
+        }
         CProcessResult result = Run({"convert", "sample.txt", "-o", c.dir});
         EXPECT_EQ(result.m_nExitCode, c.exitCode) << c.dir;
         EXPECT_EQ(result.m_strErr, c.err) << c.dir;
