@@ -1,8 +1,10 @@
 #include "app/typed_name.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "engine/conversion/convert_file.h"
+#include "engine/format/field_text.h"
 #include "engine/format/value_table.h"
 #include "engine/set/output_set.h"
 
@@ -23,12 +25,13 @@ std::string HelpText(const std::string& folder) {
 }
 
 std::string WarningsText(const std::vector<CWarning>& warnings, const std::string& folder) {
-    std::string text =
-        std::to_string(warnings.size()) + (warnings.size() == 1 ? " warning:\n" : " warnings:\n");
-    for (std::size_t i = 0; i < warnings.size() && i < kShownWarnings; ++i)
+    const std::uint64_t total = CountWarnings(warnings.begin(), warnings.end());
+    std::string text = WithThousands(total) + (total == 1 ? " warning:\n" : " warnings:\n");
+    const std::size_t shown = std::min(warnings.size(), kShownWarnings);
+    for (std::size_t i = 0; i < shown; ++i)
         text += DescribedMessage(warnings[i]) + "\n";
-    if (warnings.size() > kShownWarnings)
-        text += "and " + std::to_string(warnings.size() - kShownWarnings) + " more.\n";
+    const std::uint64_t hidden = total - CountWarnings(warnings.begin(), warnings.begin() + shown);
+    if (hidden != 0) text += "and " + WithThousands(hidden) + " more.\n";
     return text + "\nThe files were written to:\n" + folder;
 }
 

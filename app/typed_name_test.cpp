@@ -92,6 +92,18 @@ TEST(WarningsTextTest, ShowsTheFirstFewAndCountsTheRest) {
          "'my in.txt':3: tag <x2> selects no field\n'my in.txt':4: tag <x3> selects no field\n"
          "'my in.txt':5: tag <x4> selects no field\n'my in.txt':6: tag <x5> selects no field\n"
          "and 2 more.\n\nThe files were written to:\n/out"},
+        // A line that counts many: the headline and the rest count every warning.
+        {{{"in.txt", 2, "record number 1 again"},
+          {"in.txt", 3, "record number 2 again"},
+          {"in.txt", 4, "record number 3 again"},
+          {"in.txt", 5, "record number 4 again"},
+          {"in.txt", 6, "1,000 more record numbers repeat an earlier one", 1000},
+          {"in.txt", 7, "tag <x> selects no field"},
+          {"in.txt", 8, "999 more tags select no field", 999}},
+         "2,004 warnings:\nin.txt:2: record number 1 again\nin.txt:3: record number 2 again\n"
+         "in.txt:4: record number 3 again\nin.txt:5: record number 4 again\n"
+         "in.txt:6: 1,000 more record numbers repeat an earlier one\nand 1,000 more.\n\n"
+         "The files were written to:\n/out"},
         // A warning tied to no line, as the one of an empty input.
         {{{"in.txt", 0, "the file is empty"}},
          "1 warning:\nin.txt: the file is empty\n\nThe files were written to:\n/out"},

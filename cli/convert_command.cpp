@@ -9,6 +9,7 @@
 
 #include "cli/progress_line.h"
 #include "engine/conversion/convert_file.h"
+#include "engine/format/field_text.h"
 
 namespace halvic::cli {
 
@@ -16,6 +17,7 @@ EExitCode RunConvert(const CConvertCommand& command, std::ostream& err) {
     auto start = std::chrono::steady_clock::now();
     CConvertOptions options;
     options.m_strOutputDir = command.m_strOutputDir;
+    options.m_bMakeOutputDir = true;  // -o names a directory to write into, made when missing
     options.m_bDashMeansStdin = command.m_bDashMeansStdin;
     options.m_output.m_bSync = command.m_bSync;
     options.m_bCheckOnly = command.m_bCheck;
@@ -45,14 +47,18 @@ EExitCode RunConvert(const CConvertCommand& command, std::ostream& err) {
         double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         const CConvertSummary& summary = result.m_summary;
-        char line[256];
-        std::snprintf(line, sizeof line, "halvic: %llu records, %llu bytes %s in %.3f s\n",
-                      static_cast<unsigned long long>(summary.m_nRecords),
-                      static_cast<unsigned long long>(summary.m_nBytesWritten),
-                      command.m_bCheck ? "to write (checked only)" : "written", seconds);
-        err << line << "halvic: distinct texts:";
+        if (result.m_bMadeOutputDir) {
+            err << "halvic: " << (command.m_bCheck ? "would create" : "created")
+                << " the output directory " << command.m_strOutputDir << '\n';
+        }
+        char time[32];
+        std::snprintf(time, sizeof time, "%.3f s", seconds);
+        err << "halvic: " << WithThousands(summary.m_nRecords) << " records, "
+            << WithThousands(summary.m_nBytesWritten) << " bytes "
+            << (command.m_bCheck ? "to write (checked only)" : "written") << " in " << time
+            << "\nhalvic: distinct texts:";
         for (std::size_t i = 0; i < kTableCount; ++i) {
-            err << ' ' << kTableLetters[i] << ' ' << summary.m_distinctTexts[i];
+            err << ' ' << kTableLetters[i] << ' ' << WithThousands(summary.m_distinctTexts[i]);
         }
         err << '\n';
     }

@@ -288,13 +288,26 @@ EExitCode Dump(const CDumpCommand& command, CByteSink& out, std::ostream& err) {
     return kExitOk;
 }
 
+// The directory a DIR names: one of the seven files stands for the directory that holds it.
+std::string SetDirectory(const std::string& named) {
+    std::string::size_type slash = named.find_last_of(kPathSeparators);
+    std::string base = slash == std::string::npos ? named : named.substr(slash + 1);
+    for (std::size_t i = 0; i < kOutputCount; ++i) {
+        if (base == OutputFileName(i) && StatusOf(named).m_kind == EFileKind::kRegular)
+            return slash == std::string::npos ? "" : named.substr(0, slash == 0 ? 1 : slash);
+    }
+    return named;
+}
+
 }  // namespace
 
 void CDescriptorSink::Drain(const unsigned char* data, std::size_t size) {
     WriteToFile(m_file, data, size, m_strName);
 }
 
-EExitCode RunDump(const CDumpCommand& command, CByteSink& out, std::ostream& err) {
+EExitCode RunDump(const CDumpCommand& given, CByteSink& out, std::ostream& err) {
+    CDumpCommand command = given;
+    command.m_strDir = SetDirectory(given.m_strDir);
     try {
         if (command.m_format == EDumpFormat::kTagged && command.m_bEncodingChosen &&
             (command.m_encoding == EEncoding::kUtf8 || command.m_encoding == EEncoding::kUtf16)) {

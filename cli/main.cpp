@@ -10,6 +10,7 @@
 #include "cli/dump_command.h"
 #include "cli/exit_codes.h"
 #include "cli/usage.h"
+#include "cli/usage_error.h"
 #include "engine/io/file.h"
 
 namespace {
@@ -19,11 +20,12 @@ using namespace halvic::cli;
 const char* const kExitCodesHelp =
     "Exit status:\n"
     "  0  converted (or nothing was asked for)\n"
-    "  1  the conversion failed; no output file was replaced\n"
-    "     (dump: a file is missing or bad, or there is no record N)\n"
+    "  1  the conversion failed; no output file was replaced (dump: a file is missing or bad, "
+    "or there is no record N)\n"
     "  2  the command line was wrong\n"
     "\n"
-    "Run without arguments, halvic asks for one file name and converts it into the current\n"
+    // Paragraphs are single lines, wrapped to the terminal's width as they are printed.
+    "Run without arguments, halvic asks for one file name and converts it into the current "
     "directory. 'halvic help COMMAND' shows the help of a command.\n";
 
 const char* const kConvertExitCodesHelp =
@@ -35,8 +37,8 @@ const char* const kConvertExitCodesHelp =
 const char* const kDumpExitCodesHelp =
     "Exit status:\n"
     "  0  every record was printed\n"
-    "  1  a file is missing or bad (the records before the fault were printed), there is no\n"
-    "     record N, the output could not be written or memory ran out\n"
+    "  1  a file is missing or bad (the records before the fault were printed), there is no "
+    "record N, the output could not be written or memory ran out\n"
     "  2  the command line was wrong\n";
 
 // Everything but main's guards: parses the command line and runs the command.
@@ -77,8 +79,10 @@ int Run(int argc, char** argv) {
     convertApp
         ->add_option("INPUT", convert.m_strInput, "The tagged text file ('-' reads standard input)")
         ->required();
-    convertApp->add_option("-o,--output-dir", convert.m_strOutputDir,
-                           "Where the seven files go (default: the current directory)");
+    convertApp
+        ->add_option("-o,--output-dir,--output", convert.m_strOutputDir,
+                     "Where the seven files go (default: the current directory)")
+        ->type_name("DIR");
     auto* quiet = convertApp->add_flag("-q,--quiet", convert.m_bQuiet, "Print no warnings");
     convertApp
         ->add_flag("-v,--verbose", convert.m_bVerbose,
@@ -108,8 +112,7 @@ int Run(int argc, char** argv) {
             [](std::string& value) {
                 halvic::EInputEncoding encoding;
                 if (halvic::ParseInputEncoding(value, encoding)) return std::string();
-                return "unknown encoding '" + value +
-                       "': expected bytes, utf-8, utf-16, cp1252 or latin1";
+                return "takes bytes, utf-8, utf-16, cp1252 or latin1, not '" + value + "'";
             },
             ""));
     convertApp->footer(kConvertExitCodesHelp);
@@ -147,7 +150,7 @@ int Run(int argc, char** argv) {
             [](std::string& value) {
                 EEncoding encoding;
                 if (ParseEncoding(value, encoding)) return std::string();
-                return "unknown encoding '" + value + "': expected latin1, cp1252, utf-8 or utf-16";
+                return "takes latin1, cp1252, utf-8 or utf-16, not '" + value + "'";
             },
             ""));
     dumpApp->add_flag("--bom", dump.m_bByteOrderMark,
@@ -217,18 +220,14 @@ int Run(int argc, char** argv) {
         std::cout << "halvic " HALVIC_VERSION "\n";
         return kExitOk;
     } catch (const CLI::ParseError& error) {
-        std::string message = error.what();
         CLI::App* sub = subcommand(first);
         std::vector<std::string> extras = sub ? sub->remaining() : app.remaining();
-        // A missing INPUT is found before an unknown option such as -x, which is the mistake to
-        // name ("halvic convert -x").
-        if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr && !extras.empty()) {
-            message = "The following argument" +
-                      std::string(extras.size() == 1 ? " was" : "s were") + " not expected:";
-            for (const std::string& extra : extras)
-                message += " " + extra;
-        }
-        std::cerr << "halvic: error: " << message << "\n";
+        std::vector<std::string> operands;
+        const std::string& operand = sub == convertApp ? convert.m_strInput : dump.m_strDir;
+        if (sub != nullptr && !operand.empty()) operands.push_back(operand);
+        std::cerr << "halvic: error: "
+                  << UsageErrorMessage(error, sub ? first : std::string(), operands, extras)
+                  << "\n";
         // An option that is nearly one of the command's.
         std::vector<std::string> options;
         for (const CLI::Option* option : (sub ? sub : &app)->get_options()) {

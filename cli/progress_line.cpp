@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <ostream>
 
+#include "engine/io/file.h"
+
 namespace halvic::cli {
 
 namespace {
@@ -47,6 +49,7 @@ CProgressLine::~CProgressLine() {
     m_stopped.notify_all();
     if (m_thread.joinable()) m_thread.join();
     if (m_bShown) m_terminal << "\r\033[K" << std::flush;
+    SetLineShown(false);
 }
 
 void CProgressLine::Run() {
@@ -64,6 +67,7 @@ void CProgressLine::Run() {
         m_terminal << "\rhalvic: " << ProgressText(read, m_progress.m_nTotal, seconds) << "\033[K"
                    << std::flush;
         m_bShown = true;
+        SetLineShown(true);
     } while (!m_stopped.wait_for(lock, std::chrono::milliseconds(200), [this] { return m_bStop; }));
 }
 

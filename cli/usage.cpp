@@ -1,6 +1,7 @@
 #include "cli/usage.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "engine/io/file.h"
 
@@ -65,6 +66,12 @@ std::string WrapHelp(std::string_view text, std::size_t width) {
 
 std::size_t HelpWidth() {
     std::size_t columns = TerminalColumns(StandardOutput());
+    // COLUMNS, as other tools read it, comes before the terminal's width.
+    if (const char* set = std::getenv("COLUMNS")) {
+        char* end = nullptr;
+        unsigned long value = std::strtoul(set, &end, 10);
+        if (end != set && *end == '\0' && value >= 40 && value <= 1000) columns = value;
+    }
     return columns >= 40 ? columns : 80;
 }
 

@@ -13,7 +13,8 @@ namespace halvic::cli {
 // line starts under its description.
 std::string WrapHelp(std::string_view text, std::size_t width);
 
-// The width help is fitted to: the terminal's when standard output is one, otherwise 80.
+// The width help is fitted to: COLUMNS when set (40 to 1000), else the terminal's when standard
+// output is one, otherwise 80.
 std::size_t HelpWidth();
 
 // The name in `names` nearest to `word`, when it is close enough to be what was meant (two

@@ -1,5 +1,6 @@
 # The Debian packages, made by `cpack -G DEB` in a configured build directory:
-# - halvic_VERSION_amd64.deb: the command line, its manual page and bash completion;
+# - halvic_VERSION_amd64.deb: the command line, its manual page, README and bash, zsh and fish
+#   completions;
 # - halvic-gui_VERSION_amd64.deb: the desktop dialog, its manual page, menu entry and icons.
 # The dialog brings wxWidgets and GTK with it; apart, the command line installs on a server
 # without them. Dependencies are computed from the binaries (dpkg-shlibdeps).
@@ -23,6 +24,11 @@ while(HALVIC_PACKAGES)
   list(APPEND HALVIC_COMPONENTS ${component})
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/copyright ${HALVIC_CHANGELOG}
           DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})
+  if(component STREQUAL cli)
+    # What is stored for what is written, and every warning, where a user of the package looks.
+    install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package}
+            COMPONENT cli)
+  endif()
   string(TOUPPER ${component} upper)
   set(CPACK_DEBIAN_${upper}_PACKAGE_NAME ${package})
 endwhile()

@@ -27,11 +27,11 @@ _halvic() {
             ;;
         convert)
             case $prev in
-                -o | --output-dir) _filedir -d; return ;;
+                -o | --output-dir | --output) _filedir -d; return ;;
                 --from) COMPREPLY=($(compgen -W 'bytes utf-8 utf-16 cp1252 latin1' -- "$cur")); return ;;
             esac
             if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W '--help --output-dir --quiet --verbose --check --strict --sync --from' -- "$cur"))
+                COMPREPLY=($(compgen -W '--help --output-dir --output --quiet --verbose --check --strict --sync --from' -- "$cur"))
             else
                 _filedir
             fi

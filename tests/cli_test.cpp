@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -149,9 +150,13 @@ TEST_F(CliTest, AFileThatGivesNoRecordReplacesNothing) {
         {"text.txt", "<l>x<@>1",
          "text.txt:1: the first tag is <l>" + kNothing +
              "every record begins with <@>, and so must the file"},
+        // With no '>' at all, the whole file would be its first tag.
         {"plain.txt", "no markup at all",
-         "plain.txt:1: the first tag is <no markup at all>" + kNothing +
-             "every record begins with <@>, and so must the file"},
+         "plain.txt: no record was converted, since the file holds no tag, and no file was "
+         "replaced"},
+        {"long.txt", std::string(100, 'x') + "\n",
+         "long.txt: no record was converted, since the file holds no tag, and no file was "
+         "replaced"},
     };
     for (const auto& c : kCases) {
         WriteFile(m_dir / c.name, c.input);
@@ -195,9 +200,9 @@ TEST_F(CliTest, FailuresReplaceNothingAndLeaveNoTemporaryFile) {
         {{"convert", "a-directory", "-o", "out"},
          -1,
          "halvic: error: a-directory: " + Reasons().m_strIsFolder + "\n"},
-        {{"convert", "sample.txt", "-o", "no-such-dir"},
+        {{"convert", "sample.txt", "-o", "sample.txt/sub"},
          -1,
-         "halvic: error: no-such-dir: " + Reasons().m_strNoFolder + "\n"},
+         "halvic: error: sample.txt/sub: " + Reasons().m_strFileAsFolder + "\n"},
         {{"convert", "sample.txt", "-o", "sample.txt"},
          -1,
          "halvic: error: sample.txt: " + Reasons().m_strFileAsFolder + "\n"},
@@ -222,19 +227,29 @@ TEST_F(CliTest, CommandLineErrorsExitWithTwo) {
         std::vector<std::string> args;
         std::string err;
     } kCases[] = {
-        {{"convert"}, "halvic: error: INPUT is required\n" + kConvertHelp},
+        {{"convert"}, "halvic: error: convert takes one INPUT, and got none\n" + kConvertHelp},
         {{"bogus"},
          "halvic: error: unknown command 'bogus'\nThe commands are convert, dump and help. Run "
          "'halvic --help' for more information.\n"},
-        {{"convert", "a", "b"},
-         "halvic: error: The following argument was not expected: b\n" + kConvertHelp},
+        {{"convert", "a.txt", "b.txt"},
+         "halvic: error: convert takes one INPUT, and got 2: a.txt b.txt\n" + kConvertHelp},
         {{"convert", "sample.txt", "--quiet", "--verbose"},
-         "halvic: error: --quiet excludes --verbose\n" + kConvertHelp},
+         "halvic: error: convert takes --quiet or --verbose, not both\n" + kConvertHelp},
         {{"convert", "sample.txt", "--frobnicate"},
-         "halvic: error: The following argument was not expected: --frobnicate\n" + kConvertHelp},
+         "halvic: error: convert has no option --frobnicate\n" + kConvertHelp},
+        {{"convert", "-x"}, "halvic: error: convert has no option -x\n" + kConvertHelp},
+        {{"convert", "sample.txt", "-o"},
+         "halvic: error: convert --output-dir needs its DIR\n" + kConvertHelp},
+        {{"convert", "sample.txt", "-o", "a", "--output", "b"},
+         "halvic: error: convert --output-dir is given 2 times, and takes one value\n" +
+             kConvertHelp},
         {{"--output-dir", "x"},
-         "halvic: error: The following arguments were not expected: --output-dir x\nRun 'halvic "
-         "--help' for more information.\n"},
+         "halvic: error: halvic has no option --output-dir\nRun 'halvic --help' for more "
+         "information.\n"},
+        {{"convert", "sample.txt", "--from", "ebcdic"},
+         "halvic: error: convert --from takes bytes, utf-8, utf-16, cp1252 or latin1, not "
+         "'ebcdic'\n" +
+             kConvertHelp},
     };
     for (const auto& c : kCases)
         ExpectRefused(c.args, c.err);
@@ -277,13 +292,14 @@ TEST_F(CliTest, AMistakeOnTheCommandLineSaysWhatWasProbablyMeant) {
          "sample.txt'?\n" +
              kCommands},
         {{"convert", "sample.txt", "--verbos"},
-         "halvic: error: The following argument was not expected: --verbos\nDid you mean "
+         "halvic: error: convert has no option --verbos\nDid you mean "
          "'--verbose'?\nRun 'halvic convert --help' for more information.\n"},
         {{"dump", "--fromat", "csv"},
-         "halvic: error: The following argument was not expected: --fromat\nDid you mean "
+         "halvic: error: dump has no option --fromat\nDid you mean "
          "'--format'?\nRun 'halvic dump --help' for more information.\n"},
         {{"convert"},
-         "halvic: error: INPUT is required\nRun 'halvic convert --help' for more "
+         "halvic: error: convert takes one INPUT, and got none\nRun 'halvic convert --help' for "
+         "more "
          "information.\n"},
     };
     for (const auto& c : kCases)
@@ -320,12 +336,60 @@ TEST_F(CliTest, AnUnknownOptionIsNamed) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"convert", "-x"}, {"convert", "sample.txt", "-x"}}) {
         ExpectRefused(args,
-                      "halvic: error: The following argument was not expected: -x\n"
+                      "halvic: error: convert has no option -x\n"
                       "Run 'halvic convert --help' for more information.\n");
     }
-    ExpectRefused(
-        {"convert"},
-        "halvic: error: INPUT is required\nRun 'halvic convert --help' for more information.\n");
+    ExpectRefused({"convert"},
+                  "halvic: error: convert takes one INPUT, and got none\nRun 'halvic convert "
+                  "--help' for more information.\n");
+}
+
+// Help fits the width it is given and breaks lines at spaces only: the words are the same at
+// every width, and a paragraph that fits is on one line.
+TEST_F(CliTest, HelpIsWrappedAtSpacesOnly) {
+    auto words = [](const std::string& text) {
+        std::istringstream in(text);
+        std::vector<std::string> all;
+        for (std::string word; in >> word;)
+            all.push_back(word);
+        return all;
+    };
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--help"}, {"convert", "--help"}, {"dump", "--help"}}) {
+        std::vector<std::string> reference;
+        for (std::size_t width : {120, 80, 40}) {
+            CProcessOptions options;
+            options.m_env = {"COLUMNS=" + std::to_string(width)};
+            CProcessResult help;
+            try {
+                help = Run(args, options);
+            } catch (const std::runtime_error& e) {
+                GTEST_SKIP() << e.what();  // no environment of its own for a child here
+            }
+            ASSERT_EQ(help.m_nExitCode, 0);
+            if (reference.empty()) reference = words(help.m_strOut);
+            EXPECT_EQ(words(help.m_strOut), reference) << args[0] << " at " << width;
+            std::istringstream lines(help.m_strOut);
+            for (std::string line; std::getline(lines, line);) {
+                const std::size_t text = line.find_first_not_of(' ');
+                const bool oneWord =
+                    text == std::string::npos || line.find(' ', text) == std::string::npos;
+                // Options' descriptions keep a column of at least 20 at any width.
+                EXPECT_TRUE(line.size() <= std::max<std::size_t>(width, 50) || oneWord)
+                    << width << ": " << line;
+            }
+            if (width == 120 && args[0] == "--help") {
+                for (const char* phrase :
+                     {"\n  1  the conversion failed; no output file was replaced (dump: a file is "
+                      "missing or bad, or there is no record N)\n",
+                      "\nRun without arguments, halvic asks for one file name and converts it "
+                      "into the current directory. "}) {
+                    EXPECT_NE(help.m_strOut.find(phrase), std::string::npos)
+                        << phrase << help.m_strOut;
+                }
+            }
+        }
+    }
 }
 
 TEST_F(CliTest, HelpAndVersion) {
@@ -408,6 +472,45 @@ TEST_F(CliTest, MistakesAreWarnedInLineOrder) {
     EXPECT_EQ(result.m_strErr, warnings);
 }
 
+// A missing output directory is made with its parents; one that cannot be is reported, and
+// --check gives the conversion's verdict without making, writing or locking anything.
+TEST_F(CliTest, TheOutputDirectoryIsMadeAndCheckedAlike) {
+    const struct {
+        std::string dir;
+        int exitCode;
+        std::string err;
+    } kCases[] = {
+        {"new/a/b", 0, ""},
+        {"sample.txt/sub", 1,
+         "halvic: error: sample.txt/sub: " + Reasons().m_strFileAsFolder + "\n"},
+        {"sample.txt/sub/deeper", 1,
+         "halvic: error: sample.txt/sub: " + Reasons().m_strFileAsFolder + "\n"},
+        {"sample.txt", 1, "halvic: error: sample.txt: " + Reasons().m_strFileAsFolder + "\n"},
+    };
+    for (const auto& c : kCases) {
+        CProcessResult check = Run({"convert", "--check", "sample.txt", "-o", c.dir});
+        EXPECT_EQ(check.m_nExitCode, c.exitCode) << c.dir;
+        EXPECT_EQ(check.m_strErr, c.err) << c.dir;
+        if (c.exitCode == 0) {
+            EXPECT_FALSE(fs::exists(m_dir / c.dir)) << "made by a check";
+        }
+        CProcessResult result = Run({"convert", "sample.txt", "-o", c.dir});
+        EXPECT_EQ(result.m_nExitCode, c.exitCode) << c.dir;
+        EXPECT_EQ(result.m_strErr, c.err) << c.dir;
+    }
+    ExpectSampleOutputs(m_dir / "new/a/b");
+    // --verbose says when the directory is made, and only then.
+    CProcessResult made = Run({"convert", "-v", "sample.txt", "-o", "other/dir"});
+    EXPECT_EQ(made.m_strErr.rfind("halvic: created the output directory other/dir\n", 0), 0u)
+        << made.m_strErr;
+    CProcessResult checked = Run({"convert", "-v", "--check", "sample.txt", "-o", "third"});
+    EXPECT_EQ(checked.m_strErr.rfind("halvic: would create the output directory third\n", 0), 0u)
+        << checked.m_strErr;
+    EXPECT_FALSE(fs::exists(m_dir / "third"));
+    CProcessResult again = Run({"convert", "-v", "sample.txt", "-o", "other/dir"});
+    EXPECT_EQ(again.m_strErr.find("output directory"), std::string::npos) << again.m_strErr;
+}
+
 // --strict fails on any warning about the input, and replaces nothing.
 TEST_F(CliTest, StrictFailsOnAnyWarning) {
     WriteFile(m_dir / "unknown.txt", "<@>1<x>y<@>2<x>z");
@@ -419,10 +522,20 @@ TEST_F(CliTest, StrictFailsOnAnyWarning) {
         EXPECT_EQ(result.m_strErr,
                   "halvic: warning: unknown.txt:1: tag <x> selects no field, so no field changed: "
                   "the record keeps its values from before\n"
-                  "halvic: error: unknown.txt: 1 warning, and any warning fails a strict "
-                  "conversion: no file was replaced\n");
+                  "halvic: error: unknown.txt: 1 warning, and any warning fails a strict " +
+                      std::string(check ? "check\n" : "conversion: no file was replaced\n"));
         EXPECT_EQ(ListFiles(m_dir / "out"), m_old);
     }
+    // The count is of every warning, those only counted included.
+    std::string repeated;
+    for (int i = 0; i <= 1234; ++i)
+        repeated += "<@>7\n";
+    WriteFile(m_dir / "repeated.txt", repeated);
+    CProcessResult many = Run({"convert", "-q", "repeated.txt", "-o", "out", "--strict"});
+    EXPECT_EQ(many.m_nExitCode, 1);
+    EXPECT_EQ(many.m_strErr,
+              "halvic: error: repeated.txt: 1,234 warnings, and any warning fails a strict "
+              "conversion: no file was replaced\n");
     CProcessResult clean = Run({"convert", "sample.txt", "-o", "out", "--strict"});
     EXPECT_EQ(clean.m_nExitCode, 0);
     ExpectSampleOutputs(m_dir / "out");

@@ -70,7 +70,7 @@ void ExpectGolden(const std::string& name, const std::string& actual) {
 TEST_F(DumpTest, ConvertThenDumpTheSampleInEveryFormat) {
     fs::copy_file(fs::path(HALVIC_SOURCE_DIR) / "examples/sample.txt", m_dir / "sample.txt");
     fs::create_directories(m_dir / "out");
-    CProcessResult convert = Run({"convert", "sample.txt", "-o", "out"});
+    CProcessResult convert = Run({"convert", "sample.txt", "--output", "out"});
     ASSERT_EQ(convert.m_nExitCode, 0) << convert.m_strErr;
 
     const struct {
@@ -81,6 +81,9 @@ TEST_F(DumpTest, ConvertThenDumpTheSampleInEveryFormat) {
         {{"dump", "out", "--format", "jsonl"}, "sample.jsonl"},
         {{"dump", "--format=csv", "out"}, "sample.csv"},
         {{"dump", "out", "-f", "tagged"}, "sample.tagged"},
+        // One of the seven files stands for its directory.
+        {{"dump", "out/qxase.qxd"}, "sample.txt"},
+        {{"dump", "out/qxs.qxd", "--format", "jsonl"}, "sample.jsonl"},
     };
     for (const auto& c : kCases) {
         CProcessResult result = Run(c.args);
@@ -304,12 +307,18 @@ TEST_F(DumpTest, CommandLineErrorsExitWithTwo) {
         std::string firstLine;
     } kCases[] = {
         {{"dump", "--format", "xml"},
-         "halvic: error: --format: xml not in {text,jsonl,csv,tagged}"},
-        {{"dump", "--record", "0"}, "halvic: error: --record: records are numbered from 1"},
-        {{"dump", "--record", "-1"}, "halvic: error: --record: expected a record number, got '-1'"},
+         "halvic: error: dump --format takes text, jsonl, csv or tagged, not 'xml'"},
+        {{"dump", "--encoding", "ebcdic"},
+         "halvic: error: dump --encoding takes latin1, cp1252, utf-8 or utf-16, not 'ebcdic'"},
+        {{"dump", "--number", "x"},
+         "halvic: error: dump --number takes a number from 0 to 65535, not 'x'"},
+        {{"dump", "--record"}, "halvic: error: dump --record needs its N"},
+        {{"dump", "--record", "0"}, "halvic: error: dump --record: records are numbered from 1"},
+        {{"dump", "--record", "-1"},
+         "halvic: error: dump --record: expected a record number, got '-1'"},
         {{"dump", "--record", "99999999999999999999"},
-         "halvic: error: --record: record number 99999999999999999999 is too large"},
-        {{"dump", "a", "b"}, "halvic: error: The following argument was not expected: b"},
+         "halvic: error: dump --record: record number 99999999999999999999 is too large"},
+        {{"dump", "a", "b"}, "halvic: error: dump takes one DIR, and got 2: a b"},
     };
     for (const auto& c : kCases) {
         CProcessResult result = Run(c.args);

@@ -325,5 +325,74 @@ TEST_F(DumpFailureTest, FilesThatAreNotRegularAreRefused) {
     }
 }
 
+// A directory the user may not write to is reported for what it is, by a conversion, a check
+// and the prompt alike, with nothing left in it.
+TEST_F(FailureTest, AnUnwritableDirectoryIsReportedAsSuch) {
+    WriteFile(m_dir / "in.txt", "<@>1<l>a\n");
+    fs::create_directories(m_dir / "ro");
+    WriteFile(m_dir / "ro/in.txt", "<@>1<l>a\n");
+    fs::permissions(m_dir, fs::perms::all);
+    fs::permissions(m_dir / "in.txt", fs::perms::all);
+    fs::permissions(m_dir / "ro/in.txt", fs::perms::all);
+    fs::permissions(m_dir / "ro", fs::perms::owner_read | fs::perms::owner_exec |
+                                      fs::perms::group_read | fs::perms::group_exec |
+                                      fs::perms::others_read | fs::perms::others_exec);
+    const struct {
+        std::vector<std::string> args;
+        std::string workDir;
+        std::string stdinText;
+        std::string err;
+    } kCases[] = {
+        {{"convert", "in.txt", "-o", "ro"}, "", "", "halvic: error: ro: Permission denied\n"},
+        {{"convert", "--check", "in.txt", "-o", "ro"},
+         "",
+         "",
+         "halvic: error: ro: Permission denied\n"},
+        {{"convert", "in.txt", "-o", "ro/new/dir"},
+         "",
+         "",
+         "halvic: error: ro/new: Permission denied\n"},
+        {{"convert", "--check", "in.txt", "-o", "ro/new/dir"},
+         "",
+         "",
+         "halvic: error: ro/new: Permission denied\n"},
+        {{}, "ro", "in.txt\n", "Filename: halvic: error: .: Permission denied\n"},
+        {{"convert", "--check", "in.txt"}, "ro", "", "halvic: error: .: Permission denied\n"},
+    };
+    for (const auto& c : kCases) {
+        CProcessOptions options;
+        options.m_bUnprivileged = true;
+        options.m_strWorkDir = (m_dir / c.workDir).string();
+        options.m_strStdin = c.stdinText;
+        CProcessResult result;
+        try {
+            result = Run(c.args, options);
+        } catch (const std::runtime_error& e) {
+            if (std::string(e.what()).find("no unprivileged user") == std::string::npos) throw;
+            GTEST_SKIP() << e.what();
+        }
+        EXPECT_EQ(result.m_nExitCode, 1) << c.err;
+        EXPECT_EQ(result.m_strErr, c.err);
+    }
+    EXPECT_EQ(ListFiles(m_dir / "ro").size(), 1u) << "something was written into ro";
+}
+
+// A conversion that fails leaves its output directory as it found it: no lock file where there
+// was none (one that was there stays).
+TEST_F(FailureTest, AFailedConversionLeavesNoLockFileBehind) {
+    WriteFile(m_dir / "plain.txt", "no tag at all\n");
+    WriteFile(m_dir / "good.txt", "<@>1<l>a\n");
+    fs::create_directories(m_dir / "fresh");
+    for (const char* input : {"missing.txt", "plain.txt"}) {
+        CProcessResult result = Run({"convert", input, "-o", "fresh"});
+        EXPECT_EQ(result.m_nExitCode, 1) << result.m_strErr;
+        EXPECT_TRUE(fs::is_empty(m_dir / "fresh")) << input;
+    }
+    ASSERT_EQ(Run({"convert", "good.txt", "-o", "fresh"}).m_nExitCode, 0);
+    EXPECT_TRUE(fs::exists(m_dir / "fresh/.halvic.lock"));
+    EXPECT_EQ(Run({"convert", "plain.txt", "-o", "fresh"}).m_nExitCode, 1);
+    EXPECT_TRUE(fs::exists(m_dir / "fresh/.halvic.lock"));
+}
+
 }  // namespace
 }  // namespace halvic

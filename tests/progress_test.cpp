@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -19,6 +20,7 @@ namespace halvic {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::CChildProcess;
 using testing::CProcessResult;
 using testing::CScratchDir;
 using testing::RunProcess;
@@ -84,6 +86,35 @@ TEST(ProgressTest, ALongConversionShowsItsProgressOnATerminalOnly) {
     pipeFeeder.join();
     EXPECT_EQ(piped.m_nExitCode, 0);
     EXPECT_EQ(piped.m_strErr, "") << "standard error is a pipe";
+}
+
+TEST(ProgressTest, AnInterruptClearsTheLine) {
+    CScratchDir scratch("halvic-progress");
+    testing::CProcessOptions options;
+    options.m_strWorkDir = scratch.Path().string();
+    options.m_bStderrTerminal = true;
+    options.m_defaultSignals = {SIGINT};
+    std::atomic<bool> shown{false};
+    options.m_onStderr = [&shown](const std::string& err) {
+        if (err.find(" MB/s") != std::string::npos) shown = true;
+    };
+    CChildProcess halvic({HALVIC_BIN, "convert", "-"}, options);
+    const std::string records = "<@>1\n<l>a record\n<m>a text\n";
+    std::string piece;
+    while (piece.size() < 100000)
+        piece += records;
+    auto start = std::chrono::steady_clock::now();
+    while (!shown && std::chrono::steady_clock::now() - start < std::chrono::seconds(20)) {
+        halvic.Write(piece);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_TRUE(shown) << "no progress line was shown";
+    halvic.Signal(SIGINT);
+    CProcessResult result = halvic.Wait(false);
+    EXPECT_EQ(result.m_nSignal, SIGINT);
+    const std::string& err = result.m_strErr;
+    ASSERT_GE(err.size(), 4u);
+    EXPECT_EQ(err.substr(err.size() - 4), "\r\033[K") << err;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "engine/conversion/input.h"
 #include "engine/conversion/join.h"
 #include "engine/conversion/pipeline.h"
+#include "engine/format/field_text.h"
 #include "engine/io/background_sink.h"
 #include "engine/io/file.h"
 
@@ -22,9 +23,18 @@ class CConversionOutput {
 
     // Taken before reading, so that a missing or read-only output directory is reported at once;
     // the targets are replaced only at the commit.
-    bool Open(CError& error, std::vector<CWarning>& warnings) {
-        return Checking() ||
-               m_set.Open(m_options.m_strOutputDir, m_options.m_output, error, warnings);
+    bool Open(CError& error, std::vector<CWarning>& warnings, bool& made) {
+        const std::string& dir = m_options.m_strOutputDir;
+        if (Checking()) {
+            // The same verdict as the conversion's, with nothing made, written or locked.
+            if (!m_options.m_bMakeOutputDir) {
+                return CFileLock::Check(JoinPath(dir, kLockFileName), error);
+            }
+            made = !dir.empty() && StatusOf(dir).m_kind == EFileKind::kMissing;
+            return CheckOutputDirectory(dir, error);
+        }
+        if (m_options.m_bMakeOutputDir && !MakeOutputDirectory(dir, made, error)) return false;
+        return m_set.Open(dir, m_options.m_output, error, warnings);
     }
     CByteSink& File(std::size_t i) {
         return Checking() ? static_cast<CByteSink&>(m_discarded[i]) : m_set.File(i);
@@ -117,11 +127,15 @@ bool Convert(CConversionInput& input, CConversionOutput& output, CConvertResult&
 // which come before `warningsBefore`).
 bool FailsStrictly(const CConvertOptions& options, const std::string& inputName,
                    std::size_t warningsBefore, CConvertResult& result) {
-    std::size_t warned = result.m_warnings.size() - warningsBefore;
+    std::uint64_t warned =
+        CountWarnings(result.m_warnings.begin() + warningsBefore, result.m_warnings.end());
     if (!options.m_bStrict || warned == 0) return false;
-    result.m_error = {inputName, 0,
-                      std::to_string(warned) + (warned == 1 ? " warning" : " warnings") +
-                          ", and any warning fails a strict conversion: no file was replaced"};
+    result.m_error = {
+        inputName, 0,
+        WithThousands(warned) + (warned == 1 ? " warning" : " warnings") +
+            (options.m_bCheckOnly ? ", and any warning fails a strict check"
+                                  : ", and any warning fails a strict conversion: no file was "
+                                    "replaced")};
     return true;
 }
 
@@ -130,7 +144,7 @@ CConvertResult ConvertFileOrThrow(const std::string& path, const CConvertOptions
     CConversionInput input(options.m_pProgress);
     if (!input.Open(path, options.m_bDashMeansStdin, result.m_error)) return result;
     CConversionOutput output(options);
-    if (!output.Open(result.m_error, result.m_warnings)) return result;
+    if (!output.Open(result.m_error, result.m_warnings, result.m_bMadeOutputDir)) return result;
     if (!input.ReadAs(options.m_eFrom, result.m_error)) return result;
     const std::size_t warningsBefore = result.m_warnings.size();
     if (!Convert(input, output, result)) return result;

@@ -17,6 +17,8 @@ namespace halvic {
 struct CConvertOptions {
     // Where the seven files go; empty means the current working directory.
     std::string m_strOutputDir;
+    // Make the output directory, and those above it, when missing.
+    bool m_bMakeOutputDir = false;
     // Read standard input when the path is "-" (a command line's convention; a typed name is
     // taken as it stands).
     bool m_bDashMeansStdin = false;
@@ -42,6 +44,8 @@ struct CConvertResult {
     CConvertSummary m_summary;
     // Input that is probably a mistake; warnings never change the output.
     std::vector<CWarning> m_warnings;
+    // The output directory was made (or, for a check, would be).
+    bool m_bMadeOutputDir = false;
 };
 
 // Converts the file at `path`. The seven output files replace their

@@ -42,7 +42,8 @@ CError NothingConverted(const std::string& inputName, const CStop& stop, std::st
                     (utf16 ? "3C 00" : "00 3C") + "): convert it with --from utf-16" +
                     (utf16 ? "" : "be")};
     }
-    if (!stop.m_bStopped) {
+    // With no '>' anywhere, the first "tag" is the whole file.
+    if (!stop.m_bStopped || stop.m_bUnclosed) {
         return {inputName, 0,
                 "no record was converted, since the file holds no tag, and no file was replaced"};
     }

@@ -24,6 +24,7 @@ struct CStop {
     std::string m_strTag;
     bool m_bCut = false;
     std::uint64_t m_nLine = 0;
+    bool m_bUnclosed = false;  // the tag ran to the end of the input: no '>' closed it
 };
 
 // Hands the groups of `reader` to `handler`, in order: Start(content of the "@" pair), then

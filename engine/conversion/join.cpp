@@ -43,7 +43,8 @@ class CJoinedConversion::CPlainGroups {
         : m_joined(joined), m_reader(reader), m_record(joined.m_record) {}
 
     void Stop(std::string_view tag) {
-        m_joined.m_stop = {true, std::string(tag), m_reader.TagCut(), Line()};
+        m_joined.m_stop = {true, std::string(tag), m_reader.TagCut(), Line(),
+                           m_reader.TagUnclosed()};
     }
     void Start(std::string_view content) {
         StartRecord(content, Line(), m_record, m_joined.m_notes.m_values);

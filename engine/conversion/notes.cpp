@@ -26,8 +26,8 @@ void CTagNotes::AddWarnings(const std::string& inputName, std::vector<CWarning>&
         warnings.push_back(
             {inputName, unknown.m_nLine, UnknownTagWarning(unknown.m_strTag, unknown.m_bCut)});
     if (m_nMoreUses != 0)
-        warnings.push_back(
-            {inputName, m_nMoreLine, MoreWarnings(EWarningKind::kUnknownTag, m_nMoreUses)});
+        warnings.push_back({inputName, m_nMoreLine,
+                            MoreWarnings(EWarningKind::kUnknownTag, m_nMoreUses), m_nMoreUses});
 }
 
 void CValueNotes::Add(EWarningKind kind, std::uint64_t line, std::string warning) {
@@ -85,7 +85,8 @@ void CValueNotes::AddWarnings(const std::string& inputName, std::vector<CWarning
             warnings.push_back({inputName, shown.m_nLine, shown.m_strWarning});
         if (m_kinds[k].m_nMore != 0) {
             warnings.push_back({inputName, m_kinds[k].m_nMoreLine,
-                                MoreWarnings(static_cast<EWarningKind>(k), m_kinds[k].m_nMore)});
+                                MoreWarnings(static_cast<EWarningKind>(k), m_kinds[k].m_nMore),
+                                m_kinds[k].m_nMore});
         }
     }
 }

@@ -18,7 +18,8 @@ class CPartGroups {
         : m_reader(reader), m_part(part), m_records(part.m_strRecords) {}
 
     void Stop(std::string_view tag) {
-        m_part.m_stop = {true, std::string(tag), m_reader.TagCut(), m_reader.TagLine()};
+        m_part.m_stop = {true, std::string(tag), m_reader.TagCut(), m_reader.TagLine(),
+                         m_reader.TagUnclosed()};
     }
     void Start(std::string_view content) {
         auto line = static_cast<std::uint32_t>(m_reader.TagLine());

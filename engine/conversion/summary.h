@@ -15,6 +15,15 @@ namespace halvic {
 // Warnings have the shape of errors: the input's name, a line and what looks wrong there.
 using CWarning = CError;
 
+// The number of warnings in `warnings`, those only counted included.
+template <typename Iterator>
+std::uint64_t CountWarnings(Iterator begin, Iterator end) {
+    std::uint64_t count = 0;
+    for (; begin != end; ++begin)
+        count += begin->m_nCount;
+    return count;
+}
+
 // How far a conversion has got, for a caller that shows it from another thread, and the caller's
 // way to stop it.
 struct CConvertProgress {

@@ -302,6 +302,13 @@ std::string WeightFix(std::string_view content, const CWeightMeaning& meaning,
     }
     if (content.find_first_of("-/:") != 0 && HasEmptyPart(content))
         return "write " + WeightToWrite(stored);
+    // A weight followed by its unit, "2-1-7 lb": the same without the unit.
+    const std::size_t letter =
+        std::find_if(content.begin(), content.end(), IsAsciiLetter) - content.begin();
+    std::string_view bare = content.substr(0, letter);
+    while (!bare.empty() && IsBlank(bare.back()))
+        bare.remove_suffix(1);
+    if (letter < content.size() && WeightAsWritten(bare)) return "write <t>" + std::string(bare);
     return "write hundredweights-quarters-pounds, as in <t>12-2-14";
 }
 
@@ -452,6 +459,16 @@ std::string WeightWarning(std::string_view content) {
     if (content.empty()) return "";
     const std::uint16_t stored = ParseWeight(content);
     const CWeightMeaning meaning = MeantWeight(content);
+    std::vector<std::uint64_t> parts;
+    if (meaning.m_eKind == CWeightMeaning::kPounds && meaning.m_nPounds == stored &&
+        SplitParts(content, "-/:", parts) && parts.size() == 2 && parts[1] != 0) {
+        const std::string cwt = std::to_string(parts[0]);
+        const std::string second = std::to_string(parts[1]);
+        return Written('t', content) + " is stored as " + ShowWeight(stored) +
+               ": a weight of two parts is read as hundredweights and pounds; write <t>" + cwt +
+               "-0-" + second + " for " + cwt + " cwt " + second + " lb, or <t>" + cwt + "-" +
+               second + "-0 for " + cwt + " cwt " + second + " qr";
+    }
     if (meaning.m_eKind == CWeightMeaning::kPounds && meaning.m_nPounds == stored) return "";
     if (meaning.m_eKind == CWeightMeaning::kNumber && meaning.m_nNumber == 0 && stored == 0)
         return "";
@@ -461,6 +478,9 @@ std::string WeightWarning(std::string_view content) {
 
 std::string RecordNumberWarning(std::string_view content) {
     // As the record takes it: ParseDigits kept to 16 bits.
+    if (content.empty()) {
+        return "<@> is stored as 0: it holds no digit; write a record number as digits alone";
+    }
     const auto stored = static_cast<std::uint16_t>(ParseDigits(content));
     return NumberWarning('@', content, stored, 65535, "a record number", 16);
 }
@@ -479,6 +499,10 @@ std::string SuggestTag(std::string_view tag) {
     for (char ch : trimmed)
         lower.push_back(Lower(ch));
     if (IsKnownTag(lower)) return lower;
+    // A digit one for a letter l, which many fonts draw alike.
+    std::string lookalike = lower;
+    std::replace(lookalike.begin(), lookalike.end(), '1', 'l');
+    if (IsKnownTag(lookalike)) return lookalike;
     // One letter tags first: the pieces of "manics" longer than a letter are seldom meant.
     std::string letter;
     std::string piece;

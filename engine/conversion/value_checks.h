@@ -35,9 +35,8 @@ inline bool GridRefAsWritten(std::string_view content) {
     return IsGridLetter(content[0]) && IsGridLetter(content[1]);
 }
 
-// A <t> content stored as written: empty (0 lb), or hundredweights, quarters and pounds, or
-// hundredweights and pounds, in digits with one kind of separator (- / or :), each part 0 to 255
-// so that none wraps at 8 bits.
+// A <t> content stored as written: empty (0 lb), or hundredweights, quarters and pounds in digits
+// with one kind of separator (- / or :), each part 0 to 255 so that none wraps at 8 bits.
 inline bool WeightAsWritten(std::string_view content) {
     const std::size_t size = content.size();
     if (size == 0) return true;
@@ -51,7 +50,8 @@ inline bool WeightAsWritten(std::string_view content) {
             if (value > 255) return false;
         }
         if (i == start) return false;
-        if (i == size) return parts >= 2;
+        // Two parts are stored as hundredweights and pounds, which is not always what was meant.
+        if (i == size) return parts == 3;
         if (parts == 3) return false;
         const char ch = content[i];
         if (ch != '-' && ch != '/' && ch != ':') return false;
@@ -75,9 +75,10 @@ inline bool DigitsUpTo(std::string_view content, std::uint32_t largest) {
     return true;
 }
 
-// An <@> content stored as written: digits alone, 0 to 65535 (a record number has 16 bits).
+// An <@> content stored as written: digits alone, 0 to 65535 (a record number has 16 bits); an
+// empty one is stored as 0, which is seldom meant.
 inline bool RecordNumberAsWritten(std::string_view content) {
-    return DigitsUpTo(content, 65535);
+    return !content.empty() && DigitsUpTo(content, 65535);
 }
 
 // A <b> content stored as written: digits alone, 0 to 255 (the value has 8 bits).

@@ -153,7 +153,19 @@ TEST(ValueChecksTest, WeightWarnings) {
             {"12-2-14", ""},
             {"12/2/14", ""},
             {"12:2:14", ""},
-            {"12:2", ""},  // with one separator the second part is pounds
+            // With one separator the second part is pounds, which may not be what was meant.
+            {"12:2",
+             "<t>12:2 is stored as 1346 lb (12-0-2): a weight of two parts is read as "
+             "hundredweights and pounds; write <t>12-0-2 for 12 cwt 2 lb, or <t>12-2-0 for 12 cwt "
+             "2 qr"},
+            {"1-2",
+             "<t>1-2 is stored as 114 lb (1-0-2): a weight of two parts is read as hundredweights "
+             "and pounds; write <t>1-0-2 for 1 cwt 2 lb, or <t>1-2-0 for 1 cwt 2 qr"},
+            {"3-0", ""},
+            // The writer's own weight, without the unit.
+            {"2-1-7 lb",
+             "<t>2-1-7 lb is stored as 259 lb (2-1-7): characters other than digits and "
+             "separators are skipped; write <t>2-1-7"},
             {"0-0-200", ""},
             {"255-255-255", ""},
             {"007-0-0", ""},
@@ -221,7 +233,7 @@ TEST(ValueChecksTest, WeightWarnings) {
 TEST(ValueChecksTest, NumberWarnings) {
     ExpectWarnings(
         {
-            {"", ""},
+            {"", "<@> is stored as 0: it holds no digit; write a record number as digits alone"},
             {"101", ""},
             {"0101", ""},
             {"65535", ""},
@@ -271,7 +283,7 @@ TEST(ValueChecksTest, SuggestTag) {
     } kCases[] = {
         {"L", "l"},   {"G", "g"},     {"T", "t"},  {"M", "m"},  {" l", "l"},        {"b\n", "b"},
         {"gg", "g"},  {"ll", "l"},    {"l1", "l"}, {"@@", "@"}, {"@1", "@"},        {"mx", "m"},
-        {"AN", "an"}, {"x", ""},      {"1", ""},   {"lb", ""},  {"mn", ""},         {"/l", ""},
+        {"AN", "an"}, {"x", ""},      {"1", "l"},  {"lb", ""},  {"mn", ""},         {"/l", ""},
         {"xyz", ""},  {"manicx", ""}, {"", ""},    {" ", ""},   {"a long tag", ""}, {"\xC9", ""},
     };
     for (const auto& c : kCases)
@@ -439,7 +451,8 @@ bool MeantPounds(const std::string& content, std::uint64_t& pounds) {
         const std::uint64_t second = std::stoull(parts[2]);
         pounds = parts[3].matched ? 112 * first + 28 * second + std::stoull(parts[3])
                                   : 112 * first + second;
-        return true;
+        // Two parts may be hundredweights and pounds or hundredweights and quarters.
+        return parts[3].matched || second == 0;
     }
     pounds = 0;
     return !content.empty() && content.find_first_not_of('0') == std::string::npos;
@@ -457,11 +470,11 @@ TEST(ValueChecksTest, WeightPredicateAgreesWithTheDecoder) {
                     const std::string two =
                         std::to_string(hundredweights) + sep + std::to_string(pounds);
                     EXPECT_TRUE(WeightAsWritten(three)) << three;
-                    EXPECT_TRUE(WeightAsWritten(two)) << two;
+                    EXPECT_FALSE(WeightAsWritten(two)) << two;
                     EXPECT_EQ(ParseWeight(three), 112 * hundredweights + 28 * quarters + pounds);
                     EXPECT_EQ(ParseWeight(two), 112 * hundredweights + pounds);
                     EXPECT_EQ(WeightWarning(three), "") << three;
-                    EXPECT_EQ(WeightWarning(two), "") << two;
+                    EXPECT_EQ(WeightWarning(two).empty(), pounds == 0) << two;
                 }
             }
         }
@@ -496,7 +509,10 @@ TEST(ValueChecksTest, NumberPredicatesAgreeWithTheDecoder) {
         for (const auto& field : kFields) {
             const std::uint32_t stored =
                 static_cast<std::uint32_t>(ParseDigits(content)) & field.m_nLargest;
-            EXPECT_EQ(field.m_asWritten(content), digits && value <= field.m_nLargest) << content;
+            // An empty record number is stored as 0, seldom what was meant.
+            const bool meant =
+                digits && value <= field.m_nLargest && !(content.empty() && field.m_cTag == '@');
+            EXPECT_EQ(field.m_asWritten(content), meant) << content;
             const std::string warning = field.m_warning(content);
             EXPECT_EQ(warning.empty(), field.m_asWritten(content)) << content;
             if (warning.empty()) {

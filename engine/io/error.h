@@ -12,6 +12,9 @@ struct CError {
     std::string m_strFile;
     std::uint64_t m_nLine = 0;  // 0: the failure is not tied to a line
     std::string m_strReason;
+    // How many warnings a warning stands for: more than one for the line that counts the cases of
+    // a kind beyond those shown.
+    std::uint64_t m_nCount = 1;
 
     // "FILE: reason" or "FILE:LINE: reason".
     std::string Message() const;

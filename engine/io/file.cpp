@@ -15,6 +15,7 @@ constexpr int kSlots = 32;
 constexpr std::size_t kPathMax = 4096;
 char g_tempPaths[kSlots][kPathMax];
 std::atomic<bool> g_slotUsed[kSlots];
+std::atomic<bool> g_lineShown{false};
 
 }  // namespace
 
@@ -37,6 +38,14 @@ int RegisterTemporaryFile(const std::string& path) {
 
 void UnregisterTemporaryFile(int slot) {
     if (slot >= 0) g_slotUsed[slot].store(false);
+}
+
+void SetLineShown(bool shown) noexcept {
+    g_lineShown = shown;
+}
+
+bool LineShown() noexcept {
+    return g_lineShown;
 }
 
 void RemoveTemporaryFiles() noexcept {

@@ -120,6 +120,11 @@ bool RenameFile(const std::string& from, const std::string& to, CError& error);
 bool LinkFile(const std::string& existing, const std::string& name, CError& error);
 bool RemoveFile(const std::string& path, CError& error);
 // The names in directory `dir` ("" is the current working directory), "." and ".." left out.
+// Makes directory `dir`, whose parent exists; on failure fills `error`.
+bool MakeDirectory(const std::string& dir, CError& error);
+// Whether the user may create files in directory `dir`, asked without writing there (where the
+// system cannot tell without writing, true); otherwise fills `error` with the reason.
+bool MayWriteInDirectory(const std::string& dir, CError& error);
 bool ListDirectory(const std::string& dir, std::vector<std::string>& names, CError& error);
 // Flushes the names of `dir` to the disk: renames and removals in it then survive a power cut.
 bool SyncDirectory(const std::string& dir, CError& error);
@@ -144,7 +149,14 @@ class CFileLock {
     // it has waited a second. A name that is not a regular file fails with a message that says so.
     bool Take(const std::string& path, EMode mode, const std::function<void()>& onWait,
               CError& error);
+    // Whether Take could open or create the lock file at `path`, asked without creating, keeping
+    // or locking it; otherwise fills `error` as Take would.
+    static bool Check(const std::string& path, CError& error);
     void Release();
+    // Lets go of the lock, first removing the lock file `path` when Take created it, so that a
+    // conversion that failed leaves the directory as it found it (not on Windows, where a process
+    // that waits for the lock holds the file open).
+    void ReleaseRemovingCreated(const std::string& path);
     // Set when the last Take failed because the lock file could not be opened or created for want
     // of permission (a directory others may read but not write).
     bool NotPermitted() const { return m_bNotPermitted; }
@@ -159,6 +171,7 @@ class CFileLock {
 
     CFileHandle m_file = kNoFile;
     bool m_bNotPermitted = false;
+    bool m_bCreated = false;  // the last Take created the lock file
 };
 
 // While it lives, SIGINT, SIGTERM and SIGHUP wait (in the calling thread): the renames that replace
@@ -184,6 +197,10 @@ int RegisterTemporaryFile(const std::string& path);
 void UnregisterTemporaryFile(int slot);
 // Removes the file `path` without allocating memory, as an interrupt handler must.
 void RemoveFileNow(const char* path) noexcept;
+// Whether a line that is rewritten in place (a progress line) is on standard error: an interrupt
+// then clears it, as the end of a conversion does, before the program ends.
+void SetLineShown(bool shown) noexcept;
+bool LineShown() noexcept;
 
 // For a program's start: Ctrl+C, Ctrl+Break and closing the console on Windows remove the
 // temporary files before they end the program. On POSIX systems SIGINT, SIGTERM and SIGHUP then

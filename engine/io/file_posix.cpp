@@ -100,6 +100,11 @@ namespace {
 
 extern "C" void OnTerminatingSignal(int signal) {
     RemoveTemporaryFiles();
+    if (LineShown()) {
+        static const char kClear[] = "\r\033[K";
+        ssize_t ignored = ::write(STDERR_FILENO, kClear, sizeof kClear - 1);
+        (void)ignored;
+    }
     std::signal(signal, SIG_DFL);
     std::raise(signal);
 }
@@ -316,6 +321,16 @@ bool RemoveFile(const std::string& path, CError& error) {
     return ::unlink(path.c_str()) == 0 || Fail(error, path, errno);
 }
 
+bool MakeDirectory(const std::string& dir, CError& error) {
+    return ::mkdir(dir.c_str(), 0777) == 0 || Fail(error, dir, errno);
+}
+
+bool MayWriteInDirectory(const std::string& dir, CError& error) {
+    // Through "/.", a name that is not a directory fails as such.
+    return ::access(JoinPath(DirName(dir), ".").c_str(), W_OK | X_OK) == 0 ||
+           Fail(error, DirName(dir), errno);
+}
+
 bool ListDirectory(const std::string& dir, std::vector<std::string>& names, CError& error) {
     names.clear();
     DIR* stream = ::opendir(DirName(dir));
@@ -418,45 +433,80 @@ bool CFileLock::Take(const std::string& path, EMode mode, const std::function<vo
         return NotALockFile(error, path, status.st_mode);
     }
     const int flags = O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
-    int fd = ::open(path.c_str(), flags | O_CREAT, 0666);
-    // A lock file created by another user may be opened but not "created" again where the system
-    // protects files in shared directories.
-    if (fd < 0 && errno == EACCES) fd = ::open(path.c_str(), flags);
-    if (fd < 0) {
-        int err = errno;
-        if (err == ELOOP) return NotALockFile(error, path, S_IFLNK);
-        m_bNotPermitted =
-            err == EACCES || err == EPERM || err == EROFS || err == ENOENT || err == ENOTDIR;
-        // What could not be created is the lock file, but what is wrong is the directory: it is
-        // missing, or not one, or may not be written.
+    // A failed conversion removes the lock file it created, perhaps while this one waited for
+    // it: a lock taken on a file no longer under its name is taken again.
+    for (;;) {
+        int fd = ::open(path.c_str(), flags | O_CREAT | O_EXCL, 0666);
+        const bool created = fd >= 0;
+        if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), flags | O_CREAT, 0666);
+        // A lock file created by another user may be opened but not "created" again where the
+        // system protects files in shared directories.
+        if (fd < 0 && errno == EACCES) {
+            fd = ::open(path.c_str(), flags);
+            // No lock file there yet: what stopped the first open is the reason.
+            if (fd < 0 && errno == ENOENT) errno = EACCES;
+        }
+        if (fd < 0) {
+            int err = errno;
+            if (err == ELOOP) return NotALockFile(error, path, S_IFLNK);
+            m_bNotPermitted =
+                err == EACCES || err == EPERM || err == EROFS || err == ENOENT || err == ENOTDIR;
+            // What could not be created is the lock file, but what is wrong is the directory: it is
+            // missing, or not one, or may not be written.
+            std::string::size_type slash = path.rfind('/');
+            std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
+            bool dirAtFault = err == ENOENT || err == ENOTDIR ||
+                              (m_bNotPermitted && ::lstat(path.c_str(), &status) != 0);
+            return Fail(error, dirAtFault ? dir : path, err);
+        }
+        if (::fstat(fd, &status) != 0) {
+            int err = errno;
+            ::close(fd);
+            return Fail(error, path, err);
+        }
+        if (!S_ISREG(status.st_mode)) {
+            ::close(fd);
+            return NotALockFile(error, path, status.st_mode);
+        }
+        const int operation = mode == EMode::kShared ? LOCK_SH : LOCK_EX;
+        int err = Retry(
+            [fd, operation](bool block) {
+                if (::flock(fd, operation | (block ? 0 : LOCK_NB)) == 0) return 0;
+                return errno == EWOULDBLOCK || errno == EINTR ? kBusy : errno;
+            },
+            onWait);
+        if (err != 0) {
+            ::close(fd);
+            return Fail(error, path, err);
+        }
+        struct stat named;
+        if (::lstat(path.c_str(), &named) == 0 && named.st_ino == status.st_ino &&
+            named.st_dev == status.st_dev) {
+            m_file = fd;
+            m_bCreated = created;
+            return true;
+        }
+        ::close(fd);
+    }
+}
+
+bool CFileLock::Check(const std::string& path, CError& error) {
+    struct stat status;
+    if (::lstat(path.c_str(), &status) != 0) {
         std::string::size_type slash = path.rfind('/');
-        std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
-        bool dirAtFault = err == ENOENT || err == ENOTDIR ||
-                          (m_bNotPermitted && ::lstat(path.c_str(), &status) != 0);
-        return Fail(error, dirAtFault ? dir : path, err);
+        return MayWriteInDirectory(slash == std::string::npos ? "" : path.substr(0, slash), error);
     }
-    if (::fstat(fd, &status) != 0) {
-        int err = errno;
-        ::close(fd);
-        return Fail(error, path, err);
-    }
-    if (!S_ISREG(status.st_mode)) {
-        ::close(fd);
-        return NotALockFile(error, path, status.st_mode);
-    }
-    const int operation = mode == EMode::kShared ? LOCK_SH : LOCK_EX;
-    int err = Retry(
-        [fd, operation](bool block) {
-            if (::flock(fd, operation | (block ? 0 : LOCK_NB)) == 0) return 0;
-            return errno == EWOULDBLOCK || errno == EINTR ? kBusy : errno;
-        },
-        onWait);
-    if (err != 0) {
-        ::close(fd);
-        return Fail(error, path, err);
-    }
-    m_file = fd;
+    if (!S_ISREG(status.st_mode)) return NotALockFile(error, path, status.st_mode);
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return Fail(error, path, errno);
+    ::close(fd);
     return true;
+}
+
+void CFileLock::ReleaseRemovingCreated(const std::string& path) {
+    // Removed under the lock: a process that waits for it takes it again on a new file.
+    if (m_file != kNoFile && m_bCreated) ::unlink(path.c_str());
+    Release();
 }
 
 void CFileLock::Release() {

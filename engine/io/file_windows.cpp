@@ -183,6 +183,12 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
         case CTRL_SHUTDOWN_EVENT:
             ::AcquireSRWLockExclusive(&g_commitLock);
             RemoveTemporaryFiles();
+            if (LineShown()) {
+                static const char kClear[] = "\r\033[K";
+                DWORD ignored = 0;
+                ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), kClear, sizeof kClear - 1, &ignored,
+                            nullptr);
+            }
             // Ended here, as the default handler would end it: going on could create new
             // temporary files after they were removed.
             ::ExitProcess(STATUS_CONTROL_C_EXIT);
@@ -468,6 +474,19 @@ bool RemoveFile(const std::string& path, CError& error) {
     return ::DeleteFileW(Utf16(path).c_str()) || Fail(error, path, ::GetLastError());
 }
 
+bool MakeDirectory(const std::string& dir, CError& error) {
+    return ::CreateDirectoryW(Utf16(dir).c_str(), nullptr) || Fail(error, dir, ::GetLastError());
+}
+
+// A folder's permissions are its access list, which only an attempt to write answers for sure:
+// only what it is is checked.
+bool MayWriteInDirectory(const std::string& dir, CError& error) {
+    EFileKind kind = StatusOf(DirName(dir)).m_kind;
+    if (kind == EFileKind::kDirectory || kind == EFileKind::kLink) return true;
+    // What Windows says of a path through a file as well as of a missing folder.
+    return Fail(error, DirName(dir), ERROR_PATH_NOT_FOUND);
+}
+
 bool ListDirectory(const std::string& dir, std::vector<std::string>& names, CError& error) {
     names.clear();
     WIN32_FIND_DATAW found;
@@ -537,17 +556,25 @@ bool ReadSmallFile(const std::string& path, std::size_t limit, std::string& byte
     return err == 0 || Fail(error, path, err);
 }
 
+namespace {
+
+bool NotALockFile(CError& error, const std::string& path, EFileKind kind) {
+    error = {path, 0,
+             std::string("is ") +
+                 (kind == EFileKind::kDirectory ? "a folder" : "a link or a device") +
+                 " where halvic keeps its lock file; remove it and try again"};
+    return false;
+}
+
+}  // namespace
+
 bool CFileLock::Take(const std::string& path, EMode mode, const std::function<void()>& onWait,
                      CError& error) {
     Release();
     m_bNotPermitted = false;
     CFileStatus status = StatusOf(path);
     if (status.m_kind != EFileKind::kMissing && status.m_kind != EFileKind::kRegular) {
-        error = {path, 0,
-                 std::string("is ") +
-                     (status.m_kind == EFileKind::kDirectory ? "a folder" : "a link or a device") +
-                     " where halvic keeps its lock file; remove it and try again"};
-        return false;
+        return NotALockFile(error, path, status.m_kind);
     }
     DWORD err = 0;
     // Opened for reading only: the lock is on a byte range, and the file is never written.
@@ -581,6 +608,29 @@ bool CFileLock::Take(const std::string& path, EMode mode, const std::function<vo
     }
     m_file = FromHandle(file);
     return true;
+}
+
+bool CFileLock::Check(const std::string& path, CError& error) {
+    CFileStatus status = StatusOf(path);
+    if (status.m_kind == EFileKind::kMissing) {
+        std::string::size_type slash = path.find_last_of(kPathSeparators);
+        return MayWriteInDirectory(slash == std::string::npos ? "" : path.substr(0, slash), error);
+    }
+    if (status.m_kind != EFileKind::kRegular) {
+        return NotALockFile(error, path, status.m_kind);
+    }
+    DWORD err = 0;
+    HANDLE file = OpenFile(path, GENERIC_READ, kShareAll, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, err);
+    if (file == INVALID_HANDLE_VALUE) return Fail(error, path, err);
+    ::CloseHandle(file);
+    return true;
+}
+
+// Another process may hold the lock file open, waiting for the lock, and would then see the file
+// "pending deletion" and fail: the file stays.
+void CFileLock::ReleaseRemovingCreated(const std::string&) {
+    Release();
 }
 
 void CFileLock::Release() {

@@ -222,11 +222,59 @@ bool Recover(const std::string& dir, CError& error, std::vector<CError>& warning
     return true;
 }
 
+// The directory above `dir` ("" when `dir` names no directory above it).
+std::string ParentDirectory(const std::string& dir) {
+    std::string::size_type end = dir.find_last_not_of(kPathSeparators);
+    if (end == std::string::npos) return "";
+    std::string::size_type slash = dir.find_last_of(kPathSeparators, end);
+    if (slash == std::string::npos) return "";
+    std::string::size_type last = dir.find_last_not_of(kPathSeparators, slash);
+    // A parent of separators only is the root.
+    return dir.substr(0, last == std::string::npos ? slash + 1 : last + 1);
+}
+
+// The first of the directories of `dir` that are missing, with `dir` itself last; none when it
+// exists.
+std::vector<std::string> MissingDirectories(const std::string& dir) {
+    std::vector<std::string> missing;
+    for (std::string at = dir; !at.empty() && StatusOf(at).m_kind == EFileKind::kMissing;
+         at = ParentDirectory(at)) {
+        missing.insert(missing.begin(), at);
+    }
+    return missing;
+}
+
+// Whether the first of `missing` can be made; a check and a conversion say the same.
+bool MayMake(const std::vector<std::string>& missing, CError& error) {
+    if (MayWriteInDirectory(ParentDirectory(missing.front()), error)) return true;
+    error.m_strFile = missing.front();
+    return false;
+}
+
 }  // namespace
+
+bool MakeOutputDirectory(const std::string& dir, bool& made, CError& error) {
+    made = false;
+    std::vector<std::string> missing = MissingDirectories(dir);
+    if (missing.empty()) return true;
+    if (!MayMake(missing, error)) return false;
+    for (const std::string& each : missing) {
+        if (!MakeDirectory(each, error)) return false;
+        made = true;
+    }
+    return true;
+}
+
+bool CheckOutputDirectory(const std::string& dir, CError& error) {
+    std::vector<std::string> missing = MissingDirectories(dir);
+    if (missing.empty()) return CFileLock::Check(JoinPath(dir, kLockFileName), error);
+    return MayMake(missing, error);
+}
 
 COutputSet::~COutputSet() {
     for (CReplacingFile& file : m_files)
         file.Discard();
+    if (!m_bCommitted) m_lock.ReleaseRemovingCreated(JoinPath(m_strDir, kLockFileName));
 }
 
 bool COutputSet::Open(const std::string& dir, const COutputSetOptions& options, CError& error,
@@ -320,6 +368,7 @@ bool COutputSet::Commit(CError& error) {
             file.Release();  // removed by the undoing, or left for the next conversion
         return false;
     }
+    m_bCommitted = true;
     // The commit is done; the old files go last, out of the way of the new ones.
     if (step(ECommitStep::kRemoveBackups, 0, m_strDir)) {
         for (const CCommitEntry& entry : entries) {

@@ -33,6 +33,14 @@ inline constexpr const char* kCommitRecordName = ".halvic.commit";
 // What to tell a person while the lock of `dir` is waited for.
 std::string WaitingMessage(const std::string& dir);
 
+// Makes the output directory `dir` with the directories above it that are missing, as a build
+// tool makes its output directory; `made` tells whether there was any to make.
+bool MakeOutputDirectory(const std::string& dir, bool& made, CError& error);
+// Whether a conversion into `dir` could take it, asked without writing or locking anything: `dir`
+// is a directory or can be made, files may be created in it and its lock file is usable.
+// Otherwise fills `error` as the conversion would.
+bool CheckOutputDirectory(const std::string& dir, CError& error);
+
 // The steps of a commit, in order; kBackUp and kReplace come once per file that has them.
 enum class ECommitStep { kWriteRecord, kBackUp, kReplace, kRemoveRecord, kRemoveBackups };
 
@@ -50,7 +58,8 @@ struct COutputSetOptions {
 class COutputSet {
   public:
     COutputSet() = default;
-    // Removes the temporaries that were not committed and lets go of the lock.
+    // Removes the temporaries that were not committed and lets go of the lock; the lock file
+    // too, unless it was there before or the set was committed.
     ~COutputSet();
     COutputSet(const COutputSet&) = delete;
     COutputSet& operator=(const COutputSet&) = delete;
@@ -74,6 +83,7 @@ class COutputSet {
     CFileLock m_lock;
     std::array<CReplacingFile, kOutputCount> m_files;
     unsigned m_nNames = 0;  // numbers the names of this set's temporaries and backups
+    bool m_bCommitted = false;
 };
 
 // Holds the lock of a directory's set for reading: while it lives no conversion replaces the

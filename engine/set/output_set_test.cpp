@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -356,6 +357,49 @@ TEST_F(OutputSetTest, WaitsForTheLockAndSaysSoOnce) {
     EXPECT_TRUE(done) << error.Message();
     EXPECT_EQ(told, 1);
     EXPECT_EQ(ListFiles(m_dir), NewSet());
+}
+
+// A set that is not committed removes the lock file it created; one that waited for that lock
+// meanwhile takes it again on a lock file under the name, so that the two never both hold it.
+TEST_F(OutputSetTest, AFailedSetRemovesTheLockFileItCreated) {
+    const fs::path lockPath = m_dir / kLockFileName;
+    auto first = std::make_unique<COutputSet>();
+    CError error;
+    std::vector<CError> warnings;
+    ASSERT_TRUE(first->Open(m_dir.string(), {}, error, warnings)) << error.Message();
+    ASSERT_TRUE(fs::exists(lockPath));
+    std::promise<void> waiting;
+    std::promise<void> opened;
+    std::promise<void> finish;
+    std::thread second([&] {
+        COutputSetOptions options;
+        options.m_onWait = [&] { waiting.set_value(); };
+        COutputSet set;
+        CError secondError;
+        std::vector<CError> secondWarnings;
+        EXPECT_TRUE(set.Open(m_dir.string(), options, secondError, secondWarnings))
+            << secondError.Message();
+        opened.set_value();
+        finish.get_future().wait();
+    });
+    ASSERT_EQ(waiting.get_future().wait_for(std::chrono::seconds(60)), std::future_status::ready);
+    first.reset();
+    ASSERT_EQ(opened.get_future().wait_for(std::chrono::seconds(60)), std::future_status::ready);
+    // The lock held is the one of the file under the name.
+    int fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    EXPECT_NE(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    ::close(fd);
+    finish.set_value();
+    second.join();
+    EXPECT_FALSE(fs::exists(lockPath));
+    // One that was there before stays.
+    WriteFile(lockPath, "");
+    {
+        COutputSet set;
+        ASSERT_TRUE(set.Open(m_dir.string(), {}, error, warnings)) << error.Message();
+    }
+    EXPECT_TRUE(fs::exists(lockPath));
 }
 
 TEST_F(OutputSetTest, AReadOnlyDirectoryIsReadWithoutTheLock) {

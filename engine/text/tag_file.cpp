@@ -191,6 +191,7 @@ bool CTagFile::ReadPairInBlock(std::string_view& tag, std::string_view& content)
     m_nTagLen = tagLength;
     m_bTagTextEnded = false;
     m_bTagCut = false;
+    m_bTagUnclosed = false;
     m_nTagLine = m_nLine;
     m_nLine += lines;
     m_pNext = p + 1;
@@ -271,6 +272,7 @@ bool CTagFile::ReadTag(std::string_view& tag, std::string_view& content) {
     m_nTagTextLen = 0;
     m_bTagTextEnded = false;
     m_bTagCut = false;
+    m_bTagUnclosed = false;
     m_strContent.clear();
     m_content = {};
     m_bContentLent = false;
@@ -284,7 +286,10 @@ bool CTagFile::ReadTag(std::string_view& tag, std::string_view& content) {
         ++m_pNext;
     }
     m_nTagLine = m_nLine;
-    if (!ReadTagText()) goto end_of_input;
+    if (!ReadTagText()) {
+        m_bTagUnclosed = true;
+        goto end_of_input;
+    }
     // Only the '>' bytes right after the tag are skipped; a later '>' is content.
     for (;;) {
         if (m_pNext == m_pEnd && !Fill()) goto end_of_input;

@@ -47,6 +47,8 @@ class CTagFile {
     std::uint64_t LinesRead() const { return m_nLine - 1; }
     // Whether the last tag's text was longer than kTagKept bytes.
     bool TagCut() const { return m_bTagCut; }
+    // Whether the last tag ran to the end of the input, with no '>' to close it.
+    bool TagUnclosed() const { return m_bTagUnclosed; }
 
     // Nonzero: the next ReadTag hands out the last pair again, reading nothing.
     int m_bPushedBack = 0;
@@ -73,6 +75,7 @@ class CTagFile {
     std::size_t m_nTagTextLen = 0;
     bool m_bTagTextEnded = false;  // a zero byte ended the tag's text
     bool m_bTagCut = false;
+    bool m_bTagUnclosed = false;
 
     // The content as gathered, before trimming: a view of the block when the content lies in it
     // whole with nothing to fold, otherwise of m_szFolded or m_strContent.

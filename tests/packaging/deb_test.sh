@@ -37,7 +37,7 @@ for name in qxase.qxd qxm.qxd qxa.qxd qxn.qxd qxi.qxd qxc.qxd qxs.qxd; do
     check "the unpacked halvic writes $name as expected" \
         cmp -s "$work/out/$name" "$source_dir/examples/expected/$name"
 done
-for page in "$root"/usr/share/man/man1/*.1.gz; do
+for page in "$root"/usr/share/man/man1/*.1.gz "$root"/usr/share/man/man5/*.5.gz; do
     check "$(basename "$page") renders" eval '[ -n "$(MANWIDTH=80 man -l "$page" 2>/dev/null)" ]'
 done
 offered=$(bash -c '
@@ -48,6 +48,11 @@ offered=$(bash -c '
     echo "${COMPREPLY[*]}"' _ "$root/usr/share/bash-completion/completions/halvic")
 check "the installed completion offers the commands (got '$offered')" \
     [ "$offered" = "convert dump help" ]
+
+for file in share/doc/halvic/README.md share/zsh/vendor-completions/_halvic \
+    share/fish/vendor_completions.d/halvic.fish; do
+    check "the command line's package holds $file" [ -s "$root/usr/$file" ]
+done
 
 lintian --fail-on error,warning "${debs[@]}" >"$work/lintian.log" 2>&1
 check "lintian finds no error or warning: $(grep -E '^[EW]:' "$work/lintian.log" | head -5)" \

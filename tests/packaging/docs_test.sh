@@ -18,6 +18,10 @@ check() {
 
 page=$(MANWIDTH=200 man -l "$man_dir/halvic.1.gz" 2>/dev/null)
 check "halvic(1) renders" [ -n "$page" ]
+check "halvic(1) shows no markup of its own (_HH_)" eval '! grep -qF "_HH_" <<<"$page"'
+input_page=$(MANWIDTH=200 man -l "$man_dir/halvic-input.5.gz" 2>/dev/null)
+check "halvic-input(5) lists what is stored for what is written and the warnings" \
+    eval 'grep -q "WHAT IS STORED FOR WHAT IS WRITTEN" <<<"$input_page" && grep -q "^WARNINGS" <<<"$input_page"'
 gui_page=$(MANWIDTH=200 man -l "$man_dir/halvic-gui.1.gz" 2>/dev/null)
 check "halvic-gui(1) renders" [ -n "$gui_page" ]
 

@@ -1,0 +1,17 @@
+// The command line's mistakes in halvic's own words, naming the command, rather than the parser's.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <string>
+#include <vector>
+
+namespace halvic::cli {
+
+// What to say of `error`, found while parsing the command line of `command` ("convert", "dump",
+// or "" for halvic itself): `operands` are the words given for its operand (INPUT, DIR), `extras`
+// the words the parser did not take.
+std::string UsageErrorMessage(const CLI::ParseError& error, const std::string& command,
+                              const std::vector<std::string>& operands,
+                              const std::vector<std::string>& extras);
+
+}  // namespace halvic::cli
