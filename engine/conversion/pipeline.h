@@ -6,10 +6,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
-#include <functional>
-#include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
