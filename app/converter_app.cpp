@@ -9,13 +9,14 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <system_error>
 #include <thread>
 
 #include "app/filename_dlg.h"
+#include "app/gui_report.h"
+#include "app/warnings_dlg.h"
 #include "app/wx_strings.h"
 #include "engine/io/file.h"
 #include "engine/set/output_set.h"
@@ -25,14 +26,6 @@ wxIMPLEMENT_APP(halvic::app::CConverterApp);
 namespace halvic::app {
 
 namespace {
-
-// Test hook (tests/gui/gui_test.sh): a message shown to the user is also added to the file
-// named by HALVIC_GUI_REPORT, where the dialog has written its layout.
-void Report(const char* key, const std::string& text) {
-    wxString path;
-    if (!wxGetEnv("HALVIC_GUI_REPORT", &path) || path.empty()) return;
-    std::ofstream(ToFileName(path), std::ios::app) << PrefixLines(key, text) << '\n';
-}
 
 void ReportMessage(const std::string& message) {
     Report("message", message);
@@ -62,9 +55,8 @@ int CConverterApp::OnRun() {
         CTypedNameOutcome outcome = Convert(ToFileName(typed));
         if (outcome.m_nExitCode == 0) {
             if (!outcome.m_warnings.empty()) {
-                std::string text = WarningsText(outcome.m_warnings, ToFileName(wxGetCwd()));
-                Report("warnings", text);
-                wxMessageBox(ToDisplay(text), kWarningsTitle, wxOK | wxICON_WARNING | wxCENTRE);
+                CWarningsDlg box(outcome.m_warnings, ToFileName(wxGetCwd()));
+                box.ShowModal();
             }
             return 0;
         }

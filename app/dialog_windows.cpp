@@ -10,7 +10,9 @@
 #include <string>
 
 #include "app/dialog_resources.h"
+#include "app/gui_report.h"
 #include "app/typed_name.h"
+#include "app/warnings_windows.h"
 #include "engine/io/file.h"
 #include "engine/io/windows_text.h"
 #include "engine/set/output_set.h"
@@ -19,6 +21,7 @@ namespace {
 
 using halvic::Utf16;
 using halvic::Utf8;
+using halvic::app::Report;
 
 std::string CurrentFolder() {
     wchar_t folder[32768];
@@ -34,26 +37,6 @@ std::string EditText(HWND edit) {
     return Utf8(text);
 }
 
-// For the dialog's test: the file named by HALVIC_GUI_REPORT, where the dialog writes its layout
-// in pixels and every message it shows, as the other systems' dialog does.
-std::string ReportPath() {
-    wchar_t path[32768];
-    DWORD n = ::GetEnvironmentVariableW(L"HALVIC_GUI_REPORT", path, 32768);
-    return n > 0 && n < 32768 ? Utf8(std::wstring_view(path, n)) : std::string();
-}
-
-void Report(const std::string& line) {
-    std::string path = ReportPath();
-    if (path.empty()) return;
-    HANDLE file = ::CreateFileW(Utf16(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
-    std::string text = line + "\n";
-    DWORD written = 0;
-    ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    ::CloseHandle(file);
-}
-
 std::string Pair(long a, long b) {
     return std::to_string(a) + " " + std::to_string(b);
 }
@@ -67,9 +50,9 @@ void ReportLayout(HWND dialog) {
     ::MapDialogRect(dialog, &expected);
     RECT client;
     ::GetClientRect(dialog, &client);
-    Report("dlgunit_base " + Pair(base.right, base.bottom));
-    Report("dialog_expected " + Pair(expected.right, expected.bottom));
-    Report("client " + Pair(client.right, client.bottom));
+    Report("dlgunit_base", Pair(base.right, base.bottom));
+    Report("dialog_expected", Pair(expected.right, expected.bottom));
+    Report("client", Pair(client.right, client.bottom));
     const struct {
         const char* name;
         int id;
@@ -80,14 +63,15 @@ void ReportLayout(HWND dialog) {
         RECT rect;
         ::GetWindowRect(child, &rect);
         ::MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
-        Report(std::string(control.name) + " " + Pair(rect.left, rect.top) + " " +
-               Pair(rect.right - rect.left, rect.bottom - rect.top) +
-               (::GetDlgCtrlID(child) == control.id || control.id == -1 ? "" : " (out of order)"));
+        Report(
+            control.name,
+            Pair(rect.left, rect.top) + " " + Pair(rect.right - rect.left, rect.bottom - rect.top) +
+                (::GetDlgCtrlID(child) == control.id || control.id == -1 ? "" : " (out of order)"));
         child = ::GetWindow(child, GW_HWNDNEXT);
     }
     LRESULT defaultId = ::SendMessageW(dialog, DM_GETDEFID, 0, 0);
-    Report(std::string("default ") + (LOWORD(defaultId) == IDOK ? "ok" : "other"));
-    Report(std::string("focus ") + (::GetFocus() == ::GetDlgItem(dialog, IDOK) ? "ok" : "other"));
+    Report("default", LOWORD(defaultId) == IDOK ? "ok" : "other");
+    Report("focus", ::GetFocus() == ::GetDlgItem(dialog, IDOK) ? "ok" : "other");
 }
 
 struct CDialogState {
@@ -163,7 +147,7 @@ halvic::app::CTypedNameOutcome Convert(HINSTANCE instance, const std::string& na
     HWND waiting = nullptr;
     auto onWait = [instance, &waiting] {
         std::string message = halvic::WaitingMessage(CurrentFolder());
-        Report("message " + message);
+        Report("message", message);
         message[0] = 'W';
         waiting =
             ::CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_WAITING), nullptr, nullptr, 0);
@@ -208,14 +192,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         status = outcome.m_nExitCode;
         if (status == 0) {
             if (!outcome.m_warnings.empty()) {
-                std::string text = halvic::app::WarningsText(outcome.m_warnings, CurrentFolder());
-                Report(halvic::app::PrefixLines("warnings", text));
-                ::MessageBoxW(nullptr, Utf16(text).c_str(),
-                              Utf16(halvic::app::kWarningsTitle).c_str(), MB_OK | MB_ICONWARNING);
+                halvic::app::ShowWarnings(instance, outcome.m_warnings, CurrentFolder());
             }
             break;
         }
-        Report("message " + outcome.m_strMessage);
+        Report("message", outcome.m_strMessage);
         ::MessageBoxW(nullptr, Utf16(outcome.m_strMessage).c_str(),
                       Utf16(halvic::app::kFailureTitle).c_str(), MB_OK | MB_ICONERROR);
         state.m_bAgain = true;

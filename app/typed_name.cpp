@@ -6,6 +6,7 @@
 #include "engine/conversion/convert_file.h"
 #include "engine/format/field_text.h"
 #include "engine/format/value_table.h"
+#include "engine/io/file.h"
 #include "engine/set/output_set.h"
 
 namespace halvic::app {
@@ -33,6 +34,26 @@ std::string WarningsText(const std::vector<CWarning>& warnings, const std::strin
     const std::uint64_t hidden = total - CountWarnings(warnings.begin(), warnings.begin() + shown);
     if (hidden != 0) text += "and " + WithThousands(hidden) + " more.\n";
     return text + "\nThe files were written to:\n" + folder;
+}
+
+std::string DetailsText(const std::vector<CWarning>& warnings) {
+    std::string text;
+    for (const CWarning& warning : warnings)
+        text += DescribedMessage(warning) + "\n";
+    return text;
+}
+
+bool SaveTextFile(const std::string& path, const std::string& text, std::string& message) {
+    const std::string temp = path + ".tmp." + std::to_string(ProcessId());
+    CError error;
+    if (!WriteNewFile(temp, text, false, error) || !RenameFile(temp, path, error)) {
+        CError ignored;
+        if (error.m_strFile == temp) error.m_strFile = path;  // the user knows no other name
+        RemoveFile(temp, ignored);
+        message = DescribedMessage(error);
+        return false;
+    }
+    return true;
 }
 
 std::string PrefixLines(const std::string& key, const std::string& text) {

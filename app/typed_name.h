@@ -16,6 +16,12 @@ inline constexpr const char* kNoNameMessage = "No file name was given.";
 inline constexpr const char* kFailureTitle = "Halvic: nothing converted";
 inline constexpr const char* kHelpTitle = "Halvic help";
 inline constexpr const char* kWarningsTitle = "Halvic: converted with warnings";
+inline constexpr const char* kSaveWarningsTitle = "Save the warnings";
+inline constexpr const char* kNotSavedTitle = "Halvic: warnings not saved";
+inline constexpr const char* kNotCopiedTitle = "Halvic: warnings not copied";
+inline constexpr const char* kNoClipboardMessage = "The clipboard cannot be opened.";
+// The name the save dialog offers, in the folder the files went to.
+inline constexpr const char* kWarningsFileName = "halvic-warnings.txt";
 // The warnings a message box shows in full; the rest are counted.
 inline constexpr std::size_t kShownWarnings = 5;
 
@@ -25,6 +31,15 @@ std::string HelpText(const std::string& folder);
 // What the dialog shows after a conversion with warnings: the first kShownWarnings as the command
 // line prints them ("FILE:LINE: text"), how many more there are, and the folder the files went to.
 std::string WarningsText(const std::vector<CWarning>& warnings, const std::string& folder);
+
+// Every warning a line, as the command line prints them (each kind's first ten, then how many
+// more of it): the list the warnings box shows under "Details", puts on the clipboard and saves.
+std::string DetailsText(const std::vector<CWarning>& warnings);
+
+// Writes `text` to the file `path`, which the user chose to save the warnings in. An existing file
+// is replaced only once the whole text is written, so that a failure leaves it as it was. On
+// failure returns false and sets `message` to "FILE: reason".
+bool SaveTextFile(const std::string& path, const std::string& text, std::string& message);
 
 // For the dialogs' test hook (HALVIC_GUI_REPORT): each line of `text` after "`key` ", so that a
 // message of several lines keeps its key on each.

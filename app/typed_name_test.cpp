@@ -113,6 +113,38 @@ TEST(WarningsTextTest, ShowsTheFirstFewAndCountsTheRest) {
     }
 }
 
+TEST(DetailsTextTest, ListsEveryWarningAsTheCommandLinePrintsIt) {
+    EXPECT_EQ(DetailsText({}), "");
+    EXPECT_EQ(
+        DetailsText({{"my in.txt", 2, "record number 1 again"},
+                     {"my in.txt", 9, "1,000 more record numbers repeat an earlier one", 1000},
+                     {"my in.txt", 0, "the file is empty"}}),
+        "'my in.txt':2: record number 1 again\n"
+        "'my in.txt':9: 1,000 more record numbers repeat an earlier one\n"
+        "'my in.txt': the file is empty\n");
+}
+
+TEST_F(TypedNameTest, SavedWarningsReplaceAFileOnlyWhenWhollyWritten) {
+    std::string message;
+    const std::string path = (m_dir / "warnings.txt").string();
+    ASSERT_TRUE(SaveTextFile(path, "a.txt:2: one\n", message)) << message;
+    EXPECT_EQ(ReadFile(path), "a.txt:2: one\n");
+    ASSERT_TRUE(SaveTextFile(path, "b.txt:3: two\n", message)) << message;
+    EXPECT_EQ(ReadFile(path), "b.txt:3: two\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_dir), fs::directory_iterator()), 1);
+
+    // A folder that is not there: the message names the file the user chose, nothing is left.
+    const std::string missing = (m_dir / "gone" / "warnings.txt").string();
+    EXPECT_FALSE(SaveTextFile(missing, "text", message));
+    EXPECT_EQ(message, missing + ": " + testing::Reasons().m_strNoFile);
+    // A folder at the name: the old folder stays, the reason is the system's.
+    fs::create_directory(m_dir / "taken");
+    EXPECT_FALSE(SaveTextFile((m_dir / "taken").string(), "text", message));
+    EXPECT_EQ(message.rfind((m_dir / "taken").string() + ": ", 0), 0u) << message;
+    EXPECT_TRUE(fs::is_directory(m_dir / "taken"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_dir), fs::directory_iterator()), 2);
+}
+
 TEST_F(TypedNameTest, NameIsTakenAsTyped) {
     // Spaces are part of the name, and "-" is a file name, not standard input.
     std::ofstream(m_dir / " in.txt ") << "<@>1";

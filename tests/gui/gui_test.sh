@@ -27,9 +27,9 @@ trap 'stop_x_session; rm -rf "$work"' EXIT
 
 # --- tools and the X server --------------------------------------------------------------
 
-for tool in xdotool xwininfo xprop import identify timeout; do
+for tool in xdotool xwininfo xprop xclip import identify timeout; do
     command -v "$tool" >/dev/null ||
-        fail "$tool is not installed (apt-get install xdotool x11-utils imagemagick coreutils)"
+        fail "$tool is not installed (apt-get install xdotool x11-utils xclip imagemagick coreutils)"
 done
 [ -x "$app" ] || fail "no executable $app"
 mkdir -p "$artefacts" || fail "cannot create $artefacts"

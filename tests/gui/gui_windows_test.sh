@@ -28,7 +28,7 @@ source "$(dirname "$0")/x_session.sh"
 holder=
 trap 'exec 8>&-; stop_x_session; [ -n "$holder" ] && kill "$holder" 2>/dev/null; wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
 
-for tool in wine wineserver xdotool xwininfo import identify timeout; do
+for tool in wine wineserver xdotool xwininfo xclip import identify timeout; do
     command -v "$tool" >/dev/null || fail "$tool is not installed"
 done
 [ -f "$app" ] || fail "no program $app"
@@ -44,6 +44,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     [ -f "$WINEPREFIX/system.reg" ] || fail "wineboot made no Wine prefix: $(cat "$work/wineboot.log")"
 fi
 start_x_server
+typed_path() { WINEDEBUG=-all winepath -w "$1" 2>/dev/null; }
 
 # start_app CASE [ARGUMENT]: halvic-gui.exe [ARGUMENT] in a fresh, empty working directory
 # $work/CASE; sets app_pid, case_dir, report and win (the dialog, found by its caption).

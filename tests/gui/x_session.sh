@@ -152,6 +152,42 @@ check_warnings() {
         eval '[ ${#lines[@]} = 10 ] && [ -z "${lines[7]}" ] &&
               [ "${lines[8]}" = "The files were written to:" ] && [[ "${lines[9]}" == $folder ]]'
 }
+# typed_path PATH: PATH as a person types it into the dialog's program (the Windows test's own
+# gives the Windows form).
+typed_path() { echo "$1"; }
+# check_details INPUT: the warnings box's details (write_warned_input gives seven warnings): every
+# warning listed, "Copy" puts the list on the clipboard, "Save..." writes it to a file; then
+# Escape closes the box. Screenshot details.png.
+check_details() {
+    local input=$1 saved="$work/saved warnings.txt" i
+    local want=()
+    for i in 1 2 3 4 5 6 7; do want+=("$input:$((i + 1)): tag <x$i> "); done
+    details_listed() { [ "$(grep -c '^details ' "$report")" -ge 7 ]; }
+    xdotool key alt+d
+    check "details: the list is shown" wait_for details_listed
+    local lines
+    mapfile -t lines < <(sed -n 's/^details //p' "$report")
+    check "details: every warning, none else (got ${#lines[@]} lines)" [ ${#lines[@]} = 7 ]
+    for i in 0 1 2 3 4 5 6; do
+        check "details: line $((i + 1)) (got '${lines[i]-}')" eval '[[ "${lines[i]-}" == "${want[i]}"?* ]]'
+    done
+    clipboard() { xclip -o -selection clipboard 2>/dev/null | tr -d '\r'; }
+    copied() { [ "$(clipboard)" = "$(printf '%s\n' "${lines[@]}")" ]; }
+    xdotool key alt+c
+    check "copy: the clipboard holds the list (got '$(clipboard | head -n 2)')" wait_for copied
+    import -window "$box" "$artefacts/details.png"
+    local box_before=$box
+    xdotool key alt+s
+    find_box 'Save the warnings'
+    xdotool key ctrl+a
+    xdotool type --delay 20 "$(typed_path "$saved")"
+    xdotool key Return
+    saved_list() { [ "$( { tr -d '\r' <"$saved"; } 2>/dev/null)" = "$(printf '%s\n' "${lines[@]}")" ]; }
+    check "save: the file holds the list" wait_for saved_list
+    box=$box_before
+    timeout $kWait xdotool windowfocus --sync "$box" || fail "save: cannot focus the box again"
+    xdotool key Escape
+}
 # du X|Y N: N dialog units in pixels, as wxDLG_UNIT and Windows compute them (round(N * base / 4
 # or 8)).
 du() {
@@ -227,7 +263,7 @@ dialog_cases() {
     find_box 'Halvic: converted with warnings'
     import -window "$box" "$artefacts/warnings.png"
     check_warnings "$work/warned.txt" "?*missing"
-    xdotool key Return
+    check_details "$work/warned.txt"
     wait_app
     check "missing, then a name typed over it: exit status 0 (got $status)" [ "$status" = 0 ]
     check "missing, then a name typed over it: the seven files written" \
