@@ -1,5 +1,6 @@
 #include "app/converter_app.h"
 
+#include <unistd.h>
 #include <wx/busyinfo.h>
 #include <wx/filefn.h>
 #include <wx/msgdlg.h>
@@ -7,21 +8,35 @@
 #include <wx/utils.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
+#include <cstdio>
 #include <memory>
 #include <string>
-#include <system_error>
-#include <thread>
+#include <vector>
 
+#include "app/background_conversion.h"
 #include "app/filename_dlg.h"
+#include "app/gui_command_line.h"
 #include "app/gui_report.h"
 #include "app/warnings_dlg.h"
 #include "app/wx_strings.h"
 #include "engine/io/file.h"
 #include "engine/set/output_set.h"
 
-wxIMPLEMENT_APP(halvic::app::CConverterApp);
+// main() is ours: the help and the version are printed before GTK starts, so that they work
+// without a display.
+wxIMPLEMENT_APP_NO_MAIN(halvic::app::CConverterApp);
+
+int main(int argc, char** argv) {
+    std::vector<std::string> arguments(argv + std::min(argc, 1), argv + argc);
+    halvic::app::EGuiStart start = halvic::app::ParseGuiArguments(arguments);
+    if (start != halvic::app::EGuiStart::kDialog) {
+        std::fputs(start == halvic::app::EGuiStart::kHelp ? halvic::app::GuiHelpText().c_str()
+                                                          : halvic::app::GuiVersionText().c_str(),
+                   stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    return wxEntry(argc, argv);
+}
 
 namespace halvic::app {
 
@@ -35,8 +50,17 @@ void ReportMessage(const std::string& message) {
 
 bool CConverterApp::OnInit() {
     // wxApp::OnInit would parse the command line as options; its one argument is a file name,
-    // whatever it looks like.
-    if (argc > 1) m_strGivenName = argv[1];
+    // whatever it looks like (main() has answered --help and --version).
+    std::vector<std::string> arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.push_back(ToFileName(argv[i]));
+    if (!arguments.empty()) {
+        // The files go beside FILE; when its folder cannot be entered, FILE stays as given.
+        CGivenFile given = SplitGivenFile(arguments.front());
+        m_strGivenName = argv[1];
+        if (!given.m_strFolder.empty() && ::chdir(given.m_strFolder.c_str()) == 0)
+            m_strGivenName = wxString(given.m_strName.c_str(), *wxConvFileName);
+    }
     SetAppName("halvic-gui");
     SetAppDisplayName("Halvic");
     CleanUpOnInterrupt();  // an interrupted conversion leaves no temporary file behind
@@ -68,47 +92,23 @@ int CConverterApp::OnRun() {
 }
 
 CTypedNameOutcome CConverterApp::Convert(const std::string& name) {
-    // The conversion runs on a thread of its own, so that a window can say what it does: that it
-    // waits for another conversion into the same folder, or, after a second, how far it has got,
-    // with a Cancel button.
-    CConvertProgress progress;
-    std::atomic<bool> waited{false};
-    std::atomic<bool> done{false};
-    CTypedNameOutcome outcome;
-    auto convert = [&] {
-        outcome = ConvertTypedName(
-            name, [&waited] { waited = true; }, &progress);
-        done = true;
-    };
-    std::thread worker;
-    try {
-        worker = std::thread(convert);
-    } catch (const std::system_error&) {
-        convert();  // no thread: the conversion runs here, without a window
-    }
+    CBackgroundConversion conversion(name);
     // Interrupts go to the conversion's thread, which holds them while it replaces the files,
     // rather than to this one, which does not.
     CInterruptsHeld held;
-    auto start = std::chrono::steady_clock::now();
-    bool reading = false;
     std::unique_ptr<wxBusyInfo> waiting;
     std::unique_ptr<wxProgressDialog> window;
-    while (!done) {
+    while (!conversion.Done()) {
         wxMilliSleep(50);
-        if (waited && !waiting && progress.m_nRead == 0) {
+        if (conversion.Waiting() && !waiting) {
             std::string message = WaitingMessage(ToFileName(wxGetCwd()));
             ReportMessage(message);
             message[0] = 'W';
             waiting = std::make_unique<wxBusyInfo>(ToDisplay(message));
-        }
-        if (progress.m_nRead > 0 && !reading) {
+        } else if (!conversion.Waiting()) {
             waiting.reset();
-            reading = true;
-            start = std::chrono::steady_clock::now();
         }
-        // A second of reading, not of waiting for another conversion.
-        if (!window && reading &&
-            std::chrono::steady_clock::now() - start >= std::chrono::seconds(1)) {
+        if (!window && conversion.ShowProgress()) {
             Report("progress", "shown");
             window = std::make_unique<wxProgressDialog>(
                 "Halvic", ToDisplay("Converting " + name), 1000, nullptr,
@@ -116,17 +116,14 @@ CTypedNameOutcome CConverterApp::Convert(const std::string& name) {
         }
         bool goOn = true;
         if (window) {
-            std::uint64_t total = progress.m_nTotal;
-            goOn = total > 0 ? window->Update(static_cast<int>(
-                                   std::min<std::uint64_t>(999, progress.m_nRead * 1000 / total)))
-                             : window->Pulse();
+            int permille = conversion.Permille();
+            goOn = permille >= 0 ? window->Update(permille) : window->Pulse();
         } else {
             wxTheApp->Yield(true);
         }
-        if (!goOn) progress.m_bCancel = true;
+        if (!goOn) conversion.Cancel();
     }
-    if (worker.joinable()) worker.join();
-    return outcome;
+    return conversion.Outcome();
 }
 
 }  // namespace halvic::app

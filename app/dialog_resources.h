@@ -13,3 +13,6 @@
 #define IDC_COPY 1005           // puts the list on the clipboard
 #define IDC_SAVE 1006           // saves the list to a text file
 #define IDC_DETAILS_LIST 1007   // the list
+#define IDD_PROGRESS 105        // the window that shows how far a conversion has got
+#define IDC_PROGRESS_TEXT 1008  // its text: "Converting NAME"
+#define IDC_PROGRESS_BAR 1009   // its progress bar

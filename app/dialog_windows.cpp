@@ -8,8 +8,11 @@
 #include <shlwapi.h>
 
 #include <string>
+#include <vector>
 
+#include "app/background_conversion.h"
 #include "app/dialog_resources.h"
+#include "app/gui_command_line.h"
 #include "app/gui_report.h"
 #include "app/typed_name.h"
 #include "app/warnings_windows.h"
@@ -142,46 +145,143 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
     return FALSE;
 }
 
-// Converts `name`; while another conversion into the same folder goes first, a window says so.
+INT_PTR CALLBACK ProgressProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_INITDIALOG:
+            ::SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+            return TRUE;
+        case WM_COMMAND:
+            if (LOWORD(wParam) == IDCANCEL) {  // the button, Escape and the close box
+                reinterpret_cast<halvic::app::CBackgroundConversion*>(
+                    ::GetWindowLongPtrW(dialog, DWLP_USER))
+                    ->Cancel();
+                ::EnableWindow(::GetDlgItem(dialog, IDCANCEL), FALSE);
+                return TRUE;
+            }
+            break;
+    }
+    return FALSE;
+}
+
+// Converts `name` on a thread of its own. While another conversion into the same folder goes
+// first, a window says so; after a second of reading, a window shows how far it has got, with a
+// Cancel button.
 halvic::app::CTypedNameOutcome Convert(HINSTANCE instance, const std::string& name) {
+    halvic::app::CBackgroundConversion conversion(name);
     HWND waiting = nullptr;
-    auto onWait = [instance, &waiting] {
-        std::string message = halvic::WaitingMessage(CurrentFolder());
-        Report("message", message);
-        message[0] = 'W';
-        waiting =
-            ::CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_WAITING), nullptr, nullptr, 0);
-        if (waiting == nullptr) return;
-        ::SetDlgItemTextW(waiting, IDC_WAITING, Utf16(message).c_str());
-        ::ShowWindow(waiting, SW_SHOW);
-        // Drawn now: the wait that follows runs no message loop.
-        for (int i = 0; i < 50; ++i) {
-            MSG msg;
-            while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+    HWND window = nullptr;
+    while (!conversion.Done()) {
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (window == nullptr || !::IsDialogMessageW(window, &msg)) {
+                ::TranslateMessage(&msg);
                 ::DispatchMessageW(&msg);
-            ::Sleep(10);
+            }
         }
-    };
-    halvic::app::CTypedNameOutcome outcome = halvic::app::ConvertTypedName(name, onWait);
+        if (conversion.Waiting() && waiting == nullptr) {
+            std::string message = halvic::WaitingMessage(CurrentFolder());
+            Report("message", message);
+            message[0] = 'W';
+            waiting =
+                ::CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_WAITING), nullptr, nullptr, 0);
+            if (waiting != nullptr) {
+                ::SetDlgItemTextW(waiting, IDC_WAITING, Utf16(message).c_str());
+                ::ShowWindow(waiting, SW_SHOW);
+            }
+        } else if (!conversion.Waiting() && waiting != nullptr) {
+            ::DestroyWindow(waiting);
+            waiting = nullptr;
+        }
+        if (window == nullptr && conversion.ShowProgress()) {
+            Report("progress", "shown");
+            window = ::CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_PROGRESS), nullptr,
+                                          ProgressProc, reinterpret_cast<LPARAM>(&conversion));
+            if (window != nullptr) {
+                ::SetDlgItemTextW(window, IDC_PROGRESS_TEXT, Utf16("Converting " + name).c_str());
+                HWND bar = ::GetDlgItem(window, IDC_PROGRESS_BAR);
+                ::SendMessageW(bar, PBM_SETRANGE32, 0, 1000);
+                if (conversion.Permille() < 0) {  // of a pipe: how far is not known
+                    ::SetWindowLongPtrW(bar, GWL_STYLE,
+                                        ::GetWindowLongPtrW(bar, GWL_STYLE) | PBS_MARQUEE);
+                    ::SendMessageW(bar, PBM_SETMARQUEE, TRUE, 50);
+                }
+                ::ShowWindow(window, SW_SHOW);
+            }
+        }
+        if (window != nullptr && conversion.Permille() >= 0) {
+            ::SendDlgItemMessageW(window, IDC_PROGRESS_BAR, PBM_SETPOS,
+                                  static_cast<WPARAM>(conversion.Permille()), 0);
+        }
+    }
     if (waiting != nullptr) ::DestroyWindow(waiting);
-    return outcome;
+    if (window != nullptr) ::DestroyWindow(window);
+    return conversion.Outcome();
+}
+
+// For --help and --version: the console halvic-gui.exe was started from, or where its output is
+// sent; a box when there is neither.
+void Print(const std::string& text) {
+    HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD type =
+        out != nullptr && out != INVALID_HANDLE_VALUE ? ::GetFileType(out) : FILE_TYPE_UNKNOWN;
+    DWORD written = 0;
+    if (type == FILE_TYPE_DISK || type == FILE_TYPE_PIPE) {
+        ::WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        return;
+    }
+    if (::AttachConsole(ATTACH_PARENT_PROCESS)) {
+        HANDLE console = ::CreateFileW(L"CONOUT$", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
+                                       OPEN_EXISTING, 0, nullptr);
+        if (console != INVALID_HANDLE_VALUE) {
+            std::wstring wide = Utf16("\n" + text);  // the prompt is already on the line
+            ::WriteConsoleW(console, wide.c_str(), static_cast<DWORD>(wide.size()), &written,
+                            nullptr);
+            ::CloseHandle(console);
+            return;
+        }
+    }
+    ::MessageBoxW(nullptr, Utf16(text).c_str(), L"Halvic", MB_OK | MB_ICONINFORMATION);
 }
 
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
     ::InitCommonControlsEx(&controls);
     // SHAutoComplete needs COM in this thread.
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     halvic::CleanUpOnInterrupt();
 
-    // "halvic-gui FILE", as "Open with" starts it: FILE is in the edit box.
+    // "halvic-gui FILE", as "Open with" and Explorer's "Convert with Halvic" start it: FILE is
+    // in the edit box and the files go to its folder. Or the help or the version, without the
+    // dialog.
     CDialogState state;
+    std::vector<std::string> arguments;
     int argc = 0;
     if (LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc)) {
-        if (argc > 1) state.m_strName = Utf8(argv[1]);
+        for (int i = 1; i < argc; ++i)
+            arguments.push_back(Utf8(argv[i]));
         ::LocalFree(argv);
+    }
+    switch (halvic::app::ParseGuiArguments(arguments)) {
+        case halvic::app::EGuiStart::kHelp:
+            Print(halvic::app::GuiHelpText());
+            return 0;
+        case halvic::app::EGuiStart::kVersion:
+            Print(halvic::app::GuiVersionText());
+            return 0;
+        case halvic::app::EGuiStart::kDialog:
+            break;
+    }
+    if (!arguments.empty()) {
+        // When FILE's folder cannot be entered, FILE stays as given.
+        halvic::app::CGivenFile given = halvic::app::SplitGivenFile(arguments.front());
+        state.m_strName = arguments.front();
+        if (!given.m_strFolder.empty() &&
+            ::SetCurrentDirectoryW(Utf16(given.m_strFolder).c_str())) {
+            state.m_strName = given.m_strName;
+        }
     }
     // The dialog, then a conversion; after a failure the dialog again, until a conversion
     // succeeds or Cancel, which ends with the status of the last conversion (0 when none).

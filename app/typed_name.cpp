@@ -7,6 +7,7 @@
 #include "engine/format/field_text.h"
 #include "engine/format/value_table.h"
 #include "engine/io/file.h"
+#include "engine/io/typed_path.h"
 #include "engine/set/output_set.h"
 
 namespace halvic::app {
@@ -63,9 +64,10 @@ std::string PrefixLines(const std::string& key, const std::string& text) {
     return lines;
 }
 
-CTypedNameOutcome ConvertTypedName(const std::string& name, const std::function<void()>& onWait,
+CTypedNameOutcome ConvertTypedName(const std::string& typed, const std::function<void()>& onWait,
                                    CConvertProgress* progress) {
     CTypedNameOutcome outcome;
+    const std::string name = TypedFileName(typed, HomeFolder());
     if (name.empty()) {
         outcome.m_nExitCode = 1;
         outcome.m_strMessage = kNoNameMessage;

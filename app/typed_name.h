@@ -51,12 +51,13 @@ struct CTypedNameOutcome {
     std::vector<CWarning> m_warnings;  // of a conversion that succeeded
 };
 
-// Converts the file named `name`, exactly as typed (no trimming, "-" is a file name), into the
-// current working directory, and flushes the files to the disk before it returns: a person waits
-// for a result they will trust. An empty name converts nothing. `onWait` is called once when
-// another conversion into the same directory has been waited for a second. `progress`, when
-// given, follows the reading and can cancel it: nothing is then replaced and the message is
-// "Conversion cancelled.".
+// Converts the file named `name`, read as a typed name is read at the prompt too (surrounding
+// spaces and one pair of quotes taken away, "~/" the home folder; see engine/io/typed_path.h;
+// "-" is a file name), into the current working directory, and flushes the files to the disk before
+// it returns: a person waits for a result they will trust. An empty name converts nothing. `onWait`
+// is called once when another conversion into the same directory has been waited for a second.
+// `progress`, when given, follows the reading and can cancel it: nothing is then replaced and the
+// message is "Conversion cancelled.".
 CTypedNameOutcome ConvertTypedName(const std::string& name,
                                    const std::function<void()>& onWait = {},
                                    CConvertProgress* progress = nullptr);

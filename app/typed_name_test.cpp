@@ -145,15 +145,20 @@ TEST_F(TypedNameTest, SavedWarningsReplaceAFileOnlyWhenWhollyWritten) {
     EXPECT_EQ(std::distance(fs::directory_iterator(m_dir), fs::directory_iterator()), 2);
 }
 
-TEST_F(TypedNameTest, NameIsTakenAsTyped) {
-    // Spaces are part of the name, and "-" is a file name, not standard input.
-    std::ofstream(m_dir / " in.txt ") << "<@>1";
-    EXPECT_EQ(ConvertTypedName("in.txt").m_strMessage, "in.txt: " + testing::Reasons().m_strNoFile);
+TEST_F(TypedNameTest, NameIsReadAsThePromptReadsIt) {
+    // Spaces around the name and a pair of quotes are not part of it: a pasted name converts.
+    std::ofstream(m_dir / "in.txt") << "<@>1";
+    for (const char* typed : {" in.txt ", "\"in.txt\"", "'in.txt' "}) {
+        fs::remove(m_dir / kRecordFileName);
+        CTypedNameOutcome outcome = ConvertTypedName(typed);
+        EXPECT_EQ(outcome.m_nExitCode, 0) << typed << ": " << outcome.m_strMessage;
+        EXPECT_TRUE(fs::exists(m_dir / kRecordFileName)) << typed;
+    }
+    // Inside quotes, spaces are part of the name; "-" is a file name, not standard input.
+    EXPECT_EQ(ConvertTypedName("\" in.txt \"").m_strMessage,
+              "' in.txt ': " + testing::Reasons().m_strNoFile);
     EXPECT_EQ(ConvertTypedName("-").m_strMessage, "-: " + testing::Reasons().m_strNoFile);
-    CTypedNameOutcome outcome = ConvertTypedName(" in.txt ");
-    EXPECT_EQ(outcome.m_nExitCode, 0);
-    EXPECT_EQ(outcome.m_strMessage, "");
-    EXPECT_TRUE(fs::exists(m_dir / kRecordFileName));
+    EXPECT_EQ(ConvertTypedName("  ").m_strMessage, kNoNameMessage);
 }
 
 TEST_F(TypedNameTest, SampleGivesTheExpectedFilesInTheWorkingDirectory) {

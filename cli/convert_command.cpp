@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <istream>
 #include <optional>
 #include <ostream>
@@ -10,6 +9,7 @@
 #include "cli/progress_line.h"
 #include "engine/conversion/convert_file.h"
 #include "engine/format/field_text.h"
+#include "engine/io/typed_path.h"
 
 namespace halvic::cli {
 
@@ -65,21 +65,6 @@ EExitCode RunConvert(const CConvertCommand& command, std::ostream& err) {
     return kExitOk;
 }
 
-std::string TypedFileName(std::string line, const char* home) {
-    // A path dragged into a terminal arrives quoted, often with a space after it.
-    std::string::size_type first = line.find_first_not_of(" \t\r");
-    std::string::size_type last = line.find_last_not_of(" \t\r");
-    line = first == std::string::npos ? "" : line.substr(first, last - first + 1);
-    if (line.size() >= 2 && (line.front() == '\'' || line.front() == '"') &&
-        line.back() == line.front()) {
-        line = line.substr(1, line.size() - 2);
-    }
-    if (line.rfind("~/", 0) == 0 && home != nullptr && *home != '\0') {
-        line = std::string(home) + line.substr(1);
-    }
-    return line;
-}
-
 EExitCode RunPrompt(std::istream& in, std::ostream& err) {
     err << "Filename: " << std::flush;
     std::string line;
@@ -87,9 +72,7 @@ EExitCode RunPrompt(std::istream& in, std::ostream& err) {
         err << '\n';
         return kExitOk;
     }
-    // Windows names the home folder USERPROFILE.
-    const char* home = std::getenv("HOME");
-    std::string name = TypedFileName(line, home != nullptr ? home : std::getenv("USERPROFILE"));
+    std::string name = TypedFileName(line, HomeFolder());
     if (name.empty()) {
         err << "halvic: error: No file name was given.\n";
         return kExitFailed;

@@ -27,12 +27,8 @@ struct CConvertCommand {
 // and, with m_bVerbose, a summary.
 EExitCode RunConvert(const CConvertCommand& command, std::ostream& err);
 
-// The file name in a line typed at the prompt: surrounding spaces and one pair of matching quotes
-// taken away, a leading "~/" read as the home directory `home`.
-std::string TypedFileName(std::string line, const char* home);
-
-// Asks "Filename: " on `err`, reads one line from `in` and converts the file it names (see
-// TypedFileName) into the current working directory. End of input converts nothing.
+// Asks "Filename: " on `err`, reads one line from `in` and converts the file it names (read as
+// engine/io/typed_path.h says) into the current working directory. End of input converts nothing.
 EExitCode RunPrompt(std::istream& in, std::ostream& err);
 
 }  // namespace halvic::cli

@@ -152,21 +152,34 @@ for name in $outputs; do
 done
 
 # --- 7: a file named on the command line ("Open with") is in the edit box; Enter converts it --
+#        into the file's own folder
 
-start_app given "$examples/sample.txt"
+mkdir -p "$work/beside"
+cp "$examples/sample.txt" "$work/beside/"
+start_app given "$work/beside/sample.txt"
 xdotool key Return
 wait_app
 check "given: exit status 0 (got $status)" [ "$status" = 0 ]
 check "given: no warnings shown (got '$(warnings)')" [ -z "$(warnings)" ]
 for name in $outputs; do
-    check "given: $name equals the expected one" cmp "$case_dir/$name" "$examples/expected/$name"
+    check "given: $name, beside the input, equals the expected one" \
+        cmp "$work/beside/$name" "$examples/expected/$name"
 done
+check "given: nothing written in the folder it was started in" dir_is_empty
+
+# --help and --version answer on the terminal, with no display needed
+check "--version: the program and its version (got '$(env -u DISPLAY "$app" --version)')" \
+    eval '[[ "$(env -u DISPLAY "$app" --version)" == "halvic-gui "[0-9]* ]]'
+check "--help: its usage" \
+    eval '[ "$(env -u DISPLAY "$app" --help | head -n 1)" = "Usage: halvic-gui [FILE]" ]'
 
 # --- 8: a file that gives no record: the error box, nothing replaced; the dialog again, whose --
 #        Escape in the edit box ends with status 1
 
-start_app norecord "$examples/../README.md"
-for name in $outputs; do echo "old $name" >"$case_dir/$name"; done
+mkdir -p "$work/norecord"
+for name in $outputs; do echo "old $name" >"$work/norecord/$name"; done
+cp "$examples/../README.md" "$work/norecord/"
+start_app norecord "$work/norecord/README.md"
 xdotool key Return
 find_box 'Halvic: nothing converted'
 check "no record: the message says why (got '$(message)')" \
@@ -182,34 +195,7 @@ done
 
 # --- 9: a long conversion shows its progress; Cancel stops it and replaces nothing ----------
 
-start_app cancel
-for name in $outputs; do echo "old $name" >"$case_dir/$name"; done
-mkfifo "$work/slow.txt"
-# About six seconds of input, a record at a time.
-(for i in $(seq 60); do printf '<@>%d\r\n<l>record %d\r\n' "$i" "$i"; sleep 0.1; done) \
-    >"$work/slow.txt" 2>/dev/null &
-feeder=$!
-xdotool key Tab Tab
-xdotool type --delay 20 "$work/slow.txt"
-xdotool key Return
-check "cancel: a progress window after a second" wait_for grep -q '^progress shown' "$report"
-find_box Halvic
-import -window "$box" "$artefacts/progress.png"
-xdotool key Escape  # Cancel
-find_box 'Halvic: nothing converted'
-check "cancel: message 'Conversion cancelled.' (got '$(message)')" \
-    [ "$(message)" = "Conversion cancelled." ]
-xdotool key Return
-dialog_again
-xdotool key Escape
-wait_app
-kill "$feeder" 2>/dev/null
-wait "$feeder" 2>/dev/null
-check "cancel: exit status 1 (got $status)" [ "$status" = 1 ]
-for name in $outputs; do
-    check "cancel: $name is as it was" [ "$(cat "$case_dir/$name")" = "old $name" ]
-done
-check "cancel: no temporary file left" [ "$(ls -A "$case_dir" | grep -vc '^\.halvic\.lock$')" = 7 ]
+cancel_case
 
 if [ $failures -ne 0 ]; then
     echo "gui_test: $failures check(s) failed; screenshots in $artefacts" >&2

@@ -99,9 +99,11 @@ done
 dialog_cases ""  # the reason in words is Wine's, not Windows's
 
 # --- 6: another conversion into the folder goes first: the dialog says so, then converts the --
-#        file named on its command line ("Open with")
+#        file named on its command line ("Open with", "Convert with Halvic") into its folder
 
-start_app waiting "$examples/sample.txt"
+mkdir -p "$work/waiting"
+cp "$examples/sample.txt" "$work/waiting/"
+start_app waiting "$(typed_path "$work/waiting/sample.txt")"
 # The other conversion: halvic.exe reading an input that does not end yet, holding the lock.
 mkfifo "$work/held-input"
 (cd "$case_dir" && exec wine "$cli" convert - <"$work/held-input") >"$work/holder.log" 2>&1 &
@@ -124,6 +126,18 @@ check "waiting: exit status 0 (got $status)" [ "$status" = 0 ]
 for name in $outputs; do
     check "waiting: $name equals the expected one" cmp "$case_dir/$name" "$examples/expected/$name"
 done
+
+# --- 7: a long conversion shows its progress; Cancel stops it and replaces nothing ----------
+
+cancel_case
+
+# --- 8: --version and /? print, where the output is sent, instead of opening the dialog -----
+
+version=$(wine "$app" --version 2>/dev/null | tr -d '\r')
+check "--version: the program and its version (got '$version')" \
+    eval '[[ "$version" == "halvic-gui "[0-9]* ]]'
+usage=$(wine "$app" '/?' 2>/dev/null | head -n 1 | tr -d '\r')
+check "/?: its usage (got '$usage')" [ "$usage" = "Usage: halvic-gui [FILE]" ]
 
 if [ $failures -ne 0 ]; then
     echo "gui_windows_test: $failures check(s) failed; screenshots in $artefacts" >&2

@@ -188,6 +188,40 @@ check_details() {
     timeout $kWait xdotool windowfocus --sync "$box" || fail "save: cannot focus the box again"
     xdotool key Escape
 }
+# cancel_case: a long conversion (input from a named pipe, six seconds) shows its progress after a
+# second; Cancel (Escape) stops it, says "Conversion cancelled.", replaces nothing and leaves no
+# temporary file; the dialog opens again. Screenshot progress.png.
+cancel_case() {
+    local feeder name
+    start_app cancel
+    for name in $outputs; do echo "old $name" >"$case_dir/$name"; done
+    mkfifo "$work/slow.txt"
+    # About six seconds of input, a record at a time.
+    (for i in $(seq 60); do printf '<@>%d\r\n<l>record %d\r\n' "$i" "$i"; sleep 0.1; done) \
+        >"$work/slow.txt" 2>/dev/null &
+    feeder=$!
+    xdotool key Tab Tab
+    xdotool type --delay 20 "$(typed_path "$work/slow.txt")"
+    xdotool key Return
+    check "cancel: a progress window after a second" wait_for grep -q '^progress shown' "$report"
+    find_box Halvic
+    import -window "$box" "$artefacts/progress.png"
+    xdotool key Escape  # Cancel
+    find_box 'Halvic: nothing converted'
+    check "cancel: message 'Conversion cancelled.' (got '$(message)')" \
+        [ "$(message)" = "Conversion cancelled." ]
+    xdotool key Return
+    dialog_again
+    xdotool key Escape
+    wait_app
+    kill "$feeder" 2>/dev/null
+    wait "$feeder" 2>/dev/null
+    check "cancel: exit status 1 (got $status)" [ "$status" = 1 ]
+    for name in $outputs; do
+        check "cancel: $name is as it was" [ "$(cat "$case_dir/$name")" = "old $name" ]
+    done
+    check "cancel: no temporary file left" [ "$(ls -A "$case_dir" | grep -vc '^\.halvic\.lock$')" = 7 ]
+}
 # du X|Y N: N dialog units in pixels, as wxDLG_UNIT and Windows compute them (round(N * base / 4
 # or 8)).
 du() {
@@ -237,15 +271,16 @@ dialog_cases() {
     check "empty name, then Cancel: exit status 1 (got $status)" [ "$status" = 1 ]
     check "empty name: nothing written" dir_is_empty
 
-    # a file that cannot be opened: the box names it, quoted for its spaces, and the reason; the
-    # dialog opens again with the name, selected: Enter tries it again, a name typed replaces it
+    # a file that cannot be opened, its name pasted in quotes with a space after them: the box
+    # names it, quoted for its spaces, and the reason; the dialog opens again with the name,
+    # selected: Enter tries it again, a name typed replaces it
     start_app missing
     write_warned_input "$work/warned.txt"
     xdotool key Tab Tab
-    xdotool type --delay 20 " no such file.txt"
+    xdotool type --delay 20 '"no such file.txt" '
     xdotool key Return
     find_box 'Halvic: nothing converted'
-    local first want="' no such file.txt': "
+    local first want="'no such file.txt': "
     first=$(message)
     check "message names the file as typed and the reason (got '$first')" \
         eval '[[ "$first" == "$want"${reason:-?*} ]]'
@@ -258,7 +293,7 @@ dialog_cases() {
         [ "$(message)" = "$first"$'\n'"$first" ]
     xdotool key Return
     dialog_again
-    xdotool type --delay 20 "$work/warned.txt"
+    xdotool type --delay 20 " $work/warned.txt "
     xdotool key Return
     find_box 'Halvic: converted with warnings'
     import -window "$box" "$artefacts/warnings.png"
