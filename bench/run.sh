@@ -116,6 +116,24 @@ while [ "$i" -lt "$runs" ]; do
     i=$((i + 1))
 done
 
+# Reading sets back: dump of one set to /dev/null against diff of two (the outputs of the same
+# input, written twice: every record is matched and compared field by field).
+dump_best=
+diff_best=
+diff_rss=0
+i=0
+while [ "$i" -lt "$runs" ]; do
+    set -- $("$measure" sh -c 'exec "$0" dump "$1" >/dev/null' "$halvic" "$data_dir/out")
+    dump_best=$(min "$1" "$dump_best")
+    set -- $("$measure" sh -c 'exec "$0" diff "$1" "$2" >/dev/null' "$halvic" "$data_dir/out" \
+        "$data_dir/out-empty")
+    diff_best=$(min "$1" "$diff_best")
+    [ "$2" -gt "$diff_rss" ] && diff_rss=$2
+    i=$((i + 1))
+done
+set -- $("$halvic" diff "$data_dir/out" "$data_dir/out-empty" | tr -d ,)
+set_records=$7
+
 # The start-up cost: a few KB, best of 20.
 cp_best=
 small_best=
@@ -136,7 +154,8 @@ awk -v bytes="$bytes" -v wc="$wc_best" -v hv="$fresh_best" -v hr="$replace_best"
     -v rss="$halvic_rss" -v hs="$stdin_best" -v hu="$utf16_best" -v cpb="$cp_big_best" -v hy="$synced_best" \
     -v cpn="$cp_new_best" -v he="$empty_best" \
     -v tables="$tables" -v largest="$largest" -v runs="$runs" -v cp="$cp_best" \
-    -v small="$small_best" -v small_bytes="$small_bytes" -v input="$input" 'BEGIN {
+    -v small="$small_best" -v small_bytes="$small_bytes" -v input="$input" \
+    -v dump="$dump_best" -v diff="$diff_best" -v diff_rss="$diff_rss" -v records="$set_records" 'BEGIN {
     mb = bytes / 1e6
     printf "input: %s (%.1f MB), best of %d, warm cache\n", input, mb, runs
     printf "  wc -l            %8.4f s  %7.0f MB/s\n", wc, mb / wc
@@ -160,6 +179,11 @@ awk -v bytes="$bytes" -v wc="$wc_best" -v hv="$fresh_best" -v hr="$replace_best"
     printf "  peak RSS         %8.1f MB  (limit 32 MB + %.1f MB distinct texts + %.3f MB" \
            " largest content = %.1f MB)\n", rss / 1024, tables / 1048576, largest / 1048576,
            limit / 1048576
+    printf "  halvic dump      %8.4f s  (to /dev/null, %d records)\n", dump, records
+    printf "  halvic diff      %8.4f s  %5.2f x dump  (target <= 3; two sets, all compared)\n",
+           diff, diff / dump
+    printf "    peak RSS       %8.1f MB  (%.1f bytes per record, tables and buffers included)\n",
+           diff_rss / 1024, diff_rss * 1024 / records
     printf "small file: %d bytes, best of 20\n", small_bytes
     printf "  cp               %8.4f s\n", cp
     printf "  halvic convert   %8.4f s  %5.2f x cp  (target <= 3)\n", small, small / cp

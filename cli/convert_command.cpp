@@ -5,13 +5,61 @@
 #include <istream>
 #include <optional>
 #include <ostream>
+#include <vector>
 
+#include "cli/diff_command.h"
+#include "cli/dump_command.h"
 #include "cli/progress_line.h"
 #include "engine/conversion/convert_file.h"
 #include "engine/format/field_text.h"
 #include "engine/io/typed_path.h"
 
 namespace halvic::cli {
+
+namespace {
+
+// Prints what converting the input would change in the output directory's set, which is
+// `converted`; false after a fault, told on `err`.
+bool ShowChanges(const CConvertCommand& command, CConvertedSet& converted, std::ostream& err) {
+    CConvertedSet noSet;
+    COutputSetReader current, next;
+    CError error;
+    if (!OpenSet(command.m_strOutputDir, true, noSet, current, err, error) ||
+        !converted.Open(next, command.m_strInput, error)) {
+        err << "halvic: error: " << error.Message() << '\n';
+        return false;
+    }
+    CDescriptorSink out(StandardOutput(), "standard output");
+    CSetDiffCounts counts;
+    return ShowDiff(current, next, CDiffShow(), out, err, counts);
+}
+
+// Tells of nothing, for counting differences only.
+class CNoListener : public CSetDiffListener {
+  public:
+    void Added(std::uint64_t, const CRecord&, const COutputTables&) override {}
+    void Removed(std::uint64_t, const CRecord&, const COutputTables&) override {}
+    void Changed(std::uint64_t, const CRecord&, const COutputTables&, std::uint64_t, const CRecord&,
+                 const COutputTables&, unsigned) override {}
+};
+
+// The summary of what a conversion changed against the set it replaced, `replaced`.
+void ReportReplaced(const std::string& dir, COutputSetReader& replaced, std::ostream& err) {
+    COutputSetReader written;
+    CError error;
+    std::vector<CError> notes;
+    CNoListener none;
+    CSetDiffCounts counts;
+    if (written.Open(
+            dir, [] {}, error, notes) &&
+        DiffSets(replaced, written, none, counts, error)) {
+        err << "halvic: against the files replaced: " << DiffSummary(counts) << '\n';
+    } else {
+        err << "halvic: what changed is not known: " << error.Message() << '\n';
+    }
+}
+
+}  // namespace
 
 EExitCode RunConvert(const CConvertCommand& command, std::ostream& err) {
     auto start = std::chrono::steady_clock::now();
@@ -28,11 +76,20 @@ EExitCode RunConvert(const CConvertCommand& command, std::ostream& err) {
     };
     CConvertProgress progress;
     options.m_pProgress = &progress;
+    // The set a verbose conversion replaces, opened before it is replaced (once open, its files
+    // stay readable), to say what the conversion changed.
+    CConvertedSet noSet;
+    COutputSetReader replaced;
+    CError replacedFault;
+    bool compare = command.m_bVerbose && !command.m_bCheck &&
+                   OpenSet(command.m_strOutputDir, true, noSet, replaced, err, replacedFault);
+    CConvertedSet converted;  // with --diff: the set the conversion would write
     CConvertResult result;
     {
         std::optional<CProgressLine> line;
         if (command.m_bProgress) line.emplace(err, progress);
-        result = ConvertFile(command.m_strInput, options);
+        result = command.m_bDiff ? converted.Convert(command.m_strInput, options)
+                                 : ConvertFile(command.m_strInput, options);
     }  // the line is gone before anything else is said
     if (!command.m_bQuiet) {
         for (const CWarning& warning : result.m_warnings) {
@@ -43,6 +100,7 @@ EExitCode RunConvert(const CConvertCommand& command, std::ostream& err) {
         err << "halvic: error: " << DescribedMessage(result.m_error) << '\n';
         return kExitFailed;
     }
+    if (command.m_bDiff && !ShowChanges(command, converted, err)) return kExitFailed;
     if (command.m_bVerbose) {
         double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -61,6 +119,7 @@ EExitCode RunConvert(const CConvertCommand& command, std::ostream& err) {
             err << ' ' << kTableLetters[i] << ' ' << WithThousands(summary.m_distinctTexts[i]);
         }
         err << '\n';
+        if (compare) ReportReplaced(command.m_strOutputDir, replaced, err);
     }
     return kExitOk;
 }

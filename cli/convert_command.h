@@ -16,6 +16,7 @@ struct CConvertCommand {
     bool m_bVerbose = false;
     bool m_bSync = false;      // flush the new files to the disk before reporting success
     bool m_bCheck = false;     // read and report as a conversion does, write nothing
+    bool m_bDiff = false;      // with m_bCheck: print what the conversion would change
     bool m_bStrict = false;    // any warning fails the conversion
     bool m_bProgress = false;  // show a progress line on `err`, a terminal, for a long conversion
     bool m_bDashMeansStdin = true;

@@ -45,6 +45,10 @@ class CDescriptorSink : public CByteSink {
     std::string m_strName;
 };
 
+// The directory of the set that `named` names: one of the seven files stands for the directory
+// that holds it.
+std::string SetDirectory(const std::string& named);
+
 // Prints the records to `out` in file order and a fault to `err` ("halvic: error: ..."). The
 // records before a fault are printed; kExitFailed after a fault, when record m_nRecord does not
 // exist, when memory runs out or when `out` fails ("halvic: error: standard output: ...").

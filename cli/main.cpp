@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "cli/convert_command.h"
+#include "cli/diff_command.h"
 #include "cli/dump_command.h"
 #include "cli/exit_codes.h"
 #include "cli/usage.h"
@@ -40,6 +41,13 @@ const char* const kDumpExitCodesHelp =
     "  1  a file is missing or bad (the records before the fault were printed), there is no "
     "record N, the output could not be written or memory ran out\n"
     "  2  the command line was wrong\n";
+
+const char* const kDiffExitCodesHelp =
+    "Exit status:\n"
+    "  0  no difference\n"
+    "  1  the sets differ\n"
+    "  2  trouble: a set could not be read or converted, the output could not be written, or the "
+    "command line was wrong\n";
 
 // Everything but main's guards: parses the command line and runs the command.
 int Run(int argc, char** argv);
@@ -91,6 +99,11 @@ int Run(int argc, char** argv) {
     convertApp->add_flag("--check", convert.m_bCheck,
                          "Read INPUT and report as a conversion would (warnings, errors, the "
                          "summary with --verbose, the exit status), but write nothing");
+    convertApp
+        ->add_flag("--diff", convert.m_bDiff,
+                   "With --check, print what the conversion would change in DIR's set, as "
+                   "'halvic diff' shows it")
+        ->needs("--check");
     convertApp->add_flag("--strict", convert.m_bStrict,
                          "Fail on any warning: exit status 1 and no file replaced");
     convertApp->add_flag("--sync", convert.m_bSync,
@@ -179,9 +192,47 @@ int Run(int argc, char** argv) {
         ->excludes("--record");
     dumpApp->footer(kDumpExitCodesHelp);
 
-    const std::vector<std::string> kCommands = {"convert", "dump", "help"};
+    CDiffCommand diff;
+    CLI::App* diffApp = app.add_subcommand(
+        "diff",
+        "Show what differs between the sets OLD and NEW: records added, removed and changed, "
+        "matched by their number in order (the second record numbered 12 with the second), then "
+        "a summary. Each is a directory holding the seven files, or a tagged text file read as "
+        "'convert --check' reads it ('-' reads standard input).");
+    diffApp->add_option("OLD", diff.m_strOld, "The set before")->required();
+    diffApp->add_option("NEW", diff.m_strNew, "The set after")->required();
+    std::string diffFormat = "text";
+    diffApp
+        ->add_option("-f,--format", diffFormat,
+                     "text (the default): a line per record added (+) or removed (-) as dump "
+                     "shows it, and per record changed (~) its number and each field changed as "
+                     "old \xE2\x86\x92 new; jsonl: one JSON object per difference, then one "
+                     "with the summary")
+        ->type_name("FORMAT")
+        ->transform(CLI::IsMember({"text", "jsonl"}, CLI::ignore_case).description(""));
+    std::string diffEncoding;
+    diffApp
+        ->add_option("-e,--encoding", diffEncoding,
+                     "How texts' bytes are read, as dump reads them: latin1 (the default), "
+                     "cp1252 or utf-8")
+        ->type_name("ENCODING")
+        ->check(CLI::Validator(
+            [](std::string& value) {
+                EEncoding encoding;
+                if (ParseEncoding(value, encoding) && encoding != EEncoding::kUtf16)
+                    return std::string();
+                return "takes latin1, cp1252 or utf-8, not '" + value + "'";
+            },
+            ""));
+    diffApp->add_flag("-q,--quiet", diff.m_show.m_bQuiet, "Print only the summary");
+    diffApp->footer(kDiffExitCodesHelp);
+
+    const std::vector<std::string> kCommands = {"convert", "diff", "dump", "help"};
     auto subcommand = [&](std::string_view name) -> CLI::App* {
-        return name == "convert" ? convertApp : name == "dump" ? dumpApp : nullptr;
+        return name == "convert" ? convertApp
+               : name == "dump"  ? dumpApp
+               : name == "diff"  ? diffApp
+                                 : nullptr;
     };
     // "halvic help [COMMAND]" is "halvic [COMMAND] --help".
     if (std::string_view(argv[1]) == "help" && argc <= 3) {
@@ -203,7 +254,7 @@ int Run(int argc, char** argv) {
         } else if (!nearest.empty()) {
             std::cerr << "Did you mean '" << nearest << "'?\n";
         }
-        std::cerr << "The commands are convert, dump and help. Run 'halvic --help' for more "
+        std::cerr << "The commands are convert, diff, dump and help. Run 'halvic --help' for more "
                      "information.\n";
         return kExitUsage;
     }
@@ -223,8 +274,11 @@ int Run(int argc, char** argv) {
         CLI::App* sub = subcommand(first);
         std::vector<std::string> extras = sub ? sub->remaining() : app.remaining();
         std::vector<std::string> operands;
-        const std::string& operand = sub == convertApp ? convert.m_strInput : dump.m_strDir;
+        const std::string& operand = sub == convertApp ? convert.m_strInput
+                                     : sub == diffApp  ? diff.m_strOld
+                                                       : dump.m_strDir;
         if (sub != nullptr && !operand.empty()) operands.push_back(operand);
+        if (sub == diffApp && !diff.m_strNew.empty()) operands.push_back(diff.m_strNew);
         std::cerr << "halvic: error: "
                   << UsageErrorMessage(error, sub ? first : std::string(), operands, extras)
                   << "\n";
@@ -246,6 +300,18 @@ int Run(int argc, char** argv) {
     if (convertApp->parsed()) {
         convert.m_bProgress = !convert.m_bQuiet && halvic::IsTerminal(halvic::StandardError());
         return RunConvert(convert, std::cerr);
+    }
+    if (diffApp->parsed()) {
+        if (diff.m_strOld == "-" && diff.m_strNew == "-") {
+            std::cerr << "halvic: error: diff reads standard input for OLD or NEW, not both\n"
+                      << "Run 'halvic diff --help' for more information.\n";
+            return kExitUsage;
+        }
+        diff.m_show.m_format = diffFormat == "jsonl" ? EDiffFormat::kJsonl : EDiffFormat::kText;
+        diff.m_show.m_bEncodingChosen = !diffEncoding.empty();
+        if (diff.m_show.m_bEncodingChosen) ParseEncoding(diffEncoding, diff.m_show.m_encoding);
+        CDescriptorSink out(halvic::StandardOutput(), "standard output");
+        return RunDiff(diff, out, std::cerr);
     }
     if (dumpApp->parsed()) {
         dump.m_format = dumpFormat == "csv"      ? EDumpFormat::kCsv

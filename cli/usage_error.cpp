@@ -30,6 +30,13 @@ std::string UsageErrorMessage(const CLI::ParseError& error, const std::string& c
     if (!options.empty()) {
         return who + " has no option" + (options.size() == 1 ? " " : "s ") + Listed(options, "or");
     }
+    if (command == "diff" && (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr ||
+                              dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr)) {
+        std::string got = words.empty() ? "none" : std::to_string(words.size()) + ":";
+        for (const std::string& word : words)
+            got += " " + word;
+        return "diff takes OLD and NEW, and got " + got;
+    }
     if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr && words.empty() &&
         !command.empty()) {
         return command + " takes one " + operand + ", and got none";
@@ -49,6 +56,7 @@ std::string UsageErrorMessage(const CLI::ParseError& error, const std::string& c
     static const std::regex kNotIn(R"((\S+): (.*) not in \{(.*)\})");
     static const std::regex kRange(R"((\S+): Value (.*) not in range (\S+) to (\S+))");
     static const std::regex kExcludes(R"((\S+) excludes (\S+))");
+    static const std::regex kNeeds(R"((\S+) requires (\S+))");
     if (std::regex_match(message, match, kMissing)) {
         return who + " " + match[1].str() + " needs its " + match[2].str();
     }
@@ -72,6 +80,8 @@ std::string UsageErrorMessage(const CLI::ParseError& error, const std::string& c
         return who + " " + match[1].str() + " takes " + Listed(choices, "or") + ", not '" +
                match[2].str() + "'";
     }
+    if (std::regex_match(message, match, kNeeds))
+        return who + " " + match[1].str() + " works only with " + match[2].str();
     if (std::regex_match(message, match, kExcludes)) {
         return who + " takes " + match[1].str() + " or " + match[2].str() + ", not both";
     }

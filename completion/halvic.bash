@@ -1,5 +1,5 @@
 # bash completion for halvic: its commands, their options, --format values, files for INPUT and
-# directories for --output-dir and dump's DIR.
+# directories for --output-dir and dump's DIR, sets and files for diff.
 
 _halvic() {
     local cur prev words cword
@@ -8,7 +8,7 @@ _halvic() {
     local command="" i
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            convert | dump | help) command=${words[i]}; break ;;
+            convert | diff | dump | help) command=${words[i]}; break ;;
         esac
     done
 
@@ -16,14 +16,14 @@ _halvic() {
         if [[ $cur == -* ]]; then
             COMPREPLY=($(compgen -W '--help --version' -- "$cur"))
         else
-            COMPREPLY=($(compgen -W 'convert dump help' -- "$cur"))
+            COMPREPLY=($(compgen -W 'convert diff dump help' -- "$cur"))
         fi
         return
     fi
 
     case $command in
         help)
-            [[ $prev == help ]] && COMPREPLY=($(compgen -W 'convert dump' -- "$cur"))
+            [[ $prev == help ]] && COMPREPLY=($(compgen -W 'convert diff dump' -- "$cur"))
             ;;
         convert)
             case $prev in
@@ -31,7 +31,18 @@ _halvic() {
                 --from) COMPREPLY=($(compgen -W 'bytes utf-8 utf-16 cp1252 latin1' -- "$cur")); return ;;
             esac
             if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W '--help --output-dir --output --quiet --verbose --check --strict --sync --from' -- "$cur"))
+                COMPREPLY=($(compgen -W '--help --output-dir --output --quiet --verbose --check --diff --strict --sync --from' -- "$cur"))
+            else
+                _filedir
+            fi
+            ;;
+        diff)
+            case $prev in
+                -f | --format) COMPREPLY=($(compgen -W 'text jsonl' -- "$cur")); return ;;
+                -e | --encoding) COMPREPLY=($(compgen -W 'latin1 cp1252 utf-8' -- "$cur")); return ;;
+            esac
+            if [[ $cur == -* ]]; then
+                COMPREPLY=($(compgen -W '--help --format --encoding --quiet' -- "$cur"))
             else
                 _filedir
             fi

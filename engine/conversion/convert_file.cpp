@@ -25,6 +25,7 @@ class CConversionOutput {
     // the targets are replaced only at the commit.
     bool Open(CError& error, std::vector<CWarning>& warnings, bool& made) {
         const std::string& dir = m_options.m_strOutputDir;
+        if (Checking() && m_options.m_bNoOutputDir) return true;
         if (Checking()) {
             // The same verdict as the conversion's, with nothing made, written or locked.
             if (!m_options.m_bMakeOutputDir) {
@@ -37,7 +38,9 @@ class CConversionOutput {
         return m_set.Open(dir, m_options.m_output, error, warnings);
     }
     CByteSink& File(std::size_t i) {
-        return Checking() ? static_cast<CByteSink&>(m_discarded[i]) : m_set.File(i);
+        if (!Checking()) return m_set.File(i);
+        CByteSink* kept = m_options.m_checkOutputs[i];
+        return kept != nullptr ? *kept : static_cast<CByteSink&>(m_discarded[i]);
     }
     std::array<CByteSink*, kTableCount> Tables() {
         std::array<CByteSink*, kTableCount> tables;
@@ -49,8 +52,10 @@ class CConversionOutput {
     std::uint64_t Finish() {
         if (!Checking()) return m_set.Finish();
         std::uint64_t written = 0;
-        for (CDiscardingSink& file : m_discarded)
-            written += file.BytesWritten();
+        for (std::size_t i = 0; i < kOutputCount; ++i) {
+            File(i).Flush();
+            written += File(i).BytesWritten();
+        }
         return written;
     }
     bool Commit(CError& error) {

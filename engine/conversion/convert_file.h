@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "engine/conversion/summary.h"
+#include "engine/format/record_format.h"
 #include "engine/format/value_table.h"
+#include "engine/io/byte_stream.h"
 #include "engine/io/error.h"
 #include "engine/set/output_set.h"
 #include "engine/text/input_encoding.h"
@@ -33,6 +35,13 @@ struct CConvertOptions {
     // Convert without writing anything: the same warnings, failures and summary, no output
     // directory touched, no lock taken.
     bool m_bCheckOnly = false;
+    // With m_bCheckOnly: sinks that take the bytes of the seven files (record file first, then
+    // the tables in table-letter order) instead of letting them go, so that the set a conversion
+    // would write can be read without writing it; a null one lets its file's bytes go.
+    std::array<CByteSink*, kOutputCount> m_checkOutputs = {};
+    // With m_bCheckOnly: the conversion is for reading its set, not for replacing one, so no
+    // output directory is checked.
+    bool m_bNoOutputDir = false;
     // Any warning fails the conversion (the input's own warnings; not those about the output
     // directory), for scripts and for checking a catalogue before it is published.
     bool m_bStrict = false;

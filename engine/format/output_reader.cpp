@@ -104,6 +104,11 @@ std::size_t COutputFile::Read(unsigned char* buffer, std::size_t capacity) {
     return ReadFromFile(m_file, buffer, capacity, m_strName);
 }
 
+bool COutputFile::Seek(std::uint64_t offset) {
+    SeekFile(m_file, offset, m_strName);
+    return true;
+}
+
 bool ReadTableFile(CByteSource& source, const std::string& name, CTableTexts& texts,
                    CError& error) {
     texts.clear();
@@ -173,6 +178,22 @@ CRecordFileReader::CRecordFileReader(CByteSource& source, std::string name,
       m_nBlock(block == 0 ? 1 : block),
       m_strName(std::move(name)),
       m_tableSizes(tableSizes) {}
+
+bool CRecordFileReader::MoveTo(std::uint64_t offset, std::size_t block) {
+    m_nBlock = block == 0 ? 1 : block;
+    if (offset >= m_nBase && offset - m_nBase <= m_bytes.size()) {
+        // Within what is buffered: nothing to read again.
+        m_nOffset = static_cast<std::size_t>(offset - m_nBase);
+        return true;
+    }
+    if (!m_pSource->Seek(offset)) return false;
+    m_strBuffer.clear();
+    m_bytes = {};
+    m_nBase = offset;
+    m_nOffset = 0;
+    m_bAtEnd = false;
+    return true;
+}
 
 CRecordFileReader::EStep CRecordFileReader::Fail(std::size_t offset, const std::string& reason) {
     m_bFailed = true;

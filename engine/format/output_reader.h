@@ -47,6 +47,7 @@ class COutputFile : public CByteSource {
     bool Open(const std::string& path, CError& error);
     // Throws CFailure when the file cannot be read.
     std::size_t Read(unsigned char* buffer, std::size_t capacity) override;
+    bool Seek(std::uint64_t offset) override;
     const std::string& Name() const { return m_strName; }
 
   private:
@@ -78,6 +79,13 @@ class CRecordFileReader {
     bool Failed() const { return m_bFailed; }
     // The fault: "NAME: offset N: what was found and what was expected".
     const CError& Error() const { return m_error; }
+
+    // Where the next record begins in the file.
+    std::uint64_t Offset() const { return m_nBase + m_nOffset; }
+    // Reads on from `offset`, where a record began (an Offset given before), reading at least
+    // `block` bytes at a time from then on. Returns false, with nothing changed, when the source
+    // cannot go back and forth; throws CFailure when it cannot be repositioned.
+    bool MoveTo(std::uint64_t offset, std::size_t block);
 
   private:
     enum EStep { kRecord, kFault, kMore };

@@ -1,6 +1,7 @@
 // Byte sources and buffered byte sinks: the seams between the engine and files, pipes or memory.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -22,6 +23,11 @@ class CByteSource {
     // reader uses either Read or Lend, never both.
     virtual bool Lends() const { return false; }
     virtual std::string_view Lend() { return {}; }
+
+    // A source that can go back and forth (a file, memory) reads on from byte `offset` of its
+    // input and returns true; any other returns false and stays where it is. Throws CFailure when
+    // the file cannot be repositioned.
+    virtual bool Seek(std::uint64_t /*offset*/) { return false; }
 };
 
 // Bytes held in memory, handed out at most `step` bytes at a time (tests use small steps to put
@@ -29,13 +35,19 @@ class CByteSource {
 class CMemorySource : public CByteSource {
   public:
     explicit CMemorySource(std::string_view bytes, std::size_t step = SIZE_MAX, bool lends = false)
-        : m_bytes(bytes), m_nStep(step == 0 ? 1 : step), m_bLends(lends) {}
+        : m_whole(bytes), m_bytes(bytes), m_nStep(step == 0 ? 1 : step), m_bLends(lends) {}
     std::size_t Read(unsigned char* buffer, std::size_t capacity) override;
     bool Lends() const override { return m_bLends; }
     std::string_view Lend() override;
+    bool Seek(std::uint64_t offset) override {
+        m_bytes = m_whole.substr(
+            static_cast<std::size_t>(std::min<std::uint64_t>(offset, m_whole.size())));
+        return true;
+    }
 
   private:
-    std::string_view m_bytes;
+    std::string_view m_whole;
+    std::string_view m_bytes;  // what is not yet handed out
     std::size_t m_nStep;
     bool m_bLends;
 };

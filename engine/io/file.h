@@ -37,6 +37,8 @@ std::size_t ReadFromFile(CFileHandle file, unsigned char* buffer, std::size_t ca
 // Writes all of `data` to `file`; throws CFailure naming `name`.
 void WriteToFile(CFileHandle file, const unsigned char* data, std::size_t size,
                  const std::string& name);
+// Moves the position of `file` to byte `offset`; throws CFailure naming `name`.
+void SeekFile(CFileHandle file, std::uint64_t offset, const std::string& name);
 void CloseFile(CFileHandle file);
 CFileHandle StandardOutput();
 CFileHandle StandardError();

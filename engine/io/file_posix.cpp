@@ -60,6 +60,11 @@ std::size_t ReadFromFile(CFileHandle file, unsigned char* buffer, std::size_t ca
     }
 }
 
+void SeekFile(CFileHandle file, std::uint64_t offset, const std::string& name) {
+    if (::lseek(static_cast<int>(file), static_cast<off_t>(offset), SEEK_SET) < 0)
+        throw CFailure({name, 0, SystemReason(errno)});
+}
+
 void WriteToFile(CFileHandle file, const unsigned char* data, std::size_t size,
                  const std::string& name) {
     while (size > 0) {

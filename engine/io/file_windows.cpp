@@ -137,6 +137,13 @@ std::size_t ReadFromFile(CFileHandle file, unsigned char* buffer, std::size_t ca
     throw CFailure({name, 0, SystemReason(static_cast<int>(err))});
 }
 
+void SeekFile(CFileHandle file, std::uint64_t offset, const std::string& name) {
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    if (!::SetFilePointerEx(AsHandle(file), at, nullptr, FILE_BEGIN))
+        throw CFailure({name, 0, SystemReason(static_cast<int>(::GetLastError()))});
+}
+
 void WriteToFile(CFileHandle file, const unsigned char* data, std::size_t size,
                  const std::string& name) {
     DWORD err = 0;

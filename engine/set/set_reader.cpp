@@ -65,4 +65,16 @@ bool COutputSetReader::Next(CRecord& record) {
     return false;
 }
 
+bool COutputSetReader::MoveTo(std::uint64_t offset, std::size_t block) {
+    if (!m_records || m_bFailed) return false;
+    try {
+        if (m_records->MoveTo(offset, block)) return true;
+        m_error = {m_strRecordFile, 0, "the file can only be read from start to end"};
+    } catch (const CFailure& failure) {
+        m_error = failure.Error();
+    }
+    m_bFailed = true;
+    return false;
+}
+
 }  // namespace halvic

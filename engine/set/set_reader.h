@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -58,6 +59,14 @@ class COutputSetReader {
     bool Failed() const { return m_bFailed; }
     // The fault: "DIR/qxase.qxd: offset N: what was found and what was expected".
     const CError& Error() const { return m_error; }
+
+    // Where the next record begins in the record file, after a successful Open.
+    std::uint64_t Offset() const { return m_records ? m_records->Offset() : 0; }
+    // Reads on from `offset`, where a record began (an Offset given before), at least `block`
+    // bytes at a time, so that records can be read again or out of order: a small block for one
+    // record, a large one for many. Returns false, with the fault in Error(), when the record
+    // file cannot be repositioned (a source that only goes forward).
+    bool MoveTo(std::uint64_t offset, std::size_t block);
 
   private:
     std::size_t m_nBlock;

@@ -47,7 +47,7 @@ offered=$(bash -c '
     _halvic halvic "" halvic
     echo "${COMPREPLY[*]}"' _ "$root/usr/share/bash-completion/completions/halvic")
 check "the installed completion offers the commands (got '$offered')" \
-    [ "$offered" = "convert dump help" ]
+    [ "$offered" = "convert diff dump help" ]
 
 for file in share/doc/halvic/README.md share/zsh/vendor-completions/_halvic \
     share/fish/vendor_completions.d/halvic.fish; do

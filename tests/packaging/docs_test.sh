@@ -26,7 +26,7 @@ gui_page=$(MANWIDTH=200 man -l "$man_dir/halvic-gui.1.gz" 2>/dev/null)
 check "halvic-gui(1) renders" [ -n "$gui_page" ]
 
 completion=$source_dir/completion/halvic.bash
-for command in "" convert dump; do
+for command in "" convert diff dump; do
     # The option names at the start of --help's lines: "-o,--output-dir TEXT", "--sync".
     options=$("$halvic" $command --help | grep -oE '^  (-[a-zA-Z],)?--[a-z-]+' | tr ',' ' ')
     for option in $options; do
@@ -56,9 +56,11 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/out" && touch "$work/catalogue.txt"
 cd "$work" || exit 1
-check "halvic <Tab> offers the commands" [ "$(complete_line 'halvic ')" = "convert dump help" ]
+check "halvic <Tab> offers the commands" [ "$(complete_line 'halvic ')" = "convert diff dump help" ]
 check "halvic help <Tab> offers the commands it explains" \
-    [ "$(complete_line 'halvic help ')" = "convert dump" ]
+    [ "$(complete_line 'halvic help ')" = "convert diff dump" ]
+check "halvic diff --format <Tab> offers the formats" \
+    [ "$(complete_line 'halvic diff --format ')" = "text jsonl" ]
 check "halvic dump --format <Tab> offers the formats" \
     [ "$(complete_line 'halvic dump --format ')" = "text jsonl csv tagged" ]
 check "halvic convert c<Tab> offers the input file" \

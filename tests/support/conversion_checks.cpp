@@ -1,6 +1,7 @@
 #include "tests/support/conversion_checks.h"
 
 #include "engine/conversion/join.h"
+#include "engine/conversion/set_diff.h"
 #include "engine/format/tagged_writer.h"
 #include "tests/support/hex.h"
 #include "tests/support/output_files.h"
@@ -162,6 +163,64 @@ bool ConvertInMemory(std::string_view input, COutputFiles& files) {
 
 }  // namespace
 
+namespace {
+
+// Opens the set `files` in memory; the sources must outlive the reader.
+void OpenInMemory(const COutputFiles& files, std::vector<CMemorySource>& sources,
+                  COutputSetReader& reader) {
+    sources.clear();
+    sources.reserve(kOutputCount);
+    sources.emplace_back(files.m_strRecords, 97);
+    for (const std::string& table : files.m_tables)
+        sources.emplace_back(table);
+    COutputSources given;
+    given.m_pRecords = &sources[0];
+    for (std::size_t i = 0; i < kTableCount; ++i)
+        given.m_tables[i] = &sources[i + 1];
+    CError error;
+    reader.Open(files.m_strDir, given, error);
+}
+
+// Counts differences, and fails on the first.
+class CAnyDifference : public CSetDiffListener {
+  public:
+    void Added(std::uint64_t index, const CRecord&, const COutputTables&) override {
+        Note("record " + std::to_string(index) + " added");
+    }
+    void Removed(std::uint64_t index, const CRecord&, const COutputTables&) override {
+        Note("record " + std::to_string(index) + " removed");
+    }
+    void Changed(std::uint64_t index, const CRecord&, const COutputTables&, std::uint64_t,
+                 const CRecord&, const COutputTables&, unsigned fields) override {
+        Note("record " + std::to_string(index) + " changed, fields " + std::to_string(fields));
+    }
+    std::string m_strFirst;
+
+  private:
+    void Note(const std::string& what) {
+        if (m_strFirst.empty()) m_strFirst = what;
+    }
+};
+
+}  // namespace
+
+std::string SetDiffDifference(const COutputFiles& a, const COutputFiles& b, std::size_t records) {
+    std::vector<CMemorySource> aSources, bSources;
+    COutputSetReader aReader(64), bReader(64);
+    OpenInMemory(a, aSources, aReader);
+    OpenInMemory(b, bSources, bReader);
+    CAnyDifference differences;
+    CSetDiffCounts counts;
+    CError error;
+    if (!DiffSets(aReader, bReader, differences, counts, error)) return error.Message();
+    if (!differences.m_strFirst.empty()) return differences.m_strFirst;
+    if (counts.m_nUnchanged != records) {
+        return std::to_string(counts.m_nUnchanged) + " records unchanged of " +
+               std::to_string(records);
+    }
+    return "";
+}
+
 std::string RoundTripDifference(std::string_view input) {
     COutputFiles files;
     if (!ConvertInMemory(input, files)) return "";
@@ -184,6 +243,10 @@ std::string RoundTripDifference(std::string_view input) {
         difference = FirstDifference(again.m_tables[i], files.m_tables[i]);
         if (!difference.empty()) return TableFileName(i) + ": " + difference + "\n" + tagged;
     }
+    // Compared with itself and with the set of its tagged text, a set shows no difference.
+    difference = SetDiffDifference(files, files, read.m_records.size());
+    if (difference.empty()) difference = SetDiffDifference(files, again, read.m_records.size());
+    if (!difference.empty()) return "diff: " + difference + "\n" + tagged;
     return "";
 }
 

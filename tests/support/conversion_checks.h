@@ -11,6 +11,7 @@
 #include "engine/conversion/convert_file.h"
 #include "engine/conversion/pipeline.h"
 #include "engine/format/value_table.h"
+#include "tests/support/output_files.h"
 
 namespace halvic::testing {
 
@@ -49,10 +50,14 @@ std::string FirstDifference(std::string_view actual, std::string_view expected);
 std::array<std::string, kTableCount> TableBytes(const CValueTables& tables);
 
 // Converts `input` in memory, writes the files back as tagged text and converts that text: ""
-// when the second conversion gives the same seven files, otherwise what differs (or why the
+// when the second conversion gives the same seven files and `halvic diff` finds no difference
+// between the set and itself nor the set of its tagged text, otherwise what differs (or why the
 // tagged text could not be written), followed by the tagged text. An input whose conversion
 // fails (a full table) has nothing to give back: "".
 std::string RoundTripDifference(std::string_view input);
+// What `halvic diff` finds between the sets `a` and `b`, each of `records` records, which should
+// be the same: "" when it finds no difference and every record unchanged, else the first.
+std::string SetDiffDifference(const COutputFiles& a, const COutputFiles& b, std::size_t records);
 
 // The warnings' messages, in order.
 std::vector<std::string> WarningMessages(const std::vector<CWarning>& warnings);
