@@ -83,7 +83,9 @@ std::string TypedFileName(std::string line, const char* home) {
 EExitCode RunPrompt(std::istream& in, std::ostream& err) {
     err << "Filename: " << std::flush;
     std::string line;
-    if (!std::getline(in, line)) {
+    const EConsoleLine typed = ReadConsoleLine(line);
+    if (typed == EConsoleLine::kEnd ||
+        (typed == EConsoleLine::kNotConsole && !std::getline(in, line))) {
         err << '\n';
         return kExitOk;
     }

@@ -31,8 +31,9 @@ EExitCode RunConvert(const CConvertCommand& command, std::ostream& err);
 // taken away, a leading "~/" read as the home directory `home`.
 std::string TypedFileName(std::string line, const char* home);
 
-// Asks "Filename: " on `err`, reads one line from `in` and converts the file it names (see
-// TypedFileName) into the current working directory. End of input converts nothing.
+// Asks "Filename: " on `err`, reads one line from `in` (from the console, in UTF-16, when standard
+// input is one on Windows) and converts the file it names (see TypedFileName) into the current
+// working directory. End of input converts nothing.
 EExitCode RunPrompt(std::istream& in, std::ostream& err);
 
 }  // namespace halvic::cli

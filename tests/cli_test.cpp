@@ -23,6 +23,7 @@ using testing::CProcessResult;
 using testing::ListFiles;
 using testing::OutputNames;
 using testing::PutOldOutputs;
+using testing::Quoted;
 using testing::ReadFile;
 using testing::Reasons;
 using testing::RunProcess;
@@ -176,8 +177,8 @@ TEST_F(CliTest, AFileThatGivesNoRecordReplacesNothing) {
         options.m_strWorkDir = m_dir.string();
         CProcessResult missing = RunProcess({HALVIC_BIN}, options);
         EXPECT_EQ(missing.m_nExitCode, 1);
-        EXPECT_EQ(missing.m_strErr,
-                  "Filename: halvic: error: 'my file.txt': " + Reasons().m_strNoFile + "\n");
+        EXPECT_EQ(missing.m_strErr, "Filename: halvic: error: " + Quoted("my file.txt") + ": " +
+                                        Reasons().m_strNoFile + "\n");
     }
     // The prompt says so too.
     CProcessOptions typed;
@@ -270,8 +271,8 @@ TEST_F(CliTest, NonAsciiInputAndOutputFolder) {
     CProcessResult missing = Run({"convert", folder + "/" + input});
     EXPECT_EQ(missing.m_nExitCode, 1);
     // Quoted, for the space in it.
-    EXPECT_EQ(missing.m_strErr,
-              "halvic: error: '" + folder + "/" + input + "': " + Reasons().m_strNoFile + "\n");
+    EXPECT_EQ(missing.m_strErr, "halvic: error: " + Quoted(folder + "/" + input) + ": " +
+                                    Reasons().m_strNoFile + "\n");
 }
 
 TEST_F(CliTest, AMistakeOnTheCommandLineSaysWhatWasProbablyMeant) {
