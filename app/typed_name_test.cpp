@@ -52,7 +52,7 @@ TEST_F(TypedNameTest, FailureNamesTheFileAndTheReason) {
     EXPECT_TRUE(DirIsEmpty());
     // As the command line says it: a name with a space is quoted.
     EXPECT_EQ(ConvertTypedName("my data.txt").m_strMessage,
-              "'my data.txt': " + testing::Reasons().m_strNoFile);
+              testing::Quoted("my data.txt") + ": " + testing::Reasons().m_strNoFile);
 }
 
 TEST_F(TypedNameTest, WarningsOfAConversionAreKeptForTheDialog) {
@@ -71,6 +71,7 @@ TEST_F(TypedNameTest, WarningsOfAConversionAreKeptForTheDialog) {
 }
 
 TEST(WarningsTextTest, ShowsTheFirstFewAndCountsTheRest) {
+    const std::string kMyIn = testing::Quoted("my in.txt");
     auto warnings = [](std::size_t count, const std::string& file) {
         std::vector<CWarning> list;
         for (std::size_t i = 1; i <= count; ++i)
@@ -87,11 +88,12 @@ TEST(WarningsTextTest, ShowsTheFirstFewAndCountsTheRest) {
          "5 warnings:\nin.txt:2: tag <x1> selects no field\nin.txt:3: tag <x2> selects no field\n"
          "in.txt:4: tag <x3> selects no field\nin.txt:5: tag <x4> selects no field\n"
          "in.txt:6: tag <x5> selects no field\n\nThe files were written to:\n/out"},
-        {warnings(7, "my in.txt"),
-         "7 warnings:\n'my in.txt':2: tag <x1> selects no field\n"
-         "'my in.txt':3: tag <x2> selects no field\n'my in.txt':4: tag <x3> selects no field\n"
-         "'my in.txt':5: tag <x4> selects no field\n'my in.txt':6: tag <x5> selects no field\n"
-         "and 2 more.\n\nThe files were written to:\n/out"},
+        {warnings(7, "my in.txt"), "7 warnings:\n" + kMyIn + ":2: tag <x1> selects no field\n" +
+                                       kMyIn + ":3: tag <x2> selects no field\n" + kMyIn +
+                                       ":4: tag <x3> selects no field\n" + kMyIn +
+                                       ":5: tag <x4> selects no field\n" + kMyIn +
+                                       ":6: tag <x5> selects no field\n"
+                                       "and 2 more.\n\nThe files were written to:\n/out"},
         // A line that counts many: the headline and the rest count every warning.
         {{{"in.txt", 2, "record number 1 again"},
           {"in.txt", 3, "record number 2 again"},
@@ -119,9 +121,9 @@ TEST(DetailsTextTest, ListsEveryWarningAsTheCommandLinePrintsIt) {
         DetailsText({{"my in.txt", 2, "record number 1 again"},
                      {"my in.txt", 9, "1,000 more record numbers repeat an earlier one", 1000},
                      {"my in.txt", 0, "the file is empty"}}),
-        "'my in.txt':2: record number 1 again\n"
-        "'my in.txt':9: 1,000 more record numbers repeat an earlier one\n"
-        "'my in.txt': the file is empty\n");
+        testing::Quoted("my in.txt") + ":2: record number 1 again\n" +
+            testing::Quoted("my in.txt") + ":9: 1,000 more record numbers repeat an earlier one\n" +
+            testing::Quoted("my in.txt") + ": the file is empty\n");
 }
 
 TEST_F(TypedNameTest, SavedWarningsReplaceAFileOnlyWhenWhollyWritten) {
@@ -136,7 +138,7 @@ TEST_F(TypedNameTest, SavedWarningsReplaceAFileOnlyWhenWhollyWritten) {
     // A folder that is not there: the message names the file the user chose, nothing is left.
     const std::string missing = (m_dir / "gone" / "warnings.txt").string();
     EXPECT_FALSE(SaveTextFile(missing, "text", message));
-    EXPECT_EQ(message, missing + ": " + testing::Reasons().m_strNoFile);
+    EXPECT_EQ(message, missing + ": " + testing::Reasons().m_strNoFolder);
     // A folder at the name: the old folder stays, the reason is the system's.
     fs::create_directory(m_dir / "taken");
     EXPECT_FALSE(SaveTextFile((m_dir / "taken").string(), "text", message));
@@ -156,7 +158,7 @@ TEST_F(TypedNameTest, NameIsReadAsThePromptReadsIt) {
     }
     // Inside quotes, spaces are part of the name; "-" is a file name, not standard input.
     EXPECT_EQ(ConvertTypedName("\" in.txt \"").m_strMessage,
-              "' in.txt ': " + testing::Reasons().m_strNoFile);
+              testing::Quoted(" in.txt ") + ": " + testing::Reasons().m_strNoFile);
     EXPECT_EQ(ConvertTypedName("-").m_strMessage, "-: " + testing::Reasons().m_strNoFile);
     EXPECT_EQ(ConvertTypedName("  ").m_strMessage, kNoNameMessage);
 }

@@ -81,8 +81,14 @@ EExitCode RunConvert(const CConvertCommand& command, std::ostream& err) {
     CConvertedSet noSet;
     COutputSetReader replaced;
     CError replacedFault;
-    bool compare = command.m_bVerbose && !command.m_bCheck &&
-                   OpenSet(command.m_strOutputDir, true, noSet, replaced, err, replacedFault);
+#ifdef _WIN32
+    // Windows replaces no file that is open, not even by this program: the old set cannot be held
+    // open through the commit to be compared after it.
+    const bool compare = false;
+#else
+    const bool compare = command.m_bVerbose && !command.m_bCheck &&
+                         OpenSet(command.m_strOutputDir, true, noSet, replaced, err, replacedFault);
+#endif
     CConvertedSet converted;  // with --diff: the set the conversion would write
     CConvertResult result;
     {
@@ -127,7 +133,9 @@ EExitCode RunConvert(const CConvertCommand& command, std::ostream& err) {
 EExitCode RunPrompt(std::istream& in, std::ostream& err) {
     err << "Filename: " << std::flush;
     std::string line;
-    if (!std::getline(in, line)) {
+    const EConsoleLine typed = ReadConsoleLine(line);
+    if (typed == EConsoleLine::kEnd ||
+        (typed == EConsoleLine::kNotConsole && !std::getline(in, line))) {
         err << '\n';
         return kExitOk;
     }

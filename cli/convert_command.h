@@ -28,8 +28,9 @@ struct CConvertCommand {
 // and, with m_bVerbose, a summary.
 EExitCode RunConvert(const CConvertCommand& command, std::ostream& err);
 
-// Asks "Filename: " on `err`, reads one line from `in` and converts the file it names (read as
-// engine/io/typed_path.h says) into the current working directory. End of input converts nothing.
+// Asks "Filename: " on `err`, reads one line from `in` (from the console, in UTF-16, when standard
+// input is one on Windows) and converts the file it names (read as engine/io/typed_path.h says)
+// into the current working directory. End of input converts nothing.
 EExitCode RunPrompt(std::istream& in, std::ostream& err);
 
 }  // namespace halvic::cli

@@ -3,6 +3,7 @@
 #include "cli/main.h"
 
 #include <CLI/CLI.hpp>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 
@@ -50,16 +51,16 @@ const char* const kDiffExitCodesHelp =
     "command line was wrong\n";
 
 // Everything but main's guards: parses the command line and runs the command.
-int Run(int argc, char** argv);
+int Run(int argc, char** argv, ECommandLine conventions);
 
 }  // namespace
 
-int halvic::cli::Main(int argc, char** argv) {
+int halvic::cli::Main(int argc, char** argv, ECommandLine conventions) {
     // An interrupted conversion removes its temporary files; the targets are never touched.
     halvic::CleanUpOnInterrupt();
 
     try {
-        return Run(argc, argv);
+        return Run(argc, argv, conventions);
     } catch (const std::bad_alloc&) {
         std::cerr << "halvic: error: out of memory\n";
         return kExitFailed;
@@ -68,13 +69,31 @@ int halvic::cli::Main(int argc, char** argv) {
 
 namespace {
 
-int Run(int argc, char** argv) {
+int Run(int argc, char** argv, ECommandLine conventions) {
     if (argc == 1) return RunPrompt(std::cin, std::cerr);
+    if (conventions == ECommandLine::kWindows) {
+        static char help[] = "--help";
+        for (int i = 1; i < argc; ++i) {
+            if (std::string_view(argv[i]) == "/?") argv[i] = help;
+        }
+        for (int i = 1; i < argc; ++i) {
+            if (std::strchr(argv[i], '"') == nullptr) continue;
+            std::string_view command = argv[1];
+            std::cerr << "halvic: error: " << QuoteInArgumentMessage(argv[i]) << "\nRun 'halvic "
+                      << (command == "convert" || command == "dump" ? argv[1] + std::string(" ")
+                                                                    : std::string())
+                      << "--help' for more information.\n";
+            return kExitUsage;
+        }
+    }
 
     CLI::App app{
         "halvic converts a tagged text file into the record file qxase.qxd and the six "
         "table files qxm.qxd, qxa.qxd, qxn.qxd, qxi.qxd, qxc.qxd and qxs.qxd.",
         "halvic"};
+    // A path that begins with '/' is a path on every system, not an option: options are "-x" and
+    // "--long" everywhere.
+    app.allow_windows_style_options(false);
     app.set_version_flag("--version", "halvic " HALVIC_VERSION);
     app.footer(kExitCodesHelp);
     app.require_subcommand(1);

@@ -22,5 +22,5 @@ void GuardStandardDescriptors() {
 
 int main(int argc, char** argv) {
     GuardStandardDescriptors();
-    return halvic::cli::Main(argc, argv);
+    return halvic::cli::Main(argc, argv, halvic::cli::ECommandLine::kPosix);
 }

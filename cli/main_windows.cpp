@@ -39,5 +39,5 @@ int wmain(int argc, wchar_t** wargv) {
     if (g_nConsoleCodePage != 0 && g_nConsoleCodePage != CP_UTF8 && ::SetConsoleOutputCP(CP_UTF8)) {
         std::atexit(RestoreConsoleCodePage);
     }
-    return halvic::cli::Main(argc, argv.data());
+    return halvic::cli::Main(argc, argv.data(), halvic::cli::ECommandLine::kWindows);
 }

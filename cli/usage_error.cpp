@@ -93,4 +93,16 @@ std::string UsageErrorMessage(const CLI::ParseError& error, const std::string& c
     return who + " " + message;
 }
 
+std::string QuoteInArgumentMessage(const std::string& arg) {
+    const std::string name = arg.substr(0, arg.find('"'));
+    // A drive's root needs its backslash, and a name without a space no quotes.
+    std::string written = name.size() == 2 && name[1] == ':'    ? name + "\\"
+                          : name.find(' ') == std::string::npos ? name
+                                                                : '"' + name + '"';
+    return arg + ": no name holds a double quote; probably \"" + name +
+           "\\\" was typed, where the backslash before the closing quote keeps the quote" +
+           (arg.size() > name.size() + 1 ? ", and what follows," : "") +
+           " in the argument: leave out that backslash (" + written + ")";
+}
+
 }  // namespace halvic::cli

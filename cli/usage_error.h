@@ -14,4 +14,9 @@ std::string UsageErrorMessage(const CLI::ParseError& error, const std::string& c
                               const std::vector<std::string>& operands,
                               const std::vector<std::string>& extras);
 
+// What to say of an argument `arg` that holds a double quote, on Windows, where no file name
+// does: a backslash before a closing quote ("Ausgabe\") escapes it, which keeps the quote and
+// whatever follows in the argument. Names the argument, the probable cause and how to write it.
+std::string QuoteInArgumentMessage(const std::string& arg);
+
 }  // namespace halvic::cli

@@ -23,6 +23,7 @@ using testing::CProcessResult;
 using testing::ListFiles;
 using testing::OutputNames;
 using testing::PutOldOutputs;
+using testing::Quoted;
 using testing::ReadFile;
 using testing::Reasons;
 using testing::RunProcess;
@@ -119,12 +120,19 @@ TEST_F(CliTest, WarningsAndSummary) {
         EXPECT_EQ(result.m_strErr, c.err) << c.args[1];
     }
 
+    // Windows replaces no file that is open: there, the old set is not compared after the commit.
+#ifdef _WIN32
+    const std::string kAgainstReplaced;
+#else
+    const std::string kAgainstReplaced =
+        "halvic: against the files replaced: 12 added, 0 removed, 0 changed, 0 unchanged\n";
+#endif
     CProcessResult verbose = Run({"convert", "-v", "sample.txt", "-o", "out"});
     EXPECT_EQ(verbose.m_nExitCode, 0);
     EXPECT_EQ(WithoutTime(verbose.m_strErr),
               "halvic: 12 records, 983 bytes written in T s\n"
-              "halvic: distinct texts: m 6 a 6 n 6 i 9 c 3 s 2\n"
-              "halvic: against the files replaced: 12 added, 0 removed, 0 changed, 0 unchanged\n");
+              "halvic: distinct texts: m 6 a 6 n 6 i 9 c 3 s 2\n" +
+                  kAgainstReplaced);
 }
 
 // A file that is not empty but gives no record is a mistake: converting it would replace a
@@ -177,8 +185,8 @@ TEST_F(CliTest, AFileThatGivesNoRecordReplacesNothing) {
         options.m_strWorkDir = m_dir.string();
         CProcessResult missing = RunProcess({HALVIC_BIN}, options);
         EXPECT_EQ(missing.m_nExitCode, 1);
-        EXPECT_EQ(missing.m_strErr,
-                  "Filename: halvic: error: 'my file.txt': " + Reasons().m_strNoFile + "\n");
+        EXPECT_EQ(missing.m_strErr, "Filename: halvic: error: " + Quoted("my file.txt") + ": " +
+                                        Reasons().m_strNoFile + "\n");
     }
     // The prompt says so too.
     CProcessOptions typed;
@@ -272,8 +280,8 @@ TEST_F(CliTest, NonAsciiInputAndOutputFolder) {
     CProcessResult missing = Run({"convert", folder + "/" + input});
     EXPECT_EQ(missing.m_nExitCode, 1);
     // Quoted, for the space in it.
-    EXPECT_EQ(missing.m_strErr,
-              "halvic: error: '" + folder + "/" + input + "': " + Reasons().m_strNoFile + "\n");
+    EXPECT_EQ(missing.m_strErr, "halvic: error: " + Quoted(folder + "/" + input) + ": " +
+                                    Reasons().m_strNoFile + "\n");
 }
 
 TEST_F(CliTest, AMistakeOnTheCommandLineSaysWhatWasProbablyMeant) {

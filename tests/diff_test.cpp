@@ -218,11 +218,13 @@ TEST_F(DiffTest, ConvertCheckDiff) {
 
     result = Run({"convert", "new.txt", "-o", "old", "--verbose"});
     EXPECT_EQ(result.m_nExitCode, 0);
+#ifndef _WIN32  // Windows replaces no file that is open: the old set is not compared there
     EXPECT_NE(
         result.m_strErr.find(
             "halvic: against the files replaced: 0 added, 0 removed, 1 changed, 3 unchanged\n"),
         std::string::npos)
         << result.m_strErr;
+#endif
     result = Run({"convert", "--diff", "new.txt"});
     EXPECT_EQ(result.m_nExitCode, 2);
     EXPECT_EQ(result.m_strErr,

@@ -24,6 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::CProcessOptions;
 using testing::CProcessResult;
+using testing::InFolder;
 using testing::ListFiles;
 using testing::ReadFile;
 using testing::RunProcess;
@@ -181,7 +182,8 @@ TEST_F(DumpTest, RecordsChosenByTheirNumber) {
     CProcessResult none = Run({"dump", "out", "-n", "9"});
     EXPECT_EQ(none.m_nExitCode, 1);
     EXPECT_EQ(none.m_strOut, "");
-    EXPECT_EQ(none.m_strErr, "halvic: error: out/qxase.qxd: no record has number 9\n");
+    EXPECT_EQ(none.m_strErr,
+              "halvic: error: " + InFolder("out", "qxase.qxd") + ": no record has number 9\n");
     for (const std::vector<std::string>& wrong :
          {std::vector<std::string>{"dump", "out", "-n", "65536"},
           {"dump", "out", "-n", "7", "-r", "1"}}) {
@@ -208,9 +210,9 @@ TEST_F(DumpTest, TaggedTextConvertsBackIntoTheSameFiles) {
     WriteOutputs("heavy", "1F 01 34 40 9C A4 06 00 00 00 00 00 00 00 00 00 00 00 00 00");
     CProcessResult heavy = Run({"dump", "heavy", "-f", "tagged"});
     EXPECT_EQ(heavy.m_nExitCode, 1);
-    EXPECT_EQ(heavy.m_strErr,
-              "halvic: error: heavy/qxase.qxd: record 1: weight 40000 lb: no <t> tag gives more "
-              "than 35955 lb\n");
+    EXPECT_EQ(heavy.m_strErr, "halvic: error: " + InFolder("heavy", "qxase.qxd") +
+                                  ": record 1: weight 40000 lb: no <t> tag gives more "
+                                  "than 35955 lb\n");
 
     CProcessResult one = Run({"dump", "out", "-f", "tagged", "-r", "2"});
     EXPECT_EQ(one.m_nExitCode, 2);
@@ -269,28 +271,35 @@ TEST_F(DumpTest, FaultsPrintTheRecordsBeforeThemAndExitWithOne) {
     } kCases[] = {
         {{"dump", "bad"},
          kRecord1,
-         "halvic: error: bad/qxase.qxd: offset 19: unknown code byte 0x7E\n"},
+         "halvic: error: " + InFolder("bad", "qxase.qxd") +
+             ": offset 19: unknown code byte 0x7E\n"},
         {{"dump", "bad", "-f", "csv"},
          "record,number,text,bValue,weight,weightCwt,easting,northing,gridRef,m,mText,a,aText,n,"
          "nText,i,iText,c,cText,s,sText\r\n1,1,,0,0,0-0-0,0,0,,0,,0,,0,,0,,0,,0,\r\n",
-         "halvic: error: bad/qxase.qxd: offset 19: unknown code byte 0x7E\n"},
+         "halvic: error: " + InFolder("bad", "qxase.qxd") +
+             ": offset 19: unknown code byte 0x7E\n"},
         // A fault after the record asked for is still a fault.
         {{"dump", "bad", "--record", "1"},
          kRecord1,
-         "halvic: error: bad/qxase.qxd: offset 19: unknown code byte 0x7E\n"},
+         "halvic: error: " + InFolder("bad", "qxase.qxd") +
+             ": offset 19: unknown code byte 0x7E\n"},
         {{"dump", "good", "--record", "3"},
          "",
-         "halvic: error: good/qxase.qxd: there is no record 3: the file holds 2 records\n"},
+         "halvic: error: " + InFolder("good", "qxase.qxd") +
+             ": there is no record 3: the file holds 2 records\n"},
         {{"dump", "table"},
          "",
-         "halvic: error: table/qxc.qxd: offset 0: text 1 cut short by the end of the file: its "
-         "zero byte is missing\n"},
+         "halvic: error: " + InFolder("table", "qxc.qxd") +
+             ": offset 0: text 1 cut short by the end of the file: its "
+             "zero byte is missing\n"},
         {{"dump", "missing"},
          "",
-         "halvic: error: missing/qxs.qxd: " + testing::Reasons().m_strNoFile + "\n"},
+         "halvic: error: " + InFolder("missing", "qxs.qxd") + ": " +
+             testing::Reasons().m_strNoFile + "\n"},
         {{"dump", "nowhere"},
          "",
-         "halvic: error: nowhere/qxase.qxd: " + testing::Reasons().m_strNoFolder + "\n"},
+         "halvic: error: " + InFolder("nowhere", "qxase.qxd") + ": " +
+             testing::Reasons().m_strNoFolder + "\n"},
         {{"dump"}, "", "halvic: error: qxase.qxd: " + testing::Reasons().m_strNoFile + "\n"},
     };
     for (const auto& c : kCases) {

@@ -6,6 +6,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -112,9 +113,9 @@ class WindowsTest : public ::testing::Test {
         return RunProcess({HALVIC_BIN, "convert", "sample.txt", "-o", "out"}, options);
     }
 
-    void ExpectSampleOutputs() {
+    void ExpectSampleOutputs(const std::string& dir = "out") {
         for (const std::string& name : OutputNames()) {
-            EXPECT_EQ(ReadFile(m_dir.Path() / "out" / name),
+            EXPECT_EQ(ReadFile(m_dir.Path() / fs::u8path(dir) / name),
                       ReadFile(fs::path(HALVIC_SOURCE_DIR) / "examples/expected" / name))
                 << name;
         }
@@ -135,7 +136,7 @@ TEST_F(WindowsTest, ATargetHeldOpenByAnotherProgramLeavesTheOldSet) {
         testing::CProcessResult result = Convert();
         ::CloseHandle(file);
         EXPECT_EQ(result.m_nExitCode, 1) << held;
-        EXPECT_EQ(result.m_strErr, "halvic: error: out/" + held + ": " +
+        EXPECT_EQ(result.m_strErr, "halvic: error: out\\" + held + ": " +
                                        SystemReason(ERROR_SHARING_VIOLATION) +
                                        " (another program has it open; close it and convert "
                                        "again)\n");
@@ -239,6 +240,160 @@ TEST_F(WindowsTest, AReplacedFileKeepsItsAccessList) {
         EXPECT_EQ(AccessList(out / name), list) << name;
     WriteFile(out / "new.txt", "");
     EXPECT_EQ(AccessList(out / "qxn.qxd"), AccessList(out / "new.txt"));
+}
+
+// Paths in every form a Windows user or a POSIX-like shell writes them: from the drive, rooted on
+// the current drive with '\' or with '/' (a path, not an option), in the "\\?\" form, with a
+// space and beyond any code page. Messages join a folder and a file with '\' (or with the '/' the
+// folder is written with) and quote a name with a space in double quotes; "/?" asks for help.
+TEST_F(WindowsTest, PathsAsWindowsWritesThem) {
+    const std::string dir = m_dir.Path().string();  // "C:\users\...\halvic-windows-..."
+    ASSERT_EQ(dir.substr(1, 2), ":\\");
+    const std::string rooted = dir.substr(2);  // "\users\..."
+    // "/users/...", as POSIX-like shells write it; Wine reads such a path as one of the Unix
+    // system's, and says which.
+    std::string slashed = rooted;
+    std::replace(slashed.begin(), slashed.end(), '\\', '/');
+    using CUnixName = char*(__cdecl*)(const wchar_t*);
+    if (auto unixName = reinterpret_cast<CUnixName>(
+            ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name"))) {
+        char* name = unixName(m_dir.Path().wstring().c_str());
+        ASSERT_NE(name, nullptr);
+        slashed = name;
+        ::HeapFree(::GetProcessHeap(), 0, name);
+    }
+    const std::string kSpaced = "Ausgabe \xC3\x9F \xCE\xA9";  // "Ausgabe ß Ω"
+    fs::create_directories(m_dir.Path() / "empty");
+    ASSERT_EQ(Convert().m_nExitCode, 0);
+
+    const std::string kNoFile = testing::Reasons().m_strNoFile;
+    const std::string kNoFolder = testing::Reasons().m_strNoFolder;
+    const struct {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string err;
+        std::string output;  // the folder the seven files go to
+    } kCases[] = {
+        {{"convert", dir + "\\sample.txt", "-o", dir + "\\d"}, 0, "", "d"},
+        {{"convert", rooted + "\\sample.txt", "-o", rooted + "\\r"}, 0, "", "r"},
+        {{"convert", slashed + "/sample.txt", "-o", slashed + "/s"}, 0, "", "s"},
+        {{"convert", "\\\\?\\" + dir + "\\sample.txt", "--output", "\\\\?\\" + dir + "\\u"},
+         0,
+         "",
+         "u"},
+        {{"convert", "sample.txt", "--output-dir", kSpaced}, 0, "", kSpaced},
+        {{"dump", slashed + "/out", "-r", "99"},
+         1,
+         "halvic: error: " + slashed +
+             "/out/qxase.qxd: there is no record 99: the file holds 12 "
+             "records\n"},
+        {{"dump", rooted + "\\out\\qxs.qxd", "-r", "99"},
+         1,
+         "halvic: error: " + rooted +
+             "\\out\\qxase.qxd: there is no record 99: the file holds 12 "
+             "records\n"},
+        {{"dump", dir + "\\empty"},
+         1,
+         "halvic: error: " + dir + "\\empty\\qxase.qxd: " + kNoFile + "\n"},
+        {{"dump", "empty"}, 1, "halvic: error: empty\\qxase.qxd: " + kNoFile + "\n"},
+        {{"convert", "nowhere\\sample.txt"},
+         1,
+         "halvic: error: nowhere\\sample.txt: " + kNoFolder + "\n"},
+        {{"convert", kSpaced + "\\sample.txt"},
+         1,
+         "halvic: error: \"" + kSpaced + "\\sample.txt\": " + kNoFile + "\n"},
+    };
+    for (const auto& c : kCases) {
+        std::vector<std::string> argv = {HALVIC_BIN};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        testing::CProcessOptions options;
+        options.m_strWorkDir = dir;
+        testing::CProcessResult result = RunProcess(argv, options);
+        EXPECT_EQ(result.m_nExitCode, c.exitCode) << c.args[1];
+        EXPECT_EQ(result.m_strErr, c.err) << c.args[1];
+        if (!c.output.empty()) ExpectSampleOutputs(c.output);
+    }
+
+    // "/?" is the help of halvic, or of the command it follows.
+    for (const std::string& command : {std::string(), std::string("convert")}) {
+        std::vector<std::string> argv = {HALVIC_BIN};
+        if (!command.empty()) argv.push_back(command);
+        std::vector<std::string> asked = argv;
+        asked.push_back("/?");
+        argv.push_back("--help");
+        testing::CProcessResult help = RunProcess(asked);
+        EXPECT_EQ(help.m_nExitCode, 0) << command;
+        EXPECT_NE(help.m_strOut.find("Usage: halvic " + command), std::string::npos) << command;
+        EXPECT_EQ(help.m_strOut, RunProcess(argv).m_strOut) << command;
+    }
+}
+
+// A backslash before a closing quote escapes the quote: "Ausgabe ß\" reaches halvic as
+// 'Ausgabe ß" -r 99', which says so before anything is touched.
+TEST_F(WindowsTest, AQuoteEscapedByABackslashIsExplained) {
+    const struct {
+        std::string typed;  // after "convert sample.txt"
+        std::string err;
+    } kCases[] = {
+        {"-o \"Ausgabe \xC3\x9F\\\" --sync",
+         "halvic: error: Ausgabe \xC3\x9F\" --sync: no name holds a double quote; probably "
+         "\"Ausgabe \xC3\x9F\\\" was typed, where the backslash before the closing quote keeps the "
+         "quote, and what follows, in the argument: leave out that backslash (\"Ausgabe "
+         "\xC3\x9F\")\nRun 'halvic convert --help' for more information.\n"},
+        {"-o \"out\\\"",
+         "halvic: error: out\": no name holds a double quote; probably \"out\\\" was typed, where "
+         "the backslash before the closing quote keeps the quote in the argument: leave out that "
+         "backslash (out)\nRun 'halvic convert --help' for more information.\n"},
+        {"-o \"D:\\\"",
+         "halvic: error: D:\": no name holds a double quote; probably \"D:\\\" was typed, where "
+         "the backslash before the closing quote keeps the quote in the argument: leave out that "
+         "backslash (D:\\)\nRun 'halvic convert --help' for more information.\n"},
+    };
+    auto before = ListFiles(m_dir.Path());
+    for (const auto& c : kCases) {
+        testing::CProcessOptions options;
+        options.m_strWorkDir = m_dir.Path().string();
+        options.m_strCommandLine = "convert sample.txt " + c.typed;
+        testing::CProcessResult result = RunProcess({HALVIC_BIN}, options);
+        EXPECT_EQ(result.m_nExitCode, 2) << c.typed;
+        EXPECT_EQ(result.m_strErr, c.err);
+        EXPECT_EQ(ListFiles(m_dir.Path()), before) << c.typed;
+    }
+}
+
+// A name typed at the prompt through a redirected standard input is read as UTF-8, whatever the
+// console's code page. (A console is read in UTF-16, which Wine's consoles do not let a test type
+// into.)
+TEST_F(WindowsTest, ThePromptReadsRedirectedNamesAsUtf8) {
+    const std::wstring kName =
+        L"\u03A9\u043C\u0435\u0433\u0430 \u6F22\u5B57.txt";  // "Ωмега 漢字.txt"
+    fs::copy_file(m_dir.Path() / "sample.txt", m_dir.Path() / kName);
+    testing::CProcessOptions options;
+    options.m_strWorkDir = m_dir.Path().string();
+    options.m_strStdin = " \"" + Utf8(kName) + "\" \r\n";
+    testing::CProcessResult result = RunProcess({HALVIC_BIN}, options);
+    EXPECT_EQ(result.m_nExitCode, 0);
+    EXPECT_EQ(result.m_strErr, "Filename: ");
+    ExpectSampleOutputs(".");
+}
+
+// The lock file a conversion creates is hidden, so that Explorer shows only the seven files; one
+// that is there already keeps its attributes, and the lock works as before.
+TEST_F(WindowsTest, TheLockFileIsHidden) {
+    const fs::path lock = m_dir.Path() / "out" / ".halvic.lock";
+    ASSERT_FALSE(fs::exists(lock));
+    // The prefix shows names that begin with a dot as any other (Wine hides them otherwise).
+    WriteFile(m_dir.Path() / "out" / ".plain", "");
+    ASSERT_EQ(::GetFileAttributesW((m_dir.Path() / "out" / ".plain").wstring().c_str()) &
+                  FILE_ATTRIBUTE_HIDDEN,
+              0u);
+    ASSERT_EQ(Convert().m_nExitCode, 0);
+    EXPECT_NE(::GetFileAttributesW(lock.wstring().c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+    ExpectSampleOutputs();
+
+    ::SetFileAttributesW(lock.wstring().c_str(), FILE_ATTRIBUTE_NORMAL);
+    ASSERT_EQ(Convert().m_nExitCode, 0);
+    EXPECT_EQ(::GetFileAttributesW(lock.wstring().c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
 }
 
 // The reasons are the system's words, not numbers.

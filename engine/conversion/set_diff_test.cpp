@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/files.h"
 #include "tests/support/output_files.h"
 
 namespace halvic {
@@ -302,7 +303,7 @@ TEST(SetDiffTest, FaultsOfEitherSet) {
     CDiffLines lines;
     CSetDiffCounts counts;
     EXPECT_FALSE(DiffSets(oldReader, newReader, lines, counts, error));
-    EXPECT_EQ(error.m_strFile, "cut/qxase.qxd");
+    EXPECT_EQ(error.m_strFile, testing::InFolder("cut", "qxase.qxd"));
     EXPECT_NE(error.Message().find("offset"), std::string::npos) << error.Message();
 
     class CForwardOnly : public CMemorySource {
@@ -319,7 +320,8 @@ TEST(SetDiffTest, FaultsOfEitherSet) {
     ASSERT_TRUE(other.Open(again, error));
     ASSERT_TRUE(streamed.Open("pipe", sources, error));
     EXPECT_FALSE(DiffSets(streamed, again, lines, counts, error));
-    EXPECT_EQ(error.Message(), "pipe/qxase.qxd: the file can only be read from start to end");
+    EXPECT_EQ(error.Message(), testing::InFolder("pipe", "qxase.qxd") +
+                                   ": the file can only be read from start to end");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <random>
 #include <string>
 
+#include "tests/support/files.h"
 #include "tests/support/hex.h"
 #include "tests/support/output_files.h"
 
@@ -260,7 +261,9 @@ TEST(OutputReaderTest, ReportsEveryFaultWithFileOffsetAndReason) {
         files.m_tables = c.tables;
         COutputReadResult result = ReadOutput(files);
         EXPECT_FALSE(result.m_bOk) << c.name;
-        EXPECT_EQ(result.m_error.Message(), c.message) << c.name;
+        // The table writes the folder's files as "out/NAME"; the system joins them its own way.
+        EXPECT_EQ(result.m_error.Message(), testing::InFolder("out", c.message.substr(4)))
+            << c.name;
         EXPECT_EQ(result.m_records.size(), c.recordsBefore) << c.name;
     }
 }
@@ -295,7 +298,8 @@ TEST(OutputReaderTest, ReadInBlocksGivesWhatReadWholeGives) {
             bool ok = true;
             for (std::size_t i = 0; ok && i < kTableCount; ++i) {
                 CMemorySource source(tables[i], block);
-                ok = ReadTableFile(source, "out/" + TableFileName(i), read[i], error);
+                ok = ReadTableFile(source, testing::InFolder("out", TableFileName(i)), read[i],
+                                   error);
             }
             if (!ok) {
                 EXPECT_FALSE(expected.m_bOk);
@@ -303,7 +307,8 @@ TEST(OutputReaderTest, ReadInBlocksGivesWhatReadWholeGives) {
                 continue;
             }
             CMemorySource source(records, block);
-            CRecordFileReader reader(source, "out/qxase.qxd", TableSizes(read), block);
+            CRecordFileReader reader(source, testing::InFolder("out", "qxase.qxd"),
+                                     TableSizes(read), block);
             std::vector<CRecord> got;
             CRecord next;
             while (reader.Next(next))

@@ -15,7 +15,7 @@ std::string CError::Message() const {
 std::string DescribedMessage(const CError& error) {
     if (error.m_strFile.find(' ') == std::string::npos) return error.Message();
     CError quoted = error;
-    quoted.m_strFile = "'" + error.m_strFile + "'";
+    quoted.m_strFile = kNameQuote + error.m_strFile + kNameQuote;
     return quoted.Message();
 }
 

@@ -21,8 +21,11 @@ struct CError {
 };
 
 // Message() with the file name in quotes when it holds a space, so that a reader sees where the
-// name ends: how the command line and the dialog show a failure or a warning.
+// name ends: how the command line and the dialog show a failure or a warning. The quotes are the
+// system's shell's: kNameQuote.
 std::string DescribedMessage(const CError& error);
+// '\'' on POSIX systems, '"' on Windows.
+extern const char kNameQuote;
 
 // Carries a CError from deep inside a conversion to its edge (ConvertFile, ReadOutput), where it
 // becomes a value again. It never leaves the engine's public entry points.

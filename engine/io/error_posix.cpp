@@ -4,6 +4,8 @@
 
 namespace halvic {
 
+const char kNameQuote = '\'';
+
 std::string SystemReason(int err) {
     return std::strerror(err);
 }

@@ -12,6 +12,8 @@ constexpr int kErrorDirectoryNotSupported = 336;
 
 }  // namespace
 
+const char kNameQuote = '"';
+
 std::string SystemReason(int err) {
     wchar_t* text = nullptr;
     DWORD n = ::FormatMessageW(

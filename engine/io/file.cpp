@@ -21,8 +21,10 @@ std::atomic<bool> g_lineShown{false};
 
 std::string JoinPath(const std::string& dir, const std::string& name) {
     if (dir.empty()) return name;
-    // A '/' separates on every system; one the directory ends with is not doubled.
-    return std::strchr(kPathSeparators, dir.back()) != nullptr ? dir + name : dir + "/" + name;
+    // One the directory ends with is not doubled.
+    if (std::strchr(kPathSeparators, dir.back()) != nullptr) return dir + name;
+    std::string::size_type last = dir.find_last_of(kPathSeparators);
+    return dir + (last != std::string::npos && dir[last] == '/' ? '/' : kPathSeparator) + name;
 }
 
 int RegisterTemporaryFile(const std::string& path) {

@@ -21,7 +21,11 @@ inline constexpr CFileHandle kNoFile = -1;
 // The characters that end the directory part of a path: "/", and on Windows "\\" and ":" too.
 extern const char* const kPathSeparators;
 
-// `name` inside `dir` ("" is the current working directory).
+// The separator that joins a folder and a name: "/", and on Windows "\\".
+extern const char kPathSeparator;
+
+// `name` inside `dir` ("" is the current working directory), joined with kPathSeparator, or with
+// the '/' that `dir` is written with on Windows, so that a path is never written with both.
 std::string JoinPath(const std::string& dir, const std::string& name);
 
 // A number that tells this process from the others writing into the same directory.
@@ -46,6 +50,13 @@ CFileHandle StandardError();
 bool IsTerminal(CFileHandle file);
 // The width of the terminal `file` is, in columns; 0 when it is none.
 std::size_t TerminalColumns(CFileHandle file);
+
+// When standard input is a console on Windows, reads one line typed there into `line`, in UTF-8
+// without its line end, whatever the console's code page (a name pasted in any script arrives
+// whole), and returns kLine, or kEnd for Ctrl+Z or a closed console. Otherwise (a pipe, a file, any
+// POSIX system) returns kNotConsole and reads nothing: the caller reads the bytes.
+enum class EConsoleLine { kNotConsole, kLine, kEnd };
+EConsoleLine ReadConsoleLine(std::string& line);
 
 // An existing file, or standard input, opened for reading.
 class CInputFile : public CByteSource {

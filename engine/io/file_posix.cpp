@@ -18,6 +18,7 @@
 namespace halvic {
 
 const char* const kPathSeparators = "/";
+const char kPathSeparator = '/';
 
 long ProcessId() {
     return static_cast<long>(::getpid());
@@ -93,6 +94,10 @@ CFileHandle StandardError() {
 
 bool IsTerminal(CFileHandle file) {
     return ::isatty(static_cast<int>(file)) == 1;
+}
+
+EConsoleLine ReadConsoleLine(std::string&) {
+    return EConsoleLine::kNotConsole;
 }
 
 std::size_t TerminalColumns(CFileHandle file) {

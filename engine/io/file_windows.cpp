@@ -98,6 +98,7 @@ std::string DirName(const std::string& dir) {
 }  // namespace
 
 const char* const kPathSeparators = "/\\:";
+const char kPathSeparator = '\\';
 
 long ProcessId() {
     return static_cast<long>(::GetCurrentProcessId());
@@ -167,6 +168,30 @@ CFileHandle StandardError() {
 bool IsTerminal(CFileHandle file) {
     DWORD mode = 0;
     return ::GetConsoleMode(AsHandle(file), &mode) != 0;
+}
+
+EConsoleLine ReadConsoleLine(std::string& line) {
+    HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (!::GetConsoleMode(input, &mode)) return EConsoleLine::kNotConsole;
+    // The console hands out a line once Enter is pressed, in pieces when it is longer than the
+    // buffer; nothing at all when it is closed.
+    std::wstring typed;
+    wchar_t buffer[1024];
+    while (typed.empty() || typed.back() != L'\n') {
+        DWORD count = 0;
+        if (!::ReadConsoleW(input, buffer, static_cast<DWORD>(std::size(buffer)), &count,
+                            nullptr) ||
+            count == 0)
+            break;
+        typed.append(buffer, count);
+    }
+    // Ctrl+Z, then Enter, ends a console's input.
+    if (typed.empty() || typed.front() == L'\x1A') return EConsoleLine::kEnd;
+    while (!typed.empty() && (typed.back() == L'\n' || typed.back() == L'\r'))
+        typed.pop_back();
+    line = Utf8(typed);
+    return EConsoleLine::kLine;
 }
 
 std::size_t TerminalColumns(CFileHandle file) {
@@ -585,8 +610,10 @@ bool CFileLock::Take(const std::string& path, EMode mode, const std::function<vo
     }
     DWORD err = 0;
     // Opened for reading only: the lock is on a byte range, and the file is never written.
+    // Created hidden, as Explorer then shows the seven files without it (an existing file keeps
+    // its attributes).
     HANDLE file = OpenFile(path, GENERIC_READ, kShareAll, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, err);
+                           FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_OPEN_REPARSE_POINT, err);
     if (file == INVALID_HANDLE_VALUE) {
         m_bNotPermitted =
             err == ERROR_ACCESS_DENIED || err == ERROR_WRITE_PROTECT || err == ERROR_PATH_NOT_FOUND;

@@ -321,7 +321,7 @@ bool COutputSet::Commit(CError& error) {
     for (const CReplacingFile& file : m_files) {
         std::string name = OutputFileName(entries.size());
         bool old = StatusOf(file.Target()).m_kind != EFileKind::kMissing;
-        entries.push_back({name, file.Temp().substr(file.Temp().rfind('/') + 1),
+        entries.push_back({name, file.Temp().substr(file.Temp().find_last_of(kPathSeparators) + 1),
                            old ? OwnName(name, kBackupTag, m_nNames) : ""});
     }
     const std::string recordPath = JoinPath(m_strDir, kCommitRecordName);

@@ -24,6 +24,7 @@ export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 work=$(mktemp -d "${TMPDIR:-/tmp}/halvic-gui-windows-test.XXXXXX") || exit 1
 kName=gui_windows_test
 kWait=30  # Wine's first start in a prefix takes a few seconds
+kQuote='"'
 source "$(dirname "$0")/x_session.sh"
 holder=
 trap 'exec 8>&-; stop_x_session; [ -n "$holder" ] && kill "$holder" 2>/dev/null; wineserver -k 2>/dev/null; rm -rf "$work"' EXIT

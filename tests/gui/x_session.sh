@@ -8,6 +8,7 @@
 readonly kSkip=77
 readonly kWait=${kWait:-20}  # seconds for any one thing to happen
 readonly outputs="qxase.qxd qxm.qxd qxa.qxd qxn.qxd qxi.qxd qxc.qxd qxs.qxd"
+readonly kQuote=${kQuote:-\'}  # quotes a name with a space in messages (" on Windows)
 xvfb_pid=
 app_pid=
 failures=0
@@ -280,7 +281,7 @@ dialog_cases() {
     xdotool type --delay 20 '"no such file.txt" '
     xdotool key Return
     find_box 'Halvic: nothing converted'
-    local first want="'no such file.txt': "
+    local first want="${kQuote}no such file.txt$kQuote: "
     first=$(message)
     check "message names the file as typed and the reason (got '$first')" \
         eval '[[ "$first" == "$want"${reason:-?*} ]]'

@@ -28,6 +28,12 @@ struct CSystemReasons {
 };
 const CSystemReasons& Reasons();
 
+// How messages write a path on this system: `name` in folder `dir` ("out/qxase.qxd", on Windows
+// "out\\qxase.qxd"), and a name with a space in the quotes of the system's shell ("'my file'", on
+// Windows "\"my file\"").
+std::string InFolder(const std::string& dir, const std::string& name);
+std::string Quoted(const std::string& name);
+
 // Creates a named pipe (FIFO) at `path`; false where the system has none in its file system
 // (Windows). One implementation per system (files_posix.cpp, files_windows.cpp).
 bool MakeFifo(const std::filesystem::path& path);

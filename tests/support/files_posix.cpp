@@ -10,6 +10,14 @@ const CSystemReasons& Reasons() {
     return reasons;
 }
 
+std::string InFolder(const std::string& dir, const std::string& name) {
+    return dir + '/' + name;
+}
+
+std::string Quoted(const std::string& name) {
+    return '\'' + name + '\'';
+}
+
 bool MakeFifo(const std::filesystem::path& path) {
     return ::mkfifo(path.c_str(), 0600) == 0;
 }

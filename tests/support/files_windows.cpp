@@ -12,6 +12,14 @@ const CSystemReasons& Reasons() {
     return reasons;
 }
 
+std::string InFolder(const std::string& dir, const std::string& name) {
+    return dir + '\\' + name;
+}
+
+std::string Quoted(const std::string& name) {
+    return '"' + name + '"';
+}
+
 bool MakeFifo(const std::filesystem::path&) {
     return false;  // Windows keeps its named pipes outside the file system
 }

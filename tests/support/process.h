@@ -45,6 +45,9 @@ struct CProcessOptions {
     // process id once its standard input has been written, before that is closed.
     bool m_bNewConsole = false;
     std::function<void(unsigned long pid)> m_whileRunning;
+    // The command line as typed, given to the child as it is, after argv[0]; empty: the other
+    // arguments, each quoted as the C runtime reads it back.
+    std::string m_strCommandLine;
 };
 
 struct CProcessResult {

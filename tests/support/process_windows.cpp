@@ -60,8 +60,13 @@ CProcessResult RunProcess(const std::vector<std::string>& argv, const CProcessOp
         throw std::runtime_error("limits, environments and other outputs are for POSIX systems");
     }
     std::wstring commandLine;
-    for (const std::string& arg : argv)
+    for (const std::string& arg : argv) {
         commandLine += (commandLine.empty() ? L"" : L" ") + QuoteArgument(Utf16(arg));
+        if (!options.m_strCommandLine.empty()) {
+            commandLine += L" " + Utf16(options.m_strCommandLine);
+            break;
+        }
+    }
 
     HANDLE inRead, inWrite, outRead, outWrite, errRead, errWrite;
     MakePipe(inRead, inWrite, true);

@@ -18,6 +18,9 @@ make)
     rm -rf "$base" && mkdir -p "$(dirname "$base")" || exit 1
     # Without a display, so that Wine shows no window while it makes the prefix.
     (unset DISPLAY; WINEPREFIX=$base wine wineboot --init) >"$base.log" 2>&1
+    # Names that begin with a dot are shown as any other, as on Windows (Wine hides them): a
+    # file is then hidden only when it was made so.
+    WINEPREFIX=$base wine reg add 'HKCU\Software\Wine' /v ShowDotFiles /d Y /f >>"$base.log" 2>&1
     # The registry is written out when the server ends.
     WINEPREFIX=$base wineserver -w
     if [ ! -f "$base/system.reg" ]; then
