@@ -94,6 +94,8 @@ int Run(int argc, char** argv, ECommandLine conventions) {
     // A path that begins with '/' is a path on every system, not an option: options are "-x" and
     // "--long" everywhere.
     app.allow_windows_style_options(false);
+    // A flag takes no value: "--strict=3" is a mistake to report, not a way to write --strict.
+    app.option_defaults()->disable_flag_override();
     app.set_version_flag("--version", "halvic " HALVIC_VERSION);
     app.footer(kExitCodesHelp);
     app.require_subcommand(1);

@@ -57,6 +57,7 @@ std::string UsageErrorMessage(const CLI::ParseError& error, const std::string& c
     static const std::regex kRange(R"((\S+): Value (.*) not in range (\S+) to (\S+))");
     static const std::regex kExcludes(R"((\S+) excludes (\S+))");
     static const std::regex kNeeds(R"((\S+) requires (\S+))");
+    static const std::regex kFlagValue(R"((\S+) was given a disallowed flag override)");
     if (std::regex_match(message, match, kMissing)) {
         return who + " " + match[1].str() + " needs its " + match[2].str();
     }
@@ -80,6 +81,8 @@ std::string UsageErrorMessage(const CLI::ParseError& error, const std::string& c
         return who + " " + match[1].str() + " takes " + Listed(choices, "or") + ", not '" +
                match[2].str() + "'";
     }
+    if (std::regex_match(message, match, kFlagValue))
+        return who + " --" + match[1].str() + " takes no value";
     if (std::regex_match(message, match, kNeeds))
         return who + " " + match[1].str() + " works only with " + match[2].str();
     if (std::regex_match(message, match, kExcludes)) {

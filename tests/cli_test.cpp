@@ -245,6 +245,8 @@ TEST_F(CliTest, CommandLineErrorsExitWithTwo) {
          "halvic: error: convert takes one INPUT, and got 2: a.txt b.txt\n" + kConvertHelp},
         {{"convert", "sample.txt", "--quiet", "--verbose"},
          "halvic: error: convert takes --quiet or --verbose, not both\n" + kConvertHelp},
+        {{"convert", "sample.txt", "--strict=3"},
+         "halvic: error: convert --strict takes no value\n" + kConvertHelp},
         {{"convert", "sample.txt", "--frobnicate"},
          "halvic: error: convert has no option --frobnicate\n" + kConvertHelp},
         {{"convert", "-x"}, "halvic: error: convert has no option -x\n" + kConvertHelp},
