@@ -478,6 +478,11 @@ bool CFileLock::Take(const std::string& path, EMode mode, const std::function<vo
             ::close(fd);
             return NotALockFile(error, path, status.st_mode);
         }
+        // Whoever may read the set must be able to take the lock shared, whatever the umask
+        // of the user who made the lock file: it holds nothing. Its owner widens an old one.
+        if (status.st_uid == ::geteuid() && (status.st_mode & 0444) != 0444) {
+            ::fchmod(fd, (status.st_mode & 07777) | 0444);
+        }
         const int operation = mode == EMode::kShared ? LOCK_SH : LOCK_EX;
         int err = Retry(
             [fd, operation](bool block) {

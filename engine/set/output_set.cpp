@@ -178,15 +178,37 @@ bool NeedsRecovery(const std::string& dir) {
     return false;
 }
 
+std::string DirName(const std::string& dir) {
+    return dir.empty() ? "." : dir;
+}
+
+// Why a reader refuses a set whose commit record it may not act on: the files may be a mix of
+// two sets, and only the user who wrote the record may put the old ones back.
+CError UnfinishedCommit(const std::string& dir) {
+    return {DirName(dir), 0,
+            "a conversion into this directory was cut off while it replaced the files, and "
+            "only the user who owns " +
+                JoinPath(dir, kCommitRecordName) +
+                " may put the old files back; until that user converts into this directory or "
+                "runs halvic dump on it once, the files may be a mix of two sets"};
+}
+
 // Under the exclusive lock: undoes a commit that a crash cut short, then removes what dead
-// conversions left. Fails only when a commit record could not be undone.
-bool Recover(const std::string& dir, CError& error, std::vector<CError>& warnings) {
+// conversions left. Fails when a commit record could not be undone; for a reader (`reading`)
+// also when the record is another user's, which it may not undo: the set may be a mix.
+bool Recover(const std::string& dir, bool reading, CError& error, std::vector<CError>& warnings) {
     const std::string recordPath = JoinPath(dir, kCommitRecordName);
     CFileStatus status = StatusOf(recordPath);
     if (status.m_kind != EFileKind::kMissing) {
         std::string text;
         CError unread;
         std::optional<std::vector<CCommitEntry>> entries;
+        // Another user's record may be a real one; one of this user's that halvic cannot read
+        // was never written by a commit.
+        if (reading && status.m_kind == EFileKind::kRegular && !status.m_bOurs) {
+            error = UnfinishedCommit(dir);
+            return false;
+        }
         if (!IsOwnFile(status)) {
             warnings.push_back({recordPath, 0,
                                 status.m_kind == EFileKind::kRegular
@@ -201,7 +223,7 @@ bool Recover(const std::string& dir, CError& error, std::vector<CError>& warning
                     " (while undoing the interrupted conversion that " + recordPath + " records)";
                 return false;
             }
-            warnings.push_back({dir.empty() ? "." : dir, 0,
+            warnings.push_back({DirName(dir), 0,
                                 "a conversion into this directory was cut off while it replaced "
                                 "the files; the old files were put back"});
         }
@@ -285,7 +307,7 @@ bool COutputSet::Open(const std::string& dir, const COutputSetOptions& options, 
                      error)) {
         return false;
     }
-    if (!Recover(dir, error, warnings)) return false;
+    if (!Recover(dir, false, error, warnings)) return false;
     for (std::size_t i = 0; i < kOutputCount; ++i) {
         std::string name = OutputFileName(i);
         // A name of a dead process with the same number may still be there if it could not be
@@ -381,19 +403,39 @@ bool COutputSet::Commit(CError& error) {
     return true;
 }
 
+bool COutputSetReadLock::MayReadUnlocked(const std::string& dir, CError& error) {
+    // A lock file that is there is used by the conversions into `dir`: one may be replacing the
+    // files now.
+    const std::string path = JoinPath(dir, kLockFileName);
+    if (StatusOf(path).m_kind != EFileKind::kMissing) {
+        error.m_strReason += "; without the lock, a conversion into " + DirName(dir) +
+                             " may be replacing the files while they are read: the owner of " +
+                             path +
+                             " makes it readable by converting into that directory or running "
+                             "halvic dump on it once";
+        return false;
+    }
+    // Nobody may undo it here, without the lock.
+    if (StatusOf(JoinPath(dir, kCommitRecordName)).m_kind == EFileKind::kRegular) {
+        error = UnfinishedCommit(dir);
+        return false;
+    }
+    return true;
+}
+
 bool COutputSetReadLock::Take(const std::string& dir, const std::function<void()>& onWait,
                               CError& error, std::vector<CError>& warnings) {
     const std::string path = JoinPath(dir, kLockFileName);
     if (!m_lock.Take(path, CFileLock::EMode::kShared, onWait, error)) {
-        return m_lock.NotPermitted();
+        return m_lock.NotPermitted() && MayReadUnlocked(dir, error);
     }
     if (!NeedsRecovery(dir)) return true;
     // Undoing needs the directory to itself.
     m_lock.Release();
     if (!m_lock.Take(path, CFileLock::EMode::kExclusive, onWait, error)) {
-        return m_lock.NotPermitted();
+        return m_lock.NotPermitted() && MayReadUnlocked(dir, error);
     }
-    return Recover(dir, error, warnings);
+    return Recover(dir, true, error, warnings);
 }
 
 }  // namespace halvic

@@ -89,13 +89,18 @@ class COutputSet {
 // Holds the lock of a directory's set for reading: while it lives no conversion replaces the
 // files. A commit that a crash cut short is undone first, and what dead conversions left is
 // removed. A directory where no lock file can be created (read-only, or someone else's) is read
-// without the lock.
+// without the lock. The set is refused (Take fails) when it may be a mix: a commit record that
+// this user may not undo (another user's), or a lock file that is there but cannot be opened.
 class COutputSetReadLock {
   public:
     bool Take(const std::string& dir, const std::function<void()>& onWait, CError& error,
               std::vector<CError>& warnings);
 
   private:
+    // After the lock could not be taken for want of permission (`error` says so): whether the
+    // set may be read without it; otherwise `error` says why not and what to do.
+    static bool MayReadUnlocked(const std::string& dir, CError& error);
+
     CFileLock m_lock;
 };
 

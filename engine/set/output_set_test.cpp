@@ -322,12 +322,20 @@ TEST_F(OutputSetTest, ACommitRecordThatIsALinkOrAnotherUsersIsIgnored) {
     WriteFile(m_dir / ".qxase.qxd.old.1.1", "planted");
     ASSERT_EQ(::chown((m_dir / kCommitRecordName).c_str(), 4245, 4245), 0);
     ASSERT_EQ(::chown((m_dir / ".qxase.qxd.old.1.1").c_str(), 4245, 4245), 0);
-    COutputSetReadLock second;
+    // A reader may not undo it and refuses the set, which may be a mix; a conversion writes a
+    // whole set of its own.
+    {
+        COutputSetReadLock second;
+        warnings.clear();
+        EXPECT_FALSE(second.Take(Dir(), {}, error, warnings));
+        EXPECT_EQ(Messages({error}).front().substr(0, 50),
+                  "out: a conversion into this directory was cut off ");
+    }
+    EXPECT_EQ(ReadFile(m_dir / kRecordFileName), "old qxase.qxd");
     warnings.clear();
-    ASSERT_TRUE(second.Take(Dir(), {}, error, warnings)) << error.Message();
+    EXPECT_TRUE(Convert({}, error, warnings)) << error.Message();
     EXPECT_EQ(Messages(warnings),
               std::vector<std::string>{"out/.halvic.commit: belongs to another user; ignored"});
-    EXPECT_EQ(ReadFile(m_dir / kRecordFileName), "old qxase.qxd");
     EXPECT_EQ(ReadFile(m_dir / ".qxase.qxd.old.1.1"), "planted") << "another user's backup";
 }
 
@@ -402,6 +410,26 @@ TEST_F(OutputSetTest, AFailedSetRemovesTheLockFileItCreated) {
     EXPECT_TRUE(fs::exists(lockPath));
 }
 
+// Whoever may read the set may take its lock shared, whatever the umask of its owner.
+TEST_F(OutputSetTest, TheLockFileIsReadableByAll) {
+    const fs::path lock = m_dir / kLockFileName;
+    const fs::perms readable =
+        fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+    mode_t umask = ::umask(077);
+    CError error;
+    EXPECT_TRUE(Convert(error)) << error.Message();
+    EXPECT_EQ(fs::status(lock).permissions() & fs::perms::all, readable | fs::perms::owner_write);
+    // One made private before is widened by its owner's next reading.
+    fs::permissions(lock, fs::perms::owner_read);
+    {
+        COutputSetReadLock reader;
+        std::vector<CError> warnings;
+        EXPECT_TRUE(reader.Take(Dir(), {}, error, warnings)) << error.Message();
+    }
+    EXPECT_EQ(fs::status(lock).permissions() & fs::perms::all, readable);
+    ::umask(umask);
+}
+
 TEST_F(OutputSetTest, AReadOnlyDirectoryIsReadWithoutTheLock) {
     if (::geteuid() == 0) GTEST_SKIP() << "root may write every directory";
     PutOldSet();
@@ -412,6 +440,14 @@ TEST_F(OutputSetTest, AReadOnlyDirectoryIsReadWithoutTheLock) {
     EXPECT_TRUE(reader.Take(Dir(), {}, error, warnings)) << error.Message();
     EXPECT_FALSE(Convert(error));
     EXPECT_EQ(Messages({error}), std::vector<std::string>{"out: Permission denied"});
+    // A commit record there can be undone by nobody without the lock: the set may be a mix.
+    fs::permissions(m_dir, fs::perms::owner_all);
+    WriteFile(m_dir / kCommitRecordName, "halvic commit record 1\n");
+    fs::permissions(m_dir, fs::perms::owner_read | fs::perms::owner_exec);
+    COutputSetReadLock refused;
+    EXPECT_FALSE(refused.Take(Dir(), {}, error, warnings));
+    EXPECT_EQ(Messages({error}).front().substr(0, 50),
+              "out: a conversion into this directory was cut off ");
     fs::permissions(m_dir, fs::perms::owner_all);
 }
 
