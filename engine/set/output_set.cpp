@@ -330,7 +330,7 @@ std::uint64_t COutputSet::Finish() {
     return bytes;
 }
 
-bool COutputSet::Commit(CError& error) {
+bool COutputSet::Commit(CError& error, std::vector<CError>& warnings) {
     const bool sync = m_options.m_bSync;
     auto step = [this, &error](ECommitStep what, std::size_t i, const std::string& file) {
         if (!m_options.m_commitHook) return true;
@@ -391,13 +391,17 @@ bool COutputSet::Commit(CError& error) {
         return false;
     }
     m_bCommitted = true;
-    // The commit is done; the old files go last, out of the way of the new ones.
-    if (step(ECommitStep::kRemoveBackups, 0, m_strDir)) {
-        for (const CCommitEntry& entry : entries) {
-            CError ignored;
-            if (!entry.m_strBackup.empty()) {
-                RemoveFile(JoinPath(m_strDir, entry.m_strBackup), ignored);
-            }
+    // The commit is done; the old files go last, out of the way of the new ones. One that
+    // cannot be removed is only left over: a warning, and the next conversion removes it.
+    for (std::size_t i = 0; i < kOutputCount; ++i) {
+        if (entries[i].m_strBackup.empty()) continue;
+        std::string backup = JoinPath(m_strDir, entries[i].m_strBackup);
+        if (!step(ECommitStep::kRemoveBackups, i, backup) || !RemoveFile(backup, error)) {
+            error.m_strReason +=
+                "; the replaced file is left under this name, for the next "
+                "conversion into this directory to remove";
+            warnings.push_back(std::move(error));
+            error = {};
         }
     }
     return true;

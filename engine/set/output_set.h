@@ -41,7 +41,8 @@ bool MakeOutputDirectory(const std::string& dir, bool& made, CError& error);
 // Otherwise fills `error` as the conversion would.
 bool CheckOutputDirectory(const std::string& dir, CError& error);
 
-// The steps of a commit, in order; kBackUp and kReplace come once per file that has them.
+// The steps of a commit, in order; kBackUp, kReplace and kRemoveBackups come once per file that
+// has them.
 enum class ECommitStep { kWriteRecord, kBackUp, kReplace, kRemoveRecord, kRemoveBackups };
 
 struct COutputSetOptions {
@@ -74,8 +75,9 @@ class COutputSet {
     // Finishes the seven temporaries (throws CFailure); returns the bytes they hold.
     std::uint64_t Finish();
     // Puts the seven files in place of their targets, all of them or, on failure, none: the old
-    // set is then restored and `error` names the file and the reason.
-    bool Commit(CError& error);
+    // set is then restored and `error` names the file and the reason. An old file that cannot be
+    // removed after the commit goes to `warnings`.
+    bool Commit(CError& error, std::vector<CError>& warnings);
 
   private:
     std::string m_strDir;

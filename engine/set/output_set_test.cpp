@@ -56,7 +56,7 @@ class OutputSetTest : public ::testing::Test {
         for (std::size_t i = 0; i < kOutputCount; ++i)
             set.File(i).Write("new " + OutputFileName(i));
         set.Finish();
-        return set.Commit(error);
+        return set.Commit(error, warnings);
     }
     bool Convert(CError& error) {
         std::vector<CError> warnings;
@@ -408,6 +408,31 @@ TEST_F(OutputSetTest, AFailedSetRemovesTheLockFileItCreated) {
         ASSERT_TRUE(set.Open(m_dir.string(), {}, error, warnings)) << error.Message();
     }
     EXPECT_TRUE(fs::exists(lockPath));
+}
+
+// After the commit an old file that cannot be removed is only left over: a warning names it, and
+// the next conversion removes it.
+TEST_F(OutputSetTest, AnOldFileThatCannotBeRemovedAfterTheCommitIsAWarning) {
+    PutOldSet();
+    COutputSetOptions options;
+    options.m_commitHook = [](ECommitStep step, std::size_t file) {
+        return step == ECommitStep::kRemoveBackups && file == 2 ? "Input/output error" : "";
+    };
+    CError error;
+    std::vector<CError> warnings;
+    ASSERT_TRUE(Convert(options, error, warnings)) << error.Message();
+    ASSERT_EQ(warnings.size(), 1u);
+    const std::string backup = fs::path(warnings[0].m_strFile).filename().string();
+    EXPECT_EQ(backup.rfind(".qxa.qxd.old.", 0), 0u) << backup;
+    EXPECT_EQ(warnings[0].m_strReason,
+              "Input/output error; the replaced file is left under this name, for the next "
+              "conversion into this directory to remove");
+    CFileList expected = NewSet();
+    expected.emplace_back(backup, "old qxa.qxd");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(ListFiles(m_dir), expected);
+    EXPECT_TRUE(Convert(error)) << error.Message();
+    EXPECT_EQ(ListFiles(m_dir), NewSet());
 }
 
 // Whoever may read the set may take its lock shared, whatever the umask of its owner.
