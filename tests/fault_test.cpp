@@ -457,6 +457,56 @@ TEST_F(FaultTest, ASecondConversionWaitsAndSaysSo) {
     EXPECT_EQ(ReadFile(m_dir / "out/qxm.qxd").size(), 292u) << "the texts 1 to 100";
 }
 
+// With --wait, a conversion or a dump gives up when the lock is still held after the seconds
+// given; one let go of meanwhile is taken as without --wait.
+TEST_F(FaultTest, WaitGivesUpAfterItsSeconds) {
+    WriteFile(m_dir / "in.txt", Records(1, 100));
+    const std::string gaveUp =
+        "halvic: error: out: another conversion into this directory still "
+        "holds it after ";
+    const std::string waiting = "halvic: waiting for another conversion into out\n";
+    const struct {
+        std::vector<std::string> args;
+        bool letGo;  // the lock goes once halvic says that it waits
+        int status;
+        std::string err;
+    } kCases[] = {
+        {{"convert", "in.txt", "-o", "out", "--wait", "0"},
+         false,
+         1,
+         gaveUp + "0 seconds of waiting; gave up\n"},
+        {{"dump", "--wait", "0", "out"}, false, 1, gaveUp + "0 seconds of waiting; gave up\n"},
+        {{"convert", "in.txt", "-o", "out", "--wait", "2"},
+         false,
+         1,
+         waiting + gaveUp + "2 seconds of waiting; gave up\n"},
+        {{"convert", "in.txt", "-o", "out", "--wait", "30"}, true, 0, waiting},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.args.front() + " " + c.args.back());
+        int fd = ::open((m_dir / "out/.halvic.lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+        CProcessOptions options;
+        options.m_strWorkDir = m_dir.string();
+        options.m_onStderr = [&](const std::string& err) {
+            if (c.letGo && fd >= 0 && err == waiting) {
+                ::close(fd);
+                fd = -1;
+            }
+        };
+        std::vector<std::string> argv = {HALVIC_BIN};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        CProcessResult result = RunProcess(argv, options);
+        if (fd >= 0) ::close(fd);
+        EXPECT_EQ(result.m_nExitCode, c.status);
+        EXPECT_EQ(result.m_strErr, c.err);
+        EXPECT_EQ(result.m_strOut, "");
+        if (c.status != 0) EXPECT_EQ(ListFiles(m_dir / "out"), m_old);
+    }
+    EXPECT_EQ(ReadFile(m_dir / "out/qxm.qxd").size(), 292u) << "the texts 1 to 100";
+}
+
 // The calls that flush files to the disk, as strace saw them: "fsync(FD</path>)" a line.
 std::vector<std::string> FlushedPaths(const fs::path& log) {
     std::vector<std::string> paths;

@@ -434,9 +434,10 @@ bool NotALockFile(CError& error, const std::string& path, mode_t mode) {
 }  // namespace
 
 bool CFileLock::Take(const std::string& path, EMode mode, const std::function<void()>& onWait,
-                     CError& error) {
+                     CError& error, int waitSeconds) {
     Release();
     m_bNotPermitted = false;
+    m_bTimedOut = false;
     // Checked before the open as well as after it, so that a device is never opened at all.
     struct stat status;
     if (::lstat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
@@ -489,7 +490,11 @@ bool CFileLock::Take(const std::string& path, EMode mode, const std::function<vo
                 if (::flock(fd, operation | (block ? 0 : LOCK_NB)) == 0) return 0;
                 return errno == EWOULDBLOCK || errno == EINTR ? kBusy : errno;
             },
-            onWait);
+            onWait, waitSeconds);
+        if (err == kTimedOutCode) {
+            ::close(fd);
+            return GiveUp(path, error);
+        }
         if (err != 0) {
             ::close(fd);
             return Fail(error, path, err);

@@ -14,6 +14,13 @@ std::string WaitingMessage(const std::string& dir) {
     return "waiting for another conversion into " + (dir.empty() ? std::string(".") : dir);
 }
 
+CError WaitedInVain(const std::string& dir, int seconds) {
+    return {dir.empty() ? "." : dir, 0,
+            "another conversion into this directory still holds it after " +
+                std::to_string(seconds) + (seconds == 1 ? " second" : " seconds") +
+                " of waiting; gave up"};
+}
+
 namespace {
 
 // The names halvic gives its own files beside the targets: ".NAME.tmp.PID.N" for a file being
@@ -304,7 +311,8 @@ bool COutputSet::Open(const std::string& dir, const COutputSetOptions& options, 
     m_strDir = dir;
     m_options = options;
     if (!m_lock.Take(JoinPath(dir, kLockFileName), CFileLock::EMode::kExclusive, options.m_onWait,
-                     error)) {
+                     error, options.m_nWaitSeconds)) {
+        if (m_lock.TimedOut()) error = WaitedInVain(dir, options.m_nWaitSeconds);
         return false;
     }
     if (!Recover(dir, false, error, warnings)) return false;
@@ -428,15 +436,20 @@ bool COutputSetReadLock::MayReadUnlocked(const std::string& dir, CError& error) 
 }
 
 bool COutputSetReadLock::Take(const std::string& dir, const std::function<void()>& onWait,
-                              CError& error, std::vector<CError>& warnings) {
+                              CError& error, std::vector<CError>& warnings, int waitSeconds) {
     const std::string path = JoinPath(dir, kLockFileName);
-    if (!m_lock.Take(path, CFileLock::EMode::kShared, onWait, error)) {
+    auto take = [&](CFileLock::EMode mode) {
+        if (m_lock.Take(path, mode, onWait, error, waitSeconds)) return true;
+        if (m_lock.TimedOut()) error = WaitedInVain(dir, waitSeconds);
+        return false;
+    };
+    if (!take(CFileLock::EMode::kShared)) {
         return m_lock.NotPermitted() && MayReadUnlocked(dir, error);
     }
     if (!NeedsRecovery(dir)) return true;
     // Undoing needs the directory to itself.
     m_lock.Release();
-    if (!m_lock.Take(path, CFileLock::EMode::kExclusive, onWait, error)) {
+    if (!take(CFileLock::EMode::kExclusive)) {
         return m_lock.NotPermitted() && MayReadUnlocked(dir, error);
     }
     return Recover(dir, true, error, warnings);

@@ -32,6 +32,8 @@ inline constexpr const char* kCommitRecordName = ".halvic.commit";
 
 // What to tell a person while the lock of `dir` is waited for.
 std::string WaitingMessage(const std::string& dir);
+// The failure of a lock of `dir` not taken within `seconds`.
+CError WaitedInVain(const std::string& dir, int seconds);
 
 // Makes the output directory `dir` with the directories above it that are missing, as a build
 // tool makes its output directory; `made` tells whether there was any to make.
@@ -51,6 +53,8 @@ struct COutputSetOptions {
     bool m_bSync = false;
     // Called once when the lock has been waited for a second.
     std::function<void()> m_onWait;
+    // How long to wait for the lock before giving up; negative: as long as it takes.
+    int m_nWaitSeconds = -1;
     // For tests: called before each step of the commit with the step and the output file's
     // index; a reason returned makes the step fail as if the system had refused it.
     std::function<std::string(ECommitStep, std::size_t)> m_commitHook;
@@ -95,8 +99,9 @@ class COutputSet {
 // this user may not undo (another user's), or a lock file that is there but cannot be opened.
 class COutputSetReadLock {
   public:
+    // Waits for the lock at most `waitSeconds` when that is not negative.
     bool Take(const std::string& dir, const std::function<void()>& onWait, CError& error,
-              std::vector<CError>& warnings);
+              std::vector<CError>& warnings, int waitSeconds = -1);
 
   private:
     // After the lock could not be taken for want of permission (`error` says so): whether the
