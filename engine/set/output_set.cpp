@@ -33,6 +33,17 @@ std::string OwnName(const std::string& name, const char* tag, unsigned& counter)
     return "." + name + tag + std::to_string(ProcessId()) + "." + std::to_string(counter++);
 }
 
+// The first of OwnName's names that nothing in `dir` has: a dead process with the same number, or
+// anyone else, may have left a file, a link or a directory under one.
+std::string FreeName(const std::string& dir, const std::string& name, const char* tag,
+                     unsigned& counter) {
+    std::string free;
+    do {
+        free = OwnName(name, tag, counter);
+    } while (StatusOf(JoinPath(dir, free)).m_kind != EFileKind::kMissing);
+    return free;
+}
+
 bool AllDigits(std::string_view text) {
     return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
 }
@@ -318,12 +329,7 @@ bool COutputSet::Open(const std::string& dir, const COutputSetOptions& options, 
     if (!Recover(dir, false, error, warnings)) return false;
     for (std::size_t i = 0; i < kOutputCount; ++i) {
         std::string name = OutputFileName(i);
-        // A name of a dead process with the same number may still be there if it could not be
-        // removed: take the next.
-        std::string temp;
-        do {
-            temp = JoinPath(dir, OwnName(name, kTempTag, m_nNames));
-        } while (StatusOf(temp).m_kind != EFileKind::kMissing);
+        std::string temp = JoinPath(dir, FreeName(dir, name, kTempTag, m_nNames));
         if (!m_files[i].Create(JoinPath(dir, name), temp, error)) return false;
     }
     return true;
@@ -352,10 +358,11 @@ bool COutputSet::Commit(CError& error, std::vector<CError>& warnings) {
         std::string name = OutputFileName(entries.size());
         bool old = StatusOf(file.Target()).m_kind != EFileKind::kMissing;
         entries.push_back({name, file.Temp().substr(file.Temp().find_last_of(kPathSeparators) + 1),
-                           old ? OwnName(name, kBackupTag, m_nNames) : ""});
+                           old ? FreeName(m_strDir, name, kBackupTag, m_nNames) : ""});
     }
     const std::string recordPath = JoinPath(m_strDir, kCommitRecordName);
-    std::string recordTemp = JoinPath(m_strDir, OwnName(kCommitRecordName + 1, kTempTag, m_nNames));
+    std::string recordTemp =
+        JoinPath(m_strDir, FreeName(m_strDir, kCommitRecordName + 1, kTempTag, m_nNames));
     if (!step(ECommitStep::kWriteRecord, 0, recordPath) ||
         !WriteNewFile(recordTemp, FormatRecord(entries), sync, error)) {
         return false;
@@ -375,9 +382,12 @@ bool COutputSet::Commit(CError& error, std::vector<CError>& warnings) {
             // file system has no such names, the old file is moved aside instead.
             std::string backup = JoinPath(m_strDir, entry.m_strBackup);
             CError unlinked;
-            ok = step(ECommitStep::kBackUp, i, target) &&
-                 (LinkFile(target, backup, unlinked) || RenameFile(target, backup, error));
-            if (!ok) error.m_strFile = target;
+            ok = step(ECommitStep::kBackUp, i, target);
+            if (ok && !LinkFile(target, backup, unlinked) && !RenameFile(target, backup, error)) {
+                // The system's reason may be the backup's name (taken meanwhile) or the target.
+                error.m_strReason += " (while keeping " + target + " under this name)";
+                ok = false;
+            }
         }
         ok = ok && step(ECommitStep::kReplace, i, target) &&
              RenameFile(m_files[i].Temp(), target, error);

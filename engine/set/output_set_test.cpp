@@ -227,24 +227,46 @@ TEST_F(OutputSetTest, ALockFileThatIsNoFileStopsTheConversion) {
     }
 }
 
-TEST_F(OutputSetTest, LinksAtTheTemporariesNamesAreNeitherFollowedNorRemoved) {
-    PutOldSet();
-    // Every name a conversion of this process would give its files first.
-    std::vector<fs::path> links;
-    for (std::size_t i = 0; i < kOutputCount; ++i) {
-        for (int n = 0; n < 20; ++n) {
-            links.push_back(m_dir / ("." + OutputFileName(i) + ".tmp." +
-                                     std::to_string(::getpid()) + "." + std::to_string(n)));
-            fs::create_symlink(m_scratch.Path() / "outside", links.back());
+// Names a conversion of this process would give its files, taken by someone else's link or
+// directory: they are skipped, never followed, and a directory is left as it is.
+TEST_F(OutputSetTest, TakenNamesOfItsOwnFilesAreSkipped) {
+    std::vector<std::string> bases = {kCommitRecordName + 1};
+    for (std::size_t i = 0; i < kOutputCount; ++i)
+        bases.push_back(OutputFileName(i));
+    for (bool directories : {false, true}) {
+        SCOPED_TRACE(directories ? "directories" : "links");
+        fs::remove_all(m_dir);
+        fs::create_directories(m_dir);
+        PutOldSet();
+        std::vector<fs::path> planted;
+        for (const std::string& base : bases) {
+            for (const char* tag : {".tmp.", ".old."}) {
+                // Few at the output files' temporaries, whose names come first and take numbers
+                // from the same count: the others then meet theirs taken.
+                const bool first = tag[1] == 't' && base != kCommitRecordName + 1;
+                for (int n = 0; n < (first ? 3 : 30); ++n) {
+                    planted.push_back(m_dir / ("." + base + tag + std::to_string(::getpid()) + "." +
+                                               std::to_string(n)));
+                    if (directories) {
+                        fs::create_directory(planted.back());
+                    } else {
+                        fs::create_symlink(m_scratch.Path() / "outside", planted.back());
+                    }
+                }
+            }
+        }
+        CError error;
+        std::vector<CError> warnings;
+        ASSERT_TRUE(Convert({}, error, warnings)) << error.Message();
+        EXPECT_EQ(ReadFile(m_scratch.Path() / "outside"), "not halvic's");
+        for (std::size_t i = 0; i < kOutputCount; ++i)
+            EXPECT_EQ(ReadFile(m_dir / OutputFileName(i)), "new " + OutputFileName(i));
+        for (const fs::path& name : planted) {
+            // A link at a backup's name is a backup's second name, which may be removed.
+            if (directories || name.string().find(".tmp.") != std::string::npos)
+                EXPECT_TRUE(directories ? fs::is_directory(name) : fs::is_symlink(name)) << name;
         }
     }
-    CError error;
-    ASSERT_TRUE(Convert(error)) << error.Message();
-    EXPECT_EQ(ReadFile(m_scratch.Path() / "outside"), "not halvic's");
-    for (std::size_t i = 0; i < kOutputCount; ++i)
-        EXPECT_EQ(ReadFile(m_dir / OutputFileName(i)), "new " + OutputFileName(i));
-    for (const fs::path& link : links)
-        EXPECT_TRUE(fs::is_symlink(link)) << link;
 }
 
 TEST_F(OutputSetTest, ACommitRecordIsFollowedOnlyWithinItsOwnNames) {
@@ -433,6 +455,26 @@ TEST_F(OutputSetTest, AnOldFileThatCannotBeRemovedAfterTheCommitIsAWarning) {
     EXPECT_EQ(ListFiles(m_dir), expected);
     EXPECT_TRUE(Convert(error)) << error.Message();
     EXPECT_EQ(ListFiles(m_dir), NewSet());
+}
+
+// A backup's name taken between its choice and its making: the message names it, and why.
+TEST_F(OutputSetTest, ABackupNameTakenMeanwhileIsNamedInTheMessage) {
+    PutOldSet();
+    CFileList old = ListFiles(m_dir);
+    // The seven temporaries take numbers 0 to 6, the first backup 7.
+    const std::string backup = ".qxase.qxd.old." + std::to_string(::getpid()) + ".7";
+    COutputSetOptions options;
+    options.m_commitHook = [this, &backup](ECommitStep step, std::size_t file) {
+        if (step == ECommitStep::kBackUp && file == 0) fs::create_directory(m_dir / backup);
+        return "";
+    };
+    CError error;
+    std::vector<CError> warnings;
+    EXPECT_FALSE(Convert(options, error, warnings));
+    EXPECT_EQ(error.Message(), (m_dir / backup).string() + ": Is a directory (while keeping " +
+                                   (m_dir / kRecordFileName).string() + " under this name)");
+    fs::remove(m_dir / backup);
+    EXPECT_EQ(ListFiles(m_dir), old);
 }
 
 // Whoever may read the set may take its lock shared, whatever the umask of its owner.
