@@ -24,7 +24,8 @@ bool ShowChanges(const CConvertCommand& command, CConvertedSet& converted, std::
     CConvertedSet noSet;
     COutputSetReader current, next;
     CError error;
-    if (!OpenSet(command.m_strOutputDir, true, noSet, current, err, error) ||
+    if (!OpenSet(command.m_strOutputDir, true, noSet, current, err, error,
+                 command.m_nWaitSeconds) ||
         !converted.Open(next, command.m_strInput, error)) {
         err << "halvic: error: " << error.Message() << '\n';
         return false;
@@ -44,14 +45,15 @@ class CNoListener : public CSetDiffListener {
 };
 
 // The summary of what a conversion changed against the set it replaced, `replaced`.
-void ReportReplaced(const std::string& dir, COutputSetReader& replaced, std::ostream& err) {
+void ReportReplaced(const std::string& dir, int waitSeconds, COutputSetReader& replaced,
+                    std::ostream& err) {
     COutputSetReader written;
     CError error;
     std::vector<CError> notes;
     CNoListener none;
     CSetDiffCounts counts;
     if (written.Open(
-            dir, [] {}, error, notes) &&
+            dir, [] {}, error, notes, waitSeconds) &&
         DiffSets(replaced, written, none, counts, error)) {
         err << "halvic: against the files replaced: " << DiffSummary(counts) << '\n';
     } else {
@@ -68,6 +70,7 @@ EExitCode RunConvert(const CConvertCommand& command, std::ostream& err) {
     options.m_bMakeOutputDir = true;  // -o names a directory to write into, made when missing
     options.m_bDashMeansStdin = command.m_bDashMeansStdin;
     options.m_output.m_bSync = command.m_bSync;
+    options.m_output.m_nWaitSeconds = command.m_nWaitSeconds;
     options.m_bCheckOnly = command.m_bCheck;
     options.m_bStrict = command.m_bStrict;
     options.m_eFrom = command.m_eFrom;
@@ -87,7 +90,8 @@ EExitCode RunConvert(const CConvertCommand& command, std::ostream& err) {
     const bool compare = false;
 #else
     const bool compare = command.m_bVerbose && !command.m_bCheck &&
-                         OpenSet(command.m_strOutputDir, true, noSet, replaced, err, replacedFault);
+                         OpenSet(command.m_strOutputDir, true, noSet, replaced, err, replacedFault,
+                                 command.m_nWaitSeconds);
 #endif
     CConvertedSet converted;  // with --diff: the set the conversion would write
     CConvertResult result;
@@ -125,7 +129,7 @@ EExitCode RunConvert(const CConvertCommand& command, std::ostream& err) {
             err << ' ' << kTableLetters[i] << ' ' << WithThousands(summary.m_distinctTexts[i]);
         }
         err << '\n';
-        if (compare) ReportReplaced(command.m_strOutputDir, replaced, err);
+        if (compare) ReportReplaced(command.m_strOutputDir, command.m_nWaitSeconds, replaced, err);
     }
     return kExitOk;
 }

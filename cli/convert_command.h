@@ -20,6 +20,7 @@ struct CConvertCommand {
     bool m_bStrict = false;    // any warning fails the conversion
     bool m_bProgress = false;  // show a progress line on `err`, a terminal, for a long conversion
     bool m_bDashMeansStdin = true;
+    int m_nWaitSeconds = -1;  // how long to wait for another conversion; negative: as it takes
     // How the input is read: by its byte-order mark unless --from says otherwise.
     EInputEncoding m_eFrom = EInputEncoding::kAsMarked;
 };

@@ -226,7 +226,7 @@ bool OpenSide(const std::string& operand, const CDiffShow& show, CDiffSide& side
 }  // namespace
 
 bool OpenSet(const std::string& dir, bool missingIsEmpty, CConvertedSet& empty,
-             COutputSetReader& reader, std::ostream& err, CError& error) {
+             COutputSetReader& reader, std::ostream& err, CError& error, int waitSeconds) {
     if (missingIsEmpty) {
         bool none = true;
         for (std::size_t i = 0; i < kOutputCount; ++i)
@@ -238,7 +238,8 @@ bool OpenSet(const std::string& dir, bool missingIsEmpty, CConvertedSet& empty,
     }
     std::vector<CError> notes;
     bool opened = reader.Open(
-        dir, [&err, &dir] { err << "halvic: " << WaitingMessage(dir) << std::endl; }, error, notes);
+        dir, [&err, &dir] { err << "halvic: " << WaitingMessage(dir) << std::endl; }, error, notes,
+        waitSeconds);
     for (const CError& note : notes)
         err << "halvic: warning: " << note.Message() << '\n';
     return opened;

@@ -43,8 +43,9 @@ bool ShowDiff(COutputSetReader& oldSet, COutputSetReader& newSet, const CDiffSho
 
 // Opens the set in `dir`, as dump does (waiting for a conversion and the lock's warnings told on
 // `err`); a directory that holds none of the seven files is an empty set, kept in `empty`, when
-// `missingIsEmpty`. Returns false with the fault in `error`.
+// `missingIsEmpty`; waits at most `waitSeconds` when that is not negative. Returns false with
+// the fault in `error`.
 bool OpenSet(const std::string& dir, bool missingIsEmpty, CConvertedSet& empty,
-             COutputSetReader& reader, std::ostream& err, CError& error);
+             COutputSetReader& reader, std::ostream& err, CError& error, int waitSeconds = -1);
 
 }  // namespace halvic::cli

@@ -65,7 +65,7 @@ EExitCode Dump(const CDumpCommand& command, CByteSink& out, std::ostream& err) {
     bool opened = reader.Open(
         command.m_strDir,
         [&err, &command] { err << "halvic: " << WaitingMessage(command.m_strDir) << std::endl; },
-        error, notes);
+        error, notes, command.m_nWaitSeconds);
     for (const CError& note : notes)
         err << "halvic: warning: " << note.Message() << '\n';
     if (!opened) return Fail(out, err, error);

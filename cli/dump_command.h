@@ -28,6 +28,7 @@ struct CDumpCommand {
     EEncoding m_encoding = EEncoding::kLatin1;  // how texts' bytes are read
     bool m_bEncodingChosen = false;  // text shows non-ASCII bytes as \xHH unless one is chosen
     bool m_bByteOrderMark = false;   // csv begins with one, for spreadsheet programs
+    int m_nWaitSeconds = -1;  // how long to wait for a conversion; negative: as long as it takes
 };
 
 // A sink writing to an open file descriptor, such as standard output; every write is checked,

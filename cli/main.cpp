@@ -69,6 +69,16 @@ int halvic::cli::Main(int argc, char** argv, ECommandLine conventions) {
 
 namespace {
 
+// --wait SECONDS: how long to wait for another conversion into `dir` (as the help names it).
+void AddWaitOption(CLI::App& command, int& seconds, const std::string& dir) {
+    command
+        .add_option("--wait", seconds,
+                    "Wait at most SECONDS for another conversion into " + dir +
+                        " to end, then give up with status 1 (default: wait as long as it takes)")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(0, 86400 * 365).description(""));
+}
+
 int Run(int argc, char** argv, ECommandLine conventions) {
     if (argc == 1) return RunPrompt(std::cin, std::cerr);
     if (conventions == ECommandLine::kWindows) {
@@ -130,6 +140,7 @@ int Run(int argc, char** argv, ECommandLine conventions) {
     convertApp->add_flag("--sync", convert.m_bSync,
                          "Flush the new files to the disk before reporting success, so that a "
                          "power cut afterwards cannot lose them");
+    AddWaitOption(*convertApp, convert.m_nWaitSeconds, "DIR");
     convertApp
         ->add_option_function<std::string>(
             "--from",
@@ -190,6 +201,7 @@ int Run(int argc, char** argv, ECommandLine conventions) {
     dumpApp->add_flag("--bom", dump.m_bByteOrderMark,
                       "With --format csv, begin with a UTF-8 byte-order mark, so that spreadsheet "
                       "programs on Windows read the accents as UTF-8");
+    AddWaitOption(*dumpApp, dump.m_nWaitSeconds, "DIR");
     dumpApp->add_option("-r,--record", dump.m_nRecord, "Print only record N (from 1)")
         ->type_name("N")
         ->check(CLI::Validator(

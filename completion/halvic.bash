@@ -29,9 +29,10 @@ _halvic() {
             case $prev in
                 -o | --output-dir | --output) _filedir -d; return ;;
                 --from) COMPREPLY=($(compgen -W 'bytes utf-8 utf-16 cp1252 latin1' -- "$cur")); return ;;
+                --wait) return ;;
             esac
             if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W '--help --output-dir --output --quiet --verbose --check --diff --strict --sync --from' -- "$cur"))
+                COMPREPLY=($(compgen -W '--help --output-dir --output --quiet --verbose --check --diff --strict --sync --wait --from' -- "$cur"))
             else
                 _filedir
             fi
@@ -51,10 +52,10 @@ _halvic() {
             case $prev in
                 -f | --format) COMPREPLY=($(compgen -W 'text jsonl csv tagged' -- "$cur")); return ;;
                 -e | --encoding) COMPREPLY=($(compgen -W 'latin1 cp1252 utf-8 utf-16' -- "$cur")); return ;;
-                -r | --record | -n | --number) return ;;
+                -r | --record | -n | --number | --wait) return ;;
             esac
             if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W '--help --format --encoding --bom --record --number' -- "$cur"))
+                COMPREPLY=($(compgen -W '--help --format --encoding --bom --record --number --wait' -- "$cur"))
             else
                 _filedir -d
             fi

@@ -18,6 +18,7 @@ complete -c halvic -n '__fish_seen_subcommand_from convert' -l check -d 'Report 
 complete -c halvic -n '__fish_seen_subcommand_from convert' -l diff -d 'With --check, print what the conversion would change'
 complete -c halvic -n '__fish_seen_subcommand_from convert' -l strict -d 'Fail on any warning'
 complete -c halvic -n '__fish_seen_subcommand_from convert' -l sync -d 'Flush the new files to the disk'
+complete -c halvic -n '__fish_seen_subcommand_from convert dump' -l wait -x -d 'Give up after waiting SECONDS for another conversion'
 complete -c halvic -n '__fish_seen_subcommand_from convert diff dump' -l help -d 'Show the help'
 
 complete -c halvic -n '__fish_seen_subcommand_from dump' -a '(__fish_complete_directories)'

@@ -262,6 +262,12 @@ TEST_F(CliTest, CommandLineErrorsExitWithTwo) {
          "halvic: error: convert --from takes bytes, utf-8, utf-16, cp1252 or latin1, not "
          "'ebcdic'\n" +
              kConvertHelp},
+        {{"convert", "sample.txt", "--wait", "-1"},
+         "halvic: error: convert --wait takes a number from 0 to 31536000, not '-1'\n" +
+             kConvertHelp},
+        {{"dump", "out", "--wait", "soon"},
+         "halvic: error: dump --wait takes a number from 0 to 31536000, not 'soon'\nRun 'halvic "
+         "dump --help' for more information.\n"},
     };
     for (const auto& c : kCases)
         ExpectRefused(c.args, c.err);

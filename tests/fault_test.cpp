@@ -220,11 +220,14 @@ CFiles ConvertedSet(const fs::path& scratch, const std::string& name, const std:
 }
 
 // Forks a conversion of `input` into `out` that kills itself, as kill -9 would, right before
-// commit step `step` of output file `file`. Returns the wait status.
+// commit step `step` of output file `file`; as nobody when `unprivileged` and this process is
+// root. Returns the wait status.
 int ConvertAndDieBefore(const fs::path& input, const fs::path& out, ECommitStep step,
-                        std::size_t file) {
+                        std::size_t file, bool unprivileged = false) {
     pid_t pid = ::fork();
     if (pid == 0) {
+        if (unprivileged && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            _exit(127);
         CConvertOptions options;
         options.m_strOutputDir = out.string();
         options.m_output.m_commitHook = [step, file](ECommitStep now, std::size_t i) {
@@ -284,6 +287,89 @@ TEST_F(FaultTest, AConversionKilledAtAnyStepOfItsCommitLeavesAWholeSet) {
             }
         }
     }
+}
+
+// A set refused: status 1, `message` and nothing printed.
+void ExpectRefused(const CProcessResult& dump, const std::string& message) {
+    EXPECT_EQ(dump.m_nExitCode, 1);
+    EXPECT_EQ(dump.m_strOut, "");
+    EXPECT_EQ(dump.m_strErr, message);
+}
+
+// A commit cut off by one user can be undone only by that user: any other reader, root too,
+// refuses the set, which may be a mix, until the owner has put the old files back.
+TEST_F(FaultTest, AnotherUsersCutOffCommitIsRefusedNotRead) {
+    if (::geteuid() != 0) GTEST_SKIP() << "only root can act as two users";
+    const CFiles oldSet = ConvertedSet(m_dir, "old.txt", Records(1, 300));
+    ConvertedSet(m_dir, "new.txt", Records(1000, 1500));
+    fs::permissions(m_dir, fs::perms::all);
+    const struct {
+        const char* name;
+        bool converterUnprivileged;
+    } kCases[] = {{"nobody converts, root reads", true}, {"root converts, nobody reads", false}};
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(m_dir / "out");
+        fs::create_directories(m_dir / "out");
+        for (const auto& [name, bytes] : oldSet)
+            WriteFile(m_dir / "out" / name, bytes);
+        if (c.converterUnprivileged) {
+            for (const auto& entry : fs::recursive_directory_iterator(m_dir / "out"))
+                ASSERT_EQ(::chown(entry.path().c_str(), 65534, 65534), 0);
+            ASSERT_EQ(::chown((m_dir / "out").c_str(), 65534, 65534), 0);
+        }
+        int status = ConvertAndDieBefore(m_dir / "new.txt", m_dir / "out", ECommitStep::kReplace, 3,
+                                         c.converterUnprivileged);
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+        const CFiles mixed = ListFiles(m_dir / "out");
+        CProcessOptions owner, other;
+        owner.m_strWorkDir = other.m_strWorkDir = m_dir.string();
+        owner.m_bUnprivileged = c.converterUnprivileged;
+        other.m_bUnprivileged = !c.converterUnprivileged;
+        for (const char* format : {"text", "tagged"}) {
+            ExpectRefused(
+                RunProcess({HALVIC_BIN, "dump", "-f", format, "out"}, other),
+                "halvic: error: out: a conversion into this directory was cut off while it "
+                "replaced the files, and only the user who owns out/.halvic.commit may put "
+                "the old files back; until that user converts into this directory or runs "
+                "halvic dump on it once, the files may be a mix of two sets\n");
+        }
+        EXPECT_EQ(ListFiles(m_dir / "out"), mixed) << "the other user changed the set";
+        CProcessResult putBack = RunProcess({HALVIC_BIN, "dump", "out", "-r", "1"}, owner);
+        EXPECT_EQ(putBack.m_nExitCode, 0);
+        EXPECT_EQ(putBack.m_strErr, kPutBack);
+        EXPECT_EQ(ListFiles(m_dir / "out"), oldSet);
+        CProcessResult dump = RunProcess({HALVIC_BIN, "dump", "out", "-r", "1"}, other);
+        EXPECT_EQ(dump.m_nExitCode, 0) << dump.m_strErr;
+        EXPECT_EQ(dump.m_strErr, "");
+    }
+}
+
+// Without the lock a reader could read a set while it is replaced: a lock file it cannot open
+// (left private by a user's umask) makes it refuse, until the lock file's owner takes it once.
+TEST_F(FaultTest, ALockFileThatCannotBeOpenedIsRefusedNotIgnored) {
+    if (::geteuid() != 0) GTEST_SKIP() << "only root can act as two users";
+    const CFiles set = ConvertedSet(m_dir, "old.txt", Records(1, 300));
+    for (const auto& [name, bytes] : set)
+        WriteFile(m_dir / "out" / name, bytes);
+    fs::permissions(m_dir, fs::perms::all);
+    const fs::path lock = m_dir / "out" / ".halvic.lock";
+    WriteFile(lock, "");
+    fs::permissions(lock, fs::perms::owner_read | fs::perms::owner_write);
+    CProcessOptions nobody;
+    nobody.m_strWorkDir = m_dir.string();
+    nobody.m_bUnprivileged = true;
+    ExpectRefused(
+        RunProcess({HALVIC_BIN, "dump", "out"}, nobody),
+        "halvic: error: out/.halvic.lock: Permission denied; without the lock, a "
+        "conversion into out may be replacing the files while they are read: the owner of "
+        "out/.halvic.lock makes it readable by converting into that directory or running "
+        "halvic dump on it once\n");
+    EXPECT_EQ(RunHere({HALVIC_BIN, "dump", "out", "-r", "1"}).m_nExitCode, 0);
+    EXPECT_EQ(fs::status(lock).permissions() & fs::perms::others_read, fs::perms::others_read);
+    CProcessResult read = RunProcess({HALVIC_BIN, "dump", "out", "-r", "1"}, nobody);
+    EXPECT_EQ(read.m_nExitCode, 0) << read.m_strErr;
+    EXPECT_EQ(ListFiles(m_dir / "out"), set);
 }
 
 TEST_F(FaultTest, KillsAtRandomInstantsLeaveAWholeSet) {
@@ -368,6 +454,56 @@ TEST_F(FaultTest, ASecondConversionWaitsAndSaysSo) {
     if (fd >= 0) ::close(fd);
     EXPECT_EQ(result.m_nExitCode, 0);
     EXPECT_EQ(result.m_strErr, waiting);
+    EXPECT_EQ(ReadFile(m_dir / "out/qxm.qxd").size(), 292u) << "the texts 1 to 100";
+}
+
+// With --wait, a conversion or a dump gives up when the lock is still held after the seconds
+// given; one let go of meanwhile is taken as without --wait.
+TEST_F(FaultTest, WaitGivesUpAfterItsSeconds) {
+    WriteFile(m_dir / "in.txt", Records(1, 100));
+    const std::string gaveUp =
+        "halvic: error: out: another conversion into this directory still "
+        "holds it after ";
+    const std::string waiting = "halvic: waiting for another conversion into out\n";
+    const struct {
+        std::vector<std::string> args;
+        bool letGo;  // the lock goes once halvic says that it waits
+        int status;
+        std::string err;
+    } kCases[] = {
+        {{"convert", "in.txt", "-o", "out", "--wait", "0"},
+         false,
+         1,
+         gaveUp + "0 seconds of waiting; gave up\n"},
+        {{"dump", "--wait", "0", "out"}, false, 1, gaveUp + "0 seconds of waiting; gave up\n"},
+        {{"convert", "in.txt", "-o", "out", "--wait", "2"},
+         false,
+         1,
+         waiting + gaveUp + "2 seconds of waiting; gave up\n"},
+        {{"convert", "in.txt", "-o", "out", "--wait", "30"}, true, 0, waiting},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.args.front() + " " + c.args.back());
+        int fd = ::open((m_dir / "out/.halvic.lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+        CProcessOptions options;
+        options.m_strWorkDir = m_dir.string();
+        options.m_onStderr = [&](const std::string& err) {
+            if (c.letGo && fd >= 0 && err == waiting) {
+                ::close(fd);
+                fd = -1;
+            }
+        };
+        std::vector<std::string> argv = {HALVIC_BIN};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        CProcessResult result = RunProcess(argv, options);
+        if (fd >= 0) ::close(fd);
+        EXPECT_EQ(result.m_nExitCode, c.status);
+        EXPECT_EQ(result.m_strErr, c.err);
+        EXPECT_EQ(result.m_strOut, "");
+        if (c.status != 0) EXPECT_EQ(ListFiles(m_dir / "out"), m_old);
+    }
     EXPECT_EQ(ReadFile(m_dir / "out/qxm.qxd").size(), 292u) << "the texts 1 to 100";
 }
 

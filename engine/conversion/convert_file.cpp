@@ -58,10 +58,10 @@ class CConversionOutput {
         }
         return written;
     }
-    bool Commit(CError& error) {
+    bool Commit(CError& error, std::vector<CWarning>& warnings) {
         if (Checking()) return true;
         CInterruptsHeld held;  // an interrupt waits until the commit is done or undone
-        return m_set.Commit(error);
+        return m_set.Commit(error, warnings);
     }
 
   private:
@@ -154,7 +154,7 @@ CConvertResult ConvertFileOrThrow(const std::string& path, const CConvertOptions
     const std::size_t warningsBefore = result.m_warnings.size();
     if (!Convert(input, output, result)) return result;
     if (FailsStrictly(options, input.Name(), warningsBefore, result)) return result;
-    result.m_bOk = output.Commit(result.m_error);
+    result.m_bOk = output.Commit(result.m_error, result.m_warnings);
     return result;
 }
 

@@ -74,19 +74,28 @@ CFileLock::~CFileLock() {
     Release();
 }
 
+bool CFileLock::GiveUp(const std::string& path, CError& error) {
+    m_bTimedOut = true;
+    error = {path, 0, "the lock is held by another process"};
+    return false;
+}
+
 int CFileLock::Retry(const std::function<int(bool block)>& attempt,
-                     const std::function<void()>& onWait) {
+                     const std::function<void()>& onWait, int waitSeconds) {
     auto start = std::chrono::steady_clock::now();
     bool told = false;
     for (;;) {
-        int result = attempt(told);
+        // Once said, an endless wait is left to the system; a limited one is asked on.
+        const bool block = told && waitSeconds < 0;
+        int result = attempt(block);
         if (result != kBusy) return result;
-        if (!told && std::chrono::steady_clock::now() - start >= std::chrono::seconds(1)) {
-            // Said once; from then on the wait is left to the system.
+        auto waited = std::chrono::steady_clock::now() - start;
+        if (waitSeconds >= 0 && waited >= std::chrono::seconds(waitSeconds)) return kTimedOutCode;
+        if (!told && waited >= std::chrono::seconds(1)) {
             told = true;
             if (onWait) onWait();
-        } else if (!told) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        } else if (!block) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(told ? 50 : 10));
         }
     }
 }

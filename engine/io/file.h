@@ -158,10 +158,11 @@ class CFileLock {
 
     enum class EMode { kShared, kExclusive };
     // Opens `path` (creating it empty, never through a link, never truncating or writing it) and
-    // takes the lock, waiting as long as another process holds it; `onWait` is called once when
+    // takes the lock, waiting as long as another process holds it, or at most `waitSeconds`
+    // when that is not negative (then failing with TimedOut() set); `onWait` is called once when
     // it has waited a second. A name that is not a regular file fails with a message that says so.
     bool Take(const std::string& path, EMode mode, const std::function<void()>& onWait,
-              CError& error);
+              CError& error, int waitSeconds = -1);
     // Whether Take could open or create the lock file at `path`, asked without creating, keeping
     // or locking it; otherwise fills `error` as Take would.
     static bool Check(const std::string& path, CError& error);
@@ -173,17 +174,25 @@ class CFileLock {
     // Set when the last Take failed because the lock file could not be opened or created for want
     // of permission (a directory others may read but not write).
     bool NotPermitted() const { return m_bNotPermitted; }
+    // Set when the last Take gave up after waiting its `waitSeconds`.
+    bool TimedOut() const { return m_bTimedOut; }
 
   private:
     // Calls `attempt` until it takes the lock: it returns 0 when it has, kBusy while another
     // process holds the lock, or the system's error code. For the first second it is asked not
-    // to block and called again shortly; then `onWait` is called once and it may block.
+    // to block and called again shortly; then `onWait` is called once and it may block, unless
+    // `waitSeconds` is not negative: then it is asked on until they have passed, and Retry
+    // returns kTimedOut.
     static constexpr int kBusy = -1;
+    static constexpr int kTimedOutCode = -2;
     static int Retry(const std::function<int(bool block)>& attempt,
-                     const std::function<void()>& onWait);
+                     const std::function<void()>& onWait, int waitSeconds);
+    // The failure of a Take whose Retry returned kTimedOutCode.
+    bool GiveUp(const std::string& path, CError& error);
 
     CFileHandle m_file = kNoFile;
     bool m_bNotPermitted = false;
+    bool m_bTimedOut = false;
     bool m_bCreated = false;  // the last Take created the lock file
 };
 

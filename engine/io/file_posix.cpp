@@ -434,9 +434,10 @@ bool NotALockFile(CError& error, const std::string& path, mode_t mode) {
 }  // namespace
 
 bool CFileLock::Take(const std::string& path, EMode mode, const std::function<void()>& onWait,
-                     CError& error) {
+                     CError& error, int waitSeconds) {
     Release();
     m_bNotPermitted = false;
+    m_bTimedOut = false;
     // Checked before the open as well as after it, so that a device is never opened at all.
     struct stat status;
     if (::lstat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
@@ -478,13 +479,22 @@ bool CFileLock::Take(const std::string& path, EMode mode, const std::function<vo
             ::close(fd);
             return NotALockFile(error, path, status.st_mode);
         }
+        // Whoever may read the set must be able to take the lock shared, whatever the umask
+        // of the user who made the lock file: it holds nothing. Its owner widens an old one.
+        if (status.st_uid == ::geteuid() && (status.st_mode & 0444) != 0444) {
+            ::fchmod(fd, (status.st_mode & 07777) | 0444);
+        }
         const int operation = mode == EMode::kShared ? LOCK_SH : LOCK_EX;
         int err = Retry(
             [fd, operation](bool block) {
                 if (::flock(fd, operation | (block ? 0 : LOCK_NB)) == 0) return 0;
                 return errno == EWOULDBLOCK || errno == EINTR ? kBusy : errno;
             },
-            onWait);
+            onWait, waitSeconds);
+        if (err == kTimedOutCode) {
+            ::close(fd);
+            return GiveUp(path, error);
+        }
         if (err != 0) {
             ::close(fd);
             return Fail(error, path, err);

@@ -601,9 +601,10 @@ bool NotALockFile(CError& error, const std::string& path, EFileKind kind) {
 }  // namespace
 
 bool CFileLock::Take(const std::string& path, EMode mode, const std::function<void()>& onWait,
-                     CError& error) {
+                     CError& error, int waitSeconds) {
     Release();
     m_bNotPermitted = false;
+    m_bTimedOut = false;
     CFileStatus status = StatusOf(path);
     if (status.m_kind != EFileKind::kMissing && status.m_kind != EFileKind::kRegular) {
         return NotALockFile(error, path, status.m_kind);
@@ -635,7 +636,11 @@ bool CFileLock::Take(const std::string& path, EMode mode, const std::function<vo
             DWORD err = ::GetLastError();
             return err == ERROR_LOCK_VIOLATION ? kBusy : static_cast<int>(err);
         },
-        onWait);
+        onWait, waitSeconds);
+    if (result == kTimedOutCode) {
+        ::CloseHandle(file);
+        return GiveUp(path, error);
+    }
     if (result != 0) {
         ::CloseHandle(file);
         return Fail(error, path, static_cast<DWORD>(result));

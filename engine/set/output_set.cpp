@@ -14,6 +14,13 @@ std::string WaitingMessage(const std::string& dir) {
     return "waiting for another conversion into " + (dir.empty() ? std::string(".") : dir);
 }
 
+CError WaitedInVain(const std::string& dir, int seconds) {
+    return {dir.empty() ? "." : dir, 0,
+            "another conversion into this directory still holds it after " +
+                std::to_string(seconds) + (seconds == 1 ? " second" : " seconds") +
+                " of waiting; gave up"};
+}
+
 namespace {
 
 // The names halvic gives its own files beside the targets: ".NAME.tmp.PID.N" for a file being
@@ -24,6 +31,17 @@ const char* const kBackupTag = ".old.";
 
 std::string OwnName(const std::string& name, const char* tag, unsigned& counter) {
     return "." + name + tag + std::to_string(ProcessId()) + "." + std::to_string(counter++);
+}
+
+// The first of OwnName's names that nothing in `dir` has: a dead process with the same number, or
+// anyone else, may have left a file, a link or a directory under one.
+std::string FreeName(const std::string& dir, const std::string& name, const char* tag,
+                     unsigned& counter) {
+    std::string free;
+    do {
+        free = OwnName(name, tag, counter);
+    } while (StatusOf(JoinPath(dir, free)).m_kind != EFileKind::kMissing);
+    return free;
 }
 
 bool AllDigits(std::string_view text) {
@@ -178,15 +196,37 @@ bool NeedsRecovery(const std::string& dir) {
     return false;
 }
 
+std::string DirName(const std::string& dir) {
+    return dir.empty() ? "." : dir;
+}
+
+// Why a reader refuses a set whose commit record it may not act on: the files may be a mix of
+// two sets, and only the user who wrote the record may put the old ones back.
+CError UnfinishedCommit(const std::string& dir) {
+    return {DirName(dir), 0,
+            "a conversion into this directory was cut off while it replaced the files, and "
+            "only the user who owns " +
+                JoinPath(dir, kCommitRecordName) +
+                " may put the old files back; until that user converts into this directory or "
+                "runs halvic dump on it once, the files may be a mix of two sets"};
+}
+
 // Under the exclusive lock: undoes a commit that a crash cut short, then removes what dead
-// conversions left. Fails only when a commit record could not be undone.
-bool Recover(const std::string& dir, CError& error, std::vector<CError>& warnings) {
+// conversions left. Fails when a commit record could not be undone; for a reader (`reading`)
+// also when the record is another user's, which it may not undo: the set may be a mix.
+bool Recover(const std::string& dir, bool reading, CError& error, std::vector<CError>& warnings) {
     const std::string recordPath = JoinPath(dir, kCommitRecordName);
     CFileStatus status = StatusOf(recordPath);
     if (status.m_kind != EFileKind::kMissing) {
         std::string text;
         CError unread;
         std::optional<std::vector<CCommitEntry>> entries;
+        // Another user's record may be a real one; one of this user's that halvic cannot read
+        // was never written by a commit.
+        if (reading && status.m_kind == EFileKind::kRegular && !status.m_bOurs) {
+            error = UnfinishedCommit(dir);
+            return false;
+        }
         if (!IsOwnFile(status)) {
             warnings.push_back({recordPath, 0,
                                 status.m_kind == EFileKind::kRegular
@@ -201,7 +241,7 @@ bool Recover(const std::string& dir, CError& error, std::vector<CError>& warning
                     " (while undoing the interrupted conversion that " + recordPath + " records)";
                 return false;
             }
-            warnings.push_back({dir.empty() ? "." : dir, 0,
+            warnings.push_back({DirName(dir), 0,
                                 "a conversion into this directory was cut off while it replaced "
                                 "the files; the old files were put back"});
         }
@@ -282,18 +322,14 @@ bool COutputSet::Open(const std::string& dir, const COutputSetOptions& options, 
     m_strDir = dir;
     m_options = options;
     if (!m_lock.Take(JoinPath(dir, kLockFileName), CFileLock::EMode::kExclusive, options.m_onWait,
-                     error)) {
+                     error, options.m_nWaitSeconds)) {
+        if (m_lock.TimedOut()) error = WaitedInVain(dir, options.m_nWaitSeconds);
         return false;
     }
-    if (!Recover(dir, error, warnings)) return false;
+    if (!Recover(dir, false, error, warnings)) return false;
     for (std::size_t i = 0; i < kOutputCount; ++i) {
         std::string name = OutputFileName(i);
-        // A name of a dead process with the same number may still be there if it could not be
-        // removed: take the next.
-        std::string temp;
-        do {
-            temp = JoinPath(dir, OwnName(name, kTempTag, m_nNames));
-        } while (StatusOf(temp).m_kind != EFileKind::kMissing);
+        std::string temp = JoinPath(dir, FreeName(dir, name, kTempTag, m_nNames));
         if (!m_files[i].Create(JoinPath(dir, name), temp, error)) return false;
     }
     return true;
@@ -308,7 +344,7 @@ std::uint64_t COutputSet::Finish() {
     return bytes;
 }
 
-bool COutputSet::Commit(CError& error) {
+bool COutputSet::Commit(CError& error, std::vector<CError>& warnings) {
     const bool sync = m_options.m_bSync;
     auto step = [this, &error](ECommitStep what, std::size_t i, const std::string& file) {
         if (!m_options.m_commitHook) return true;
@@ -322,10 +358,11 @@ bool COutputSet::Commit(CError& error) {
         std::string name = OutputFileName(entries.size());
         bool old = StatusOf(file.Target()).m_kind != EFileKind::kMissing;
         entries.push_back({name, file.Temp().substr(file.Temp().find_last_of(kPathSeparators) + 1),
-                           old ? OwnName(name, kBackupTag, m_nNames) : ""});
+                           old ? FreeName(m_strDir, name, kBackupTag, m_nNames) : ""});
     }
     const std::string recordPath = JoinPath(m_strDir, kCommitRecordName);
-    std::string recordTemp = JoinPath(m_strDir, OwnName(kCommitRecordName + 1, kTempTag, m_nNames));
+    std::string recordTemp =
+        JoinPath(m_strDir, FreeName(m_strDir, kCommitRecordName + 1, kTempTag, m_nNames));
     if (!step(ECommitStep::kWriteRecord, 0, recordPath) ||
         !WriteNewFile(recordTemp, FormatRecord(entries), sync, error)) {
         return false;
@@ -345,9 +382,12 @@ bool COutputSet::Commit(CError& error) {
             // file system has no such names, the old file is moved aside instead.
             std::string backup = JoinPath(m_strDir, entry.m_strBackup);
             CError unlinked;
-            ok = step(ECommitStep::kBackUp, i, target) &&
-                 (LinkFile(target, backup, unlinked) || RenameFile(target, backup, error));
-            if (!ok) error.m_strFile = target;
+            ok = step(ECommitStep::kBackUp, i, target);
+            if (ok && !LinkFile(target, backup, unlinked) && !RenameFile(target, backup, error)) {
+                // The system's reason may be the backup's name (taken meanwhile) or the target.
+                error.m_strReason += " (while keeping " + target + " under this name)";
+                ok = false;
+            }
         }
         ok = ok && step(ECommitStep::kReplace, i, target) &&
              RenameFile(m_files[i].Temp(), target, error);
@@ -369,31 +409,60 @@ bool COutputSet::Commit(CError& error) {
         return false;
     }
     m_bCommitted = true;
-    // The commit is done; the old files go last, out of the way of the new ones.
-    if (step(ECommitStep::kRemoveBackups, 0, m_strDir)) {
-        for (const CCommitEntry& entry : entries) {
-            CError ignored;
-            if (!entry.m_strBackup.empty()) {
-                RemoveFile(JoinPath(m_strDir, entry.m_strBackup), ignored);
-            }
+    // The commit is done; the old files go last, out of the way of the new ones. One that
+    // cannot be removed is only left over: a warning, and the next conversion removes it.
+    for (std::size_t i = 0; i < kOutputCount; ++i) {
+        if (entries[i].m_strBackup.empty()) continue;
+        std::string backup = JoinPath(m_strDir, entries[i].m_strBackup);
+        if (!step(ECommitStep::kRemoveBackups, i, backup) || !RemoveFile(backup, error)) {
+            error.m_strReason +=
+                "; the replaced file is left under this name, for the next "
+                "conversion into this directory to remove";
+            warnings.push_back(std::move(error));
+            error = {};
         }
     }
     return true;
 }
 
-bool COutputSetReadLock::Take(const std::string& dir, const std::function<void()>& onWait,
-                              CError& error, std::vector<CError>& warnings) {
+bool COutputSetReadLock::MayReadUnlocked(const std::string& dir, CError& error) {
+    // A lock file that is there is used by the conversions into `dir`: one may be replacing the
+    // files now.
     const std::string path = JoinPath(dir, kLockFileName);
-    if (!m_lock.Take(path, CFileLock::EMode::kShared, onWait, error)) {
-        return m_lock.NotPermitted();
+    if (StatusOf(path).m_kind != EFileKind::kMissing) {
+        error.m_strReason += "; without the lock, a conversion into " + DirName(dir) +
+                             " may be replacing the files while they are read: the owner of " +
+                             path +
+                             " makes it readable by converting into that directory or running "
+                             "halvic dump on it once";
+        return false;
+    }
+    // Nobody may undo it here, without the lock.
+    if (StatusOf(JoinPath(dir, kCommitRecordName)).m_kind == EFileKind::kRegular) {
+        error = UnfinishedCommit(dir);
+        return false;
+    }
+    return true;
+}
+
+bool COutputSetReadLock::Take(const std::string& dir, const std::function<void()>& onWait,
+                              CError& error, std::vector<CError>& warnings, int waitSeconds) {
+    const std::string path = JoinPath(dir, kLockFileName);
+    auto take = [&](CFileLock::EMode mode) {
+        if (m_lock.Take(path, mode, onWait, error, waitSeconds)) return true;
+        if (m_lock.TimedOut()) error = WaitedInVain(dir, waitSeconds);
+        return false;
+    };
+    if (!take(CFileLock::EMode::kShared)) {
+        return m_lock.NotPermitted() && MayReadUnlocked(dir, error);
     }
     if (!NeedsRecovery(dir)) return true;
     // Undoing needs the directory to itself.
     m_lock.Release();
-    if (!m_lock.Take(path, CFileLock::EMode::kExclusive, onWait, error)) {
-        return m_lock.NotPermitted();
+    if (!take(CFileLock::EMode::kExclusive)) {
+        return m_lock.NotPermitted() && MayReadUnlocked(dir, error);
     }
-    return Recover(dir, error, warnings);
+    return Recover(dir, true, error, warnings);
 }
 
 }  // namespace halvic

@@ -32,6 +32,8 @@ inline constexpr const char* kCommitRecordName = ".halvic.commit";
 
 // What to tell a person while the lock of `dir` is waited for.
 std::string WaitingMessage(const std::string& dir);
+// The failure of a lock of `dir` not taken within `seconds`.
+CError WaitedInVain(const std::string& dir, int seconds);
 
 // Makes the output directory `dir` with the directories above it that are missing, as a build
 // tool makes its output directory; `made` tells whether there was any to make.
@@ -41,7 +43,8 @@ bool MakeOutputDirectory(const std::string& dir, bool& made, CError& error);
 // Otherwise fills `error` as the conversion would.
 bool CheckOutputDirectory(const std::string& dir, CError& error);
 
-// The steps of a commit, in order; kBackUp and kReplace come once per file that has them.
+// The steps of a commit, in order; kBackUp, kReplace and kRemoveBackups come once per file that
+// has them.
 enum class ECommitStep { kWriteRecord, kBackUp, kReplace, kRemoveRecord, kRemoveBackups };
 
 struct COutputSetOptions {
@@ -50,6 +53,8 @@ struct COutputSetOptions {
     bool m_bSync = false;
     // Called once when the lock has been waited for a second.
     std::function<void()> m_onWait;
+    // How long to wait for the lock before giving up; negative: as long as it takes.
+    int m_nWaitSeconds = -1;
     // For tests: called before each step of the commit with the step and the output file's
     // index; a reason returned makes the step fail as if the system had refused it.
     std::function<std::string(ECommitStep, std::size_t)> m_commitHook;
@@ -74,8 +79,9 @@ class COutputSet {
     // Finishes the seven temporaries (throws CFailure); returns the bytes they hold.
     std::uint64_t Finish();
     // Puts the seven files in place of their targets, all of them or, on failure, none: the old
-    // set is then restored and `error` names the file and the reason.
-    bool Commit(CError& error);
+    // set is then restored and `error` names the file and the reason. An old file that cannot be
+    // removed after the commit goes to `warnings`.
+    bool Commit(CError& error, std::vector<CError>& warnings);
 
   private:
     std::string m_strDir;
@@ -89,13 +95,19 @@ class COutputSet {
 // Holds the lock of a directory's set for reading: while it lives no conversion replaces the
 // files. A commit that a crash cut short is undone first, and what dead conversions left is
 // removed. A directory where no lock file can be created (read-only, or someone else's) is read
-// without the lock.
+// without the lock. The set is refused (Take fails) when it may be a mix: a commit record that
+// this user may not undo (another user's), or a lock file that is there but cannot be opened.
 class COutputSetReadLock {
   public:
+    // Waits for the lock at most `waitSeconds` when that is not negative.
     bool Take(const std::string& dir, const std::function<void()>& onWait, CError& error,
-              std::vector<CError>& warnings);
+              std::vector<CError>& warnings, int waitSeconds = -1);
 
   private:
+    // After the lock could not be taken for want of permission (`error` says so): whether the
+    // set may be read without it; otherwise `error` says why not and what to do.
+    static bool MayReadUnlocked(const std::string& dir, CError& error);
+
     CFileLock m_lock;
 };
 

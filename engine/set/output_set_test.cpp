@@ -56,7 +56,7 @@ class OutputSetTest : public ::testing::Test {
         for (std::size_t i = 0; i < kOutputCount; ++i)
             set.File(i).Write("new " + OutputFileName(i));
         set.Finish();
-        return set.Commit(error);
+        return set.Commit(error, warnings);
     }
     bool Convert(CError& error) {
         std::vector<CError> warnings;
@@ -227,24 +227,46 @@ TEST_F(OutputSetTest, ALockFileThatIsNoFileStopsTheConversion) {
     }
 }
 
-TEST_F(OutputSetTest, LinksAtTheTemporariesNamesAreNeitherFollowedNorRemoved) {
-    PutOldSet();
-    // Every name a conversion of this process would give its files first.
-    std::vector<fs::path> links;
-    for (std::size_t i = 0; i < kOutputCount; ++i) {
-        for (int n = 0; n < 20; ++n) {
-            links.push_back(m_dir / ("." + OutputFileName(i) + ".tmp." +
-                                     std::to_string(::getpid()) + "." + std::to_string(n)));
-            fs::create_symlink(m_scratch.Path() / "outside", links.back());
+// Names a conversion of this process would give its files, taken by someone else's link or
+// directory: they are skipped, never followed, and a directory is left as it is.
+TEST_F(OutputSetTest, TakenNamesOfItsOwnFilesAreSkipped) {
+    std::vector<std::string> bases = {kCommitRecordName + 1};
+    for (std::size_t i = 0; i < kOutputCount; ++i)
+        bases.push_back(OutputFileName(i));
+    for (bool directories : {false, true}) {
+        SCOPED_TRACE(directories ? "directories" : "links");
+        fs::remove_all(m_dir);
+        fs::create_directories(m_dir);
+        PutOldSet();
+        std::vector<fs::path> planted;
+        for (const std::string& base : bases) {
+            for (const char* tag : {".tmp.", ".old."}) {
+                // Few at the output files' temporaries, whose names come first and take numbers
+                // from the same count: the others then meet theirs taken.
+                const bool first = tag[1] == 't' && base != kCommitRecordName + 1;
+                for (int n = 0; n < (first ? 3 : 30); ++n) {
+                    planted.push_back(m_dir / ("." + base + tag + std::to_string(::getpid()) + "." +
+                                               std::to_string(n)));
+                    if (directories) {
+                        fs::create_directory(planted.back());
+                    } else {
+                        fs::create_symlink(m_scratch.Path() / "outside", planted.back());
+                    }
+                }
+            }
+        }
+        CError error;
+        std::vector<CError> warnings;
+        ASSERT_TRUE(Convert({}, error, warnings)) << error.Message();
+        EXPECT_EQ(ReadFile(m_scratch.Path() / "outside"), "not halvic's");
+        for (std::size_t i = 0; i < kOutputCount; ++i)
+            EXPECT_EQ(ReadFile(m_dir / OutputFileName(i)), "new " + OutputFileName(i));
+        for (const fs::path& name : planted) {
+            // A link at a backup's name is a backup's second name, which may be removed.
+            if (directories || name.string().find(".tmp.") != std::string::npos)
+                EXPECT_TRUE(directories ? fs::is_directory(name) : fs::is_symlink(name)) << name;
         }
     }
-    CError error;
-    ASSERT_TRUE(Convert(error)) << error.Message();
-    EXPECT_EQ(ReadFile(m_scratch.Path() / "outside"), "not halvic's");
-    for (std::size_t i = 0; i < kOutputCount; ++i)
-        EXPECT_EQ(ReadFile(m_dir / OutputFileName(i)), "new " + OutputFileName(i));
-    for (const fs::path& link : links)
-        EXPECT_TRUE(fs::is_symlink(link)) << link;
 }
 
 TEST_F(OutputSetTest, ACommitRecordIsFollowedOnlyWithinItsOwnNames) {
@@ -322,12 +344,20 @@ TEST_F(OutputSetTest, ACommitRecordThatIsALinkOrAnotherUsersIsIgnored) {
     WriteFile(m_dir / ".qxase.qxd.old.1.1", "planted");
     ASSERT_EQ(::chown((m_dir / kCommitRecordName).c_str(), 4245, 4245), 0);
     ASSERT_EQ(::chown((m_dir / ".qxase.qxd.old.1.1").c_str(), 4245, 4245), 0);
-    COutputSetReadLock second;
+    // A reader may not undo it and refuses the set, which may be a mix; a conversion writes a
+    // whole set of its own.
+    {
+        COutputSetReadLock second;
+        warnings.clear();
+        EXPECT_FALSE(second.Take(Dir(), {}, error, warnings));
+        EXPECT_EQ(Messages({error}).front().substr(0, 50),
+                  "out: a conversion into this directory was cut off ");
+    }
+    EXPECT_EQ(ReadFile(m_dir / kRecordFileName), "old qxase.qxd");
     warnings.clear();
-    ASSERT_TRUE(second.Take(Dir(), {}, error, warnings)) << error.Message();
+    EXPECT_TRUE(Convert({}, error, warnings)) << error.Message();
     EXPECT_EQ(Messages(warnings),
               std::vector<std::string>{"out/.halvic.commit: belongs to another user; ignored"});
-    EXPECT_EQ(ReadFile(m_dir / kRecordFileName), "old qxase.qxd");
     EXPECT_EQ(ReadFile(m_dir / ".qxase.qxd.old.1.1"), "planted") << "another user's backup";
 }
 
@@ -402,6 +432,71 @@ TEST_F(OutputSetTest, AFailedSetRemovesTheLockFileItCreated) {
     EXPECT_TRUE(fs::exists(lockPath));
 }
 
+// After the commit an old file that cannot be removed is only left over: a warning names it, and
+// the next conversion removes it.
+TEST_F(OutputSetTest, AnOldFileThatCannotBeRemovedAfterTheCommitIsAWarning) {
+    PutOldSet();
+    COutputSetOptions options;
+    options.m_commitHook = [](ECommitStep step, std::size_t file) {
+        return step == ECommitStep::kRemoveBackups && file == 2 ? "Input/output error" : "";
+    };
+    CError error;
+    std::vector<CError> warnings;
+    ASSERT_TRUE(Convert(options, error, warnings)) << error.Message();
+    ASSERT_EQ(warnings.size(), 1u);
+    const std::string backup = fs::path(warnings[0].m_strFile).filename().string();
+    EXPECT_EQ(backup.rfind(".qxa.qxd.old.", 0), 0u) << backup;
+    EXPECT_EQ(warnings[0].m_strReason,
+              "Input/output error; the replaced file is left under this name, for the next "
+              "conversion into this directory to remove");
+    CFileList expected = NewSet();
+    expected.emplace_back(backup, "old qxa.qxd");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(ListFiles(m_dir), expected);
+    EXPECT_TRUE(Convert(error)) << error.Message();
+    EXPECT_EQ(ListFiles(m_dir), NewSet());
+}
+
+// A backup's name taken between its choice and its making: the message names it, and why.
+TEST_F(OutputSetTest, ABackupNameTakenMeanwhileIsNamedInTheMessage) {
+    PutOldSet();
+    CFileList old = ListFiles(m_dir);
+    // The seven temporaries take numbers 0 to 6, the first backup 7.
+    const std::string backup = ".qxase.qxd.old." + std::to_string(::getpid()) + ".7";
+    COutputSetOptions options;
+    options.m_commitHook = [this, &backup](ECommitStep step, std::size_t file) {
+        if (step == ECommitStep::kBackUp && file == 0) fs::create_directory(m_dir / backup);
+        return "";
+    };
+    CError error;
+    std::vector<CError> warnings;
+    EXPECT_FALSE(Convert(options, error, warnings));
+    EXPECT_EQ(error.Message(), (m_dir / backup).string() + ": Is a directory (while keeping " +
+                                   (m_dir / kRecordFileName).string() + " under this name)");
+    fs::remove(m_dir / backup);
+    EXPECT_EQ(ListFiles(m_dir), old);
+}
+
+// Whoever may read the set may take its lock shared, whatever the umask of its owner.
+TEST_F(OutputSetTest, TheLockFileIsReadableByAll) {
+    const fs::path lock = m_dir / kLockFileName;
+    const fs::perms readable =
+        fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+    mode_t umask = ::umask(077);
+    CError error;
+    EXPECT_TRUE(Convert(error)) << error.Message();
+    EXPECT_EQ(fs::status(lock).permissions() & fs::perms::all, readable | fs::perms::owner_write);
+    // One made private before is widened by its owner's next reading.
+    fs::permissions(lock, fs::perms::owner_read);
+    {
+        COutputSetReadLock reader;
+        std::vector<CError> warnings;
+        EXPECT_TRUE(reader.Take(Dir(), {}, error, warnings)) << error.Message();
+    }
+    EXPECT_EQ(fs::status(lock).permissions() & fs::perms::all, readable);
+    ::umask(umask);
+}
+
 TEST_F(OutputSetTest, AReadOnlyDirectoryIsReadWithoutTheLock) {
     if (::geteuid() == 0) GTEST_SKIP() << "root may write every directory";
     PutOldSet();
@@ -412,6 +507,14 @@ TEST_F(OutputSetTest, AReadOnlyDirectoryIsReadWithoutTheLock) {
     EXPECT_TRUE(reader.Take(Dir(), {}, error, warnings)) << error.Message();
     EXPECT_FALSE(Convert(error));
     EXPECT_EQ(Messages({error}), std::vector<std::string>{"out: Permission denied"});
+    // A commit record there can be undone by nobody without the lock: the set may be a mix.
+    fs::permissions(m_dir, fs::perms::owner_all);
+    WriteFile(m_dir / kCommitRecordName, "halvic commit record 1\n");
+    fs::permissions(m_dir, fs::perms::owner_read | fs::perms::owner_exec);
+    COutputSetReadLock refused;
+    EXPECT_FALSE(refused.Take(Dir(), {}, error, warnings));
+    EXPECT_EQ(Messages({error}).front().substr(0, 50),
+              "out: a conversion into this directory was cut off ");
     fs::permissions(m_dir, fs::perms::owner_all);
 }
 

@@ -8,14 +8,14 @@
 namespace halvic {
 
 bool COutputSetReader::Open(const std::string& dir, const std::function<void()>& onWait,
-                            CError& error, std::vector<CError>& warnings) {
+                            CError& error, std::vector<CError>& warnings, int waitSeconds) {
     m_strRecordFile = JoinPath(dir, kRecordFileName);
     try {
         {
             // No conversion replaces the files while they are opened; once open, they stay the
             // files of this set, so the lock is not held while they are read.
             COutputSetReadLock lock;
-            if (!lock.Take(dir, onWait, error, warnings)) return false;
+            if (!lock.Take(dir, onWait, error, warnings, waitSeconds)) return false;
             if (!m_recordFile.Open(m_strRecordFile, error)) return false;
             for (std::size_t i = 0; i < kTableCount; ++i) {
                 if (!m_tableFiles[i].Open(JoinPath(dir, TableFileName(i)), error)) return false;

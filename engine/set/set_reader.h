@@ -36,13 +36,14 @@ class COutputSetReader {
     COutputSetReader& operator=(const COutputSetReader&) = delete;
 
     // Takes the read lock of `dir` ("" is the current working directory), calling `onWait` once
-    // when it has been waited for a second, opens the seven files and lets go of the lock: what
+    // when it has been waited for a second and giving up after `waitSeconds` when that is not
+    // negative, opens the seven files and lets go of the lock: what
     // is read afterwards is the set as it was then, whatever replaces it meanwhile. Then reads
     // the six tables. What the lock found to say goes to `warnings`. On failure (the lock, a
     // missing or irregular file, a fault in a table, memory that runs out) returns false and
     // fills `error`, which names the file.
     bool Open(const std::string& dir, const std::function<void()>& onWait, CError& error,
-              std::vector<CError>& warnings);
+              std::vector<CError>& warnings, int waitSeconds = -1);
     // Reads the six tables from `sources`, which must outlive the reader, and then the records;
     // `dir` names the files in messages as Open's does.
     bool Open(const std::string& dir, const COutputSources& sources, CError& error);
