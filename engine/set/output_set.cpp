@@ -384,8 +384,14 @@ bool COutputSet::Commit(CError& error, std::vector<CError>& warnings) {
             CError unlinked;
             ok = step(ECommitStep::kBackUp, i, target);
             if (ok && !LinkFile(target, backup, unlinked) && !RenameFile(target, backup, error)) {
-                // The system's reason may be the backup's name (taken meanwhile) or the target.
-                error.m_strReason += " (while keeping " + target + " under this name)";
+                // The system's reason may be the backup's name (taken meanwhile) or the target
+                // (on Windows, held open by another program): with nothing at the backup's name,
+                // the target is the file at fault.
+                if (StatusOf(backup).m_kind == EFileKind::kMissing) {
+                    error.m_strFile = target;
+                } else {
+                    error.m_strReason += " (while keeping " + target + " under this name)";
+                }
                 ok = false;
             }
         }
