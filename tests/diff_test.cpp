@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/format/record_format.h"
+#include "tests/support/catalogue_edits.h"
 #include "tests/support/files.h"
 #include "tests/support/process.h"
 
@@ -21,19 +22,8 @@ using testing::ReadFile;
 using testing::RunProcess;
 using testing::WriteFile;
 
-// Each record sets the fields that differ from the record before it, so that an edit of one
-// record changes no other.
-const std::string kCatalogue =
-    "<@>101<l>Oak chest<m>Oak<a>St Mary\r\n"
-    "<@>102<l>Pewter plate<m>Pewter<c>Good\r\n"
-    "<@>103<l>Bell<m>Bronze<c>Poor\r\n"
-    "<@>104<l>Font<m>Stone<c>Fine<g>SU123456<t>2-1-7<b>3\r\n";
-
-std::string Edited(std::string text, const std::string& from, const std::string& to) {
-    std::string::size_type at = text.find(from);
-    EXPECT_NE(at, std::string::npos) << from;
-    return text.replace(at, from.size(), to);
-}
+const std::string& kCatalogue = testing::kSmallCatalogue;
+using testing::Edited;
 
 class DiffTest : public ::testing::Test {
   protected:

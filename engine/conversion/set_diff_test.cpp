@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/catalogue_edits.h"
 #include "tests/support/files.h"
 #include "tests/support/output_files.h"
 
@@ -102,20 +103,8 @@ CDiffOutcome DiffTagged(const std::string& oldText, const std::string& newText) 
     return outcome;
 }
 
-// Each record sets the fields that differ from the record before it: an edit of one record
-// changes no other.
-const std::string kCatalogue =
-    "<@>101<l>Oak chest<m>Oak<a>St Mary\r\n"
-    "<@>102<l>Pewter plate<m>Pewter<c>Good\r\n"
-    "<@>103<l>Bell<m>Bronze<c>Poor\r\n"
-    "<@>104<l>Font<m>Stone<c>Fine<g>SU123456<t>2-1-7<b>3\r\n";
-
-// Replaces the first `from` in `text` with `to`.
-std::string Edited(std::string text, const std::string& from, const std::string& to) {
-    std::string::size_type at = text.find(from);
-    EXPECT_NE(at, std::string::npos) << from;
-    return text.replace(at, from.size(), to);
-}
+const std::string& kCatalogue = testing::kSmallCatalogue;
+using testing::Edited;
 
 TEST(SetDiffTest, EditsOfACatalogue) {
     const std::string m = std::to_string(kTableField << 0), c = std::to_string(kTableField << 4);
