@@ -9,11 +9,11 @@ void CheckContent(CFieldChoice::EKind kind, std::string_view content, std::uint6
     switch (kind) {
         case CFieldChoice::kGridRef:
             if (!GridRefAsWritten(content))
-                notes.Note(EWarningKind::kGridRef, line, content, GridRefWarning);
+                notes.Note(EWarningKind::kGridRef, line, content, GridRefWarns, GridRefWarning);
             break;
         case CFieldChoice::kWeight:
             if (!WeightAsWritten(content))
-                notes.Note(EWarningKind::kWeight, line, content, WeightWarning);
+                notes.Note(EWarningKind::kWeight, line, content, WeightWarns, WeightWarning);
             break;
         case CFieldChoice::kBValue:
             if (!ByteValueAsWritten(content))

@@ -46,15 +46,20 @@ void CValueNotes::Count(EWarningKind kind, std::uint64_t line, std::uint64_t cou
 }
 
 void CValueNotes::Note(EWarningKind kind, std::uint64_t line, std::string_view content,
-                       std::string (*warning)(std::string_view)) {
-    std::string text = warning(content);
-    if (!text.empty()) Add(kind, line, std::move(text));
+                       bool (*warns)(std::string_view), std::string (*warning)(std::string_view)) {
+    if (m_kinds[static_cast<std::size_t>(kind)].m_shown.size() < kShownPerKind) {
+        std::string text = warning(content);
+        if (!text.empty()) Add(kind, line, std::move(text));
+    } else if (warns(content)) {
+        Count(kind, line, 1);
+    }
 }
 
 void CValueNotes::NoteNumber(EWarningKind kind, std::uint64_t line, std::string_view content,
                              std::string (*warning)(std::string_view)) {
     if (m_kinds[static_cast<std::size_t>(kind)].m_shown.size() < kShownPerKind) {
-        Note(kind, line, content, warning);
+        std::string text = warning(content);
+        if (!text.empty()) Add(kind, line, std::move(text));
     } else {
         Count(kind, line, 1);
     }

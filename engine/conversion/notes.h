@@ -55,9 +55,10 @@ class CTagNotes {
 class CValueNotes {
   public:
     // Notes a content of `kind` on `line` whose warning `warning(content)` gives, unless that is
-    // "" (the value stored is the one meant).
+    // "" (the value stored is the one meant). `warns(content)` tells whether it is not "": once
+    // the warnings of a kind are no longer shown, it is asked instead.
     void Note(EWarningKind kind, std::uint64_t line, std::string_view content,
-              std::string (*warning)(std::string_view));
+              bool (*warns)(std::string_view), std::string (*warning)(std::string_view));
     // The same for a number that is surely stored otherwise than written: its warning is built
     // only while it would be shown.
     void NoteNumber(EWarningKind kind, std::uint64_t line, std::string_view content,

@@ -30,10 +30,11 @@ TEST(NotesTest, ValuesAreShownUpToACapPerKindAndTheRestCounted) {
     CValueNotes first;
     CValueNotes second;
     for (std::uint64_t line = 1; line <= 8; ++line) {
-        first.Note(EWarningKind::kGridRef, line, "SU12345", GridRefWarning);
-        second.Note(EWarningKind::kGridRef, line, "SU12345", GridRefWarning);
+        first.Note(EWarningKind::kGridRef, line, "SU12345", GridRefWarns, GridRefWarning);
+        second.Note(EWarningKind::kGridRef, line, "SU12345", GridRefWarns, GridRefWarning);
     }
-    second.Note(EWarningKind::kGridRef, 9, "SU123456", GridRefWarning);  // as written: no note
+    second.Note(EWarningKind::kGridRef, 9, "SU123456", GridRefWarns,
+                GridRefWarning);  // as written: no note
     second.NoteRepeated(20, 7, 3);
     CValueNotes joined;
     joined.Append(first, 0);
@@ -45,6 +46,18 @@ TEST(NotesTest, ValuesAreShownUpToACapPerKindAndTheRestCounted) {
     EXPECT_EQ(warnings[10].m_nLine, 103u);  // the first of those counted
     EXPECT_EQ(warnings[10].Message(), "in.txt:103: " + MoreWarnings(EWarningKind::kGridRef, 6));
     EXPECT_EQ(warnings[11].Message(), "in.txt:120: " + RepeatedNumberWarning(7, 3));
+}
+
+// Once a kind's warnings are only counted, a content stored as meant ("12-0") is still not.
+TEST(NotesTest, OnlyContentsThatWarnAreCounted) {
+    CValueNotes notes;
+    for (std::uint64_t line = 1; line <= 30; ++line)
+        notes.Note(EWarningKind::kWeight, line, line % 2 == 1 ? "12-27" : "12-0", WeightWarns,
+                   WeightWarning);
+    std::vector<CWarning> warnings;
+    notes.AddWarnings("in.txt", warnings);
+    ASSERT_EQ(warnings.size(), kShownPerKind + 1);
+    EXPECT_EQ(warnings.back().Message(), "in.txt:21: " + MoreWarnings(EWarningKind::kWeight, 5));
 }
 
 }  // namespace

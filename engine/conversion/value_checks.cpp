@@ -420,18 +420,25 @@ std::string KeptField(const std::string& meant) {
 
 }  // namespace
 
+bool GridRefWarns(std::string_view content) {
+    if (content.empty()) return false;
+    const std::string plain = PlainGridRef(content);
+    if (plain.empty()) return true;
+    std::uint16_t easting = 0;
+    std::uint16_t northing = 0;
+    ParseGridRef(content, easting, northing);
+    std::uint16_t meantEasting = 0;
+    std::uint16_t meantNorthing = 0;
+    ParseGridRef(plain, meantEasting, meantNorthing);
+    return meantEasting != easting || meantNorthing != northing;
+}
+
 std::string GridRefWarning(std::string_view content) {
-    if (content.empty()) return "";
+    if (!GridRefWarns(content)) return "";
     std::uint16_t easting = 0;
     std::uint16_t northing = 0;
     ParseGridRef(content, easting, northing);
     const std::string plain = PlainGridRef(content);
-    if (!plain.empty()) {
-        std::uint16_t meantEasting = 0;
-        std::uint16_t meantNorthing = 0;
-        ParseGridRef(plain, meantEasting, meantNorthing);
-        if (meantEasting == easting && meantNorthing == northing) return "";
-    }
     std::vector<std::string> reasons;
     if (content.size() < 2) {
         reasons.push_back("it is too short to hold two grid letters");
@@ -455,13 +462,34 @@ std::string GridRefWarning(std::string_view content) {
                           : "write <g>" + plain);
 }
 
+namespace {
+
+// Whether `content`, which means the pounds it is stored as, is of two parts read as
+// hundredweights and pounds, the second not 0: `parts` then holds them.
+bool TwoPartsAsCwtAndPounds(std::string_view content, std::vector<std::uint64_t>& parts) {
+    return SplitParts(content, "-/:", parts) && parts.size() == 2 && parts[1] != 0;
+}
+
+}  // namespace
+
+bool WeightWarns(std::string_view content) {
+    if (content.empty()) return false;
+    const std::uint16_t stored = ParseWeight(content);
+    const CWeightMeaning meaning = MeantWeight(content);
+    if (meaning.m_eKind == CWeightMeaning::kPounds && meaning.m_nPounds == stored) {
+        std::vector<std::uint64_t> parts;
+        return TwoPartsAsCwtAndPounds(content, parts);
+    }
+    return !(meaning.m_eKind == CWeightMeaning::kNumber && meaning.m_nNumber == 0 && stored == 0);
+}
+
 std::string WeightWarning(std::string_view content) {
-    if (content.empty()) return "";
+    if (!WeightWarns(content)) return "";
     const std::uint16_t stored = ParseWeight(content);
     const CWeightMeaning meaning = MeantWeight(content);
     std::vector<std::uint64_t> parts;
     if (meaning.m_eKind == CWeightMeaning::kPounds && meaning.m_nPounds == stored &&
-        SplitParts(content, "-/:", parts) && parts.size() == 2 && parts[1] != 0) {
+        TwoPartsAsCwtAndPounds(content, parts)) {
         const std::string cwt = std::to_string(parts[0]);
         const std::string second = std::to_string(parts[1]);
         return Written('t', content) + " is stored as " + ShowWeight(stored) +
@@ -469,9 +497,6 @@ std::string WeightWarning(std::string_view content) {
                "-0-" + second + " for " + cwt + " cwt " + second + " lb, or <t>" + cwt + "-" +
                second + "-0 for " + cwt + " cwt " + second + " qr";
     }
-    if (meaning.m_eKind == CWeightMeaning::kPounds && meaning.m_nPounds == stored) return "";
-    if (meaning.m_eKind == CWeightMeaning::kNumber && meaning.m_nNumber == 0 && stored == 0)
-        return "";
     return Written('t', content) + " is stored as " + ShowWeight(stored) + ": " +
            WeightReason(content, meaning) + "; " + WeightFix(content, meaning, stored);
 }

@@ -100,6 +100,10 @@ inline bool TagHoldsBlank(std::string_view tag) {
 // that its predicate refuses always has a warning.
 std::string GridRefWarning(std::string_view content);
 std::string WeightWarning(std::string_view content);
+// Whether those two are not "", told without building the warning: for the contents that are only
+// counted.
+bool GridRefWarns(std::string_view content);
+bool WeightWarns(std::string_view content);
 std::string RecordNumberWarning(std::string_view content);
 std::string ByteValueWarning(std::string_view content);
 
