@@ -92,15 +92,24 @@ void CJoinedConversion::Join(CPart& part) {
     // written; a text that finds its table full fails the conversion where it would have.
     std::array<std::uint16_t, kTableCount> ids = m_record.m_tableIds;
     const std::vector<CTableText>& texts = part.m_texts;
-    constexpr std::size_t kAhead = 8;  // look-ups whose memory is fetched ahead
-    for (std::size_t k = 0; k < kAhead && k < texts.size(); ++k)
+    // The memory of look-ups ahead is fetched in two steps: the index slot, then, once that has
+    // arrived, the text it points to.
+    constexpr std::size_t kSlotAhead = 16;
+    constexpr std::size_t kTextAhead = 8;
+    for (std::size_t k = 0; k < kSlotAhead && k < texts.size(); ++k)
         m_tables[texts[k].m_nTable].PrefetchSlot(texts[k].m_nHash);
+    for (std::size_t k = 0; k < kTextAhead && k < texts.size(); ++k)
+        m_tables[texts[k].m_nTable].PrefetchText(texts[k].m_nHash);
     std::size_t next = 0;
     auto TakeIds = [&](std::uint32_t count) {
         for (std::size_t end = next + count; next < end; ++next) {
-            if (next + kAhead < texts.size()) {
-                const CTableText& ahead = texts[next + kAhead];
+            if (next + kSlotAhead < texts.size()) {
+                const CTableText& ahead = texts[next + kSlotAhead];
                 m_tables[ahead.m_nTable].PrefetchSlot(ahead.m_nHash);
+            }
+            if (next + kTextAhead < texts.size()) {
+                const CTableText& ahead = texts[next + kTextAhead];
+                m_tables[ahead.m_nTable].PrefetchText(ahead.m_nHash);
             }
             const CTableText& text = texts[next];
             const char* base = text.m_bKept ? part.m_strKept.data() : part.m_bytes.data();

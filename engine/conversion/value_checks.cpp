@@ -472,8 +472,33 @@ bool TwoPartsAsCwtAndPounds(std::string_view content, std::vector<std::uint64_t>
 
 }  // namespace
 
+// Reads `content` when it is two runs of at most three digits with a separator between them, the
+// form of most weights that are not written as stored: false for any other.
+bool TwoShortParts(std::string_view content, unsigned& first, unsigned& second) {
+    std::size_t i = 0;
+    unsigned* values[] = {&first, &second};
+    for (unsigned* value : values) {
+        const std::size_t start = i;
+        *value = 0;
+        for (; i < content.size() && IsDigitByte(content[i]) && i - start < 3; ++i)
+            *value = *value * 10 + static_cast<unsigned>(content[i] - '0');
+        if (i == start) return false;
+        if (value == &first) {
+            if (i == content.size()) return false;
+            const char separator = content[i++];
+            if (separator != '-' && separator != '/' && separator != ':') return false;
+        }
+    }
+    return i == content.size();
+}
+
 bool WeightWarns(std::string_view content) {
     if (content.empty()) return false;
+    unsigned first = 0;
+    unsigned second = 0;
+    // Read as hundredweights and pounds: as meant only when there are no pounds, and the
+    // hundredweights fit their 8 bits.
+    if (TwoShortParts(content, first, second)) return second != 0 || first > 255;
     const std::uint16_t stored = ParseWeight(content);
     const CWeightMeaning meaning = MeantWeight(content);
     if (meaning.m_eKind == CWeightMeaning::kPounds && meaning.m_nPounds == stored) {

@@ -1,5 +1,7 @@
 #include "engine/format/decoders.h"
 
+#include <array>
+
 namespace halvic {
 
 std::int32_t ParseDigits(std::string_view text) {
@@ -15,9 +17,19 @@ std::int32_t ParseDigits(std::string_view text) {
 
 namespace {
 
+constexpr std::array<std::uint8_t, 256> LetterPositions() {
+    std::array<std::uint8_t, 256> positions = {};
+    for (auto& position : positions)
+        position = 255;
+    for (std::size_t i = 0; i < kGridLetters.size(); ++i)
+        positions[static_cast<unsigned char>(kGridLetters[i])] = static_cast<std::uint8_t>(i);
+    return positions;
+}
+
+constexpr std::array<std::uint8_t, 256> kLetterPositions = LetterPositions();
+
 std::uint8_t LetterPosition(char letter) {
-    std::string_view::size_type pos = kGridLetters.find(letter);
-    return pos == std::string_view::npos ? 255 : static_cast<std::uint8_t>(pos);
+    return kLetterPositions[static_cast<unsigned char>(letter)];
 }
 
 std::string_view First(std::string_view text, std::size_t n) {
@@ -57,16 +69,22 @@ void ParseGridRef(std::string_view content, std::uint16_t& easting, std::uint16_
 }
 
 std::uint16_t ParseWeight(std::string_view content) {
-    std::string_view::size_type pos = content.find_first_of("/-:");
-    if (pos == std::string_view::npos) return 0;
+    // A plain loop: the contents are short, and a call to find_first_of costs more than it.
+    std::size_t pos = 0;
+    while (pos < content.size() && content[pos] != '/' && content[pos] != '-' &&
+           content[pos] != ':')
+        ++pos;
+    if (pos == content.size()) return 0;
     char separator = content[pos];
     auto hundredweights = static_cast<std::uint8_t>(ParseDigits(content.substr(0, pos)));
     std::string_view rest = content.substr(pos + 1);
     std::uint8_t quarters = 0;
     std::uint8_t pounds = 0;
     // The second separator must be the first one again; "12-2/14" is 12 cwt and 214 lb.
-    std::string_view::size_type k = rest.find(separator);
-    if (k != std::string_view::npos) {
+    std::size_t k = 0;
+    while (k < rest.size() && rest[k] != separator)
+        ++k;
+    if (k != rest.size()) {
         quarters = static_cast<std::uint8_t>(ParseDigits(rest.substr(0, k)));
         pounds = static_cast<std::uint8_t>(ParseDigits(rest.substr(k + 1)));
     } else {

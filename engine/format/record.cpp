@@ -115,12 +115,11 @@ constexpr std::array<CFieldChoice, 256> OneLetterChoices() {
     return choices;
 }
 
-constexpr std::array<CFieldChoice, 256> kOneLetterChoices = OneLetterChoices();
-
 }  // namespace
 
-CFieldChoice ChooseField(std::string_view tag) {
-    if (tag.size() == 1) return kOneLetterChoices[static_cast<unsigned char>(tag[0])];
+const std::array<CFieldChoice, 256> kOneLetterChoices = OneLetterChoices();
+
+CFieldChoice ChooseLongerField(std::string_view tag) {
     std::string_view::size_type i = kTableLetters.find(tag);
     if (i == std::string_view::npos) return {CFieldChoice::kNone};
     return {CFieldChoice::kTable, static_cast<std::uint8_t>(i)};

@@ -38,9 +38,18 @@ struct CFieldChoice {
     std::uint8_t m_nTable = 0;  // for kTable: the table's index in kTableLetters
 };
 
+// What each one-letter tag selects.
+extern const std::array<CFieldChoice, 256> kOneLetterChoices;
+// What a longer tag selects.
+CFieldChoice ChooseLongerField(std::string_view tag);
+
 // The field of `tag` (neither "@" nor empty): "l", "b", "g", "t", or any piece of "manics", which
-// selects the table of its first letter ("ic" is table i); kNone for anything else.
-CFieldChoice ChooseField(std::string_view tag);
+// selects the table of its first letter ("ic" is table i); kNone for anything else. Inline: the
+// tags of almost every pair are one letter, one look-up.
+inline CFieldChoice ChooseField(std::string_view tag) {
+    if (tag.size() == 1) return kOneLetterChoices[static_cast<unsigned char>(tag[0])];
+    return ChooseLongerField(tag);
+}
 
 // Table `table` has no room for the new text of the tag on `line`.
 CFailure TableFullFailure(const std::string& inputName, std::uint64_t line, std::size_t table);

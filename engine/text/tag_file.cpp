@@ -186,8 +186,8 @@ bool CTagFile::ReadPairInBlock(std::string_view& tag, std::string_view& content)
         lent = false;
     }
 
-    std::memcpy(m_szTag, tagBegin, tagLength);
-    m_nTagTextLen = tagLength;
+    // The tag is handed out as a view of the block, as the content is: it stays valid as long.
+    m_tag = std::string_view(reinterpret_cast<const char*>(tagBegin), tagLength);
     m_nTagLen = tagLength;
     m_bTagTextEnded = false;
     m_bTagCut = false;
@@ -199,7 +199,7 @@ bool CTagFile::ReadPairInBlock(std::string_view& tag, std::string_view& content)
     m_bContentLent = lent;
     m_nChunkLen = length;
     m_bPendingSpace = false;
-    tag = std::string_view(m_szTag, tagLength);
+    tag = m_tag;
     content = TrimSpaces(m_content);
     return true;
 }
@@ -253,7 +253,8 @@ void CTagFile::TakeContent(std::string& text) {
 }
 
 bool CTagFile::Finish(std::string_view& tag, std::string_view& content) {
-    tag = std::string_view(m_szTag, m_nTagTextLen);
+    m_tag = std::string_view(m_szTag, m_nTagTextLen);
+    tag = m_tag;
     m_content = m_strContent;
     content = TrimSpaces(m_content);
     return true;
@@ -263,7 +264,7 @@ bool CTagFile::ReadTag(std::string_view& tag, std::string_view& content) {
     content = {};
     if (m_bPushedBack) {
         m_bPushedBack = 0;
-        tag = std::string_view(m_szTag, m_nTagTextLen);
+        tag = m_tag;
         content = TrimSpaces(m_content.substr(m_content.size() - m_nChunkLen));
         return true;
     }
@@ -297,7 +298,8 @@ bool CTagFile::ReadTag(std::string_view& tag, std::string_view& content) {
         ++m_pNext;
     }
     if (FinishInBlock(content)) {
-        tag = std::string_view(m_szTag, m_nTagTextLen);
+        m_tag = std::string_view(m_szTag, m_nTagTextLen);
+        tag = m_tag;
         return true;
     }
     for (;;) {
@@ -323,6 +325,7 @@ end_of_input:
     if (m_nTagLen == 0) {
         tag = {};
         m_nTagTextLen = 0;
+        m_tag = {};
         return false;
     }
     return Finish(tag, content);

@@ -70,8 +70,9 @@ class CTagFile {
     const unsigned char* m_pEnd = nullptr;
     bool m_bEof = false;
 
-    char m_szTag[kTagKept + 1] = {};
-    std::uint64_t m_nTagLen = 0;  // bytes between '<' and '>', zero bytes and all
+    char m_szTag[kTagKept + 1] = {};  // the tag's text as gathered by the general steps
+    std::string_view m_tag;           // the last tag as handed out: of m_szTag or of the block
+    std::uint64_t m_nTagLen = 0;      // bytes between '<' and '>', zero bytes and all
     std::size_t m_nTagTextLen = 0;
     bool m_bTagTextEnded = false;  // a zero byte ended the tag's text
     bool m_bTagCut = false;
