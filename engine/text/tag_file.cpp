@@ -187,7 +187,10 @@ bool CTagFile::ReadPairInBlock(std::string_view& tag, std::string_view& content)
     }
 
     // The tag is handed out as a view of the block, as the content is: it stays valid as long.
-    m_tag = std::string_view(reinterpret_cast<const char*>(tagBegin), tagLength);
+    // Both views are handed out from the values at hand, not read back from the members just
+    // stored: a load of what a store has just written in two halves waits for the store.
+    const std::string_view tagText(reinterpret_cast<const char*>(tagBegin), tagLength);
+    m_tag = tagText;
     m_nTagLen = tagLength;
     m_bTagTextEnded = false;
     m_bTagCut = false;
@@ -195,12 +198,13 @@ bool CTagFile::ReadPairInBlock(std::string_view& tag, std::string_view& content)
     m_nTagLine = m_nLine;
     m_nLine += lines;
     m_pNext = p + 1;
-    m_content = std::string_view(text, length);
+    const std::string_view gathered(text, length);
+    m_content = gathered;
     m_bContentLent = lent;
     m_nChunkLen = length;
     m_bPendingSpace = false;
-    tag = m_tag;
-    content = TrimSpaces(m_content);
+    tag = tagText;
+    content = TrimSpaces(gathered);
     return true;
 }
 
