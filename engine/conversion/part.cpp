@@ -30,20 +30,20 @@ class CPartGroups {
         const CFieldChoice choice = ApplyField(tag, content, m_reader, 0, m_record, m_part.m_notes);
         m_nSet |= CarriedBit(choice.m_eKind);
         if (choice.m_eKind == CFieldChoice::kTable) {
-            // Parts are at most CPart::kLargest bytes: offsets and lines fit 32 bits.
-            CTableText text{CValueTable::Hash(content),
-                            0,
-                            static_cast<std::uint32_t>(content.size()),
-                            static_cast<std::uint32_t>(m_reader.TagLine()),
-                            choice.m_nTable,
-                            !m_reader.ContentLasts()};
+            // Parts are at most CPart::kLargest bytes: offsets and lines fit 32 bits. Filled in
+            // place: a copy of a text put together on the stack waits for the stores of its fields.
+            CTableText& text = m_part.m_texts.emplace_back();
+            text.m_nHash = CValueTable::Hash(content);
+            text.m_nLength = static_cast<std::uint32_t>(content.size());
+            text.m_nLine = static_cast<std::uint32_t>(m_reader.TagLine());
+            text.m_nTable = choice.m_nTable;
+            text.m_bKept = !m_reader.ContentLasts();
             if (text.m_bKept) {
                 text.m_nWhere = static_cast<std::uint32_t>(m_part.m_strKept.size());
                 m_part.m_strKept.append(content);
             } else {
                 text.m_nWhere = static_cast<std::uint32_t>(content.data() - m_part.m_bytes.data());
             }
-            m_part.m_texts.push_back(text);
             ++m_nTexts;
         } else if (choice.m_eKind == CFieldChoice::kText) {
             // A view while the content lasts (the part's own bytes): a text is copied once, into
