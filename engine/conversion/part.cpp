@@ -1,6 +1,7 @@
 #include "engine/conversion/part.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "engine/format/record_format.h"
 #include "engine/format/value_table.h"
@@ -46,41 +47,70 @@ class CPartGroups {
             }
             ++m_nTexts;
         } else if (choice.m_eKind == CFieldChoice::kText) {
-            // A view while the content lasts (the part's own bytes): a text is copied once, into
-            // the records.
-            if (m_reader.ContentLasts()) {
-                m_text = content;
-            } else {
-                m_strText.assign(content);
-                m_text = m_strText;
-            }
+            SetText(content);
         }
     }
     void End() {
         m_part.m_textCounts.push_back(m_nTexts);
         m_nTexts = 0;
         if (m_nSet == kAllCarried) {
-            std::size_t most = kRecordBytesBesidesText + m_text.size();
-            if (m_records.size() - m_nUsed < most) Grow(most);
-            unsigned char* out = reinterpret_cast<unsigned char*>(&m_records[0]);
-            m_nUsed = static_cast<std::size_t>(PutRecord(out + m_nUsed, m_record, m_text) - out);
+            unsigned char* end = nullptr;
+            if (m_bTextInPlace) {
+                end = PutRecordTail(Records() + m_nTextAt + m_nTextLength, m_record, true);
+            } else {
+                Reserve(kRecordBytesBesidesText + Text().size());
+                end = PutRecord(Records() + m_nUsed, m_record, Text());
+            }
+            m_nUsed = static_cast<std::size_t>(end - Records());
             m_part.m_idOffsets.push_back(static_cast<std::uint32_t>(m_nUsed - kIdsFromRecordEnd));
         } else {
             m_part.m_pending.push_back({m_record, m_nSet});
-            m_part.m_pending.back().m_record.m_strText.assign(m_text);
+            m_part.m_pending.back().m_record.m_strText.assign(Text());
+            // A text put in place lies where the next record goes: the records after keep a copy.
+            if (m_nTextAt != kNowhere && m_nTextAt >= m_nUsed) {
+                m_strText.assign(Text());
+                m_text = m_strText;
+                m_nTextAt = kNowhere;
+            }
         }
+        m_bTextInPlace = false;
         ++m_part.m_nRecords;
     }
     void Finish() {
+        m_record.m_strText.assign(Text());
         m_records.resize(m_nUsed);
-        m_record.m_strText.assign(m_text);
         m_part.m_last = std::move(m_record);
     }
 
   private:
-    // Makes room for `most` more bytes. The records are put straight into the part's string,
-    // which grows a step ahead of them: the zeros of a step are overwritten while still cached.
-    void Grow(std::size_t most) {
+    static constexpr std::size_t kNowhere = SIZE_MAX;
+
+    // A text the reader gathered (folded from several lines) lasts only until it reads on, so it
+    // is put at once where the record's text goes, after the fields before it: copied once.
+    // A view of the part's own bytes lasts, and is copied when the record is put.
+    void SetText(std::string_view content) {
+        m_bTextInPlace = false;
+        m_nTextAt = kNowhere;
+        m_text = content;
+        if (m_reader.ContentLasts() || content.empty()) return;
+        Reserve(kRecordBytesBesidesText + content.size());
+        unsigned char* at = PutRecordHead(Records() + m_nUsed, m_record, true);
+        std::memcpy(at, content.data(), content.size());
+        m_nTextAt = static_cast<std::size_t>(at - Records());
+        m_nTextLength = content.size();
+        m_bTextInPlace = true;
+    }
+    // The record's text: in the records, or a view.
+    std::string_view Text() const {
+        if (m_nTextAt == kNowhere) return m_text;
+        return std::string_view(m_records.data() + m_nTextAt, m_nTextLength);
+    }
+    unsigned char* Records() { return reinterpret_cast<unsigned char*>(&m_records[0]); }
+    // Makes room for `most` more bytes after the records. The records are put straight into the
+    // part's string, which grows a step ahead of them: the zeros of a step are overwritten while
+    // still cached.
+    void Reserve(std::size_t most) {
+        if (m_records.size() - m_nUsed >= most) return;
         constexpr std::size_t kStep = 1 << 14;
         m_records.resize(std::max(m_records.size() + kStep, m_nUsed + most));
     }
@@ -90,8 +120,12 @@ class CPartGroups {
     std::string& m_records;  // the part's; its first m_nUsed bytes are records
     std::size_t m_nUsed = 0;
     CRecord m_record;  // all but its text
+    // The text: m_nTextLength bytes at m_nTextAt in the records, or else m_text.
     std::string_view m_text;
-    std::string m_strText;  // the text, when the reader's view of it does not last
+    std::size_t m_nTextAt = kNowhere;
+    std::size_t m_nTextLength = 0;
+    bool m_bTextInPlace = false;  // put in place for the record being read
+    std::string m_strText;        // a text that outlives the reader's view and the records
     unsigned m_nSet = 0;
     std::uint32_t m_nTexts = 0;
 };

@@ -58,18 +58,14 @@ void WriteTerminatedText(CByteSink& sink, std::string_view text) {
     sink.Put(0);
 }
 
-namespace {
-
-// The fields before the text, and its code when there is one.
-unsigned char* PutRecordHead(unsigned char* p, const CRecord& record, std::string_view text) {
+unsigned char* PutRecordHead(unsigned char* p, const CRecord& record, bool hasText) {
     p = PutLongField(p, kNumberLetter, record.m_nNumber);
-    if (!text.empty()) *p++ = FieldCode(kTextLetter, kTextKind);
+    if (hasText) *p++ = FieldCode(kTextLetter, kTextKind);
     return p;
 }
 
-// The text's end, when there is a text, and the fields after it.
-unsigned char* PutRecordTail(unsigned char* p, const CRecord& record, std::string_view text) {
-    if (!text.empty()) *p++ = 0;
+unsigned char* PutRecordTail(unsigned char* p, const CRecord& record, bool hasText) {
+    if (hasText) *p++ = 0;
     p = PutByteField(p, kBValueLetter, record.m_nBValue);
     p = PutWordField(p, kWeightLetter, record.m_nWeight);
     p = PutWordField(p, kEastingLetter, record.m_nEasting);
@@ -81,22 +77,20 @@ unsigned char* PutRecordTail(unsigned char* p, const CRecord& record, std::strin
     return p;
 }
 
-}  // namespace
-
 void WriteRecord(CByteSink& sink, const CRecord& record, std::string_view text) {
     // The fields before the text and those after it are put together first: a record then takes
     // three writes into the sink rather than one call a byte.
     unsigned char head[kLongFieldBytes + 1];
-    sink.Write(head, static_cast<std::size_t>(PutRecordHead(head, record, text) - head));
+    sink.Write(head, static_cast<std::size_t>(PutRecordHead(head, record, !text.empty()) - head));
     if (!text.empty()) sink.Write(text);
     unsigned char tail[kRecordBytesBesidesText - kLongFieldBytes - 1];
-    sink.Write(tail, static_cast<std::size_t>(PutRecordTail(tail, record, text) - tail));
+    sink.Write(tail, static_cast<std::size_t>(PutRecordTail(tail, record, !text.empty()) - tail));
 }
 
 unsigned char* PutRecord(unsigned char* out, const CRecord& record, std::string_view text) {
-    out = PutRecordHead(out, record, text);
+    out = PutRecordHead(out, record, !text.empty());
     if (!text.empty()) std::memcpy(out, text.data(), text.size());
-    return PutRecordTail(out + text.size(), record, text);
+    return PutRecordTail(out + text.size(), record, !text.empty());
 }
 
 namespace {

@@ -89,6 +89,10 @@ inline unsigned char* PutTableIds(unsigned char* out,
 // Puts the bytes of `record` with `text` in place of its own text at `out`, which has room for
 // kRecordBytesBesidesText + text.size() bytes; returns the end of what was put.
 unsigned char* PutRecord(unsigned char* out, const CRecord& record, std::string_view text);
+// The same in two steps, for a caller that puts a text in place itself: the fields before the text
+// (with the text's code when it has one), then the fields from the text's end on.
+unsigned char* PutRecordHead(unsigned char* out, const CRecord& record, bool hasText);
+unsigned char* PutRecordTail(unsigned char* out, const CRecord& record, bool hasText);
 
 inline void CRecord::Write(CByteSink& sink) const {
     WriteRecord(sink, *this, m_strText);
