@@ -4,20 +4,17 @@
 
 namespace halvic {
 
-void CheckContent(CFieldChoice::EKind kind, std::string_view content, std::uint64_t line,
-                  CValueNotes& notes) {
+void NoteRefusedContent(CFieldChoice::EKind kind, std::string_view content, std::uint64_t line,
+                        CValueNotes& notes) {
     switch (kind) {
         case CFieldChoice::kGridRef:
-            if (!GridRefAsWritten(content))
-                notes.Note(EWarningKind::kGridRef, line, content, GridRefWarns, GridRefWarning);
+            notes.Note(EWarningKind::kGridRef, line, content, GridRefWarns, GridRefWarning);
             break;
         case CFieldChoice::kWeight:
-            if (!WeightAsWritten(content))
-                notes.Note(EWarningKind::kWeight, line, content, WeightWarns, WeightWarning);
+            notes.Note(EWarningKind::kWeight, line, content, WeightWarns, WeightWarning);
             break;
         case CFieldChoice::kBValue:
-            if (!ByteValueAsWritten(content))
-                notes.NoteNumber(EWarningKind::kByteValue, line, content, ByteValueWarning);
+            notes.NoteNumber(EWarningKind::kByteValue, line, content, ByteValueWarning);
             break;
         default:
             break;

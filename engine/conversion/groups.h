@@ -60,32 +60,44 @@ inline void StartRecord(std::string_view content, std::uint64_t line, CRecord& r
         notes.NoteNumber(EWarningKind::kRecordNumber, line, content, RecordNumberWarning);
 }
 
-// Notes the content of a value field of `kind` on `line` when it is stored otherwise than written.
-// Out of line, as the checks' slow paths should stay out of the readers' loops.
-void CheckContent(CFieldChoice::EKind kind, std::string_view content, std::uint64_t line,
-                  CValueNotes& notes);
+// Notes the content of a value field of `kind` on `line`, which its predicate refused: it may be
+// stored otherwise than written. Out of line, as the checks' slow paths should stay out of the
+// readers' loops.
+void NoteRefusedContent(CFieldChoice::EKind kind, std::string_view content, std::uint64_t line,
+                        CValueNotes& notes);
 
 // How the pair <tag>content that `reader` has just read changes `record`: a value field (b, g, t)
-// is set and its content checked; a tag that selects no field is noted. Lines are the reader's
-// counted on from `lineOffset`. Returns what `tag` selects: the text and the table fields are left
-// to the caller, which keeps them its own way (a part keeps views of its bytes and leaves
+// is decoded into it and its content checked; a tag that selects no field is noted. Lines are the
+// reader's counted on from `lineOffset`. Returns what `tag` selects: the text and the table fields
+// are left to the caller, which keeps them its own way (a part keeps views of its bytes and leaves
 // identifiers to the join).
 inline CFieldChoice ApplyField(std::string_view tag, std::string_view content,
                                const CTagFile& reader, std::uint64_t lineOffset, CRecord& record,
                                CGroupNotes& notes) {
     const CFieldChoice choice = ChooseField(tag);
+    bool asWritten = true;
     switch (choice.m_eKind) {
         case CFieldChoice::kText:
         case CFieldChoice::kTable:
-            break;
+            return choice;
         case CFieldChoice::kNone:
             notes.m_tags.Note(tag, reader.TagCut(), lineOffset + reader.TagLine());
+            return choice;
+        case CFieldChoice::kBValue:
+            record.m_nBValue = static_cast<std::uint8_t>(ParseDigits(content));
+            asWritten = ByteValueAsWritten(content);
             break;
-        default:
-            record.SetField(choice, content);
-            CheckContent(choice.m_eKind, content, lineOffset + reader.TagLine(), notes.m_values);
+        case CFieldChoice::kGridRef:
+            ParseGridRef(content, record.m_nEasting, record.m_nNorthing);
+            asWritten = GridRefAsWritten(content);
+            break;
+        case CFieldChoice::kWeight:
+            record.m_nWeight = ParseWeight(content);
+            asWritten = WeightAsWritten(content);
             break;
     }
+    if (!asWritten)
+        NoteRefusedContent(choice.m_eKind, content, lineOffset + reader.TagLine(), notes.m_values);
     return choice;
 }
 

@@ -4,17 +4,6 @@
 
 namespace halvic {
 
-std::int32_t ParseDigits(std::string_view text) {
-    std::uint32_t value = 0;
-    for (char ch : text) {
-        auto byte = static_cast<signed char>(ch);
-        if (byte <= 0) break;
-        if (byte >= '0' && byte <= '9')
-            value = value * 10u + static_cast<std::uint32_t>(byte - '0');
-    }
-    return static_cast<std::int32_t>(value);
-}
-
 namespace {
 
 constexpr std::array<std::uint8_t, 256> LetterPositions() {

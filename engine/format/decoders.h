@@ -9,7 +9,16 @@ namespace halvic {
 // The decimal digits of `text` read as one number: every other byte is skipped, and the scan ends
 // at a zero byte or a byte of 0x80 or above. Wraps at 32 bits, as the record file expects.
 // "12a3" gives 123, "1,234" gives 1234, "" gives 0.
-std::int32_t ParseDigits(std::string_view text);
+inline std::int32_t ParseDigits(std::string_view text) {
+    std::uint32_t value = 0;
+    for (char ch : text) {
+        auto byte = static_cast<signed char>(ch);
+        if (byte <= 0) break;
+        if (byte >= '0' && byte <= '9')
+            value = value * 10u + static_cast<std::uint32_t>(byte - '0');
+    }
+    return static_cast<std::int32_t>(value);
+}
 
 // The 500 km and 100 km square letters of a grid reference as east and north square counts from
 // square V. A letter outside the grid (lower case, I, a digit) counts as position 255.

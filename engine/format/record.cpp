@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "engine/format/decoders.h"
 #include "engine/format/record_format.h"
 #include "engine/io/error.h"
 
@@ -123,25 +122,6 @@ CFailure TableFullFailure(const std::string& inputName, std::uint64_t line, std:
     return CFailure({inputName, line,
                      std::string("table ") + kTableLetters[table] +
                          " is full: it holds 65535 distinct texts, the most a table can hold"});
-}
-
-void CRecord::SetField(CFieldChoice choice, std::string_view content) {
-    switch (choice.m_eKind) {
-        case CFieldChoice::kText:
-            m_strText.assign(content);
-            break;
-        case CFieldChoice::kBValue:
-            m_nBValue = static_cast<std::uint8_t>(ParseDigits(content));
-            break;
-        case CFieldChoice::kGridRef:
-            ParseGridRef(content, m_nEasting, m_nNorthing);
-            break;
-        case CFieldChoice::kWeight:
-            m_nWeight = ParseWeight(content);
-            break;
-        default:
-            break;
-    }
 }
 
 }  // namespace halvic

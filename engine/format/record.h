@@ -63,9 +63,6 @@ struct CRecord {
     std::uint16_t m_nNorthing = 0;                           // 100 m units
     std::array<std::uint16_t, kTableCount> m_tableIds = {};  // by table letter; 0 = none
 
-    // Sets the field `choice` selects (a text, number, grid reference or weight; not a table) from
-    // `content`.
-    void SetField(CFieldChoice choice, std::string_view content);
     // Appends the record's bytes.
     void Write(CByteSink& sink) const;
 };

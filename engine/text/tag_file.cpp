@@ -39,12 +39,24 @@ const unsigned char* FindContentStop(const unsigned char* p, const unsigned char
 // The first byte in [p, end) after the control bytes at p, counting the line feeds among them.
 const unsigned char* SkipControlBytes(const unsigned char* p, const unsigned char* end,
                                       std::uint64_t& lines) {
+    // Most runs are a single line break, LF or CR LF.
+    if (end - p >= 3) {
+        if (p[0] == '\n' && p[1] >= 0x20) {
+            ++lines;
+            return p + 1;
+        }
+        if (p[0] == '\r' && p[1] == '\n' && p[2] >= 0x20) {
+            ++lines;
+            return p + 2;
+        }
+    }
     while (p != end && *p < 0x20)
         lines += *p++ == '\n';
     return p;
 }
 
 std::string_view TrimSpaces(std::string_view text) {
+    if (text.empty() || (text.front() != ' ' && text.back() != ' ')) return text;
     while (!text.empty() && text.front() == ' ')
         text.remove_prefix(1);
     while (!text.empty() && text.back() == ' ')
