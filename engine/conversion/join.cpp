@@ -132,12 +132,12 @@ void CJoinedConversion::Join(CPart& part) {
         m_record = std::move(pending);
     }
     // The others were encoded with the part; only their identifiers are put in.
-    auto* records = reinterpret_cast<unsigned char*>(part.m_strRecords.data());
+    unsigned char* records = part.m_records.Data();
     for (std::size_t at : part.m_idOffsets) {
         TakeIds(part.m_textCounts[record++]);
         PutTableIds(records + at, ids);
     }
-    m_records.Hand(part.m_strRecords);
+    m_records.Hand(part.m_records);
     if (!part.m_idOffsets.empty()) {
         m_record = std::move(part.m_last);
         m_record.m_tableIds = ids;

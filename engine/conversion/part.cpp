@@ -16,7 +16,7 @@ namespace {
 class CPartGroups {
   public:
     CPartGroups(CTagFile& reader, CPart& part)
-        : m_reader(reader), m_part(part), m_records(part.m_strRecords) {}
+        : m_reader(reader), m_part(part), m_records(part.m_records) {}
 
     void Stop(std::string_view tag) {
         m_part.m_stop = {true, std::string(tag), m_reader.TagCut(), m_reader.TagLine(),
@@ -78,7 +78,7 @@ class CPartGroups {
     }
     void Finish() {
         m_record.m_strText.assign(Text());
-        m_records.resize(m_nUsed);
+        m_records.Resize(m_nUsed);
         m_part.m_last = std::move(m_record);
     }
 
@@ -103,21 +103,18 @@ class CPartGroups {
     // The record's text: in the records, or a view.
     std::string_view Text() const {
         if (m_nTextAt == kNowhere) return m_text;
-        return std::string_view(m_records.data() + m_nTextAt, m_nTextLength);
+        return m_records.View().substr(m_nTextAt, m_nTextLength);
     }
-    unsigned char* Records() { return reinterpret_cast<unsigned char*>(&m_records[0]); }
-    // Makes room for `most` more bytes after the records. The records are put straight into the
-    // part's string, which grows a step ahead of them: the zeros of a step are overwritten while
-    // still cached.
+    unsigned char* Records() { return m_records.Data(); }
+    // Makes room for `most` more bytes after the records, which are put straight into the
+    // part's buffer.
     void Reserve(std::size_t most) {
-        if (m_records.size() - m_nUsed >= most) return;
-        constexpr std::size_t kStep = 1 << 14;
-        m_records.resize(std::max(m_records.size() + kStep, m_nUsed + most));
+        if (m_records.Size() - m_nUsed < most) m_records.Resize(m_nUsed + most);
     }
 
     CTagFile& m_reader;
     CPart& m_part;
-    std::string& m_records;  // the part's; its first m_nUsed bytes are records
+    COwnedBytes& m_records;  // the part's; its first m_nUsed bytes are records
     std::size_t m_nUsed = 0;
     CRecord m_record;  // all but its text
     // The text: m_nTextLength bytes at m_nTextAt in the records, or else m_text.
@@ -133,7 +130,7 @@ class CPartGroups {
 }  // namespace
 
 void CPart::Clear() {
-    m_strRecords.clear();
+    m_records.Clear();
     m_idOffsets.clear();
     m_pending.clear();
     m_texts.clear();

@@ -15,6 +15,7 @@
 #include "engine/conversion/groups.h"
 #include "engine/conversion/notes.h"
 #include "engine/format/record.h"
+#include "engine/io/byte_stream.h"
 #include "engine/text/input_encoding.h"
 
 namespace halvic {
@@ -62,7 +63,7 @@ struct CPart {
     static constexpr std::size_t kLargest = std::size_t{1} << 27;
 
     std::string_view m_bytes;  // of the input
-    std::string m_strRecords;  // the records that set every field but the tables within the part
+    COwnedBytes m_records;     // the records that set every field but the tables within the part
     std::vector<std::uint32_t> m_idOffsets;   // where the identifiers of each of those begin
     std::vector<CPendingRecord> m_pending;    // the records before them
     std::vector<CTableText> m_texts;          // in order

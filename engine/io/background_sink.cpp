@@ -61,19 +61,19 @@ void CBackgroundSink::Drain(const unsigned char* data, std::size_t size) {
     }
 }
 
-void CBackgroundSink::DrainOwned(std::string& bytes) {
+void CBackgroundSink::DrainOwned(COwnedBytes& bytes) {
     Wait();
     if (!Started()) {
-        m_target.Write(bytes.data(), bytes.size());
-        bytes.clear();
+        m_target.Write(bytes.Data(), bytes.Size());
+        bytes.Clear();
         return;
     }
-    m_strHanded.swap(bytes);
-    bytes.clear();
+    m_handed.Swap(bytes);
+    bytes.Clear();
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_pPending = reinterpret_cast<const unsigned char*>(m_strHanded.data());
-        m_nPending = m_strHanded.size();
+        m_pPending = m_handed.Data();
+        m_nPending = m_handed.Size();
     }
     m_changed.notify_all();
 }

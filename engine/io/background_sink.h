@@ -30,8 +30,8 @@ class CBackgroundSink : public CByteSink {
 
   protected:
     void Drain(const unsigned char* data, std::size_t size) override;
-    // The thread writes the string itself; the caller gets the one it wrote before.
-    void DrainOwned(std::string& bytes) override;
+    // The thread writes the buffer itself; the caller gets the one it wrote before.
+    void DrainOwned(COwnedBytes& bytes) override;
 
   private:
     void Wait();
@@ -42,7 +42,7 @@ class CBackgroundSink : public CByteSink {
 
     CByteSink& m_target;
     std::unique_ptr<unsigned char[]> m_spare;  // the buffer not being filled
-    std::string m_strHanded;                   // the last bytes handed over whole
+    COwnedBytes m_handed;                      // the last bytes handed over whole
     std::thread m_thread;
     std::mutex m_mutex;
     std::condition_variable m_changed;

@@ -17,6 +17,14 @@ std::string_view CMemorySource::Lend() {
     return block;
 }
 
+void COwnedBytes::Grow(std::size_t size) {
+    std::size_t capacity = std::max(size, 2 * m_nCapacity);
+    std::unique_ptr<unsigned char[]> data(new unsigned char[capacity]);
+    if (m_nSize != 0) std::memcpy(data.get(), m_data.get(), m_nSize);
+    m_data = std::move(data);
+    m_nCapacity = capacity;
+}
+
 CByteSink::CByteSink(std::size_t capacity)
     : m_buffer(new unsigned char[capacity == 0 ? 1 : capacity]),
       m_nCapacity(capacity == 0 ? 1 : capacity) {}

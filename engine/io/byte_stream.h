@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace halvic {
 
@@ -52,6 +53,34 @@ class CMemorySource : public CByteSource {
     bool m_bLends;
 };
 
+// Bytes in a buffer of their own, which grows without zeroing what it adds: a writer puts bytes
+// straight into it, and a sink can take it whole.
+class COwnedBytes {
+  public:
+    unsigned char* Data() { return m_data.get(); }
+    const unsigned char* Data() const { return m_data.get(); }
+    std::size_t Size() const { return m_nSize; }
+    std::string_view View() const { return {reinterpret_cast<const char*>(m_data.get()), m_nSize}; }
+    // Makes the size `size`: bytes kept keep their values, bytes added have none yet.
+    void Resize(std::size_t size) {
+        if (size > m_nCapacity) Grow(size);
+        m_nSize = size;
+    }
+    void Clear() { m_nSize = 0; }
+    void Swap(COwnedBytes& other) noexcept {
+        m_data.swap(other.m_data);
+        std::swap(m_nSize, other.m_nSize);
+        std::swap(m_nCapacity, other.m_nCapacity);
+    }
+
+  private:
+    void Grow(std::size_t size);
+
+    std::unique_ptr<unsigned char[]> m_data;
+    std::size_t m_nSize = 0;
+    std::size_t m_nCapacity = 0;
+};
+
 // A write buffer in front of a destination. Put and Write only copy into the buffer; Drain hands a
 // full buffer on, so one destination sees few large writes whatever the size of the fields.
 class CByteSink {
@@ -78,10 +107,10 @@ class CByteSink {
     // Hands everything buffered on to the destination.
     void Flush();
     // Hands `bytes` on after everything written before, and leaves `bytes` empty: a sink that can
-    // take them whole swaps in an emptied string of its own instead of copying them.
-    void Hand(std::string& bytes) {
+    // take them whole swaps in an emptied buffer of its own instead of copying them.
+    void Hand(COwnedBytes& bytes) {
         Flush();
-        m_nDrained += bytes.size();
+        m_nDrained += bytes.Size();
         DrainOwned(bytes);
     }
     // Bytes accepted so far, buffered or not.
@@ -91,9 +120,9 @@ class CByteSink {
     // Takes `size` bytes; throws CFailure when they cannot be written.
     virtual void Drain(const unsigned char* data, std::size_t size) = 0;
     // Takes the bytes of `bytes` and leaves it empty (with any capacity).
-    virtual void DrainOwned(std::string& bytes) {
-        Drain(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
-        bytes.clear();
+    virtual void DrainOwned(COwnedBytes& bytes) {
+        Drain(bytes.Data(), bytes.Size());
+        bytes.Clear();
     }
 
     std::size_t Capacity() const { return m_nCapacity; }
