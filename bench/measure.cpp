@@ -1,5 +1,6 @@
-// halvic_measure: runs a command and prints its wall time in seconds and its peak memory (max RSS)
-// in KiB, "halvic_measure COMMAND [ARGUMENTS...]". The command's own output is discarded.
+// halvic_measure: runs a command and prints its wall time in seconds, its peak memory (max RSS) in
+// KiB and its processor time (user and system) in seconds, "halvic_measure COMMAND [ARGUMENTS...]".
+// The command's own output is discarded.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -38,6 +39,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "halvic_measure: %s failed\n", argv[1]);
         return 1;
     }
-    std::printf("%.6f %ld\n", seconds, usage.ru_maxrss);
+    auto Seconds = [](const timeval& time) {
+        return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
+    };
+    std::printf("%.6f %ld %.6f\n", seconds, usage.ru_maxrss,
+                Seconds(usage.ru_utime) + Seconds(usage.ru_stime));
     return 0;
 }
