@@ -155,13 +155,18 @@ bool CTagFile::ReadPairInBlock(std::string_view& tag, std::string_view& content)
     while (p != end && *p == '<')
         ++p;
     const unsigned char* tagBegin = p;
-    for (;;) {
-        if (p == end) return false;
-        unsigned char byte = *p;
-        if (byte == '>') break;
-        // Zero bytes, line breaks and long tags take the general steps.
-        if (byte < 0x20 || static_cast<std::size_t>(p - tagBegin) == kTagKept) return false;
+    if (end - p >= 2 && p[1] == '>' && p[0] >= 0x20 && p[0] != '>') {
+        // Almost every tag is one letter.
         ++p;
+    } else {
+        for (;;) {
+            if (p == end) return false;
+            unsigned char byte = *p;
+            if (byte == '>') break;
+            // Zero bytes, line breaks and long tags take the general steps.
+            if (byte < 0x20 || static_cast<std::size_t>(p - tagBegin) == kTagKept) return false;
+            ++p;
+        }
     }
     auto tagLength = static_cast<std::size_t>(p - tagBegin);
     do {
@@ -276,7 +281,7 @@ bool CTagFile::Finish(std::string_view& tag, std::string_view& content) {
     return true;
 }
 
-bool CTagFile::ReadTag(std::string_view& tag, std::string_view& content) {
+bool CTagFile::ReadTagSlowly(std::string_view& tag, std::string_view& content) {
     content = {};
     if (m_bPushedBack) {
         m_bPushedBack = 0;
@@ -284,7 +289,6 @@ bool CTagFile::ReadTag(std::string_view& tag, std::string_view& content) {
         content = TrimSpaces(m_content.substr(m_content.size() - m_nChunkLen));
         return true;
     }
-    if (ReadPairInBlock(tag, content)) return true;
     m_nTagLen = 0;
     m_nTagTextLen = 0;
     m_bTagTextEnded = false;

@@ -32,7 +32,11 @@ class CTagFile {
 
     // Reads the next pair. Returns false at the end of the input (tag then empty). The views stay
     // valid until the next call. Throws CFailure when the input cannot be read.
-    bool ReadTag(std::string_view& tag, std::string_view& content);
+    bool ReadTag(std::string_view& tag, std::string_view& content) {
+        // The common pair in one call; a pushed-back pair and every other take the general steps.
+        if (m_bPushedBack == 0 && ReadPairInBlock(tag, content)) return true;
+        return ReadTagSlowly(tag, content);
+    }
     // Moves the last content (as ReadTag handed it out) into `text` instead of copying it: for a
     // content too long to hold twice. The pair can then no longer be pushed back.
     void TakeContent(std::string& text);
@@ -54,6 +58,7 @@ class CTagFile {
     int m_bPushedBack = 0;
 
   private:
+    bool ReadTagSlowly(std::string_view& tag, std::string_view& content);
     bool ReadPairInBlock(std::string_view& tag, std::string_view& content);
     bool Fill();
     bool ReadTagText();
