@@ -74,6 +74,61 @@ std::string OffsetReason(std::size_t offset, const std::string& reason) {
     return "offset " + std::to_string(offset) + ": " + reason;
 }
 
+// The texts of a table read so far, looked up by their hash: an open-addressing index of their
+// positions, which stay valid as the vector of texts grows and moves them. It holds the high half
+// of each text's hash, which places it, so that growing never hashes a text again.
+class CSeenTexts {
+  public:
+    explicit CSeenTexts(const CTableTexts& texts) : m_texts(texts) {}
+
+    // Whether the text at `index` repeats one before it; if so, `first` is that one's index.
+    bool Repeats(std::size_t index, std::size_t& first) {
+        if (2 * (m_nCount + 1) > m_slots.size()) Grow();
+        const std::string& text = m_texts[index];
+        const auto high = static_cast<std::uint32_t>(CValueTable::Hash(text) >> 32);
+        const std::size_t mask = m_slots.size() - 1;
+        for (std::size_t at = high & mask;; at = (at + 1) & mask) {
+            const std::uint64_t slot = m_slots[at];
+            if (slot == 0) {
+                m_slots[at] = Slot(high, index);
+                ++m_nCount;
+                return false;
+            }
+            if (static_cast<std::uint32_t>(slot >> 32) == high &&
+                m_texts[Index(slot)] == text) {
+                first = Index(slot);
+                return true;
+            }
+        }
+    }
+
+  private:
+    // The high half of the hash, then the index + 1 (0 is an empty slot).
+    static std::uint64_t Slot(std::uint32_t high, std::size_t index) {
+        return static_cast<std::uint64_t>(high) << 32 | (index + 1);
+    }
+    static std::size_t Index(std::uint64_t slot) {
+        return static_cast<std::size_t>(static_cast<std::uint32_t>(slot)) - 1;
+    }
+
+    void Grow() {
+        std::vector<std::uint64_t> old(std::max<std::size_t>(64, 2 * m_slots.size()));
+        old.swap(m_slots);
+        const std::size_t mask = m_slots.size() - 1;
+        for (std::uint64_t slot : old) {
+            if (slot == 0) continue;
+            std::size_t at = static_cast<std::uint32_t>(slot >> 32) & mask;
+            while (m_slots[at] != 0)
+                at = (at + 1) & mask;
+            m_slots[at] = slot;
+        }
+    }
+
+    const CTableTexts& m_texts;
+    std::vector<std::uint64_t> m_slots;  // a power of two, at most half full
+    std::size_t m_nCount = 0;
+};
+
 unsigned ReadLittleEndian(const unsigned char* bytes, int width) {
     unsigned value = 0;
     for (int i = width - 1; i >= 0; --i)
@@ -117,6 +172,7 @@ bool ReadTableFile(CByteSource& source, const std::string& name, CTableTexts& te
     std::uint64_t offset = 0;  // of the block
     std::uint64_t begin = 0;   // of the text being read
     unsigned char block[1 << 16];
+    CSeenTexts seen(texts);
     try {
         for (;;) {
             std::size_t n = source.Read(block, sizeof block);
@@ -147,6 +203,16 @@ bool ReadTableFile(CByteSource& source, const std::string& name, CTableTexts& te
                 text.clear();
                 inText = false;
                 at = end + 1;
+                // A conversion stores each text once and gives its uses one identifier.
+                std::size_t first = 0;
+                if (seen.Repeats(texts.size() - 1, first)) {
+                    error = {name, 0,
+                             OffsetReason(begin, "text " + std::to_string(texts.size()) +
+                                                     " repeats text " + std::to_string(first + 1) +
+                                                     ": a table holds each text once")};
+                    texts.pop_back();
+                    return false;
+                }
             }
             offset += n;
         }

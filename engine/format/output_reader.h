@@ -9,7 +9,8 @@
 //   field never holds less than 256 (the writer leaves zero fields out and uses one byte below
 //   256); a text field is never empty; a record number never takes the 4-byte form;
 // - every identifier other than 0 names a text of its table file.
-// A table file is zero-terminated texts, at most 65,535 of them (identifiers have 16 bits).
+// A table file is zero-terminated texts, at most 65,535 of them (identifiers have 16 bits), no
+// two the same (a conversion stores a text once; the empty text is a text like any other).
 // Text bytes themselves are not checked: any byte but 0 is taken as it stands.
 #pragma once
 

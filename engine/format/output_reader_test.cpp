@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 
@@ -53,6 +54,16 @@ std::string RandomText(std::mt19937& random, std::size_t maxSize) {
     return text;
 }
 
+// The bytes of a table file of `count` texts, all different: "1", "2", ... "count".
+std::string NumberedTable(std::size_t count) {
+    std::string bytes;
+    for (std::size_t i = 1; i <= count; ++i) {
+        bytes += std::to_string(i);
+        bytes.push_back('\0');
+    }
+    return bytes;
+}
+
 TEST(OutputReaderTest, ReadsBackWhatTheWriterWrote) {
     for (unsigned seed : {1u, 2u, 3u, 42u, 1921u, 65535u}) {
         std::mt19937 random(seed);
@@ -60,9 +71,14 @@ TEST(OutputReaderTest, ReadsBackWhatTheWriterWrote) {
         files.m_strDir = "out";
         COutputTables tables;
         for (std::size_t i = 0; i < kTableCount; ++i) {
-            tables[i].resize(random() % 6);
-            for (std::string& text : tables[i])
-                text = RandomText(random, 8);  // empty texts included: a table may hold one
+            // An empty text included, as a table may hold one; each text once, as the writer
+            // stores it.
+            std::size_t count = random() % 6;
+            while (tables[i].size() < count) {
+                std::string text = RandomText(random, 8);
+                if (std::find(tables[i].begin(), tables[i].end(), text) == tables[i].end())
+                    tables[i].push_back(text);
+            }
             files.m_tables[i] = TableFileBytes(tables[i]);
         }
         std::vector<CRecord> records(random() % 60);
@@ -246,9 +262,26 @@ std::vector<BadFileCase> kBadFileCases() {
          0},
         {"table with one text too many",
          kEmptyRecord,
-         {"", "", "", std::string(65536, '\0'), "", ""},
-         "out/qxi.qxd: offset 65535: text 65536 is one too many: a table holds at most 65535 "
-         "texts",
+         {"", "", "", NumberedTable(65535) + "oak" + '\0', "", ""},
+         "out/qxi.qxd: offset " + std::to_string(NumberedTable(65535).size()) +
+             ": text 65536 is one too many: a table holds at most 65535 texts",
+         0},
+        // A conversion stores a text once, so a repeat is a file no conversion writes (and one
+        // whose records would be shown and converted back with other identifiers).
+        {"table with a text twice",
+         kEmptyRecord,
+         {"", std::string("oak\0ash\0oak\0elm\0", 16), "", "", "", ""},
+         "out/qxa.qxd: offset 8: text 3 repeats text 1: a table holds each text once",
+         0},
+        {"table with the empty text twice",
+         kEmptyRecord,
+         {"", "", "", "", "", std::string("\0x\0\0", 4)},
+         "out/qxs.qxd: offset 3: text 3 repeats text 1: a table holds each text once",
+         0},
+        {"table whose repeat differs from its first only in case",
+         kEmptyRecord,
+         {"", "", std::string("Oak\0oak\0oak\0", 12), "", "", ""},
+         "out/qxn.qxd: offset 8: text 3 repeats text 2: a table holds each text once",
          0},
     };
 }
@@ -325,29 +358,32 @@ TEST(OutputReaderTest, ReadInBlocksGivesWhatReadWholeGives) {
 // A table file is not read past its 65,535th text: whatever follows is one too many, whether a
 // zero byte ends it or not.
 TEST(OutputReaderTest, ATableFileIsNotReadPastItsLastText) {
-    for (std::string rest : {std::string("oak"), std::string("oak", 4), std::string(1, '\0')}) {
-        std::string bytes = std::string(65535, '\0') + rest;
+    const std::string full = NumberedTable(65535);
+    // The last of them repeated too: the count is the fault, at the text it is one too many.
+    for (std::string rest : {std::string("oak"), std::string("oak", 4), std::string(1, '\0'),
+                             std::string("65535", 6)}) {
+        std::string bytes = full + rest;
         CMemorySource source(bytes, 1000);
         CTableTexts texts;
         CError error;
         EXPECT_FALSE(ReadTableFile(source, "out/qxm.qxd", texts, error));
-        EXPECT_EQ(error.Message(),
-                  "out/qxm.qxd: offset 65535: text 65536 is one too many: a table holds at most "
-                  "65535 texts");
+        EXPECT_EQ(error.Message(), "out/qxm.qxd: offset " + std::to_string(full.size()) +
+                                       ": text 65536 is one too many: a table holds at most "
+                                       "65535 texts");
         EXPECT_EQ(texts.size(), 65535u);
     }
 }
 
 TEST(OutputReaderTest, AcceptsTheEdgesOfWhatTheWriterWrites) {
     COutputFiles files;
-    // The widest values of each form, the last identifier of a full table, and empty texts in
-    // a table.
+    // The widest values of each form, the last identifier of a full table, and the empty text
+    // in a table.
     files.m_strRecords = Unhex(
         "1F FF, 6C FF 01 00, 02 FF, 14 FF, 25 00 01, 2E FF FF, "
         "A4 06 03 00 00 00 00 00 00 00 00 00 00 00, 00, "
         "3F 00 01, A4 06 00 00 00 00 00 00 00 00 00 00 FF FF, 00");
-    files.m_tables[0] = std::string("\0\0\0", 3);
-    files.m_tables[5] = std::string(65535, '\0');
+    files.m_tables[0] = std::string("a\0\0b\0", 5);
+    files.m_tables[5] = NumberedTable(65535);
     COutputReadResult result = ReadOutput(files);
     ASSERT_TRUE(result.m_bOk) << result.m_error.Message();
     ASSERT_EQ(result.m_records.size(), 2u);
@@ -358,7 +394,7 @@ TEST(OutputReaderTest, AcceptsTheEdgesOfWhatTheWriterWrites) {
               "number 256, text [], bValue 0, weight 0, easting 0, northing 0, ids 0 0 0 0 0 "
               "65535");
     EXPECT_EQ(RecordFileBytes(result.m_records), files.m_strRecords);
-    EXPECT_EQ(result.m_tables[0], CTableTexts({"", "", ""}));
+    EXPECT_EQ(result.m_tables[0], CTableTexts({"a", "", "b"}));
 }
 
 TEST(OutputReaderTest, EmptyFilesHoldNoRecords) {
