@@ -131,7 +131,8 @@ TEST_F(FailureTest, AProcessLimitIsNoFailure) {
 }
 
 // Cut short by another program between two parts of its reading (the test seam truncates it as
-// soon as the reading has got past the given offset): one message, status 1, the old files.
+// soon as the reading has got past the given offset): one message, status 1, the old files. The
+// same by path, where the file is mapped, and on standard input, where it is read as a stream.
 TEST_F(FailureTest, AnInputCutShortWhileItIsReadIsReported) {
     const struct {
         const char* name;
@@ -144,19 +145,32 @@ TEST_F(FailureTest, AnInputCutShortWhileItIsReadIsReported) {
         {"large.txt", Records(1, 400000), std::size_t{6} << 20},
         // Cut to nothing.
         {"to-nothing.txt", Records(1, 400000), 0},
+        // Decoded from UTF-8 as it is read.
+        {"utf-8.txt", "\xEF\xBB\xBF" + Records(1, 400000), std::size_t{3} << 20},
     };
     for (const auto& in : kInputs) {
-        SCOPED_TRACE(in.name);
-        WriteFile(m_dir / in.name, in.input);
-        CProcessOptions cut;
-        cut.m_env = {"HALVIC_TEST_TRUNCATE_INPUT=" + std::to_string(in.cutTo)};
-        CProcessResult result = Run({"convert", in.name, "-o", "out"}, cut);
-        EXPECT_EQ(result.m_nSignal, 0);
-        EXPECT_EQ(result.m_nExitCode, 1);
-        EXPECT_EQ(result.m_strErr, std::string("halvic: error: ") + in.name +
-                                       ": the file was truncated while it was being read\n");
-        EXPECT_EQ(fs::file_size(m_dir / in.name), in.cutTo) << "the seam did not cut the input";
-        EXPECT_EQ(ListFiles(m_dir / "out"), m_old);
+        for (bool onStdin : {false, true}) {
+            SCOPED_TRACE(std::string(in.name) + (onStdin ? " on standard input" : " by path"));
+            WriteFile(m_dir / in.name, in.input);
+            CProcessOptions cut;
+            cut.m_env = {"HALVIC_TEST_TRUNCATE_INPUT=" + std::to_string(in.cutTo)};
+            CProcessResult result;
+            if (onStdin) {
+                cut.m_strWorkDir = m_dir.string();
+                result = RunProcess(
+                    {"/bin/sh", "-c", "exec \"$0\" convert - -o out < \"$1\"", HALVIC_BIN, in.name},
+                    cut);
+            } else {
+                result = Run({"convert", in.name, "-o", "out"}, cut);
+            }
+            EXPECT_EQ(result.m_nSignal, 0);
+            EXPECT_EQ(result.m_nExitCode, 1);
+            EXPECT_EQ(result.m_strErr, std::string("halvic: error: ") +
+                                           (onStdin ? "<stdin>" : in.name) +
+                                           ": the file was truncated while it was being read\n");
+            EXPECT_EQ(fs::file_size(m_dir / in.name), in.cutTo) << "the seam did not cut the input";
+            EXPECT_EQ(ListFiles(m_dir / "out"), m_old);
+        }
     }
 }
 
