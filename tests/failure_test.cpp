@@ -15,6 +15,7 @@
 
 #include "tests/support/end_to_end.h"
 #include "tests/support/files.h"
+#include "tests/support/output_files.h"
 #include "tests/support/process.h"
 
 namespace halvic {
@@ -199,6 +200,49 @@ TEST_F(FailureTest, MemoryThatRunsOutIsReported) {
     EXPECT_EQ(dump.m_nExitCode, 1);
     EXPECT_EQ(dump.m_strErr, "halvic: error: big-table/qxa.qxd: out of memory\n");
     EXPECT_EQ(dump.m_strOut, "");
+}
+
+// A dump holds the table texts and the longest record once, and a few MB more: a 24 MB text, in
+// a record or in a table, is shown in every format within 32 MB of address space more than the
+// text (a record file read into a buffer that grows, or a line made whole before it is written,
+// would need several times the text).
+TEST_F(FailureTest, ADumpHoldsALongTextOnce) {
+    if (kSanitized) GTEST_SKIP() << "the sanitizers need more address space than is left here";
+    std::string text = "ab\xE9";  // \xE9 is escaped in text, two bytes of UTF-8 in jsonl and csv
+    while (text.size() < (std::size_t{24} << 20))
+        text += text;
+    CRecord record;
+    record.m_strText = text;
+    record.m_tableIds = {1, 0, 0, 0, 0, 0};
+    CRecord shortRecord = record;
+    shortRecord.m_strText = "oak chest";
+    const struct {
+        const char* dir;
+        std::string records;
+        std::string table;  // table m
+    } kSets[] = {
+        {"long-record", testing::RecordFileBytes({record}), std::string("oak", 4)},
+        {"long-table", testing::RecordFileBytes({shortRecord}), text + '\0'},
+    };
+    CProcessOptions limited;
+    limited.m_nAddressSpaceLimit = static_cast<long>(text.size()) + (32L << 20);
+    limited.m_strStdout = "/dev/null";
+    for (const auto& set : kSets) {
+        fs::create_directories(m_dir / set.dir);
+        for (const std::string& name : OutputNames())
+            WriteFile(m_dir / set.dir / name, "");
+        WriteFile(m_dir / set.dir / "qxase.qxd", set.records);
+        WriteFile(m_dir / set.dir / "qxm.qxd", set.table);
+        for (std::string format : {"text", "jsonl", "csv", "tagged", "tagged -e utf-8"}) {
+            SCOPED_TRACE(std::string(set.dir) + " as " + format);
+            std::vector<std::string> args = {"dump", set.dir, "-f", format};
+            if (format == "tagged -e utf-8")
+                args = {"dump", set.dir, "-f", "tagged", "-e", "utf-8"};
+            CProcessResult dump = Run(args, limited);
+            EXPECT_EQ(dump.m_nExitCode, 0);
+            EXPECT_EQ(dump.m_strErr, "");
+        }
+    }
 }
 
 // Nine thousand distinct tags that select no field: the first 100 are warned of, the rest counted
