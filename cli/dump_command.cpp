@@ -1,7 +1,9 @@
 #include "cli/dump_command.h"
 
+#include <algorithm>
 #include <new>
 #include <ostream>
+#include <utility>
 #include <vector>
 
 #include "cli/record_lines.h"
@@ -16,13 +18,19 @@ namespace halvic::cli {
 
 namespace {
 
-void AppendCsvField(std::string& line, std::string_view text, CDecoding& decoding) {
+void AppendCsvField(std::string& line, std::string_view text, CDecoding& decoding,
+                    CByteSink* spill) {
     bool quote = text.find_first_of(",\"\r\n") != std::string_view::npos;
     if (quote) line.push_back('"');
-    for (std::size_t pos = 0, length = 0; pos < text.size(); pos += length) {
-        std::uint32_t code = CharacterAt(text, pos, decoding, length);
-        if (code == '"') line.push_back('"');
-        AppendUtf8(line, code);
+    // In pieces, each written on once made: a long text is never held formatted whole.
+    for (std::size_t pos = 0, length = 0; pos < text.size();) {
+        for (const std::size_t stop = std::min(text.size(), pos + kSpillBytes); pos < stop;
+             pos += length) {
+            std::uint32_t code = CharacterAt(text, pos, decoding, length);
+            if (code == '"') line.push_back('"');
+            AppendUtf8(line, code);
+        }
+        Spill(line, spill);
     }
     if (quote) line.push_back('"');
 }
@@ -34,7 +42,7 @@ const char* const kCsvHeader =
 void AppendCsv(std::string& line, const CDumpLine& d) {
     const CRecord& r = d.m_record;
     line += std::to_string(d.m_nIndex) + "," + std::to_string(r.m_nNumber) + ",";
-    AppendCsvField(line, r.m_strText, d.m_decoding);
+    AppendCsvField(line, r.m_strText, d.m_decoding, d.m_pSpill);
     line += "," + std::to_string(r.m_nBValue) + "," + std::to_string(r.m_nWeight) + "," +
             WeightInCwt(r.m_nWeight) + "," + std::to_string(r.m_nEasting) + "," +
             std::to_string(r.m_nNorthing) + ",";
@@ -42,7 +50,7 @@ void AppendCsv(std::string& line, const CDumpLine& d) {
     if (HasGridReference(r, grid)) line += grid;
     for (std::size_t i = 0; i < kTableCount; ++i) {
         line += "," + std::to_string(r.m_tableIds[i]) + ",";
-        if (d.HasText(i)) AppendCsvField(line, d.Text(i), d.m_decoding);
+        if (d.HasText(i)) AppendCsvField(line, d.Text(i), d.m_decoding, d.m_pSpill);
     }
     line += "\r\n";
 }
@@ -88,7 +96,7 @@ EExitCode Dump(const CDumpCommand& command, CByteSink& out, std::ostream& err) {
         if (command.m_nNumber >= 0 && record.m_nNumber != command.m_nNumber) continue;
         ++shown;
         line.clear();
-        CDumpLine dumpLine{count, record, tables, decoding};
+        CDumpLine dumpLine{count, record, tables, decoding, &out};
         switch (command.m_format) {
             case EDumpFormat::kText:
                 AppendText(line, dumpLine);
@@ -100,7 +108,8 @@ EExitCode Dump(const CDumpCommand& command, CByteSink& out, std::ostream& err) {
                 AppendCsv(line, dumpLine);
                 break;
             case EDumpFormat::kTagged:
-                if (!tagged.Write(record, count, error)) return Fail(out, err, error);
+                // The reader gives the next record a new text anyway.
+                if (!tagged.Write(std::move(record), count, error)) return Fail(out, err, error);
                 break;
         }
         out.Write(line);

@@ -1,5 +1,6 @@
 #include "cli/record_lines.h"
 
+#include <algorithm>
 #include <ostream>
 
 #include "engine/format/field_text.h"
@@ -29,19 +30,25 @@ bool IsControl(std::int32_t code) {
 // Printable ASCII as it is and every other byte as \xHH, or, with an encoding chosen, every
 // character that is no control character in UTF-8 and every other byte as \xHH; the backslash and
 // the quote are escaped too, so that the quoted text can be read back byte for byte.
-void AppendEscaped(std::string& line, std::string_view text, const CDecoding& decoding) {
+void AppendEscaped(std::string& line, std::string_view text, const CDecoding& decoding,
+                   CByteSink* spill) {
     line.push_back('"');
-    for (std::size_t pos = 0, length = 0; pos < text.size(); pos += length) {
-        std::int32_t code = DecodeAt(text, pos, decoding.m_encoding, length);
-        if (code == '\\' || code == '"') {
-            line.push_back('\\');
-            line.push_back(static_cast<char>(code));
-        } else if (code == kInvalidByte || IsControl(code) ||
-                   (!decoding.m_bChosen && code > 0x7E)) {
-            AppendHex(line, text.substr(pos, length));
-        } else {
-            AppendUtf8(line, static_cast<std::uint32_t>(code));
+    // In pieces, each written on once made: a long text is never held formatted whole.
+    for (std::size_t pos = 0, length = 0; pos < text.size();) {
+        for (const std::size_t stop = std::min(text.size(), pos + kSpillBytes); pos < stop;
+             pos += length) {
+            std::int32_t code = DecodeAt(text, pos, decoding.m_encoding, length);
+            if (code == '\\' || code == '"') {
+                line.push_back('\\');
+                line.push_back(static_cast<char>(code));
+            } else if (code == kInvalidByte || IsControl(code) ||
+                       (!decoding.m_bChosen && code > 0x7E)) {
+                AppendHex(line, text.substr(pos, length));
+            } else {
+                AppendUtf8(line, static_cast<std::uint32_t>(code));
+            }
         }
+        Spill(line, spill);
     }
     line.push_back('"');
 }
@@ -55,36 +62,42 @@ std::uint32_t CharacterAt(std::string_view text, std::size_t pos, CDecoding& dec
     return 0xFFFD;
 }
 
-void AppendJsonString(std::string& line, std::string_view text, CDecoding& decoding) {
+void AppendJsonString(std::string& line, std::string_view text, CDecoding& decoding,
+                      CByteSink* spill) {
     line.push_back('"');
-    for (std::size_t pos = 0, length = 0; pos < text.size(); pos += length) {
-        std::uint32_t code = CharacterAt(text, pos, decoding, length);
-        switch (code) {
-            case '"':
-                line += "\\\"";
-                break;
-            case '\\':
-                line += "\\\\";
-                break;
-            case '\n':
-                line += "\\n";
-                break;
-            case '\r':
-                line += "\\r";
-                break;
-            case '\t':
-                line += "\\t";
-                break;
-            default:
-                // Control characters as escapes: valid JSON and visible.
-                if (IsControl(static_cast<std::int32_t>(code))) {
-                    line += "\\u00";
-                    line.push_back(kHex[code >> 4]);
-                    line.push_back(kHex[code & 15]);
-                } else {
-                    AppendUtf8(line, code);
-                }
+    // In pieces, each written on once made: a long text is never held formatted whole.
+    for (std::size_t pos = 0, length = 0; pos < text.size();) {
+        for (const std::size_t stop = std::min(text.size(), pos + kSpillBytes); pos < stop;
+             pos += length) {
+            std::uint32_t code = CharacterAt(text, pos, decoding, length);
+            switch (code) {
+                case '"':
+                    line += "\\\"";
+                    break;
+                case '\\':
+                    line += "\\\\";
+                    break;
+                case '\n':
+                    line += "\\n";
+                    break;
+                case '\r':
+                    line += "\\r";
+                    break;
+                case '\t':
+                    line += "\\t";
+                    break;
+                default:
+                    // Control characters as escapes: valid JSON and visible.
+                    if (IsControl(static_cast<std::int32_t>(code))) {
+                        line += "\\u00";
+                        line.push_back(kHex[code >> 4]);
+                        line.push_back(kHex[code & 15]);
+                    } else {
+                        AppendUtf8(line, code);
+                    }
+            }
         }
+        Spill(line, spill);
     }
     line.push_back('"');
 }
@@ -100,7 +113,7 @@ void AppendText(std::string& line, const CDumpLine& d) {
     const CRecord& r = d.m_record;
     line += "record " + std::to_string(d.m_nIndex) + ": number " + std::to_string(r.m_nNumber) +
             ", text ";
-    AppendEscaped(line, r.m_strText, d.m_decoding);
+    AppendEscaped(line, r.m_strText, d.m_decoding, d.m_pSpill);
     line += ", bValue " + std::to_string(r.m_nBValue) + ", weight " + std::to_string(r.m_nWeight) +
             " lb (" + WeightInCwt(r.m_nWeight) + "), easting " + std::to_string(r.m_nEasting) +
             ", northing " + std::to_string(r.m_nNorthing);
@@ -116,7 +129,7 @@ void AppendText(std::string& line, const CDumpLine& d) {
         line += " " + std::to_string(r.m_tableIds[i]);
         if (d.HasText(i)) {
             line.push_back(' ');
-            AppendEscaped(line, d.Text(i), d.m_decoding);
+            AppendEscaped(line, d.Text(i), d.m_decoding, d.m_pSpill);
         }
     }
     line.push_back('\n');
@@ -126,7 +139,7 @@ void AppendJson(std::string& line, const CDumpLine& d) {
     const CRecord& r = d.m_record;
     line += "{\"record\":" + std::to_string(d.m_nIndex) +
             ",\"number\":" + std::to_string(r.m_nNumber) + ",\"text\":";
-    AppendJsonString(line, r.m_strText, d.m_decoding);
+    AppendJsonString(line, r.m_strText, d.m_decoding, d.m_pSpill);
     line += ",\"bValue\":" + std::to_string(r.m_nBValue) +
             ",\"weight\":" + std::to_string(r.m_nWeight) + ",\"weightCwt\":\"" +
             WeightInCwt(r.m_nWeight) + "\",\"easting\":" + std::to_string(r.m_nEasting) +
@@ -140,7 +153,7 @@ void AppendJson(std::string& line, const CDumpLine& d) {
         line.push_back(kTableLetters[i]);
         line += "Text\":";
         if (d.HasText(i)) {
-            AppendJsonString(line, d.Text(i), d.m_decoding);
+            AppendJsonString(line, d.Text(i), d.m_decoding, d.m_pSpill);
         } else {
             line += "null";
         }

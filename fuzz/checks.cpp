@@ -246,6 +246,11 @@ std::string CheckOutputReader(const std::uint8_t* data, std::size_t size) {
             if (TableFileBytes(result.m_tables[i]) != files.m_tables[i]) {
                 return "accepted table writes other bytes: " + TableFileName(i);
             }
+            // The writer stores a text once: a repeat would read back under other identifiers.
+            std::set<std::string_view> seen(result.m_tables[i].begin(), result.m_tables[i].end());
+            if (seen.size() != result.m_tables[i].size()) {
+                return "accepted table holds a text twice: " + TableFileName(i);
+            }
         }
         for (const CRecord& record : result.m_records) {
             for (std::size_t i = 0; i < kTableCount; ++i) {

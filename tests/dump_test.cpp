@@ -260,6 +260,11 @@ TEST_F(DumpTest, FaultsPrintTheRecordsBeforeThemAndExitWithOne) {
     WriteOutputs("table", "1F 01 " + kEmpty, {{4, "Good"}});
     WriteOutputs("missing", "1F 01 " + kEmpty);
     fs::remove(m_dir / "missing" / "qxs.qxd");
+    // Record 1 uses the a text "oak" that its table holds twice, which no conversion writes.
+    WriteOutputs("twice", "1F 01 A4 06 00 00 03 00 00 00 00 00 00 00 00 00 00",
+                 {{1, std::string("oak\0ash\0oak\0", 12)}});
+    const std::string kTwice = "halvic: error: " + InFolder("twice", "qxa.qxd") +
+                               ": offset 8: text 3 repeats text 1: a table holds each text once\n";
     const std::string kRecord1 =
         "record 1: number 1, text \"\", bValue 0, weight 0 lb (0-0-0), easting 0, northing 0 "
         "(no grid reference), m 0, a 0, n 0, i 0, c 0, s 0\n";
@@ -292,6 +297,8 @@ TEST_F(DumpTest, FaultsPrintTheRecordsBeforeThemAndExitWithOne) {
          "halvic: error: " + InFolder("table", "qxc.qxd") +
              ": offset 0: text 1 cut short by the end of the file: its "
              "zero byte is missing\n"},
+        {{"dump", "twice"}, "", kTwice},
+        {{"dump", "twice", "-f", "tagged"}, "", kTwice},
         {{"dump", "missing"},
          "",
          "halvic: error: " + InFolder("missing", "qxs.qxd") + ": " +

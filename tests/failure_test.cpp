@@ -15,6 +15,7 @@
 
 #include "tests/support/end_to_end.h"
 #include "tests/support/files.h"
+#include "tests/support/output_files.h"
 #include "tests/support/process.h"
 
 namespace halvic {
@@ -131,7 +132,8 @@ TEST_F(FailureTest, AProcessLimitIsNoFailure) {
 }
 
 // Cut short by another program between two parts of its reading (the test seam truncates it as
-// soon as the reading has got past the given offset): one message, status 1, the old files.
+// soon as the reading has got past the given offset): one message, status 1, the old files. The
+// same by path, where the file is mapped, and on standard input, where it is read as a stream.
 TEST_F(FailureTest, AnInputCutShortWhileItIsReadIsReported) {
     const struct {
         const char* name;
@@ -144,19 +146,32 @@ TEST_F(FailureTest, AnInputCutShortWhileItIsReadIsReported) {
         {"large.txt", Records(1, 400000), std::size_t{6} << 20},
         // Cut to nothing.
         {"to-nothing.txt", Records(1, 400000), 0},
+        // Decoded from UTF-8 as it is read.
+        {"utf-8.txt", "\xEF\xBB\xBF" + Records(1, 400000), std::size_t{3} << 20},
     };
     for (const auto& in : kInputs) {
-        SCOPED_TRACE(in.name);
-        WriteFile(m_dir / in.name, in.input);
-        CProcessOptions cut;
-        cut.m_env = {"HALVIC_TEST_TRUNCATE_INPUT=" + std::to_string(in.cutTo)};
-        CProcessResult result = Run({"convert", in.name, "-o", "out"}, cut);
-        EXPECT_EQ(result.m_nSignal, 0);
-        EXPECT_EQ(result.m_nExitCode, 1);
-        EXPECT_EQ(result.m_strErr, std::string("halvic: error: ") + in.name +
-                                       ": the file was truncated while it was being read\n");
-        EXPECT_EQ(fs::file_size(m_dir / in.name), in.cutTo) << "the seam did not cut the input";
-        EXPECT_EQ(ListFiles(m_dir / "out"), m_old);
+        for (bool onStdin : {false, true}) {
+            SCOPED_TRACE(std::string(in.name) + (onStdin ? " on standard input" : " by path"));
+            WriteFile(m_dir / in.name, in.input);
+            CProcessOptions cut;
+            cut.m_env = {"HALVIC_TEST_TRUNCATE_INPUT=" + std::to_string(in.cutTo)};
+            CProcessResult result;
+            if (onStdin) {
+                cut.m_strWorkDir = m_dir.string();
+                result = RunProcess(
+                    {"/bin/sh", "-c", "exec \"$0\" convert - -o out < \"$1\"", HALVIC_BIN, in.name},
+                    cut);
+            } else {
+                result = Run({"convert", in.name, "-o", "out"}, cut);
+            }
+            EXPECT_EQ(result.m_nSignal, 0);
+            EXPECT_EQ(result.m_nExitCode, 1);
+            EXPECT_EQ(result.m_strErr, std::string("halvic: error: ") +
+                                           (onStdin ? "<stdin>" : in.name) +
+                                           ": the file was truncated while it was being read\n");
+            EXPECT_EQ(fs::file_size(m_dir / in.name), in.cutTo) << "the seam did not cut the input";
+            EXPECT_EQ(ListFiles(m_dir / "out"), m_old);
+        }
     }
 }
 
@@ -185,6 +200,49 @@ TEST_F(FailureTest, MemoryThatRunsOutIsReported) {
     EXPECT_EQ(dump.m_nExitCode, 1);
     EXPECT_EQ(dump.m_strErr, "halvic: error: big-table/qxa.qxd: out of memory\n");
     EXPECT_EQ(dump.m_strOut, "");
+}
+
+// A dump holds the table texts and the longest record once, and a few MB more: a 24 MB text, in
+// a record or in a table, is shown in every format within 32 MB of address space more than the
+// text (a record file read into a buffer that grows, or a line made whole before it is written,
+// would need several times the text).
+TEST_F(FailureTest, ADumpHoldsALongTextOnce) {
+    if (kSanitized) GTEST_SKIP() << "the sanitizers need more address space than is left here";
+    std::string text = "ab\xE9";  // \xE9 is escaped in text, two bytes of UTF-8 in jsonl and csv
+    while (text.size() < (std::size_t{24} << 20))
+        text += text;
+    CRecord record;
+    record.m_strText = text;
+    record.m_tableIds = {1, 0, 0, 0, 0, 0};
+    CRecord shortRecord = record;
+    shortRecord.m_strText = "oak chest";
+    const struct {
+        const char* dir;
+        std::string records;
+        std::string table;  // table m
+    } kSets[] = {
+        {"long-record", testing::RecordFileBytes({record}), std::string("oak", 4)},
+        {"long-table", testing::RecordFileBytes({shortRecord}), text + '\0'},
+    };
+    CProcessOptions limited;
+    limited.m_nAddressSpaceLimit = static_cast<long>(text.size()) + (32L << 20);
+    limited.m_strStdout = "/dev/null";
+    for (const auto& set : kSets) {
+        fs::create_directories(m_dir / set.dir);
+        for (const std::string& name : OutputNames())
+            WriteFile(m_dir / set.dir / name, "");
+        WriteFile(m_dir / set.dir / "qxase.qxd", set.records);
+        WriteFile(m_dir / set.dir / "qxm.qxd", set.table);
+        for (std::string format : {"text", "jsonl", "csv", "tagged", "tagged -e utf-8"}) {
+            SCOPED_TRACE(std::string(set.dir) + " as " + format);
+            std::vector<std::string> args = {"dump", set.dir, "-f", format};
+            if (format == "tagged -e utf-8")
+                args = {"dump", set.dir, "-f", "tagged", "-e", "utf-8"};
+            CProcessResult dump = Run(args, limited);
+            EXPECT_EQ(dump.m_nExitCode, 0);
+            EXPECT_EQ(dump.m_strErr, "");
+        }
+    }
 }
 
 // Nine thousand distinct tags that select no field: the first 100 are warned of, the rest counted

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "engine/format/value_table.h"
 
@@ -74,6 +75,110 @@ std::string OffsetReason(std::size_t offset, const std::string& reason) {
     return "offset " + std::to_string(offset) + ": " + reason;
 }
 
+// The texts of a table read so far, looked up by their hash: an open-addressing index of their
+// positions, which stay valid as the vector of texts grows and moves them. It holds the high half
+// of each text's hash, which places it, so that growing never hashes a text again.
+class CSeenTexts {
+  public:
+    explicit CSeenTexts(const CTableTexts& texts) : m_texts(texts) {}
+
+    // Whether the text at `index` repeats one before it; if so, `first` is that one's index.
+    bool Repeats(std::size_t index, std::size_t& first) {
+        if (2 * (m_nCount + 1) > m_slots.size()) Grow();
+        const std::string& text = m_texts[index];
+        const auto high = static_cast<std::uint32_t>(CValueTable::Hash(text) >> 32);
+        const std::size_t mask = m_slots.size() - 1;
+        for (std::size_t at = high & mask;; at = (at + 1) & mask) {
+            const std::uint64_t slot = m_slots[at];
+            if (slot == 0) {
+                m_slots[at] = Slot(high, index);
+                ++m_nCount;
+                return false;
+            }
+            if (static_cast<std::uint32_t>(slot >> 32) == high && m_texts[Index(slot)] == text) {
+                first = Index(slot);
+                return true;
+            }
+        }
+    }
+
+  private:
+    // The high half of the hash, then the index + 1 (0 is an empty slot).
+    static std::uint64_t Slot(std::uint32_t high, std::size_t index) {
+        return static_cast<std::uint64_t>(high) << 32 | (index + 1);
+    }
+    static std::size_t Index(std::uint64_t slot) {
+        return static_cast<std::size_t>(static_cast<std::uint32_t>(slot)) - 1;
+    }
+
+    void Grow() {
+        std::vector<std::uint64_t> old(std::max<std::size_t>(64, 2 * m_slots.size()));
+        old.swap(m_slots);
+        const std::size_t mask = m_slots.size() - 1;
+        for (std::uint64_t slot : old) {
+            if (slot == 0) continue;
+            std::size_t at = static_cast<std::uint32_t>(slot >> 32) & mask;
+            while (m_slots[at] != 0)
+                at = (at + 1) & mask;
+            m_slots[at] = slot;
+        }
+    }
+
+    const CTableTexts& m_texts;
+    std::vector<std::uint64_t> m_slots;  // a power of two, at most half full
+    std::size_t m_nCount = 0;
+};
+
+// A text at least this long, its zero byte not yet read, is read by ReadLongText.
+constexpr std::size_t kLongText = std::size_t{1} << 16;
+
+enum class ELongText { kRead, kCannotSeek, kNoZero, kChanged };
+
+// Reads on a text that goes on past what has been read of its file: `source` stands at `from`,
+// `text` holds the text's bytes before it, none of them 0. Finds the text's zero byte first,
+// reading on without keeping what it reads, then goes back and reads the rest into `text` at its
+// final size: memory holds the text once, where a buffer grown to hold it would hold it twice and
+// copy it at each step. kRead leaves the source at the zero byte, which is at `zeroAt`; kNoZero is
+// the end of the file before one; kChanged is a file that changed meanwhile (another program
+// writing into it); kCannotSeek a source that only goes forward, which has read nothing then.
+// Throws CFailure when the source cannot be read.
+ELongText ReadLongText(CByteSource& source, std::uint64_t from, std::string& text,
+                       std::uint64_t& zeroAt) {
+    if (!source.Seek(from)) return ELongText::kCannotSeek;
+    unsigned char block[1 << 16];
+    zeroAt = from;
+    for (;;) {
+        const std::size_t n = source.Read(block, sizeof block);
+        if (n == 0) return ELongText::kNoZero;
+        const void* zero = std::memchr(block, 0, n);
+        if (zero != nullptr) {
+            zeroAt += static_cast<std::size_t>(static_cast<const unsigned char*>(zero) - block);
+            break;
+        }
+        zeroAt += n;
+    }
+    const std::size_t held = text.size();
+    const std::uint64_t length = held + (zeroAt - from);
+    if (length > text.max_size()) throw std::bad_alloc();
+    text.reserve(static_cast<std::size_t>(length));
+    text.resize(static_cast<std::size_t>(length));
+    source.Seek(from);
+    for (std::size_t got = held; got < text.size();) {
+        const std::size_t n =
+            source.Read(reinterpret_cast<unsigned char*>(&text[got]), text.size() - got);
+        if (n == 0) return ELongText::kChanged;
+        got += n;
+    }
+    if (std::memchr(text.data() + held, 0, text.size() - held) != nullptr) {
+        return ELongText::kChanged;
+    }
+    return ELongText::kRead;
+}
+
+const char* const kChangedWhileRead = "the file changed while it was being read";
+const char* const kTextCutShort =
+    "text field cut short by the end of the file: its zero byte is missing";
+
 unsigned ReadLittleEndian(const unsigned char* bytes, int width) {
     unsigned value = 0;
     for (int i = width - 1; i >= 0; --i)
@@ -117,10 +222,12 @@ bool ReadTableFile(CByteSource& source, const std::string& name, CTableTexts& te
     std::uint64_t offset = 0;  // of the block
     std::uint64_t begin = 0;   // of the text being read
     unsigned char block[1 << 16];
+    CSeenTexts seen(texts);
     try {
         for (;;) {
             std::size_t n = source.Read(block, sizeof block);
             if (n == 0) break;
+            bool movedOn = false;  // a long text was read on past the block
             for (std::size_t at = 0; at < n;) {
                 if (!inText) {
                     begin = offset + at;
@@ -142,13 +249,39 @@ bool ReadTableFile(CByteSource& source, const std::string& name, CTableTexts& te
                         ? n
                         : static_cast<std::size_t>(static_cast<const unsigned char*>(zero) - block);
                 text.append(reinterpret_cast<const char*>(block + at), end - at);
-                if (zero == nullptr) break;
+                if (zero == nullptr) {
+                    if (text.size() < kLongText) break;
+                    std::uint64_t zeroAt = 0;
+                    ELongText read = ReadLongText(source, offset + n, text, zeroAt);
+                    if (read == ELongText::kCannotSeek) break;
+                    if (read == ELongText::kChanged) {
+                        error = {name, 0, OffsetReason(begin, kChangedWhileRead)};
+                        return false;
+                    }
+                    // The end of the file, with no zero byte: reported below as it is for a
+                    // short text.
+                    if (read == ELongText::kNoZero) break;
+                    // The source stands at the zero byte, which the next block begins with.
+                    offset = zeroAt;
+                    movedOn = true;
+                    break;
+                }
                 texts.push_back(std::move(text));
                 text.clear();
                 inText = false;
                 at = end + 1;
+                // A conversion stores each text once and gives its uses one identifier.
+                std::size_t first = 0;
+                if (seen.Repeats(texts.size() - 1, first)) {
+                    error = {name, 0,
+                             OffsetReason(begin, "text " + std::to_string(texts.size()) +
+                                                     " repeats text " + std::to_string(first + 1) +
+                                                     ": a table holds each text once")};
+                    texts.pop_back();
+                    return false;
+                }
             }
-            offset += n;
+            if (!movedOn) offset += n;
         }
     } catch (const CFailure& failure) {
         error = failure.Error();
@@ -187,17 +320,28 @@ bool CRecordFileReader::MoveTo(std::uint64_t offset, std::size_t block) {
         return true;
     }
     if (!m_pSource->Seek(offset)) return false;
+    m_bAfterLongText = false;
+    EmptyBuffer(offset);
+    return true;
+}
+
+void CRecordFileReader::EmptyBuffer(std::uint64_t offset) {
     m_strBuffer.clear();
     m_bytes = {};
     m_nBase = offset;
     m_nOffset = 0;
     m_bAtEnd = false;
-    return true;
 }
 
 CRecordFileReader::EStep CRecordFileReader::Fail(std::size_t offset, const std::string& reason) {
+    return FailAt(m_nBase + offset, reason);
+}
+
+CRecordFileReader::EStep CRecordFileReader::FailAt(std::uint64_t offset,
+                                                   const std::string& reason) {
     m_bFailed = true;
-    m_error = {m_strName, 0, OffsetReason(m_nBase + offset, reason)};
+    m_bAfterLongText = false;
+    m_error = {m_strName, 0, OffsetReason(offset, reason)};
     return kFault;
 }
 
@@ -235,7 +379,8 @@ bool CRecordFileReader::Next(CRecord& record) {
     if (m_bFailed) return false;
     try {
         for (;;) {
-            if (m_nOffset == m_bytes.size() && (m_bAtEnd || !ReadMore())) return false;
+            if (!m_bAfterLongText && m_nOffset == m_bytes.size() && (m_bAtEnd || !ReadMore()))
+                return false;
             EStep step = Parse(record);
             if (step != kMore) return step == kRecord;
             ReadMore();
@@ -250,9 +395,20 @@ bool CRecordFileReader::Next(CRecord& record) {
 CRecordFileReader::EStep CRecordFileReader::Parse(CRecord& record) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(m_bytes.data());
     const std::size_t size = m_bytes.size();
-    record = CRecord();
     std::size_t at = m_nOffset;
     int last = -1;  // the field read last
+    if (m_bAfterLongText) {
+        // The record's text is in `record` already; its zero byte is where the reading goes on.
+        if (at == size) {
+            if (!m_bAtEnd) return kMore;
+            return FailAt(m_nLongTextAt, kChangedWhileRead);
+        }
+        if (bytes[at] != 0) return FailAt(m_nLongTextAt, kChangedWhileRead);
+        ++at;
+        last = kText;
+    } else {
+        record = CRecord();
+    }
     for (;;) {
         if (at == size) {
             if (!m_bAtEnd) return kMore;
@@ -277,10 +433,9 @@ CRecordFileReader::EStep CRecordFileReader::Parse(CRecord& record) {
         if (found.m_field == kText) {
             std::size_t end = m_bytes.find('\0', at);
             if (end == std::string_view::npos) {
-                if (!m_bAtEnd) return kMore;
-                return Fail(fieldAt,
-                            "text field cut short by the end of the file: its zero byte is "
-                            "missing");
+                if (!m_bAtEnd)
+                    return size - at < m_nBlock ? kMore : ReadLongText(record, fieldAt, at);
+                return Fail(fieldAt, kTextCutShort);
             }
             if (end == at) return Fail(fieldAt, "text field is empty; an empty text is left out");
             record.m_strText.assign(m_bytes.substr(at, end - at));
@@ -358,8 +513,31 @@ CRecordFileReader::EStep CRecordFileReader::Parse(CRecord& record) {
                                 HexByte(bytes[at]));
         }
         m_nOffset = at + 1;
+        m_bAfterLongText = false;
         return kRecord;
     }
+}
+
+CRecordFileReader::EStep CRecordFileReader::ReadLongText(CRecord& record, std::size_t fieldAt,
+                                                         std::size_t at) {
+    record.m_strText.assign(m_bytes.substr(at));
+    std::uint64_t zeroAt = 0;
+    switch (halvic::ReadLongText(*m_pSource, m_nBase + m_bytes.size(), record.m_strText, zeroAt)) {
+        case ELongText::kCannotSeek:
+            record.m_strText.clear();
+            return kMore;  // the buffer grows to hold the record
+        case ELongText::kNoZero:
+            return Fail(fieldAt, kTextCutShort);
+        case ELongText::kChanged:
+            return Fail(fieldAt, kChangedWhileRead);
+        case ELongText::kRead:
+            break;
+    }
+    // The rest of the record is read from the text's zero byte on.
+    m_nLongTextAt = m_nBase + fieldAt;
+    m_bAfterLongText = true;
+    EmptyBuffer(zeroAt);
+    return kMore;
 }
 
 }  // namespace halvic

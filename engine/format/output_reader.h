@@ -9,7 +9,8 @@
 //   field never holds less than 256 (the writer leaves zero fields out and uses one byte below
 //   256); a text field is never empty; a record number never takes the 4-byte form;
 // - every identifier other than 0 names a text of its table file.
-// A table file is zero-terminated texts, at most 65,535 of them (identifiers have 16 bits).
+// A table file is zero-terminated texts, at most 65,535 of them (identifiers have 16 bits), no
+// two the same (a conversion stores a text once; the empty text is a text like any other).
 // Text bytes themselves are not checked: any byte but 0 is taken as it stands.
 #pragma once
 
@@ -62,7 +63,8 @@ bool ReadTableFile(CByteSource& source, const std::string& name, CTableTexts& te
 
 // Hands out the records of a record file one at a time, checking each against the encoding and
 // its identifiers against the sizes of the tables. The file is read in blocks, no further than
-// the record being read: memory holds the longest record, not the file.
+// the record being read: memory holds the longest record, not the file. A text longer than a
+// block is read straight into the record, once, from a source that can go back and forth.
 class CRecordFileReader {
   public:
     // Reads from `source`, which must outlive the reader, at least `block` bytes at a time;
@@ -96,6 +98,14 @@ class CRecordFileReader {
     // false at the end of the file.
     bool ReadMore();
     EStep Fail(std::size_t offset, const std::string& reason);
+    // A fault at byte `offset` of the file.
+    EStep FailAt(std::uint64_t offset, const std::string& reason);
+    // Reads the text that begins at `at` of m_bytes, of the field at `fieldAt`, which goes on past
+    // a block or more, straight into `record` (see ReadLongText in the source); then kMore, with
+    // the reading to go on from its zero byte.
+    EStep ReadLongText(CRecord& record, std::size_t fieldAt, std::size_t at);
+    // Drops what is buffered; the source stands at `offset`, where the reading goes on.
+    void EmptyBuffer(std::uint64_t offset);
 
     std::string_view m_bytes;  // the part of the file buffered
     CByteSource* m_pSource = nullptr;
@@ -108,6 +118,10 @@ class CRecordFileReader {
     std::size_t m_nOffset = 0;  // in m_bytes
     bool m_bFailed = false;
     CError m_error;
+    // The record being read has a long text, read into it whole: Parse goes on at m_nOffset, its
+    // zero byte, instead of starting the record again.
+    bool m_bAfterLongText = false;
+    std::uint64_t m_nLongTextAt = 0;  // the text field's offset in the file
 };
 
 // The sizes of `tables`, as CRecordFileReader takes them.

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 
@@ -53,6 +56,16 @@ std::string RandomText(std::mt19937& random, std::size_t maxSize) {
     return text;
 }
 
+// The bytes of a table file of `count` texts, all different: "1", "2", ... "count".
+std::string NumberedTable(std::size_t count) {
+    std::string bytes;
+    for (std::size_t i = 1; i <= count; ++i) {
+        bytes += std::to_string(i);
+        bytes.push_back('\0');
+    }
+    return bytes;
+}
+
 TEST(OutputReaderTest, ReadsBackWhatTheWriterWrote) {
     for (unsigned seed : {1u, 2u, 3u, 42u, 1921u, 65535u}) {
         std::mt19937 random(seed);
@@ -60,9 +73,14 @@ TEST(OutputReaderTest, ReadsBackWhatTheWriterWrote) {
         files.m_strDir = "out";
         COutputTables tables;
         for (std::size_t i = 0; i < kTableCount; ++i) {
-            tables[i].resize(random() % 6);
-            for (std::string& text : tables[i])
-                text = RandomText(random, 8);  // empty texts included: a table may hold one
+            // An empty text included, as a table may hold one; each text once, as the writer
+            // stores it.
+            std::size_t count = random() % 6;
+            while (tables[i].size() < count) {
+                std::string text = RandomText(random, 8);
+                if (std::find(tables[i].begin(), tables[i].end(), text) == tables[i].end())
+                    tables[i].push_back(text);
+            }
             files.m_tables[i] = TableFileBytes(tables[i]);
         }
         std::vector<CRecord> records(random() % 60);
@@ -246,9 +264,26 @@ std::vector<BadFileCase> kBadFileCases() {
          0},
         {"table with one text too many",
          kEmptyRecord,
-         {"", "", "", std::string(65536, '\0'), "", ""},
-         "out/qxi.qxd: offset 65535: text 65536 is one too many: a table holds at most 65535 "
-         "texts",
+         {"", "", "", NumberedTable(65535) + "oak" + '\0', "", ""},
+         "out/qxi.qxd: offset " + std::to_string(NumberedTable(65535).size()) +
+             ": text 65536 is one too many: a table holds at most 65535 texts",
+         0},
+        // A conversion stores a text once, so a repeat is a file no conversion writes (and one
+        // whose records would be shown and converted back with other identifiers).
+        {"table with a text twice",
+         kEmptyRecord,
+         {"", std::string("oak\0ash\0oak\0elm\0", 16), "", "", "", ""},
+         "out/qxa.qxd: offset 8: text 3 repeats text 1: a table holds each text once",
+         0},
+        {"table with the empty text twice",
+         kEmptyRecord,
+         {"", "", "", "", "", std::string("\0x\0\0", 4)},
+         "out/qxs.qxd: offset 3: text 3 repeats text 1: a table holds each text once",
+         0},
+        {"table whose repeat differs from its first only in case",
+         kEmptyRecord,
+         {"", "", std::string("Oak\0oak\0oak\0", 12), "", "", ""},
+         "out/qxn.qxd: offset 8: text 3 repeats text 2: a table holds each text once",
          0},
     };
 }
@@ -325,29 +360,32 @@ TEST(OutputReaderTest, ReadInBlocksGivesWhatReadWholeGives) {
 // A table file is not read past its 65,535th text: whatever follows is one too many, whether a
 // zero byte ends it or not.
 TEST(OutputReaderTest, ATableFileIsNotReadPastItsLastText) {
-    for (std::string rest : {std::string("oak"), std::string("oak", 4), std::string(1, '\0')}) {
-        std::string bytes = std::string(65535, '\0') + rest;
+    const std::string full = NumberedTable(65535);
+    // The last of them repeated too: the count is the fault, at the text it is one too many.
+    for (std::string rest : {std::string("oak"), std::string("oak", 4), std::string(1, '\0'),
+                             std::string("65535", 6)}) {
+        std::string bytes = full + rest;
         CMemorySource source(bytes, 1000);
         CTableTexts texts;
         CError error;
         EXPECT_FALSE(ReadTableFile(source, "out/qxm.qxd", texts, error));
-        EXPECT_EQ(error.Message(),
-                  "out/qxm.qxd: offset 65535: text 65536 is one too many: a table holds at most "
-                  "65535 texts");
+        EXPECT_EQ(error.Message(), "out/qxm.qxd: offset " + std::to_string(full.size()) +
+                                       ": text 65536 is one too many: a table holds at most "
+                                       "65535 texts");
         EXPECT_EQ(texts.size(), 65535u);
     }
 }
 
 TEST(OutputReaderTest, AcceptsTheEdgesOfWhatTheWriterWrites) {
     COutputFiles files;
-    // The widest values of each form, the last identifier of a full table, and empty texts in
-    // a table.
+    // The widest values of each form, the last identifier of a full table, and the empty text
+    // in a table.
     files.m_strRecords = Unhex(
         "1F FF, 6C FF 01 00, 02 FF, 14 FF, 25 00 01, 2E FF FF, "
         "A4 06 03 00 00 00 00 00 00 00 00 00 00 00, 00, "
         "3F 00 01, A4 06 00 00 00 00 00 00 00 00 00 00 FF FF, 00");
-    files.m_tables[0] = std::string("\0\0\0", 3);
-    files.m_tables[5] = std::string(65535, '\0');
+    files.m_tables[0] = std::string("a\0\0b\0", 5);
+    files.m_tables[5] = NumberedTable(65535);
     COutputReadResult result = ReadOutput(files);
     ASSERT_TRUE(result.m_bOk) << result.m_error.Message();
     ASSERT_EQ(result.m_records.size(), 2u);
@@ -358,7 +396,151 @@ TEST(OutputReaderTest, AcceptsTheEdgesOfWhatTheWriterWrites) {
               "number 256, text [], bValue 0, weight 0, easting 0, northing 0, ids 0 0 0 0 0 "
               "65535");
     EXPECT_EQ(RecordFileBytes(result.m_records), files.m_strRecords);
-    EXPECT_EQ(result.m_tables[0], CTableTexts({"", "", ""}));
+    EXPECT_EQ(result.m_tables[0], CTableTexts({"a", "", "b"}));
+}
+
+// A source that goes only forward, as a pipe does.
+class CForwardSource : public CByteSource {
+  public:
+    explicit CForwardSource(std::string_view bytes) : m_bytes(bytes) {}
+    std::size_t Read(unsigned char* buffer, std::size_t capacity) override {
+        return m_bytes.Read(buffer, capacity);
+    }
+
+  private:
+    CMemorySource m_bytes;
+};
+
+// A file another program writes into while it is read: from the second time it is gone back in
+// (a long text is read on to its end, then from where it was), it holds `after`.
+class CChangingSource : public CByteSource {
+  public:
+    CChangingSource(std::string before, std::string after)
+        : m_strBytes(std::move(before)), m_strAfter(std::move(after)) {}
+    std::size_t Read(unsigned char* buffer, std::size_t capacity) override {
+        std::size_t n = std::min(capacity, m_strBytes.size() - std::min(m_nAt, m_strBytes.size()));
+        std::memcpy(buffer, m_strBytes.data() + m_nAt, n);
+        m_nAt += n;
+        return n;
+    }
+    bool Seek(std::uint64_t offset) override {
+        if (++m_nSeeks == 2) m_strBytes = m_strAfter;
+        m_nAt = static_cast<std::size_t>(offset);
+        return true;
+    }
+
+  private:
+    std::string m_strBytes, m_strAfter;
+    std::size_t m_nAt = 0;
+    int m_nSeeks = 0;
+};
+
+enum class ESource { kWhole, kSteps, kForward };
+
+std::unique_ptr<CByteSource> MakeSource(ESource kind, std::string_view bytes) {
+    switch (kind) {
+        case ESource::kWhole:
+            return std::make_unique<CMemorySource>(bytes);
+        case ESource::kSteps:
+            return std::make_unique<CMemorySource>(bytes, 4099);
+        default:
+            return std::make_unique<CForwardSource>(bytes);
+    }
+}
+
+// A text longer than the blocks the files are read in, in a record and in a table, is read
+// straight into its place from a source that can go back and forth, as a buffer that grows reads
+// it from one that cannot: the same texts, records and faults either way.
+TEST(OutputReaderTest, TextsLongerThanABlockReadAsShortOnesDo) {
+    const std::string longText(300000, 'x');
+    std::vector<CRecord> records(3);
+    records[0].m_nNumber = 1;
+    records[0].m_strText = longText;
+    records[0].m_nWeight = 300;
+    records[0].m_tableIds = {2, 0, 0, 0, 0, 0};
+    records[1].m_nNumber = 2;
+    records[1].m_strText = "short";
+    records[2].m_nNumber = 3;
+    records[2].m_strText = longText + "y";
+    const std::string recordBytes = RecordFileBytes(records);
+    const CTableTexts table = {"oak", std::string(200000, 'm'), "ash"};
+    const std::string tableBytes = TableFileBytes(table);
+    const struct {
+        const char* what;
+        std::string records;  // the record file
+        std::string table;    // table m
+        std::string fault;
+    } kCases[] = {
+        {"whole files", recordBytes, tableBytes, ""},
+        {"a long record text without its zero byte", recordBytes.substr(0, 250000), tableBytes,
+         "out/qxase.qxd: offset 2: text field cut short by the end of the file: its zero byte is "
+         "missing"},
+        {"a long table text without its zero byte", recordBytes, tableBytes.substr(0, 150000),
+         "out/qxm.qxd: offset 4: text 2 cut short by the end of the file: its zero byte is "
+         "missing"},
+        {"a fault after a long text", recordBytes.substr(0, 300004) + "\x7E", tableBytes,
+         "out/qxase.qxd: offset 300004: unknown code byte 0x7E"},
+    };
+    for (const auto& c : kCases) {
+        for (ESource kind : {ESource::kWhole, ESource::kSteps, ESource::kForward}) {
+            SCOPED_TRACE(std::string(c.what) + ", source " + std::to_string(int(kind)));
+            CTableTexts texts;
+            CError error;
+            std::unique_ptr<CByteSource> tableSource = MakeSource(kind, c.table);
+            if (!ReadTableFile(*tableSource, "out/qxm.qxd", texts, error)) {
+                EXPECT_EQ(error.Message(), c.fault);
+                continue;
+            }
+            EXPECT_TRUE(texts == table);
+            COutputTables tables;
+            tables[0] = texts;
+            std::unique_ptr<CByteSource> source = MakeSource(kind, c.records);
+            CRecordFileReader reader(*source, "out/qxase.qxd", TableSizes(tables));
+            std::vector<CRecord> got;
+            CRecord next;
+            while (reader.Next(next))
+                got.push_back(next);
+            EXPECT_EQ(reader.Failed() ? reader.Error().Message() : "", c.fault);
+            EXPECT_TRUE(RecordFileBytes(got) == c.records.substr(0, RecordFileBytes(got).size()));
+            if (c.fault.empty()) EXPECT_EQ(got.size(), records.size());
+        }
+    }
+}
+
+// A long text is read twice, to find its end and then into its place: a file changed in
+// between is a fault, never a text with other bytes or a zero byte in it.
+TEST(OutputReaderTest, AFileChangedWhileALongTextIsReadIsAFault) {
+    CRecord record;
+    record.m_strText = std::string(200000, 'x');
+    const std::string before = RecordFileBytes({record});
+    std::string zeroInside = before;
+    zeroInside[150000] = '\0';  // past the blocks read before the text is read on
+    const std::string kChanged =
+        "out/qxase.qxd: offset 0: the file changed while it was being read";
+    const struct {
+        const char* what;
+        std::string after;
+    } kCases[] = {
+        {"a zero byte within the text", zeroInside},
+        {"cut within the text", before.substr(0, 150000)},
+        {"cut before its zero byte", before.substr(0, 200001)},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.what);
+        CChangingSource source(before, c.after);
+        CRecordFileReader reader(source, "out/qxase.qxd", TableSizes(COutputTables()));
+        CRecord next;
+        EXPECT_FALSE(reader.Next(next));
+        EXPECT_EQ(reader.Error().Message(), kChanged);
+    }
+    std::string table = std::string(100000, 'm') + '\0';
+    std::string tableChanged = table;
+    tableChanged[80000] = '\0';
+    CChangingSource source(table, tableChanged);
+    CTableTexts texts;
+    CError error;
+    EXPECT_FALSE(ReadTableFile(source, "out/qxm.qxd", texts, error));
+    EXPECT_EQ(error.Message(), "out/qxm.qxd: offset 0: the file changed while it was being read");
 }
 
 TEST(OutputReaderTest, EmptyFilesHoldNoRecords) {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 #include "engine/format/field_text.h"
 
@@ -13,6 +15,33 @@ const char* const kLineEnd = "\r\n";
 
 }  // namespace
 
+class CTaggedWriter::CLines {
+  public:
+    CLines& operator+=(std::string_view bytes) {
+        m_strBytes += bytes;
+        return *this;
+    }
+    CLines& operator+=(char byte) {
+        m_strBytes += byte;
+        return *this;
+    }
+    // A text, which must outlive the lines.
+    void AddText(std::string_view text) { m_texts.push_back({m_strBytes.size(), text}); }
+    void WriteTo(CByteSink& out) const {
+        std::size_t from = 0;
+        for (const auto& [at, text] : m_texts) {
+            out.Write(std::string_view(m_strBytes).substr(from, at - from));
+            out.Write(text);
+            from = at;
+        }
+        out.Write(std::string_view(m_strBytes).substr(from));
+    }
+
+  private:
+    std::string m_strBytes;
+    std::vector<std::pair<std::size_t, std::string_view>> m_texts;  // and where each goes
+};
+
 CTaggedWriter::CTaggedWriter(const COutputTables& tables, CByteSink& out, std::string name)
     : m_tables(tables), m_out(out), m_strName(std::move(name)) {}
 
@@ -21,8 +50,7 @@ bool CTaggedWriter::Refuse(CError& error, const std::string& reason) const {
     return false;
 }
 
-bool CTaggedWriter::AddText(std::string& lines, char tag, const std::string& text,
-                            CError& error) const {
+bool CTaggedWriter::AddText(CLines& lines, char tag, std::string_view text, CError& error) const {
     // A content ends at "<", loses its control characters and is trimmed of spaces.
     for (char ch : text) {
         auto byte = static_cast<unsigned char>(ch);
@@ -43,12 +71,12 @@ bool CTaggedWriter::AddText(std::string& lines, char tag, const std::string& tex
     lines += '>';
     // The ">" bytes right after a tag belong to the tag; a line break keeps them in the content.
     if (!text.empty() && text.front() == '>') lines += kLineEnd;
-    lines += text;
+    lines.AddText(text);
     lines += kLineEnd;
     return true;
 }
 
-bool CTaggedWriter::AddTableTexts(std::string& lines, std::size_t table, std::size_t id,
+bool CTaggedWriter::AddTableTexts(CLines& lines, std::size_t table, std::size_t id,
                                   CError& error) const {
     for (std::size_t next = m_written[table] + 1; next <= id; ++next) {
         if (!AddText(lines, kTableLetters[table], m_tables[table][next - 1], error)) return false;
@@ -57,8 +85,21 @@ bool CTaggedWriter::AddTableTexts(std::string& lines, std::size_t table, std::si
 }
 
 bool CTaggedWriter::Write(const CRecord& record, std::uint64_t index, CError& error) {
+    if (!WriteLines(record, index, error)) return false;
+    m_previous = record;
+    return true;
+}
+
+bool CTaggedWriter::Write(CRecord&& record, std::uint64_t index, CError& error) {
+    if (!WriteLines(record, index, error)) return false;
+    m_previous = std::move(record);
+    return true;
+}
+
+bool CTaggedWriter::WriteLines(const CRecord& record, std::uint64_t index, CError& error) {
     m_nIndex = index;
-    std::string lines = index > 1 ? kLineEnd : "";
+    CLines lines;
+    if (index > 1) lines += kLineEnd;
     lines += "<@>" + std::to_string(record.m_nNumber) + kLineEnd;
     if (record.m_strText != m_previous.m_strText && !AddText(lines, 'l', record.m_strText, error))
         return false;
@@ -101,14 +142,13 @@ bool CTaggedWriter::Write(const CRecord& record, std::uint64_t index, CError& er
             return false;
         }
     }
-    m_out.Write(lines);
+    lines.WriteTo(m_out);
     m_written = written;
-    m_previous = record;
     return true;
 }
 
 bool CTaggedWriter::Finish(CError& error) {
-    std::string lines;
+    CLines lines;
     for (std::size_t table = 0; table < kTableCount && m_nIndex == 0; ++table) {
         if (!m_tables[table].empty()) {
             error = {m_strName, 0,
@@ -130,7 +170,7 @@ bool CTaggedWriter::Finish(CError& error) {
         if (!AddText(lines, kTableLetters[table], m_tables[table][kept - 1], error)) return false;
         m_written[table] = m_tables[table].size();
     }
-    m_out.Write(lines);
+    lines.WriteTo(m_out);
     return true;
 }
 
@@ -146,16 +186,20 @@ CEncodedTextSink::CEncodedTextSink(CByteSink& out, EInputEncoding encoding)
 }
 
 void CEncodedTextSink::Drain(const unsigned char* data, std::size_t size) {
-    m_strEncoded.clear();
-    for (std::size_t i = 0; i < size; ++i) {
-        std::uint32_t code = FromWindows1252(data[i]);
-        if (m_eEncoding == EInputEncoding::kUtf8) {
-            AppendUtf8(m_strEncoded, code);
-        } else {
-            AppendUtf16(m_strEncoded, code, m_eEncoding == EInputEncoding::kUtf16BE);
+    // In pieces: a long text written whole is encoded a piece at a time.
+    constexpr std::size_t kPiece = std::size_t{1} << 16;
+    for (std::size_t from = 0; from < size; from += kPiece) {
+        m_strEncoded.clear();
+        for (std::size_t i = from; i < std::min(size, from + kPiece); ++i) {
+            std::uint32_t code = FromWindows1252(data[i]);
+            if (m_eEncoding == EInputEncoding::kUtf8) {
+                AppendUtf8(m_strEncoded, code);
+            } else {
+                AppendUtf16(m_strEncoded, code, m_eEncoding == EInputEncoding::kUtf16BE);
+            }
         }
+        m_out.Write(m_strEncoded);
     }
-    m_out.Write(m_strEncoded);
 }
 
 }  // namespace halvic

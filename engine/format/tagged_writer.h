@@ -17,6 +17,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "engine/format/output_reader.h"
 #include "engine/format/record.h"
@@ -34,16 +35,25 @@ class CTaggedWriter {
     // Writes the record read `index`-th (from 1). Returns false, writing nothing of it, when no
     // tagged text gives one of its values.
     bool Write(const CRecord& record, std::uint64_t index, CError& error);
+    // The same, keeping the record (the values the next one starts with) without a copy of its
+    // text, which may be long; a record refused is left as it was.
+    bool Write(CRecord&& record, std::uint64_t index, CError& error);
     // After the last record: the table texts that no record reached are added to the last
     // record's group. Returns false when they cannot be.
     bool Finish(CError& error);
 
   private:
+    // The lines of a record, the texts among them as views: written once the whole record is
+    // known to be writable, without copying a text.
+    class CLines;
+
     bool Refuse(CError& error, const std::string& reason) const;
+    // Writes the record's lines, or refuses it; the caller then keeps it in m_previous.
+    bool WriteLines(const CRecord& record, std::uint64_t index, CError& error);
     // Adds the pair <tag>content to the record being written, or refuses a text it cannot carry.
-    bool AddText(std::string& lines, char tag, const std::string& text, CError& error) const;
+    bool AddText(CLines& lines, char tag, std::string_view text, CError& error) const;
     // Adds the table texts of table `table` from the next one not yet written up to `id`.
-    bool AddTableTexts(std::string& lines, std::size_t table, std::size_t id, CError& error) const;
+    bool AddTableTexts(CLines& lines, std::size_t table, std::size_t id, CError& error) const;
 
     const COutputTables& m_tables;
     CByteSink& m_out;

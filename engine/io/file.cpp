@@ -3,8 +3,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
+
+#include "engine/io/mapped_file.h"
 
 namespace halvic {
 
@@ -56,8 +59,37 @@ void RemoveTemporaryFiles() noexcept {
     }
 }
 
+const char* const kTruncatedReason = "the file was truncated while it was being read";
+
 CInputFile::~CInputFile() {
     Close();
+}
+
+void CInputFile::NoteSize(const std::string& seamPath) {
+    m_nRead = 0;
+    m_nCutAt = UINT64_MAX;
+    m_bRegular = RegularFileSize(m_file, m_nSize);
+    if (!m_bRegular) return;
+    m_strSeamPath = seamPath;
+    if (const char* cutAt = std::getenv("HALVIC_TEST_TRUNCATE_INPUT")) {
+        char* end = nullptr;
+        unsigned long long n = std::strtoull(cutAt, &end, 10);
+        if (*cutAt != '\0' && *end == '\0') m_nCutAt = n;
+    }
+}
+
+std::size_t CInputFile::Read(unsigned char* buffer, std::size_t capacity) {
+    if (m_nRead >= m_nCutAt) {
+        sys::TruncateFile(m_strSeamPath, static_cast<std::size_t>(m_nCutAt));
+        m_nCutAt = UINT64_MAX;
+    }
+    std::size_t n = ReadFromFile(m_file, buffer, capacity, m_strName);
+    m_nRead += n;
+    // A regular file reads to its end, which lies at least where it lay when it was opened,
+    // whatever another program appends meanwhile.
+    if (n == 0 && m_bRegular && FilePosition(m_file) < m_nSize)
+        throw CFailure({m_strName, 0, kTruncatedReason});
+    return n;
 }
 
 CReplacingFile::~CReplacingFile() {

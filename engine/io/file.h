@@ -43,6 +43,11 @@ void WriteToFile(CFileHandle file, const unsigned char* data, std::size_t size,
                  const std::string& name);
 // Moves the position of `file` to byte `offset`; throws CFailure naming `name`.
 void SeekFile(CFileHandle file, std::uint64_t offset, const std::string& name);
+// Sets `size` to the size of `file` and returns true when it is a regular file (a disk file on
+// Windows); false for a pipe, a device or a console.
+bool RegularFileSize(CFileHandle file, std::uint64_t& size);
+// The byte `file` reads next; 0 when the system cannot tell.
+std::uint64_t FilePosition(CFileHandle file);
 void CloseFile(CFileHandle file);
 CFileHandle StandardOutput();
 CFileHandle StandardError();
@@ -58,7 +63,13 @@ std::size_t TerminalColumns(CFileHandle file);
 enum class EConsoleLine { kNotConsole, kLine, kEnd };
 EConsoleLine ReadConsoleLine(std::string& line);
 
-// An existing file, or standard input, opened for reading.
+// Why a file cut short by another program while halvic read it fails.
+extern const char* const kTruncatedReason;
+
+// An existing file, or standard input, opened for reading. A regular file that ends before the
+// size it had when it was opened was cut short by another program while it was read: Read throws
+// CFailure (kTruncatedReason), as a mapped file that was cut short fails, rather than hand out
+// its first part as if it were the whole.
 class CInputFile : public CByteSource {
   public:
     CInputFile() = default;
@@ -76,9 +87,17 @@ class CInputFile : public CByteSource {
     const std::string& Name() const { return m_strName; }
 
   private:
+    // Notes the size of a regular file, and the test seam's cut (see CMappedFile).
+    void NoteSize(const std::string& seamPath);
+
     CFileHandle m_file = kNoFile;
     bool m_bOwned = false;
     std::string m_strName;
+    bool m_bRegular = false;
+    std::uint64_t m_nSize = 0;  // of a regular file, when it was opened
+    std::uint64_t m_nRead = 0;
+    std::uint64_t m_nCutAt = UINT64_MAX;
+    std::string m_strSeamPath;
 };
 
 // An output written to a temporary file beside its target, to be put in its place by the caller

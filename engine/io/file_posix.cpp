@@ -66,6 +66,18 @@ void SeekFile(CFileHandle file, std::uint64_t offset, const std::string& name) {
         throw CFailure({name, 0, SystemReason(errno)});
 }
 
+bool RegularFileSize(CFileHandle file, std::uint64_t& size) {
+    struct stat info {};
+    if (::fstat(static_cast<int>(file), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    size = static_cast<std::uint64_t>(info.st_size);
+    return true;
+}
+
+std::uint64_t FilePosition(CFileHandle file) {
+    off_t at = ::lseek(static_cast<int>(file), 0, SEEK_CUR);
+    return at < 0 ? 0 : static_cast<std::uint64_t>(at);
+}
+
 void WriteToFile(CFileHandle file, const unsigned char* data, std::size_t size,
                  const std::string& name) {
     while (size > 0) {
@@ -166,6 +178,7 @@ bool CInputFile::Open(const std::string& path, CError& error) {
 #ifdef POSIX_FADV_SEQUENTIAL
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
+    NoteSize(path);
     return true;
 }
 
@@ -174,15 +187,12 @@ void CInputFile::OpenStandardInput() {
     m_strName = "<stdin>";
     m_file = STDIN_FILENO;
     m_bOwned = false;
+    NoteSize("/dev/stdin");
 #ifdef F_SETPIPE_SZ
     // A pipe of 1 MB rather than 64 KB: the writer and halvic take turns far less often. Refused
     // for anything but a pipe, or beyond the system's limit, which changes nothing.
     ::fcntl(STDIN_FILENO, F_SETPIPE_SZ, 1 << 20);
 #endif
-}
-
-std::size_t CInputFile::Read(unsigned char* buffer, std::size_t capacity) {
-    return ReadFromFile(m_file, buffer, capacity, m_strName);
 }
 
 void CInputFile::Close() {

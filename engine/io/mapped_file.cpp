@@ -44,7 +44,7 @@ bool CMappedFile::CutShort() const {
 }
 
 CError CMappedFile::CutShortError() const {
-    return {m_strPath, 0, "the file was truncated while it was being read"};
+    return {m_strPath, 0, kTruncatedReason};
 }
 
 void CMappedFile::CheckWhole() const {
