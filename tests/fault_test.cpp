@@ -502,7 +502,9 @@ TEST_F(FaultTest, WaitGivesUpAfterItsSeconds) {
         EXPECT_EQ(result.m_nExitCode, c.status);
         EXPECT_EQ(result.m_strErr, c.err);
         EXPECT_EQ(result.m_strOut, "");
-        if (c.status != 0) EXPECT_EQ(ListFiles(m_dir / "out"), m_old);
+        if (c.status != 0) {
+            EXPECT_EQ(ListFiles(m_dir / "out"), m_old);
+        }
     }
     EXPECT_EQ(ReadFile(m_dir / "out/qxm.qxd").size(), 292u) << "the texts 1 to 100";
 }

@@ -502,7 +502,9 @@ TEST(OutputReaderTest, TextsLongerThanABlockReadAsShortOnesDo) {
                 got.push_back(next);
             EXPECT_EQ(reader.Failed() ? reader.Error().Message() : "", c.fault);
             EXPECT_TRUE(RecordFileBytes(got) == c.records.substr(0, RecordFileBytes(got).size()));
-            if (c.fault.empty()) EXPECT_EQ(got.size(), records.size());
+            if (c.fault.empty()) {
+                EXPECT_EQ(got.size(), records.size());
+            }
         }
     }
 }

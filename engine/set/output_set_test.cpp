@@ -263,8 +263,9 @@ TEST_F(OutputSetTest, TakenNamesOfItsOwnFilesAreSkipped) {
             EXPECT_EQ(ReadFile(m_dir / OutputFileName(i)), "new " + OutputFileName(i));
         for (const fs::path& name : planted) {
             // A link at a backup's name is a backup's second name, which may be removed.
-            if (directories || name.string().find(".tmp.") != std::string::npos)
+            if (directories || name.string().find(".tmp.") != std::string::npos) {
                 EXPECT_TRUE(directories ? fs::is_directory(name) : fs::is_symlink(name)) << name;
+            }
         }
     }
 }
