@@ -59,26 +59,6 @@ std::uint64_t HashText(std::string_view text) {
     return Fold(a ^ kK1 ^ seed, b ^ kK2) ^ seed;
 }
 
-// Whether two texts of `n` bytes are the same; short ones without a call.
-bool SameBytes(const char* x, const char* y, std::size_t n) {
-    if (n > 16) {
-        for (std::size_t i = 0; i + 8 < n; i += 8) {
-            if (Load64(x + i) != Load64(y + i)) return false;
-        }
-        return Load64(x + n - 8) == Load64(y + n - 8);
-    }
-    if (n >= 8) {
-        return ((Load64(x) ^ Load64(y)) | (Load64(x + n - 8) ^ Load64(y + n - 8))) == 0;
-    }
-    if (n >= 4) {
-        return ((Load32(x) ^ Load32(y)) | (Load32(x + n - 4) ^ Load32(y + n - 4))) == 0;
-    }
-    for (std::size_t i = 0; i < n; ++i) {
-        if (x[i] != y[i]) return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 CValueTable::CValueTable() : m_offsets{0}, m_slots(64) {}
@@ -99,16 +79,7 @@ std::uint64_t CValueTable::Hash(std::string_view text) {
     return HashText(text);
 }
 
-void CValueTable::PrefetchSlot(std::uint64_t hash) const {
-    __builtin_prefetch(&m_slots[hash & (m_slots.size() - 1)]);
-}
-
-void CValueTable::PrefetchText(std::uint64_t hash) const {
-    const CSlot& slot = m_slots[hash & (m_slots.size() - 1)];
-    if (slot.m_nWhere != 0) __builtin_prefetch(m_strTexts.data() + (slot.m_nWhere >> 16));
-}
-
-std::uint16_t CValueTable::Intern(std::string_view text, std::uint64_t hash) {
+std::uint16_t CValueTable::InternSlowly(std::string_view text, std::uint64_t hash) {
     auto high = static_cast<std::uint32_t>(hash >> 32);
     std::size_t mask = m_slots.size() - 1;
     for (std::size_t i = hash & mask;; i = (i + 1) & mask) {

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,15 +25,28 @@ class CValueTable {
     // The identifier of `text` (exact, case-sensitive), giving it the next one if it is new.
     // Returns 0 when the text is new and the table is full.
     std::uint16_t Intern(std::string_view text) { return Intern(text, Hash(text)); }
-    // The same, with the text's Hash already known.
-    std::uint16_t Intern(std::string_view text, std::uint64_t hash);
+    // The same, with the text's Hash already known. Inline for the common case, a text seen
+    // before in the slot where its look-up starts.
+    std::uint16_t Intern(std::string_view text, std::uint64_t hash) {
+        const CSlot& slot = m_slots[hash & (m_slots.size() - 1)];
+        if (slot.m_nHash == static_cast<std::uint32_t>(hash >> 32) &&
+            slot.m_nLength == text.size() && slot.m_nLength != kLongText && slot.m_nWhere != 0 &&
+            SameBytes(m_strTexts.data() + (slot.m_nWhere >> 16), text.data(), text.size()))
+            return static_cast<std::uint16_t>(slot.m_nWhere);
+        return InternSlowly(text, hash);
+    }
 
     static std::uint64_t Hash(std::string_view text);
     // Asks the processor to fetch the index slot where a look-up of `hash` starts; once that has
     // arrived, PrefetchText fetches the text it points to. Issued for many look-ups ahead of
     // time, the memory waits overlap instead of adding up.
-    void PrefetchSlot(std::uint64_t hash) const;
-    void PrefetchText(std::uint64_t hash) const;
+    void PrefetchSlot(std::uint64_t hash) const {
+        __builtin_prefetch(&m_slots[hash & (m_slots.size() - 1)]);
+    }
+    void PrefetchText(std::uint64_t hash) const {
+        const CSlot& slot = m_slots[hash & (m_slots.size() - 1)];
+        if (slot.m_nWhere != 0) __builtin_prefetch(m_strTexts.data() + (slot.m_nWhere >> 16));
+    }
     // Writes the texts in identifier order, each followed by a zero byte.
     void WriteTable(CByteSink& sink) const;
 
@@ -52,6 +66,32 @@ class CValueTable {
     };
     static constexpr std::uint32_t kLongText = 0xFFFFFFFF;
 
+    std::uint16_t InternSlowly(std::string_view text, std::uint64_t hash);
+    // Whether two texts of `n` bytes are the same; short ones without a call.
+    static bool SameBytes(const char* x, const char* y, std::size_t n) {
+        auto load64 = [](const char* p) {
+            std::uint64_t word;
+            std::memcpy(&word, p, 8);
+            return word;
+        };
+        auto load32 = [](const char* p) {
+            std::uint32_t word;
+            std::memcpy(&word, p, 4);
+            return word;
+        };
+        if (n > 16) {
+            for (std::size_t i = 0; i + 8 < n; i += 8) {
+                if (load64(x + i) != load64(y + i)) return false;
+            }
+            return load64(x + n - 8) == load64(y + n - 8);
+        }
+        if (n >= 8) return ((load64(x) ^ load64(y)) | (load64(x + n - 8) ^ load64(y + n - 8))) == 0;
+        if (n >= 4) return ((load32(x) ^ load32(y)) | (load32(x + n - 4) ^ load32(y + n - 4))) == 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            if (x[i] != y[i]) return false;
+        }
+        return true;
+    }
     bool Matches(const CSlot& slot, std::uint32_t hash, std::string_view text) const;
     void Grow();
 
