@@ -49,6 +49,16 @@ void ParseGridRef(std::string_view content, std::uint16_t& easting, std::uint16_
     std::uint8_t east = 0;
     std::uint8_t north = 0;
     GridSquareIndices(content.substr(0, 2), east, north);
+    // Two letters and six figures, as almost every reference is written: read straight.
+    auto digit = [&](std::size_t i) { return static_cast<unsigned>(content[i]) - '0'; };
+    if (content.size() == 8 && digit(2) < 10 && digit(3) < 10 && digit(4) < 10 && digit(5) < 10 &&
+        digit(6) < 10 && digit(7) < 10) {
+        easting =
+            static_cast<std::uint16_t>(digit(2) * 100 + digit(3) * 10 + digit(4) + 1000u * east);
+        northing =
+            static_cast<std::uint16_t>(digit(5) * 100 + digit(6) * 10 + digit(7) + 1000u * north);
+        return;
+    }
     // With fewer than six figures the letters become part of the figure groups.
     std::string_view figures = Last(content, 6);
     easting = static_cast<std::uint16_t>(
