@@ -116,7 +116,8 @@ class CReplacingFile : public CByteSink {
     std::string m_strTemp;
 };
 
-// What a name in a directory is, without following a symbolic link.
+// What a name in a directory is, without following a symbolic link (a reparse point on Windows,
+// and under Wine a link of the host too).
 enum class EFileKind { kMissing, kRegular, kLink, kDirectory, kOther };
 
 struct CFileStatus {
@@ -128,9 +129,13 @@ struct CFileStatus {
 // as missing.
 CFileStatus StatusOf(const std::string& path);
 // Renames `from` to `to`, replacing `to` when it exists (a link there is replaced, not followed).
+// A link at `from` is moved itself, never the file it leads to; where that cannot be told apart
+// (a link of the host under Wine, which opens what it leads to), it is left and the rename fails.
 bool RenameFile(const std::string& from, const std::string& to, CError& error);
 // Gives the file `existing` the second name `name`. Fails on file systems without such links.
 bool LinkFile(const std::string& existing, const std::string& name, CError& error);
+// Removes the name `path`; a link is removed itself, never the file it leads to, or, as with
+// RenameFile, left with a failure.
 bool RemoveFile(const std::string& path, CError& error);
 // The names in directory `dir` ("" is the current working directory), "." and ".." left out.
 // Makes directory `dir`, whose parent exists; on failure fills `error`.

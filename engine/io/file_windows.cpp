@@ -95,6 +95,93 @@ std::string DirName(const std::string& dir) {
     return dir.empty() ? "." : dir;
 }
 
+// Room for a path in the checks below, which allocate nothing: an interrupt handler calls them.
+constexpr DWORD kWidePathMax = 4096;
+
+// An error of halvic's own (bit 29 marks one): a name that leads to a file elsewhere.
+constexpr DWORD kLeadsElsewhere = 0x20000001;
+
+// The path of `file` as the system resolved it, into `path`; its length, or 0.
+DWORD FinalPath(HANDLE file, wchar_t (&path)[kWidePathMax]) {
+    DWORD size = ::GetFinalPathNameByHandleW(file, path, kWidePathMax, FILE_NAME_NORMALIZED);
+    return size < kWidePathMax ? size : 0;
+}
+
+// Whether `file`, opened by the name `path` without following a reparse point, is that name's own
+// file: a reparse point is (removing or renaming it touches the link, not what it leads to), and
+// so is a plain file whose resolved path is the name's. Under Wine a symbolic link of the host
+// shows as a plain file and opens the file it leads to, anywhere: its resolved path is elsewhere,
+// and removing or renaming it would remove or move that file. Allocates nothing.
+bool IsOwnNameOf(HANDLE file, const wchar_t* path) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!::GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag)) {
+        return false;
+    }
+    if (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return true;
+    wchar_t full[kWidePathMax];
+    wchar_t* name = nullptr;
+    DWORD size = ::GetFullPathNameW(path, kWidePathMax, full, &name);
+    if (size == 0 || size >= kWidePathMax || name == nullptr) return false;
+    wchar_t own[kWidePathMax];
+    DWORD ownSize = FinalPath(file, own);
+    // The folder resolved as the file is, through any link the user reaches it by.
+    const wchar_t first = *name;
+    *name = L'\0';
+    HANDLE folder = ::CreateFileW(full, 0, kShareAll, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    *name = first;
+    if (folder == INVALID_HANDLE_VALUE) return false;
+    wchar_t expected[kWidePathMax];
+    DWORD expectedSize = FinalPath(folder, expected);
+    ::CloseHandle(folder);
+    const DWORD nameSize = size - static_cast<DWORD>(name - full);
+    if (ownSize == 0 || expectedSize == 0 || expectedSize + nameSize + 1 >= kWidePathMax) {
+        return false;
+    }
+    if (expected[expectedSize - 1] != L'\\') expected[expectedSize++] = L'\\';
+    std::copy(name, name + nameSize, expected + expectedSize);
+    expectedSize += nameSize;
+    return ::CompareStringOrdinal(own, static_cast<int>(ownSize), expected,
+                                  static_cast<int>(expectedSize), TRUE) == CSTR_EQUAL;
+}
+
+// Opens the name `path` itself (a reparse point is not followed) with `access` when it is the
+// name's own file (IsOwnNameOf); otherwise returns INVALID_HANDLE_VALUE with `err` set, to
+// kLeadsElsewhere for a name that leads elsewhere. Allocates nothing.
+HANDLE OpenOwnName(const wchar_t* path, DWORD access, DWORD& err) {
+    HANDLE file = ::CreateFileW(path, access | FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        err = ::GetLastError();
+    } else if (!IsOwnNameOf(file, path)) {
+        ::CloseHandle(file);
+        file = INVALID_HANDLE_VALUE;
+        err = kLeadsElsewhere;
+    }
+    return file;
+}
+
+// Removes the name `path` through the handle that was checked, so that nothing put under the name
+// meanwhile is removed instead. Allocates nothing.
+DWORD RemoveOwnName(const wchar_t* path) {
+    DWORD err = 0;
+    HANDLE file = OpenOwnName(path, DELETE, err);
+    if (file == INVALID_HANDLE_VALUE) return err;
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    if (!::SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
+                                      sizeof disposition)) {
+        err = ::GetLastError();
+    }
+    ::CloseHandle(file);
+    return err;
+}
+
+bool FailName(CError& error, const std::string& path, DWORD err) {
+    if (err != kLeadsElsewhere) return Fail(error, path, err);
+    error = {path, 0, "is a link to a file elsewhere; left as it is"};
+    return false;
+}
+
 }  // namespace
 
 const char* const kPathSeparators = "/\\:";
@@ -106,8 +193,8 @@ long ProcessId() {
 
 void RemoveFileNow(const char* path) noexcept {
     // Converted on the stack: an interrupt handler may call this while another thread allocates.
-    wchar_t wide[4096];
-    if (::MultiByteToWideChar(CP_UTF8, 0, path, -1, wide, 4096) > 0) ::DeleteFileW(wide);
+    wchar_t wide[kWidePathMax];
+    if (::MultiByteToWideChar(CP_UTF8, 0, path, -1, wide, kWidePathMax) > 0) RemoveOwnName(wide);
 }
 
 CFileHandle OpenRegularFile(const std::string& path, bool& notRegular, CError& error) {
@@ -428,7 +515,7 @@ bool CReplacingFile::Create(const std::string& target, const std::string& temp, 
     if (file != INVALID_HANDLE_VALUE && replacing &&
         (err = TakeSecurity(file, temp, old, ownerOnly.get())) != ERROR_SUCCESS) {
         ::CloseHandle(file);
-        ::DeleteFileW(Utf16(temp).c_str());
+        RemoveOwnName(Utf16(temp).c_str());
         file = INVALID_HANDLE_VALUE;
     }
     if (file == INVALID_HANDLE_VALUE) {
@@ -463,7 +550,7 @@ void CReplacingFile::Discard() {
         m_file = kNoFile;
     }
     if (!m_strTemp.empty()) {
-        ::DeleteFileW(Utf16(m_strTemp).c_str());
+        RemoveOwnName(Utf16(m_strTemp).c_str());
         m_strTemp.clear();
     }
     UnregisterTemporaryFile(m_nSlot);
@@ -479,6 +566,13 @@ CFileStatus StatusOf(const std::string& path) {
                     : (attributes & FILE_ATTRIBUTE_DIRECTORY)   ? EFileKind::kDirectory
                     : (attributes & FILE_ATTRIBUTE_DEVICE)      ? EFileKind::kOther
                                                                 : EFileKind::kRegular;
+    if (result.m_kind == EFileKind::kRegular) {
+        // Under Wine a symbolic link of the host looks like a plain file.
+        DWORD err = 0;
+        HANDLE file = OpenOwnName(Utf16(path).c_str(), 0, err);
+        if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
+        if (err == kLeadsElsewhere) result.m_kind = EFileKind::kLink;
+    }
     // Who may touch a file is the folder's access list's business on Windows, not its owner's:
     // a file in a folder the user may change counts as the user's.
     result.m_bOurs = true;
@@ -486,8 +580,36 @@ CFileStatus StatusOf(const std::string& path) {
 }
 
 bool RenameFile(const std::string& from, const std::string& to, CError& error) {
-    return ::MoveFileExW(Utf16(from).c_str(), Utf16(to).c_str(), MOVEFILE_REPLACE_EXISTING) ||
-           FailInUse(error, to, ::GetLastError());
+    // Renamed through the handle that was checked, so that nothing put under the name meanwhile
+    // is moved instead; the new name as the system takes it, a full path of its own form.
+    std::wstring source = Utf16(from);
+    DWORD err = 0;
+    HANDLE file = OpenOwnName(source.c_str(), DELETE | SYNCHRONIZE, err);
+    if (file == INVALID_HANDLE_VALUE) {
+        return err == kLeadsElsewhere ? FailName(error, from, err) : FailInUse(error, to, err);
+    }
+    std::wstring wide = Utf16(to);
+    DWORD size = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    std::wstring full(size, L'\0');
+    size = ::GetFullPathNameW(wide.c_str(), size, full.data(), nullptr);
+    full.resize(size);
+    if (full.rfind(L"\\\\?\\", 0) == 0) {
+        full.erase(0, 4);
+    } else if (full.rfind(L"\\\\", 0) == 0) {
+        full.replace(0, 2, L"UNC\\");
+    }
+    full.insert(0, L"\\??\\");
+    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + full.size() * sizeof(wchar_t));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = TRUE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(full.size() * sizeof(wchar_t));
+    std::copy(full.begin(), full.end(), rename->FileName);
+    bool ok = ::SetFileInformationByHandle(file, FileRenameInfo, rename,
+                                           static_cast<DWORD>(buffer.size()));
+    err = ok ? 0 : ::GetLastError();
+    ::CloseHandle(file);
+    return ok || FailInUse(error, to, err);
 }
 
 bool LinkFile(const std::string& existing, const std::string& name, CError& error) {
@@ -503,7 +625,8 @@ bool LinkFile(const std::string& existing, const std::string& name, CError& erro
 }
 
 bool RemoveFile(const std::string& path, CError& error) {
-    return ::DeleteFileW(Utf16(path).c_str()) || Fail(error, path, ::GetLastError());
+    DWORD err = RemoveOwnName(Utf16(path).c_str());
+    return err == 0 || FailName(error, path, err);
 }
 
 bool MakeDirectory(const std::string& dir, CError& error) {
@@ -551,7 +674,7 @@ bool WriteNewFile(const std::string& path, std::string_view bytes, bool sync, CE
     }
     ::CloseHandle(file);
     if (ok) return true;
-    ::DeleteFileW(Utf16(path).c_str());
+    RemoveOwnName(Utf16(path).c_str());
     return Fail(error, path, err);
 }
 

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Names planted in an output folder of the Windows build, run under Wine: a link of the host at
+# one of halvic's own names (a temporary, a backup, the commit record's temporary, the commit
+# record) or at a target. Wine shows such a link as a plain file and opens what it leads to, so
+# that removing or renaming it would remove or move a file outside the folder: each must be left
+# alone, a link at a target replaced by the new file, and the file it leads to left as it was.
+#
+# usage: planted_names_test.sh HALVIC_EXE WINEPREFIX
+set -u -o pipefail
+
+usage="usage: planted_names_test.sh HALVIC_EXE WINEPREFIX"
+halvic=${1:?$usage}
+export WINEPREFIX=${2:?$usage}
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/halvic-planted-test.XXXXXX") || exit 1
+trap 'wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
+cd "$work" || exit 1
+failures=0
+check() {
+    local what=$1
+    shift
+    if "$@"; then echo "planted_names_test: ok: $what"; else
+        echo "planted_names_test: FAIL: $what" >&2
+        failures=$((failures + 1))
+    fi
+}
+# The seven files of a folder, name and bytes, one a line.
+set_of() { (cd "$1" && for f in qx*.qxd; do echo "$f $(sha1sum <"$f")"; done); }
+# Whether `outside` still holds what it was given.
+intact() { [ "$(cat outside)" = "not halvic's" ]; }
+
+printf '<@>1<l>x<s>text one\n<@>2<s>text two\n' >old.txt
+printf '<@>3<s>another text\n' >new.txt
+mkdir old-set new-set
+wine "$halvic" convert old.txt -o old-set && wine "$halvic" convert new.txt -o new-set ||
+    { echo "planted_names_test: FAIL: the reference sets" >&2; exit 1; }
+
+# Leftovers of a dead process: links at a temporary, a backup and a record's temporary.
+echo "not halvic's" >outside
+cp -r old-set out
+links=(.qxase.qxd.tmp.99999.1 .qxm.qxd.old.99999.2 .halvic.commit.tmp.99999.3)
+for name in "${links[@]}"; do ln -s "$work/outside" "out/$name"; done
+wine "$halvic" dump out -r 1 >/dev/null 2>dump.err
+check "a dump leaves the file the links lead to" intact
+check "a dump leaves the set" [ "$(set_of out)" = "$(set_of old-set)" ]
+wine "$halvic" convert new.txt -o out 2>convert.err
+check "a conversion leaves the file the links lead to" intact
+check "a conversion writes the new set" [ "$(set_of out)" = "$(set_of new-set)" ]
+for name in "${links[@]}"; do check "the link $name stays" [ -L "out/$name" ]; done
+rm -rf out
+
+# A link at the commit record, to a record that names a planted backup of another set.
+cp -r old-set out
+cp new-set/qxase.qxd out/.qxase.qxd.old.99999.1
+printf 'halvic commit record 1\nqxase.qxd .qxase.qxd.tmp.99999.2 .qxase.qxd.old.99999.1\n' \
+    >record
+ln -s "$work/record" out/.halvic.commit
+wine "$halvic" dump out -r 1 >/dev/null 2>dump.err
+check "a linked record is not acted on" [ "$(set_of out)" = "$(set_of old-set)" ]
+check "a linked record is reported" grep -q 'halvic.commit: is not a file halvic wrote; ignored' dump.err
+check "the record a link leads to stays" grep -q '^qxase.qxd' record
+rm -rf out
+
+# A link at a target: replaced by the new file; the file it leads to stays.
+cp -r old-set out
+rm out/qxn.qxd
+ln -s "$work/outside" out/qxn.qxd
+chmod 0666 outside
+wine "$halvic" convert new.txt -o out 2>convert.err
+check "the link at a target is replaced by the new file" [ ! -L out/qxn.qxd ]
+check "the new set is in place" [ "$(set_of out)" = "$(set_of new-set)" ]
+check "the file the link led to stays" intact
+
+[ $failures = 0 ]
