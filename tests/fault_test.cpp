@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -370,6 +371,42 @@ TEST_F(FaultTest, ALockFileThatCannotBeOpenedIsRefusedNotIgnored) {
     CProcessResult read = RunProcess({HALVIC_BIN, "dump", "out", "-r", "1"}, nobody);
     EXPECT_EQ(read.m_nExitCode, 0) << read.m_strErr;
     EXPECT_EQ(ListFiles(m_dir / "out"), set);
+}
+
+// In a directory others may write (1777 for root; for a user, one without the sticky bit, as a
+// group's directory is), another user puts a link to a 0666 file of theirs at a target: the new
+// file is the converting user's, with the usual mode, and the linked file stays.
+TEST_F(FaultTest, ALinkPlantedAtATargetGivesTheNewFileNothing) {
+    if (::geteuid() != 0) GTEST_SKIP() << "only root can act as several users";
+    const uid_t planter = 4247;
+    WriteFile(m_dir / "in.txt", Records(1, 100));
+    fs::permissions(m_dir, fs::perms::all);
+    for (bool unprivileged : {false, true}) {
+        SCOPED_TRACE(unprivileged ? "nobody converts" : "root converts");
+        const fs::path out = m_dir / "shared";
+        fs::remove_all(out);
+        fs::create_directories(out);
+        ASSERT_EQ(::chmod(out.c_str(), unprivileged ? 0777 : 01777), 0);
+        const fs::path planted = m_dir / "planted";
+        WriteFile(planted, "the planter's own");
+        ASSERT_EQ(::chmod(planted.c_str(), 0666), 0);
+        ASSERT_EQ(::chown(planted.c_str(), planter, planter), 0);
+        fs::create_symlink(planted, out / "qxn.qxd");
+        ASSERT_EQ(::lchown((out / "qxn.qxd").c_str(), planter, planter), 0);
+        CProcessOptions options;
+        options.m_strWorkDir = m_dir.string();
+        options.m_bUnprivileged = unprivileged;
+        CProcessResult result = RunProcess(
+            {"/bin/sh", "-c", "umask 022 && exec \"$0\" convert in.txt -o shared", HALVIC_BIN},
+            options);
+        EXPECT_EQ(result.m_nExitCode, 0) << result.m_strErr;
+        struct stat now;
+        ASSERT_EQ(::lstat((out / "qxn.qxd").c_str(), &now), 0);
+        EXPECT_TRUE(S_ISREG(now.st_mode));
+        EXPECT_EQ(now.st_uid, unprivileged ? 65534u : 0u);
+        EXPECT_EQ(now.st_mode & 07777, 0644u);
+        EXPECT_EQ(ReadFile(planted), "the planter's own");
+    }
 }
 
 TEST_F(FaultTest, KillsAtRandomInstantsLeaveAWholeSet) {

@@ -91,7 +91,10 @@ class CReplacingFile : public CByteSink {
     // Creates the temporary file `temp` for `target`. When the target is a file already, the
     // temporary takes its permissions (its permission bits, on Windows its access list) and,
     // where the system allows, its owner and group from the start, so that a replaced file is
-    // never readable by more people than the old one.
+    // never readable by more people than the old one. A target that is a link, or on POSIX
+    // systems a file of another user (for root: of a user other than the directory's owner),
+    // passes on nothing: the new file is the converting user's, with the usual mode (which such
+    // a file's bits narrow).
     // On failure returns false and fills `error`, which names the target.
     bool Create(const std::string& target, const std::string& temp, CError& error);
     // Writes what is buffered and closes the temporary file, first flushing it to the disk when

@@ -229,14 +229,27 @@ bool CReplacingFile::Create(const std::string& target, const std::string& temp, 
         error = {target, 0, SystemReason(EISDIR)};
         return false;
     }
-    // The permissions are those of the file the user sees, through a link if the target is one.
+    // The old file's permissions pass to the new one only from a regular file of the user who
+    // converts (for root, also of the directory's owner, whose file root keeps as it was). A link
+    // leads to someone else's file, and a file someone else put there is theirs: neither gives
+    // the new file its owner, group or mode. Such a file still caps the mode, so that the new
+    // file is never open to more people than the old one or than a new file is.
     struct stat old;
-    bool replacing = ::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    mode_t mode = 0666;  // less the umask
+    bool replacing = ::lstat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    if (replacing && old.st_uid != ::geteuid()) {
+        std::string::size_type slash = target.rfind('/');
+        std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+        struct stat folder;
+        replacing =
+            ::geteuid() == 0 && ::stat(dir.c_str(), &folder) == 0 && folder.st_uid == old.st_uid;
+        if (!replacing) mode &= old.st_mode;
+    }
     // Registered before it exists, so that no moment is left in which an interrupt could leave
     // the file behind. Owner-only until it has the old file's owner, group and bits.
     int slot = RegisterTemporaryFile(temp);
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                    replacing ? 0600 : 0666);
+                    replacing ? 0600 : mode);
     int err = errno;
     if (fd >= 0 && replacing && !CarryPermissions(fd, old, err)) {
         ::close(fd);

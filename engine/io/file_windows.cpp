@@ -380,21 +380,26 @@ struct CSecurity {
     bool m_bProtected = false;
 };
 
-// Reads the security of the file `path`, through a link as the user sees it; `found` stays false
-// when there is no file there to replace. Returns the system's error code.
+// Reads the security of the file `path`; `found` stays false when there is no file there to
+// replace, or only a link (a reparse point, or under Wine a link of the host): what it leads to
+// is someone else's file, whose permissions say nothing of the new one. Returns the system's
+// error code.
 DWORD ReadSecurity(const std::string& path, CSecurity& security, bool& found) {
     found = false;
     DWORD err = 0;
     // Reading a descriptor is refused neither by another program's sharing nor for a folder.
-    HANDLE file =
-        OpenFile(path, READ_CONTROL, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, err);
+    std::wstring wide = Utf16(path);
+    HANDLE file = OpenFile(path, READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, err);
     if (file == INVALID_HANDLE_VALUE) {
         return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND ? 0 : err;
     }
     BY_HANDLE_FILE_INFORMATION info{};
     if (!::GetFileInformationByHandle(file, &info)) {
         err = ::GetLastError();
-    } else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    } else if (!(info.dwFileAttributes &
+                 (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+               IsOwnNameOf(file, wide.c_str())) {
         PSECURITY_DESCRIPTOR descriptor = nullptr;
         err = ::GetSecurityInfo(
             file, SE_FILE_OBJECT,
