@@ -220,6 +220,14 @@ CFiles ConvertedSet(const fs::path& scratch, const std::string& name, const std:
     return ListFiles(dir);
 }
 
+// Makes `dir` hold `set` and nothing else.
+void PutSet(const fs::path& dir, const CFiles& set) {
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    for (const auto& [name, bytes] : set)
+        WriteFile(dir / name, bytes);
+}
+
 // Forks a conversion of `input` into `out` that kills itself, as kill -9 would, right before
 // commit step `step` of output file `file`; as nobody when `unprivileged` and this process is
 // root. Returns the wait status.
@@ -266,10 +274,7 @@ TEST_F(FaultTest, AConversionKilledAtAnyStepOfItsCommitLeavesAWholeSet) {
         for (bool dumpFirst : {true, false}) {
             SCOPED_TRACE("step " + std::to_string(static_cast<int>(s.step)) + " of file " +
                          std::to_string(s.file) + (dumpFirst ? ", then dump" : ", then convert"));
-            fs::remove_all(m_dir / "out");
-            fs::create_directories(m_dir / "out");
-            for (const auto& [name, bytes] : oldSet)
-                WriteFile(m_dir / "out" / name, bytes);
+            PutSet(m_dir / "out", oldSet);
             int status = ConvertAndDieBefore(m_dir / "new.txt", m_dir / "out", s.step, s.file);
             ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
             // The commit is done once its record is gone; before that it is undone.
@@ -310,10 +315,7 @@ TEST_F(FaultTest, AnotherUsersCutOffCommitIsRefusedNotRead) {
     } kCases[] = {{"nobody converts, root reads", true}, {"root converts, nobody reads", false}};
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.name);
-        fs::remove_all(m_dir / "out");
-        fs::create_directories(m_dir / "out");
-        for (const auto& [name, bytes] : oldSet)
-            WriteFile(m_dir / "out" / name, bytes);
+        PutSet(m_dir / "out", oldSet);
         if (c.converterUnprivileged) {
             for (const auto& entry : fs::recursive_directory_iterator(m_dir / "out"))
                 ASSERT_EQ(::chown(entry.path().c_str(), 65534, 65534), 0);
@@ -420,10 +422,7 @@ TEST_F(FaultTest, KillsAtRandomInstantsLeaveAWholeSet) {
     int oldSets = 0, newSets = 0;
     for (int round = 0; round < 15; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
-        fs::remove_all(m_dir / "out");
-        fs::create_directories(m_dir / "out");
-        for (const auto& [name, bytes] : oldSet)
-            WriteFile(m_dir / "out" / name, bytes);
+        PutSet(m_dir / "out", oldSet);
         CChildProcess halvic({HALVIC_BIN, "convert", "new.txt", "-o", "out"}, FromAShell(m_dir));
         // Most kills late, where the files are being replaced.
         std::uniform_real_distribution<double> when(0.3, 2.0);
@@ -595,6 +594,51 @@ TEST_F(FaultTest, SyncFlushesEveryFileAndTheDirectoryBeforeSuccess) {
             expected.insert(expected.end(), {out + "/.halvic.commit.tmp", out, out, out});
         }
         EXPECT_EQ(FlushedPaths(m_dir / "strace.log"), expected);
+    }
+}
+
+// With --sync, a directory that cannot be flushed before the commit record is removed undoes the
+// commit; past it, the new set stands, the error says so and the old files stay beside it until
+// the next conversion or dump removes them.
+TEST_F(FaultTest, AFailedDirectoryFlushWithSyncNeverUndoesAFinishedCommit) {
+    const CFiles oldSet = ConvertedSet(m_dir, "old.txt", Records(1, 300));
+    const CFiles newSet = ConvertedSet(m_dir, "new.txt", Records(1000, 1500));
+    // The flushes of a commit: the seven temporaries, the record, then the directory before the
+    // record is removed and after it.
+    const struct {
+        int flush;
+        std::string err;
+        bool committed;
+    } kCases[] = {
+        {10, "halvic: error: out: Input/output error\n", false},
+        {11,
+         "halvic: error: out: Input/output error (while flushing the directory after the commit: "
+         "the new files are in place, but until the system writes the directory out a power cut "
+         "may bring the old ones back; they are kept beside the new ones for the next conversion "
+         "into this directory to remove)\n",
+         true},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE("flush " + std::to_string(c.flush));
+        PutSet(m_dir / "out", oldSet);
+        CProcessResult result =
+            RunHere({"strace", "-f", "-o", "/dev/null", "-e", "trace=fsync", "-e",
+                     "inject=fsync:error=EIO:when=" + std::to_string(c.flush), HALVIC_BIN,
+                     "convert", "new.txt", "-o", "out", "--sync"});
+        EXPECT_EQ(result.m_nExitCode, 1);
+        EXPECT_EQ(result.m_strErr, c.err);
+        CFiles left = ListFiles(m_dir / "out");
+        CFiles named;  // the seven names, then what else is there
+        for (const auto& [name, bytes] : left) {
+            if (name[0] != '.') named.emplace_back(name, bytes);
+        }
+        EXPECT_EQ(named, c.committed ? newSet : oldSet);
+        EXPECT_EQ(left.size(), c.committed ? 2 * kOutputCount : kOutputCount)
+            << "the backups are kept past the commit, and only then";
+        CProcessResult dump = RunHere({HALVIC_BIN, "dump", "out", "-r", "1"});
+        EXPECT_EQ(dump.m_nExitCode, 0);
+        EXPECT_EQ(dump.m_strErr, "");
+        EXPECT_EQ(ListFiles(m_dir / "out"), c.committed ? newSet : oldSet);
     }
 }
 

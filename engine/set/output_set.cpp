@@ -400,10 +400,7 @@ bool COutputSet::Commit(CError& error, std::vector<CError>& warnings) {
         if (ok) m_files[i].Release();
     }
     if (ok && sync) ok = SyncDirectory(m_strDir, error);
-    if (ok) {
-        ok = step(ECommitStep::kRemoveRecord, 0, recordPath) && RemoveFile(recordPath, error) &&
-             (!sync || SyncDirectory(m_strDir, error));
-    }
+    ok = ok && step(ECommitStep::kRemoveRecord, 0, recordPath) && RemoveFile(recordPath, error);
     if (!ok) {
         CError undo;
         if (!UndoCommit(m_strDir, entries, undo) || !RemoveRecord(m_strDir, sync, undo)) {
@@ -414,8 +411,19 @@ bool COutputSet::Commit(CError& error, std::vector<CError>& warnings) {
             file.Release();  // removed by the undoing, or left for the next conversion
         return false;
     }
+    // The commit is done: the new set stands, whatever follows.
     m_bCommitted = true;
-    // The commit is done; the old files go last, out of the way of the new ones. One that
+    if (sync && !SyncDirectory(m_strDir, error)) {
+        // The record's removal may not be on the disk yet: a power cut could bring the record
+        // back, and undoing it then needs every backup.
+        error.m_strReason +=
+            " (while flushing the directory after the commit: the new files are in place, but "
+            "until the system writes the directory out a power cut may bring the old ones back; "
+            "they are kept beside the new ones for the next conversion into this directory to "
+            "remove)";
+        return false;
+    }
+    // The old files go last, out of the way of the new ones. One that
     // cannot be removed is only left over: a warning, and the next conversion removes it.
     for (std::size_t i = 0; i < kOutputCount; ++i) {
         if (entries[i].m_strBackup.empty()) continue;

@@ -80,7 +80,9 @@ class COutputSet {
     std::uint64_t Finish();
     // Puts the seven files in place of their targets, all of them or, on failure, none: the old
     // set is then restored and `error` names the file and the reason. An old file that cannot be
-    // removed after the commit goes to `warnings`.
+    // removed after the commit goes to `warnings`. Past the commit (the record removed) nothing
+    // is undone: a directory that cannot be flushed then (with m_bSync) fails the call with the
+    // new files in place, which `error` says.
     bool Commit(CError& error, std::vector<CError>& warnings);
 
   private:
