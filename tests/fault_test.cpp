@@ -597,6 +597,29 @@ TEST_F(FaultTest, SyncFlushesEveryFileAndTheDirectoryBeforeSuccess) {
     }
 }
 
+// SIGINT, SIGTERM or SIGHUP while the files are replaced waits for the commit: the conversion is
+// finished, says so, and then ends by the signal.
+TEST_F(FaultTest, AnInterruptDuringTheCommitFinishesItFirst) {
+    ConvertedSet(m_dir, "old.txt", Records(1, 300));
+    const CFiles newSet = ConvertedSet(m_dir, "new.txt", Records(1000, 1500));
+    const CFiles oldSet = ListFiles(m_dir / "set-old.txt");
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(signal));
+        PutSet(m_dir / "out", oldSet);
+        // The third rename: the record's, then those of the first two files.
+        CProcessResult result = RunProcess(
+            {"strace", "-f", "-o", "/dev/null", "-e", "trace=rename,renameat,renameat2", "-e",
+             "inject=rename,renameat,renameat2:signal=" + std::to_string(signal) + ":when=3",
+             HALVIC_BIN, "convert", "new.txt", "-o", "out"},
+            FromAShell(m_dir));
+        EXPECT_EQ(result.m_nSignal, signal) << "exit status " << result.m_nExitCode;
+        EXPECT_EQ(result.m_strErr,
+                  "halvic: out: interrupted while the files were replaced; the conversion was "
+                  "finished first, and the new files are in place\n");
+        EXPECT_EQ(ListFiles(m_dir / "out"), newSet);
+    }
+}
+
 // With --sync, a directory that cannot be flushed before the commit record is removed undoes the
 // commit; past it, the new set stands, the error says so and the old files stay beside it until
 // the next conversion or dump removes them.

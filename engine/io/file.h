@@ -213,10 +213,20 @@ class CInterruptsHeld {
     CInterruptsHeld(const CInterruptsHeld&) = delete;
     CInterruptsHeld& operator=(const CInterruptsHeld&) = delete;
 
+    // Whether an interrupt came meanwhile and waits.
+    bool Pending() const;
+    // Keeps an interrupt that came waiting past the end of this object, until
+    // ReleaseInterrupts: the caller first says what was done.
+    void KeepHeld() { m_bKeep = true; }
+
   private:
+    bool m_bKeep = false;
     // What was held before (a signal mask on POSIX systems).
     alignas(8) unsigned char m_saved[128];
 };
+
+// Lets an interrupt kept waiting by CInterruptsHeld::KeepHeld take its course.
+void ReleaseInterrupts();
 
 // Removes every temporary output file still open. Safe to call from a signal handler: an
 // interrupted conversion leaves no temporary file behind and every target as it was.

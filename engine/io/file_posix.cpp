@@ -135,18 +135,41 @@ void CleanUpOnInterrupt() {
     InstallBusErrorHandler();
 }
 
-CInterruptsHeld::CInterruptsHeld() {
-    sigset_t held;
-    sigemptyset(&held);
+namespace {
+
+sigset_t Interrupts() {
+    sigset_t interrupts;
+    sigemptyset(&interrupts);
     for (int signal : {SIGINT, SIGTERM, SIGHUP})
-        sigaddset(&held, signal);
+        sigaddset(&interrupts, signal);
+    return interrupts;
+}
+
+}  // namespace
+
+CInterruptsHeld::CInterruptsHeld() {
+    sigset_t held = Interrupts();
     static_assert(sizeof(sigset_t) <= sizeof m_saved, "the saved mask must fit");
     pthread_sigmask(SIG_BLOCK, &held, reinterpret_cast<sigset_t*>(m_saved));
 }
 
 CInterruptsHeld::~CInterruptsHeld() {
     // A signal that came meanwhile is delivered here, after the last rename.
-    pthread_sigmask(SIG_SETMASK, reinterpret_cast<sigset_t*>(m_saved), nullptr);
+    if (!m_bKeep) pthread_sigmask(SIG_SETMASK, reinterpret_cast<sigset_t*>(m_saved), nullptr);
+}
+
+bool CInterruptsHeld::Pending() const {
+    sigset_t pending;
+    if (sigpending(&pending) != 0) return false;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        if (sigismember(&pending, signal) == 1) return true;
+    }
+    return false;
+}
+
+void ReleaseInterrupts() {
+    sigset_t held = Interrupts();
+    pthread_sigmask(SIG_UNBLOCK, &held, nullptr);
 }
 
 bool CInputFile::Open(const std::string& path, CError& error) {

@@ -5,6 +5,7 @@
 #include <sddl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 
 #include "engine/io/error.h"
@@ -291,6 +292,8 @@ namespace {
 
 // Held while the targets are replaced: an interrupt then waits until the set is whole again.
 SRWLOCK g_commitLock = SRWLOCK_INIT;
+std::atomic<bool> g_interruptWaiting{false};
+bool g_lockKept = false;  // by CInterruptsHeld::KeepHeld, until ReleaseInterrupts
 
 // Runs in a thread of its own, which Windows starts for the event.
 BOOL WINAPI OnConsoleEvent(DWORD event) {
@@ -300,6 +303,7 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
         case CTRL_CLOSE_EVENT:
         case CTRL_LOGOFF_EVENT:
         case CTRL_SHUTDOWN_EVENT:
+            g_interruptWaiting = true;
             ::AcquireSRWLockExclusive(&g_commitLock);
             RemoveTemporaryFiles();
             if (LineShown()) {
@@ -326,7 +330,20 @@ CInterruptsHeld::CInterruptsHeld() {
 }
 
 CInterruptsHeld::~CInterruptsHeld() {
-    ::ReleaseSRWLockExclusive(&g_commitLock);
+    if (m_bKeep) {
+        g_lockKept = true;
+    } else {
+        ::ReleaseSRWLockExclusive(&g_commitLock);
+    }
+}
+
+bool CInterruptsHeld::Pending() const {
+    return g_interruptWaiting;
+}
+
+void ReleaseInterrupts() {
+    if (g_lockKept) ::ReleaseSRWLockExclusive(&g_commitLock);
+    g_lockKept = false;
 }
 
 bool CInputFile::Open(const std::string& path, CError& error) {
