@@ -125,7 +125,8 @@ enum class EFileKind { kMissing, kRegular, kLink, kDirectory, kOther };
 
 struct CFileStatus {
     EFileKind m_kind = EFileKind::kMissing;
-    bool m_bOurs = false;  // owned by the user this process runs as
+    bool m_bOurs = false;  // owned by the user this process runs as (on Windows, or its group
+                           // of administrators when it runs as one)
 };
 
 // The status of `path` itself (a link is not followed); a name that cannot be looked up counts

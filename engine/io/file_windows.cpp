@@ -579,6 +579,64 @@ void CReplacingFile::Discard() {
     m_nSlot = -1;
 }
 
+namespace {
+
+// The user this process runs as, and the owner its new files get (for an administrator, the
+// Administrators group), as SIDs; empty when the system does not say.
+struct COwners {
+    std::vector<unsigned char> m_user;
+    std::vector<unsigned char> m_owner;
+};
+
+const COwners& ThisUser() {
+    static const COwners owners = [] {
+        COwners result;
+        HANDLE token = nullptr;
+        if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return result;
+        auto read = [token](TOKEN_INFORMATION_CLASS what, std::vector<unsigned char>& sid) {
+            DWORD size = 0;
+            ::GetTokenInformation(token, what, nullptr, 0, &size);
+            std::vector<unsigned char> info(size);
+            if (size == 0 || !::GetTokenInformation(token, what, info.data(), size, &size)) return;
+            PSID found = what == TokenUser ? reinterpret_cast<TOKEN_USER*>(info.data())->User.Sid
+                                           : reinterpret_cast<TOKEN_OWNER*>(info.data())->Owner;
+            const auto* bytes = static_cast<const unsigned char*>(found);
+            sid.assign(bytes, bytes + ::GetLengthSid(found));
+        };
+        read(TokenUser, result.m_user);
+        read(TokenOwner, result.m_owner);
+        ::CloseHandle(token);
+        return result;
+    }();
+    return owners;
+}
+
+// Whether the file `path` (a link itself, not what it leads to) belongs to the user this process
+// runs as. A file system that keeps no owners (FAT) holds nobody else's files; a file whose
+// owner cannot be read is not taken for the user's.
+bool OwnedByThisUser(const std::wstring& path) {
+    HANDLE file = ::CreateFileW(path.c_str(), READ_CONTROL, kShareAll, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    DWORD err = ::GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                                  nullptr, nullptr, &descriptor);
+    ::CloseHandle(file);
+    CLocalMemory held(descriptor);
+    if (err == ERROR_NOT_SUPPORTED || (err == ERROR_SUCCESS && owner == nullptr)) return true;
+    if (err != ERROR_SUCCESS) return false;
+    const COwners& us = ThisUser();
+    for (const std::vector<unsigned char>* sid : {&us.m_user, &us.m_owner}) {
+        if (!sid->empty() && ::EqualSid(owner, const_cast<unsigned char*>(sid->data()))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 CFileStatus StatusOf(const std::string& path) {
     CFileStatus result;
     WIN32_FILE_ATTRIBUTE_DATA data;
@@ -595,9 +653,7 @@ CFileStatus StatusOf(const std::string& path) {
         if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
         if (err == kLeadsElsewhere) result.m_kind = EFileKind::kLink;
     }
-    // Who may touch a file is the folder's access list's business on Windows, not its owner's:
-    // a file in a folder the user may change counts as the user's.
-    result.m_bOurs = true;
+    result.m_bOurs = OwnedByThisUser(Utf16(path));
     return result;
 }
 

@@ -63,6 +63,36 @@ check "a linked record is reported" grep -q 'halvic.commit: is not a file halvic
 check "the record a link leads to stays" grep -q '^qxase.qxd' record
 rm -rf out
 
+# A record another user planted, naming planted backups of another set, or none ("-", which
+# would remove the new files of a real commit): a dump refuses the set, which it cannot prove
+# whole, and touches nothing; a conversion ignores it and writes its own set.
+for backups in planted none; do
+    cp -r old-set out
+    printf 'halvic commit record 1\n' >out/.halvic.commit
+    for name in qxase qxm qxa qxn qxi qxc qxs; do
+        if [ $backups = planted ]; then
+            cp "new-set/$name.qxd" "out/.$name.qxd.old.99999.1"
+            chown nobody "out/.$name.qxd.old.99999.1"
+            echo "$name.qxd .$name.qxd.tmp.99999.2 .$name.qxd.old.99999.1" >>out/.halvic.commit
+        else
+            echo "$name.qxd .$name.qxd.tmp.99999.2 -" >>out/.halvic.commit
+        fi
+    done
+    chown nobody out/.halvic.commit
+    wine "$halvic" dump out -r 1 >dump.out 2>dump.err
+    status=$?
+    check "a dump refuses a set with another user's record ($backups backups)" [ $status = 1 ]
+    check "the refusal prints nothing ($backups backups)" [ ! -s dump.out ]
+    check "the refusal names the record ($backups backups)" \
+        grep -q 'only the user who owns .*halvic.commit may put the old files back' dump.err
+    check "the planted record changes nothing ($backups backups)" \
+        [ "$(set_of out)" = "$(set_of old-set)" ]
+    wine "$halvic" convert new.txt -o out 2>convert.err
+    check "a conversion writes its own set ($backups backups)" \
+        [ "$(set_of out)" = "$(set_of new-set)" ]
+    rm -rf out
+done
+
 # A link at a target: replaced by the new file; the file it leads to stays.
 cp -r old-set out
 rm out/qxn.qxd
