@@ -460,6 +460,33 @@ const char* KindInWords(mode_t mode) {
     return "a device";
 }
 
+// The lock that the Windows build takes with LockFileEx, which Wine and Samba turn into a byte
+// range lock of the host on the lock file's first byte, and that flock does not see: taken
+// as well as the flock of earlier releases (flock first, by every process, so that two never
+// wait for each other). Held by the open file, as flock is, not by the process. A lock file
+// opened for reading only (another user's) can be locked for reading only, which still keeps
+// out a conversion of the Windows build; where the system has no such locks, flock alone
+// serves. Returns 0, EAGAIN while another holds it, or the system's error code.
+int LockFirstByte(int fd, bool exclusive, bool block) {
+    struct flock range {};
+    range.l_type = exclusive ? F_WRLCK : F_RDLCK;
+    range.l_whence = SEEK_SET;
+    range.l_start = 0;
+    range.l_len = 1;
+    for (;;) {
+        if (::fcntl(fd, block ? F_OFD_SETLKW : F_OFD_SETLK, &range) == 0) return 0;
+        if (errno == EBADF && range.l_type == F_WRLCK) {
+            range.l_type = F_RDLCK;
+        } else if (errno == EAGAIN || errno == EACCES || errno == EINTR) {
+            return EAGAIN;
+        } else if (errno == EINVAL || errno == ENOLCK || errno == EOPNOTSUPP) {
+            return 0;
+        } else {
+            return errno;
+        }
+    }
+}
+
 bool NotALockFile(CError& error, const std::string& path, mode_t mode) {
     error = {path, 0,
              std::string("is ") + KindInWords(mode) +
@@ -479,17 +506,27 @@ bool CFileLock::Take(const std::string& path, EMode mode, const std::function<vo
     if (::lstat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
         return NotALockFile(error, path, status.st_mode);
     }
-    const int flags = O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+    const int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+    // Opened for writing too where it may be, for a conversion: only then can it take the byte
+    // range lock for writing (it never writes the file).
+    auto open = [&path, mode, flags](int more) {
+        int fd = -1;
+        if (mode == EMode::kExclusive) {
+            fd = ::open(path.c_str(), O_RDWR | flags | more, 0666);
+            if (fd >= 0 || (errno != EACCES && errno != EPERM && errno != EROFS)) return fd;
+        }
+        return ::open(path.c_str(), O_RDONLY | flags | more, 0666);
+    };
     // A failed conversion removes the lock file it created, perhaps while this one waited for
     // it: a lock taken on a file no longer under its name is taken again.
     for (;;) {
-        int fd = ::open(path.c_str(), flags | O_CREAT | O_EXCL, 0666);
+        int fd = open(O_CREAT | O_EXCL);
         const bool created = fd >= 0;
-        if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), flags | O_CREAT, 0666);
+        if (fd < 0 && errno == EEXIST) fd = open(O_CREAT);
         // A lock file created by another user may be opened but not "created" again where the
         // system protects files in shared directories.
         if (fd < 0 && errno == EACCES) {
-            fd = ::open(path.c_str(), flags);
+            fd = open(0);
             // No lock file there yet: what stopped the first open is the reason.
             if (fd < 0 && errno == ENOENT) errno = EACCES;
         }
@@ -523,8 +560,12 @@ bool CFileLock::Take(const std::string& path, EMode mode, const std::function<vo
         const int operation = mode == EMode::kShared ? LOCK_SH : LOCK_EX;
         int err = Retry(
             [fd, operation](bool block) {
-                if (::flock(fd, operation | (block ? 0 : LOCK_NB)) == 0) return 0;
-                return errno == EWOULDBLOCK || errno == EINTR ? kBusy : errno;
+                if (::flock(fd, operation | (block ? 0 : LOCK_NB)) != 0) {
+                    return errno == EWOULDBLOCK || errno == EINTR ? kBusy : errno;
+                }
+                int rangeErr = LockFirstByte(fd, operation == LOCK_EX, block);
+                if (rangeErr != 0) ::flock(fd, LOCK_UN);
+                return rangeErr == EAGAIN ? kBusy : rangeErr;
             },
             onWait, waitSeconds);
         if (err == kTimedOutCode) {

@@ -811,11 +811,19 @@ bool CFileLock::Take(const std::string& path, EMode mode, const std::function<vo
         return NotALockFile(error, path, status.m_kind);
     }
     DWORD err = 0;
-    // Opened for reading only: the lock is on a byte range, and the file is never written.
+    // The lock is on a byte range, and the file is never written. A conversion opens it for
+    // writing too where it may: Wine and Samba then lock the byte for writing on the host as
+    // well, where the Linux build sees it (for reading only, they lock it for reading).
     // Created hidden, as Explorer then shows the seven files without it (an existing file keeps
     // its attributes).
-    HANDLE file = OpenFile(path, GENERIC_READ, kShareAll, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_OPEN_REPARSE_POINT, err);
+    auto open = [&path, &err](DWORD access) {
+        return OpenFile(path, access, kShareAll, OPEN_ALWAYS,
+                        FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_OPEN_REPARSE_POINT, err);
+    };
+    HANDLE file = open(GENERIC_READ | (mode == EMode::kExclusive ? GENERIC_WRITE : 0));
+    if (file == INVALID_HANDLE_VALUE && mode == EMode::kExclusive && err == ERROR_ACCESS_DENIED) {
+        file = open(GENERIC_READ);
+    }
     if (file == INVALID_HANDLE_VALUE) {
         m_bNotPermitted =
             err == ERROR_ACCESS_DENIED || err == ERROR_WRITE_PROTECT || err == ERROR_PATH_NOT_FOUND;

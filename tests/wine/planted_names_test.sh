@@ -11,21 +11,8 @@ set -u -o pipefail
 usage="usage: planted_names_test.sh HALVIC_EXE WINEPREFIX"
 halvic=${1:?$usage}
 export WINEPREFIX=${2:?$usage}
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/halvic-planted-test.XXXXXX") || exit 1
-trap 'wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
-cd "$work" || exit 1
-failures=0
-check() {
-    local what=$1
-    shift
-    if "$@"; then echo "planted_names_test: ok: $what"; else
-        echo "planted_names_test: FAIL: $what" >&2
-        failures=$((failures + 1))
-    fi
-}
+name=planted_names_test
+. "$(dirname "$0")/checks.sh"
 # The seven files of a folder, name and bytes, one a line.
 set_of() { (cd "$1" && for f in qx*.qxd; do echo "$f $(sha1sum <"$f")"; done); }
 # Whether `outside` still holds what it was given.
