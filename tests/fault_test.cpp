@@ -348,6 +348,64 @@ TEST_F(FaultTest, AnotherUsersCutOffCommitIsRefusedNotRead) {
     }
 }
 
+// In a sticky directory (1777) another user's commit record cannot tell of a change to this
+// user's files, which that user may not replace: conversions go on beside it (a commit record of
+// their own under a name of its own), and readers read the set. A commit of this user's cut off
+// there is still refused to any other reader, and put back by its owner.
+TEST_F(FaultTest, AnotherUsersRecordInAStickyDirectoryBlocksNothing) {
+    if (::geteuid() != 0) GTEST_SKIP() << "only root can act as several users";
+    const CFiles oldSet = ConvertedSet(m_dir, "old.txt", Records(1, 300));
+    const CFiles newSet = ConvertedSet(m_dir, "new.txt", Records(1000, 1500));
+    fs::permissions(m_dir, fs::perms::all);
+    const fs::path out = m_dir / "out";
+    PutSet(out, oldSet);
+    for (const auto& entry : fs::directory_iterator(out))
+        ASSERT_EQ(::chown(entry.path().c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(out.c_str(), 01777), 0);
+    const std::string record = "halvic commit record 1\nqxase.qxd .qxase.qxd.tmp.1.1 -\n";
+    WriteFile(out / ".halvic.commit", record);
+    ASSERT_EQ(::chown((out / ".halvic.commit").c_str(), 4248, 4248), 0);
+    CProcessOptions nobody;
+    nobody.m_strWorkDir = m_dir.string();
+    nobody.m_bUnprivileged = true;
+    const std::string ignored =
+        "halvic: warning: out/.halvic.commit: belongs to another user; ignored\n";
+
+    CProcessResult read = RunProcess({HALVIC_BIN, "dump", "out", "-r", "1"}, nobody);
+    EXPECT_EQ(read.m_nExitCode, 0) << read.m_strErr;
+    EXPECT_EQ(read.m_strErr, ignored);
+    CProcessResult convert = RunProcess({HALVIC_BIN, "convert", "new.txt", "-o", "out"}, nobody);
+    EXPECT_EQ(convert.m_nExitCode, 0);
+    EXPECT_EQ(convert.m_strErr, ignored);
+    CFiles expected = newSet;
+    expected.emplace(expected.begin(), ".halvic.commit", record);
+    EXPECT_EQ(ListFiles(out), expected);
+
+    // Cut off after its third file: only nobody may put the old files back.
+    PutSet(out, oldSet);
+    ASSERT_EQ(::chmod(out.c_str(), 01777), 0);
+    WriteFile(out / ".halvic.commit", record);
+    ASSERT_EQ(::chown((out / ".halvic.commit").c_str(), 4248, 4248), 0);
+    for (const auto& entry : fs::directory_iterator(out)) {
+        if (entry.path().filename() != ".halvic.commit")
+            ASSERT_EQ(::chown(entry.path().c_str(), 65534, 65534), 0);
+    }
+    int status = ConvertAndDieBefore(m_dir / "new.txt", out, ECommitStep::kReplace, 3, true);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    CProcessResult refused = RunHere({HALVIC_BIN, "dump", "out", "-r", "1"});
+    EXPECT_EQ(refused.m_nExitCode, 1);
+    EXPECT_EQ(refused.m_strOut, "");
+    EXPECT_NE(refused.m_strErr.find("only the user who owns out/.halvic.commit.record."),
+              std::string::npos)
+        << refused.m_strErr;
+    CProcessResult putBack = RunProcess({HALVIC_BIN, "dump", "out", "-r", "1"}, nobody);
+    EXPECT_EQ(putBack.m_nExitCode, 0);
+    EXPECT_EQ(putBack.m_strErr, ignored + kPutBack);
+    expected = oldSet;
+    expected.emplace(expected.begin(), ".halvic.commit", record);
+    EXPECT_EQ(ListFiles(out), expected);
+}
+
 // Without the lock a reader could read a set while it is replaced: a lock file it cannot open
 // (left private by a user's umask) makes it refuse, until the lock file's owner takes it once.
 TEST_F(FaultTest, ALockFileThatCannotBeOpenedIsRefusedNotIgnored) {

@@ -132,6 +132,11 @@ struct CFileStatus {
 // The status of `path` itself (a link is not followed); a name that cannot be looked up counts
 // as missing.
 CFileStatus StatusOf(const std::string& path);
+// Whether the owner of `path` could have renamed a file over `target`, or removed it, in directory
+// `dir`: not where `dir` lets each user change only their own names (it is sticky, as /tmp is),
+// that owner is neither root nor `dir`'s owner, and `target` is missing or not theirs. True where
+// the system cannot tell (Windows).
+bool CouldReplace(const std::string& dir, const std::string& path, const std::string& target);
 // Renames `from` to `to`, replacing `to` when it exists (a link there is replaced, not followed).
 // A link at `from` is moved itself, never the file it leads to; where that cannot be told apart
 // (a link of the host under Wine, which opens what it leads to), it is left and the rename fails.

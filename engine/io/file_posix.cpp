@@ -355,6 +355,13 @@ CFileStatus StatusOf(const std::string& path) {
     return result;
 }
 
+bool CouldReplace(const std::string& dir, const std::string& path, const std::string& target) {
+    struct stat folder, by, named;
+    if (::stat(DirName(dir), &folder) != 0 || ::lstat(path.c_str(), &by) != 0) return true;
+    if (!(folder.st_mode & S_ISVTX) || by.st_uid == 0 || by.st_uid == folder.st_uid) return true;
+    return ::lstat(target.c_str(), &named) == 0 && named.st_uid == by.st_uid;
+}
+
 bool RenameFile(const std::string& from, const std::string& to, CError& error) {
     return ::rename(from.c_str(), to.c_str()) == 0 || Fail(error, to, errno);
 }

@@ -657,6 +657,10 @@ CFileStatus StatusOf(const std::string& path) {
     return result;
 }
 
+bool CouldReplace(const std::string&, const std::string&, const std::string&) {
+    return true;
+}
+
 bool RenameFile(const std::string& from, const std::string& to, CError& error) {
     // Renamed through the handle that was checked, so that nothing put under the name meanwhile
     // is moved instead; the new name as the system takes it, a full path of its own form.
