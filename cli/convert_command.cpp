@@ -70,6 +70,7 @@ EExitCode RunConvert(const CConvertCommand& command, std::ostream& err) {
     options.m_bMakeOutputDir = true;  // -o names a directory to write into, made when missing
     options.m_bDashMeansStdin = command.m_bDashMeansStdin;
     options.m_output.m_bSync = command.m_bSync;
+    options.m_bHoldInterruptAfterCommit = true;
     options.m_output.m_nWaitSeconds = command.m_nWaitSeconds;
     options.m_bCheckOnly = command.m_bCheck;
     options.m_bStrict = command.m_bStrict;
@@ -109,6 +110,14 @@ EExitCode RunConvert(const CConvertCommand& command, std::ostream& err) {
     if (!result.m_bOk) {
         err << "halvic: error: " << DescribedMessage(result.m_error) << '\n';
         return kExitFailed;
+    }
+    if (result.m_bInterrupted) {
+        // The interrupt that waited for the commit ends the program now, as it would have.
+        err << "halvic: " << (command.m_strOutputDir.empty() ? "." : command.m_strOutputDir)
+            << ": interrupted while the files were replaced; the conversion was finished first, "
+               "and the new files are in place\n"
+            << std::flush;
+        ReleaseInterrupts();
     }
     if (command.m_bDiff && !ShowChanges(command, converted, err)) return kExitFailed;
     if (command.m_bVerbose) {

@@ -33,7 +33,9 @@ const char* const kExitCodesHelp =
 const char* const kConvertExitCodesHelp =
     "Exit status:\n"
     "  0  converted (with --check: the conversion would succeed)\n"
-    "  1  the conversion failed (or would fail); no output file was replaced\n"
+    "  1  the conversion failed (or would fail); no output file was replaced, unless the "
+    "message says the new files are in place (--sync: the directory could not be flushed "
+    "after they were)\n"
     "  2  the command line was wrong\n";
 
 const char* const kDumpExitCodesHelp =

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -219,6 +220,14 @@ CFiles ConvertedSet(const fs::path& scratch, const std::string& name, const std:
     return ListFiles(dir);
 }
 
+// Makes `dir` hold `set` and nothing else.
+void PutSet(const fs::path& dir, const CFiles& set) {
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    for (const auto& [name, bytes] : set)
+        WriteFile(dir / name, bytes);
+}
+
 // Forks a conversion of `input` into `out` that kills itself, as kill -9 would, right before
 // commit step `step` of output file `file`; as nobody when `unprivileged` and this process is
 // root. Returns the wait status.
@@ -265,10 +274,7 @@ TEST_F(FaultTest, AConversionKilledAtAnyStepOfItsCommitLeavesAWholeSet) {
         for (bool dumpFirst : {true, false}) {
             SCOPED_TRACE("step " + std::to_string(static_cast<int>(s.step)) + " of file " +
                          std::to_string(s.file) + (dumpFirst ? ", then dump" : ", then convert"));
-            fs::remove_all(m_dir / "out");
-            fs::create_directories(m_dir / "out");
-            for (const auto& [name, bytes] : oldSet)
-                WriteFile(m_dir / "out" / name, bytes);
+            PutSet(m_dir / "out", oldSet);
             int status = ConvertAndDieBefore(m_dir / "new.txt", m_dir / "out", s.step, s.file);
             ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
             // The commit is done once its record is gone; before that it is undone.
@@ -309,10 +315,7 @@ TEST_F(FaultTest, AnotherUsersCutOffCommitIsRefusedNotRead) {
     } kCases[] = {{"nobody converts, root reads", true}, {"root converts, nobody reads", false}};
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.name);
-        fs::remove_all(m_dir / "out");
-        fs::create_directories(m_dir / "out");
-        for (const auto& [name, bytes] : oldSet)
-            WriteFile(m_dir / "out" / name, bytes);
+        PutSet(m_dir / "out", oldSet);
         if (c.converterUnprivileged) {
             for (const auto& entry : fs::recursive_directory_iterator(m_dir / "out"))
                 ASSERT_EQ(::chown(entry.path().c_str(), 65534, 65534), 0);
@@ -345,6 +348,64 @@ TEST_F(FaultTest, AnotherUsersCutOffCommitIsRefusedNotRead) {
     }
 }
 
+// In a sticky directory (1777) another user's commit record cannot tell of a change to this
+// user's files, which that user may not replace: conversions go on beside it (a commit record of
+// their own under a name of its own), and readers read the set. A commit of this user's cut off
+// there is still refused to any other reader, and put back by its owner.
+TEST_F(FaultTest, AnotherUsersRecordInAStickyDirectoryBlocksNothing) {
+    if (::geteuid() != 0) GTEST_SKIP() << "only root can act as several users";
+    const CFiles oldSet = ConvertedSet(m_dir, "old.txt", Records(1, 300));
+    const CFiles newSet = ConvertedSet(m_dir, "new.txt", Records(1000, 1500));
+    fs::permissions(m_dir, fs::perms::all);
+    const fs::path out = m_dir / "out";
+    PutSet(out, oldSet);
+    for (const auto& entry : fs::directory_iterator(out))
+        ASSERT_EQ(::chown(entry.path().c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(out.c_str(), 01777), 0);
+    const std::string record = "halvic commit record 1\nqxase.qxd .qxase.qxd.tmp.1.1 -\n";
+    WriteFile(out / ".halvic.commit", record);
+    ASSERT_EQ(::chown((out / ".halvic.commit").c_str(), 4248, 4248), 0);
+    CProcessOptions nobody;
+    nobody.m_strWorkDir = m_dir.string();
+    nobody.m_bUnprivileged = true;
+    const std::string ignored =
+        "halvic: warning: out/.halvic.commit: belongs to another user; ignored\n";
+
+    CProcessResult read = RunProcess({HALVIC_BIN, "dump", "out", "-r", "1"}, nobody);
+    EXPECT_EQ(read.m_nExitCode, 0) << read.m_strErr;
+    EXPECT_EQ(read.m_strErr, ignored);
+    CProcessResult convert = RunProcess({HALVIC_BIN, "convert", "new.txt", "-o", "out"}, nobody);
+    EXPECT_EQ(convert.m_nExitCode, 0);
+    EXPECT_EQ(convert.m_strErr, ignored);
+    CFiles expected = newSet;
+    expected.emplace(expected.begin(), ".halvic.commit", record);
+    EXPECT_EQ(ListFiles(out), expected);
+
+    // Cut off after its third file: only nobody may put the old files back.
+    PutSet(out, oldSet);
+    ASSERT_EQ(::chmod(out.c_str(), 01777), 0);
+    WriteFile(out / ".halvic.commit", record);
+    ASSERT_EQ(::chown((out / ".halvic.commit").c_str(), 4248, 4248), 0);
+    for (const auto& entry : fs::directory_iterator(out)) {
+        if (entry.path().filename() != ".halvic.commit")
+            ASSERT_EQ(::chown(entry.path().c_str(), 65534, 65534), 0);
+    }
+    int status = ConvertAndDieBefore(m_dir / "new.txt", out, ECommitStep::kReplace, 3, true);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    CProcessResult refused = RunHere({HALVIC_BIN, "dump", "out", "-r", "1"});
+    EXPECT_EQ(refused.m_nExitCode, 1);
+    EXPECT_EQ(refused.m_strOut, "");
+    EXPECT_NE(refused.m_strErr.find("only the user who owns out/.halvic.commit.record."),
+              std::string::npos)
+        << refused.m_strErr;
+    CProcessResult putBack = RunProcess({HALVIC_BIN, "dump", "out", "-r", "1"}, nobody);
+    EXPECT_EQ(putBack.m_nExitCode, 0);
+    EXPECT_EQ(putBack.m_strErr, ignored + kPutBack);
+    expected = oldSet;
+    expected.emplace(expected.begin(), ".halvic.commit", record);
+    EXPECT_EQ(ListFiles(out), expected);
+}
+
 // Without the lock a reader could read a set while it is replaced: a lock file it cannot open
 // (left private by a user's umask) makes it refuse, until the lock file's owner takes it once.
 TEST_F(FaultTest, ALockFileThatCannotBeOpenedIsRefusedNotIgnored) {
@@ -372,6 +433,42 @@ TEST_F(FaultTest, ALockFileThatCannotBeOpenedIsRefusedNotIgnored) {
     EXPECT_EQ(ListFiles(m_dir / "out"), set);
 }
 
+// In a directory others may write (1777 for root; for a user, one without the sticky bit, as a
+// group's directory is), another user puts a link to a 0666 file of theirs at a target: the new
+// file is the converting user's, with the usual mode, and the linked file stays.
+TEST_F(FaultTest, ALinkPlantedAtATargetGivesTheNewFileNothing) {
+    if (::geteuid() != 0) GTEST_SKIP() << "only root can act as several users";
+    const uid_t planter = 4247;
+    WriteFile(m_dir / "in.txt", Records(1, 100));
+    fs::permissions(m_dir, fs::perms::all);
+    for (bool unprivileged : {false, true}) {
+        SCOPED_TRACE(unprivileged ? "nobody converts" : "root converts");
+        const fs::path out = m_dir / "shared";
+        fs::remove_all(out);
+        fs::create_directories(out);
+        ASSERT_EQ(::chmod(out.c_str(), unprivileged ? 0777 : 01777), 0);
+        const fs::path planted = m_dir / "planted";
+        WriteFile(planted, "the planter's own");
+        ASSERT_EQ(::chmod(planted.c_str(), 0666), 0);
+        ASSERT_EQ(::chown(planted.c_str(), planter, planter), 0);
+        fs::create_symlink(planted, out / "qxn.qxd");
+        ASSERT_EQ(::lchown((out / "qxn.qxd").c_str(), planter, planter), 0);
+        CProcessOptions options;
+        options.m_strWorkDir = m_dir.string();
+        options.m_bUnprivileged = unprivileged;
+        CProcessResult result = RunProcess(
+            {"/bin/sh", "-c", "umask 022 && exec \"$0\" convert in.txt -o shared", HALVIC_BIN},
+            options);
+        EXPECT_EQ(result.m_nExitCode, 0) << result.m_strErr;
+        struct stat now;
+        ASSERT_EQ(::lstat((out / "qxn.qxd").c_str(), &now), 0);
+        EXPECT_TRUE(S_ISREG(now.st_mode));
+        EXPECT_EQ(now.st_uid, unprivileged ? 65534u : 0u);
+        EXPECT_EQ(now.st_mode & 07777, 0644u);
+        EXPECT_EQ(ReadFile(planted), "the planter's own");
+    }
+}
+
 TEST_F(FaultTest, KillsAtRandomInstantsLeaveAWholeSet) {
     const CFiles oldSet = ConvertedSet(m_dir, "old.txt", Records(1, 300));
     const CFiles newSet = ConvertedSet(m_dir, "new.txt", Records(1, 200000));
@@ -383,10 +480,7 @@ TEST_F(FaultTest, KillsAtRandomInstantsLeaveAWholeSet) {
     int oldSets = 0, newSets = 0;
     for (int round = 0; round < 15; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
-        fs::remove_all(m_dir / "out");
-        fs::create_directories(m_dir / "out");
-        for (const auto& [name, bytes] : oldSet)
-            WriteFile(m_dir / "out" / name, bytes);
+        PutSet(m_dir / "out", oldSet);
         CChildProcess halvic({HALVIC_BIN, "convert", "new.txt", "-o", "out"}, FromAShell(m_dir));
         // Most kills late, where the files are being replaced.
         std::uniform_real_distribution<double> when(0.3, 2.0);
@@ -560,6 +654,74 @@ TEST_F(FaultTest, SyncFlushesEveryFileAndTheDirectoryBeforeSuccess) {
             expected.insert(expected.end(), {out + "/.halvic.commit.tmp", out, out, out});
         }
         EXPECT_EQ(FlushedPaths(m_dir / "strace.log"), expected);
+    }
+}
+
+// SIGINT, SIGTERM or SIGHUP while the files are replaced waits for the commit: the conversion is
+// finished, says so, and then ends by the signal.
+TEST_F(FaultTest, AnInterruptDuringTheCommitFinishesItFirst) {
+    ConvertedSet(m_dir, "old.txt", Records(1, 300));
+    const CFiles newSet = ConvertedSet(m_dir, "new.txt", Records(1000, 1500));
+    const CFiles oldSet = ListFiles(m_dir / "set-old.txt");
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(signal));
+        PutSet(m_dir / "out", oldSet);
+        // The third rename: the record's, then those of the first two files.
+        CProcessResult result = RunProcess(
+            {"strace", "-f", "-o", "/dev/null", "-e", "trace=rename,renameat,renameat2", "-e",
+             "inject=rename,renameat,renameat2:signal=" + std::to_string(signal) + ":when=3",
+             HALVIC_BIN, "convert", "new.txt", "-o", "out"},
+            FromAShell(m_dir));
+        EXPECT_EQ(result.m_nSignal, signal) << "exit status " << result.m_nExitCode;
+        EXPECT_EQ(result.m_strErr,
+                  "halvic: out: interrupted while the files were replaced; the conversion was "
+                  "finished first, and the new files are in place\n");
+        EXPECT_EQ(ListFiles(m_dir / "out"), newSet);
+    }
+}
+
+// With --sync, a directory that cannot be flushed before the commit record is removed undoes the
+// commit; past it, the new set stands, the error says so and the old files stay beside it until
+// the next conversion or dump removes them.
+TEST_F(FaultTest, AFailedDirectoryFlushWithSyncNeverUndoesAFinishedCommit) {
+    const CFiles oldSet = ConvertedSet(m_dir, "old.txt", Records(1, 300));
+    const CFiles newSet = ConvertedSet(m_dir, "new.txt", Records(1000, 1500));
+    // The flushes of a commit: the seven temporaries, the record, then the directory before the
+    // record is removed and after it.
+    const struct {
+        int flush;
+        std::string err;
+        bool committed;
+    } kCases[] = {
+        {10, "halvic: error: out: Input/output error\n", false},
+        {11,
+         "halvic: error: out: Input/output error (while flushing the directory after the commit: "
+         "the new files are in place, but until the system writes the directory out a power cut "
+         "may bring the old ones back; they are kept beside the new ones for the next conversion "
+         "into this directory to remove)\n",
+         true},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE("flush " + std::to_string(c.flush));
+        PutSet(m_dir / "out", oldSet);
+        CProcessResult result =
+            RunHere({"strace", "-f", "-o", "/dev/null", "-e", "trace=fsync", "-e",
+                     "inject=fsync:error=EIO:when=" + std::to_string(c.flush), HALVIC_BIN,
+                     "convert", "new.txt", "-o", "out", "--sync"});
+        EXPECT_EQ(result.m_nExitCode, 1);
+        EXPECT_EQ(result.m_strErr, c.err);
+        CFiles left = ListFiles(m_dir / "out");
+        CFiles named;  // the seven names, then what else is there
+        for (const auto& [name, bytes] : left) {
+            if (name[0] != '.') named.emplace_back(name, bytes);
+        }
+        EXPECT_EQ(named, c.committed ? newSet : oldSet);
+        EXPECT_EQ(left.size(), c.committed ? 2 * kOutputCount : kOutputCount)
+            << "the backups are kept past the commit, and only then";
+        CProcessResult dump = RunHere({HALVIC_BIN, "dump", "out", "-r", "1"});
+        EXPECT_EQ(dump.m_nExitCode, 0);
+        EXPECT_EQ(dump.m_strErr, "");
+        EXPECT_EQ(ListFiles(m_dir / "out"), c.committed ? newSet : oldSet);
     }
 }
 

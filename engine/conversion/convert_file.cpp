@@ -58,10 +58,14 @@ class CConversionOutput {
         }
         return written;
     }
-    bool Commit(CError& error, std::vector<CWarning>& warnings) {
+    bool Commit(CError& error, std::vector<CWarning>& warnings, bool& interrupted) {
         if (Checking()) return true;
         CInterruptsHeld held;  // an interrupt waits until the commit is done or undone
-        return m_set.Commit(error, warnings);
+        bool ok = m_set.Commit(error, warnings);
+        // The commit is done: ended now, the program would not say so.
+        interrupted = ok && m_options.m_bHoldInterruptAfterCommit && held.Pending();
+        if (interrupted) held.KeepHeld();
+        return ok;
     }
 
   private:
@@ -154,7 +158,7 @@ CConvertResult ConvertFileOrThrow(const std::string& path, const CConvertOptions
     const std::size_t warningsBefore = result.m_warnings.size();
     if (!Convert(input, output, result)) return result;
     if (FailsStrictly(options, input.Name(), warningsBefore, result)) return result;
-    result.m_bOk = output.Commit(result.m_error, result.m_warnings);
+    result.m_bOk = output.Commit(result.m_error, result.m_warnings, result.m_bInterrupted);
     return result;
 }
 

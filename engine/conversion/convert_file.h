@@ -45,6 +45,10 @@ struct CConvertOptions {
     // Any warning fails the conversion (the input's own warnings; not those about the output
     // directory), for scripts and for checking a catalogue before it is published.
     bool m_bStrict = false;
+    // An interrupt that comes while the files are put in place waits for the commit; when the
+    // commit is done, it waits on (m_bInterrupted) until the caller, having said so, calls
+    // ReleaseInterrupts. Otherwise it takes its course at once.
+    bool m_bHoldInterruptAfterCommit = false;
 };
 
 struct CConvertResult {
@@ -55,6 +59,9 @@ struct CConvertResult {
     std::vector<CWarning> m_warnings;
     // The output directory was made (or, for a check, would be).
     bool m_bMadeOutputDir = false;
+    // With m_bHoldInterruptAfterCommit: an interrupt came while the new files were put in place,
+    // which they now are, and waits for ReleaseInterrupts.
+    bool m_bInterrupted = false;
 };
 
 // Converts the file at `path`. The seven output files replace their

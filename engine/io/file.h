@@ -110,7 +110,10 @@ class CReplacingFile : public CByteSink {
     // Creates the temporary file `temp` for `target`. When the target is a file already, the
     // temporary takes its permissions (its permission bits, on Windows its access list) and,
     // where the system allows, its owner and group from the start, so that a replaced file is
-    // never readable by more people than the old one.
+    // never readable by more people than the old one. A target that is a link, or on POSIX
+    // systems a file of another user (for root: of a user other than the directory's owner),
+    // passes on nothing: the new file is the converting user's, with the usual mode (which such
+    // a file's bits narrow).
     // On failure returns false and fills `error`, which names the target.
     bool Create(const std::string& target, const std::string& temp, CError& error);
     // Writes what is buffered and closes the temporary file, first flushing it to the disk when
@@ -135,21 +138,32 @@ class CReplacingFile : public CByteSink {
     std::string m_strTemp;
 };
 
-// What a name in a directory is, without following a symbolic link.
+// What a name in a directory is, without following a symbolic link (a reparse point on Windows,
+// and under Wine a link of the host too).
 enum class EFileKind { kMissing, kRegular, kLink, kDirectory, kOther };
 
 struct CFileStatus {
     EFileKind m_kind = EFileKind::kMissing;
-    bool m_bOurs = false;  // owned by the user this process runs as
+    bool m_bOurs = false;  // owned by the user this process runs as (on Windows, or its group
+                           // of administrators when it runs as one)
 };
 
 // The status of `path` itself (a link is not followed); a name that cannot be looked up counts
 // as missing.
 CFileStatus StatusOf(const std::string& path);
+// Whether the owner of `path` could have renamed a file over `target`, or removed it, in directory
+// `dir`: not where `dir` lets each user change only their own names (it is sticky, as /tmp is),
+// that owner is neither root nor `dir`'s owner, and `target` is missing or not theirs. True where
+// the system cannot tell (Windows).
+bool CouldReplace(const std::string& dir, const std::string& path, const std::string& target);
 // Renames `from` to `to`, replacing `to` when it exists (a link there is replaced, not followed).
+// A link at `from` is moved itself, never the file it leads to; where that cannot be told apart
+// (a link of the host under Wine, which opens what it leads to), it is left and the rename fails.
 bool RenameFile(const std::string& from, const std::string& to, CError& error);
 // Gives the file `existing` the second name `name`. Fails on file systems without such links.
 bool LinkFile(const std::string& existing, const std::string& name, CError& error);
+// Removes the name `path`; a link is removed itself, never the file it leads to, or, as with
+// RenameFile, left with a failure.
 bool RemoveFile(const std::string& path, CError& error);
 // The names in directory `dir` ("" is the current working directory), "." and ".." left out.
 // Makes directory `dir`, whose parent exists; on failure fills `error`.
@@ -224,10 +238,20 @@ class CInterruptsHeld {
     CInterruptsHeld(const CInterruptsHeld&) = delete;
     CInterruptsHeld& operator=(const CInterruptsHeld&) = delete;
 
+    // Whether an interrupt came meanwhile and waits.
+    bool Pending() const;
+    // Keeps an interrupt that came waiting past the end of this object, until
+    // ReleaseInterrupts: the caller first says what was done.
+    void KeepHeld() { m_bKeep = true; }
+
   private:
+    bool m_bKeep = false;
     // What was held before (a signal mask on POSIX systems).
     alignas(8) unsigned char m_saved[128];
 };
+
+// Lets an interrupt kept waiting by CInterruptsHeld::KeepHeld take its course.
+void ReleaseInterrupts();
 
 // Removes every temporary output file still open. Safe to call from a signal handler: an
 // interrupted conversion leaves no temporary file behind and every target as it was.

@@ -147,18 +147,41 @@ void CleanUpOnInterrupt() {
     InstallBusErrorHandler();
 }
 
-CInterruptsHeld::CInterruptsHeld() {
-    sigset_t held;
-    sigemptyset(&held);
+namespace {
+
+sigset_t Interrupts() {
+    sigset_t interrupts;
+    sigemptyset(&interrupts);
     for (int signal : {SIGINT, SIGTERM, SIGHUP})
-        sigaddset(&held, signal);
+        sigaddset(&interrupts, signal);
+    return interrupts;
+}
+
+}  // namespace
+
+CInterruptsHeld::CInterruptsHeld() {
+    sigset_t held = Interrupts();
     static_assert(sizeof(sigset_t) <= sizeof m_saved, "the saved mask must fit");
     pthread_sigmask(SIG_BLOCK, &held, reinterpret_cast<sigset_t*>(m_saved));
 }
 
 CInterruptsHeld::~CInterruptsHeld() {
     // A signal that came meanwhile is delivered here, after the last rename.
-    pthread_sigmask(SIG_SETMASK, reinterpret_cast<sigset_t*>(m_saved), nullptr);
+    if (!m_bKeep) pthread_sigmask(SIG_SETMASK, reinterpret_cast<sigset_t*>(m_saved), nullptr);
+}
+
+bool CInterruptsHeld::Pending() const {
+    sigset_t pending;
+    if (sigpending(&pending) != 0) return false;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        if (sigismember(&pending, signal) == 1) return true;
+    }
+    return false;
+}
+
+void ReleaseInterrupts() {
+    sigset_t held = Interrupts();
+    pthread_sigmask(SIG_UNBLOCK, &held, nullptr);
 }
 
 bool CInputFile::Open(const std::string& path, CError& error) {
@@ -239,14 +262,27 @@ bool CReplacingFile::Create(const std::string& target, const std::string& temp, 
         error = {target, 0, SystemReason(EISDIR)};
         return false;
     }
-    // The permissions are those of the file the user sees, through a link if the target is one.
+    // The old file's permissions pass to the new one only from a regular file of the user who
+    // converts (for root, also of the directory's owner, whose file root keeps as it was). A link
+    // leads to someone else's file, and a file someone else put there is theirs: neither gives
+    // the new file its owner, group or mode. Such a file still caps the mode, so that the new
+    // file is never open to more people than the old one or than a new file is.
     struct stat old;
-    bool replacing = ::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    mode_t mode = 0666;  // less the umask
+    bool replacing = ::lstat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    if (replacing && old.st_uid != ::geteuid()) {
+        std::string::size_type slash = target.rfind('/');
+        std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+        struct stat folder;
+        replacing =
+            ::geteuid() == 0 && ::stat(dir.c_str(), &folder) == 0 && folder.st_uid == old.st_uid;
+        if (!replacing) mode &= old.st_mode;
+    }
     // Registered before it exists, so that no moment is left in which an interrupt could leave
     // the file behind. Owner-only until it has the old file's owner, group and bits.
     int slot = RegisterTemporaryFile(temp);
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                    replacing ? 0600 : 0666);
+                    replacing ? 0600 : mode);
     int err = errno;
     if (fd >= 0 && replacing && !CarryPermissions(fd, old, err)) {
         ::close(fd);
@@ -327,6 +363,13 @@ CFileStatus StatusOf(const std::string& path) {
                                               : EFileKind::kOther;
     result.m_bOurs = status.st_uid == ::geteuid();
     return result;
+}
+
+bool CouldReplace(const std::string& dir, const std::string& path, const std::string& target) {
+    struct stat folder, by, named;
+    if (::stat(DirName(dir), &folder) != 0 || ::lstat(path.c_str(), &by) != 0) return true;
+    if (!(folder.st_mode & S_ISVTX) || by.st_uid == 0 || by.st_uid == folder.st_uid) return true;
+    return ::lstat(target.c_str(), &named) == 0 && named.st_uid == by.st_uid;
 }
 
 bool RenameFile(const std::string& from, const std::string& to, CError& error) {
@@ -434,6 +477,33 @@ const char* KindInWords(mode_t mode) {
     return "a device";
 }
 
+// The lock that the Windows build takes with LockFileEx, which Wine and Samba turn into a byte
+// range lock of the host on the lock file's first byte, and that flock does not see: taken
+// as well as the flock of earlier releases (flock first, by every process, so that two never
+// wait for each other). Held by the open file, as flock is, not by the process. A lock file
+// opened for reading only (another user's) can be locked for reading only, which still keeps
+// out a conversion of the Windows build; where the system has no such locks, flock alone
+// serves. Returns 0, EAGAIN while another holds it, or the system's error code.
+int LockFirstByte(int fd, bool exclusive, bool block) {
+    struct flock range {};
+    range.l_type = exclusive ? F_WRLCK : F_RDLCK;
+    range.l_whence = SEEK_SET;
+    range.l_start = 0;
+    range.l_len = 1;
+    for (;;) {
+        if (::fcntl(fd, block ? F_OFD_SETLKW : F_OFD_SETLK, &range) == 0) return 0;
+        if (errno == EBADF && range.l_type == F_WRLCK) {
+            range.l_type = F_RDLCK;
+        } else if (errno == EAGAIN || errno == EACCES || errno == EINTR) {
+            return EAGAIN;
+        } else if (errno == EINVAL || errno == ENOLCK || errno == EOPNOTSUPP) {
+            return 0;
+        } else {
+            return errno;
+        }
+    }
+}
+
 bool NotALockFile(CError& error, const std::string& path, mode_t mode) {
     error = {path, 0,
              std::string("is ") + KindInWords(mode) +
@@ -453,17 +523,27 @@ bool CFileLock::Take(const std::string& path, EMode mode, const std::function<vo
     if (::lstat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
         return NotALockFile(error, path, status.st_mode);
     }
-    const int flags = O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+    const int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+    // Opened for writing too where it may be, for a conversion: only then can it take the byte
+    // range lock for writing (it never writes the file).
+    auto open = [&path, mode, flags](int more) {
+        int fd = -1;
+        if (mode == EMode::kExclusive) {
+            fd = ::open(path.c_str(), O_RDWR | flags | more, 0666);
+            if (fd >= 0 || (errno != EACCES && errno != EPERM && errno != EROFS)) return fd;
+        }
+        return ::open(path.c_str(), O_RDONLY | flags | more, 0666);
+    };
     // A failed conversion removes the lock file it created, perhaps while this one waited for
     // it: a lock taken on a file no longer under its name is taken again.
     for (;;) {
-        int fd = ::open(path.c_str(), flags | O_CREAT | O_EXCL, 0666);
+        int fd = open(O_CREAT | O_EXCL);
         const bool created = fd >= 0;
-        if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), flags | O_CREAT, 0666);
+        if (fd < 0 && errno == EEXIST) fd = open(O_CREAT);
         // A lock file created by another user may be opened but not "created" again where the
         // system protects files in shared directories.
         if (fd < 0 && errno == EACCES) {
-            fd = ::open(path.c_str(), flags);
+            fd = open(0);
             // No lock file there yet: what stopped the first open is the reason.
             if (fd < 0 && errno == ENOENT) errno = EACCES;
         }
@@ -497,8 +577,12 @@ bool CFileLock::Take(const std::string& path, EMode mode, const std::function<vo
         const int operation = mode == EMode::kShared ? LOCK_SH : LOCK_EX;
         int err = Retry(
             [fd, operation](bool block) {
-                if (::flock(fd, operation | (block ? 0 : LOCK_NB)) == 0) return 0;
-                return errno == EWOULDBLOCK || errno == EINTR ? kBusy : errno;
+                if (::flock(fd, operation | (block ? 0 : LOCK_NB)) != 0) {
+                    return errno == EWOULDBLOCK || errno == EINTR ? kBusy : errno;
+                }
+                int rangeErr = LockFirstByte(fd, operation == LOCK_EX, block);
+                if (rangeErr != 0) ::flock(fd, LOCK_UN);
+                return rangeErr == EAGAIN ? kBusy : rangeErr;
             },
             onWait, waitSeconds);
         if (err == kTimedOutCode) {

@@ -5,6 +5,7 @@
 #include <sddl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 
 #include "engine/io/error.h"
@@ -95,6 +96,93 @@ std::string DirName(const std::string& dir) {
     return dir.empty() ? "." : dir;
 }
 
+// Room for a path in the checks below, which allocate nothing: an interrupt handler calls them.
+constexpr DWORD kWidePathMax = 4096;
+
+// An error of halvic's own (bit 29 marks one): a name that leads to a file elsewhere.
+constexpr DWORD kLeadsElsewhere = 0x20000001;
+
+// The path of `file` as the system resolved it, into `path`; its length, or 0.
+DWORD FinalPath(HANDLE file, wchar_t (&path)[kWidePathMax]) {
+    DWORD size = ::GetFinalPathNameByHandleW(file, path, kWidePathMax, FILE_NAME_NORMALIZED);
+    return size < kWidePathMax ? size : 0;
+}
+
+// Whether `file`, opened by the name `path` without following a reparse point, is that name's own
+// file: a reparse point is (removing or renaming it touches the link, not what it leads to), and
+// so is a plain file whose resolved path is the name's. Under Wine a symbolic link of the host
+// shows as a plain file and opens the file it leads to, anywhere: its resolved path is elsewhere,
+// and removing or renaming it would remove or move that file. Allocates nothing.
+bool IsOwnNameOf(HANDLE file, const wchar_t* path) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!::GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag)) {
+        return false;
+    }
+    if (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return true;
+    wchar_t full[kWidePathMax];
+    wchar_t* name = nullptr;
+    DWORD size = ::GetFullPathNameW(path, kWidePathMax, full, &name);
+    if (size == 0 || size >= kWidePathMax || name == nullptr) return false;
+    wchar_t own[kWidePathMax];
+    DWORD ownSize = FinalPath(file, own);
+    // The folder resolved as the file is, through any link the user reaches it by.
+    const wchar_t first = *name;
+    *name = L'\0';
+    HANDLE folder = ::CreateFileW(full, 0, kShareAll, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    *name = first;
+    if (folder == INVALID_HANDLE_VALUE) return false;
+    wchar_t expected[kWidePathMax];
+    DWORD expectedSize = FinalPath(folder, expected);
+    ::CloseHandle(folder);
+    const DWORD nameSize = size - static_cast<DWORD>(name - full);
+    if (ownSize == 0 || expectedSize == 0 || expectedSize + nameSize + 1 >= kWidePathMax) {
+        return false;
+    }
+    if (expected[expectedSize - 1] != L'\\') expected[expectedSize++] = L'\\';
+    std::copy(name, name + nameSize, expected + expectedSize);
+    expectedSize += nameSize;
+    return ::CompareStringOrdinal(own, static_cast<int>(ownSize), expected,
+                                  static_cast<int>(expectedSize), TRUE) == CSTR_EQUAL;
+}
+
+// Opens the name `path` itself (a reparse point is not followed) with `access` when it is the
+// name's own file (IsOwnNameOf); otherwise returns INVALID_HANDLE_VALUE with `err` set, to
+// kLeadsElsewhere for a name that leads elsewhere. Allocates nothing.
+HANDLE OpenOwnName(const wchar_t* path, DWORD access, DWORD& err) {
+    HANDLE file = ::CreateFileW(path, access | FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        err = ::GetLastError();
+    } else if (!IsOwnNameOf(file, path)) {
+        ::CloseHandle(file);
+        file = INVALID_HANDLE_VALUE;
+        err = kLeadsElsewhere;
+    }
+    return file;
+}
+
+// Removes the name `path` through the handle that was checked, so that nothing put under the name
+// meanwhile is removed instead. Allocates nothing.
+DWORD RemoveOwnName(const wchar_t* path) {
+    DWORD err = 0;
+    HANDLE file = OpenOwnName(path, DELETE, err);
+    if (file == INVALID_HANDLE_VALUE) return err;
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    if (!::SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
+                                      sizeof disposition)) {
+        err = ::GetLastError();
+    }
+    ::CloseHandle(file);
+    return err;
+}
+
+bool FailName(CError& error, const std::string& path, DWORD err) {
+    if (err != kLeadsElsewhere) return Fail(error, path, err);
+    error = {path, 0, "is a link to a file elsewhere; left as it is"};
+    return false;
+}
+
 }  // namespace
 
 const char* const kPathSeparators = "/\\:";
@@ -106,8 +194,8 @@ long ProcessId() {
 
 void RemoveFileNow(const char* path) noexcept {
     // Converted on the stack: an interrupt handler may call this while another thread allocates.
-    wchar_t wide[4096];
-    if (::MultiByteToWideChar(CP_UTF8, 0, path, -1, wide, 4096) > 0) ::DeleteFileW(wide);
+    wchar_t wide[kWidePathMax];
+    if (::MultiByteToWideChar(CP_UTF8, 0, path, -1, wide, kWidePathMax) > 0) RemoveOwnName(wide);
 }
 
 CFileHandle OpenRegularFile(const std::string& path, bool& notRegular, CError& error) {
@@ -221,6 +309,8 @@ namespace {
 
 // Held while the targets are replaced: an interrupt then waits until the set is whole again.
 SRWLOCK g_commitLock = SRWLOCK_INIT;
+std::atomic<bool> g_interruptWaiting{false};
+bool g_lockKept = false;  // by CInterruptsHeld::KeepHeld, until ReleaseInterrupts
 
 // Runs in a thread of its own, which Windows starts for the event.
 BOOL WINAPI OnConsoleEvent(DWORD event) {
@@ -230,6 +320,7 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
         case CTRL_CLOSE_EVENT:
         case CTRL_LOGOFF_EVENT:
         case CTRL_SHUTDOWN_EVENT:
+            g_interruptWaiting = true;
             ::AcquireSRWLockExclusive(&g_commitLock);
             RemoveTemporaryFiles();
             if (LineShown()) {
@@ -256,7 +347,20 @@ CInterruptsHeld::CInterruptsHeld() {
 }
 
 CInterruptsHeld::~CInterruptsHeld() {
-    ::ReleaseSRWLockExclusive(&g_commitLock);
+    if (m_bKeep) {
+        g_lockKept = true;
+    } else {
+        ::ReleaseSRWLockExclusive(&g_commitLock);
+    }
+}
+
+bool CInterruptsHeld::Pending() const {
+    return g_interruptWaiting;
+}
+
+void ReleaseInterrupts() {
+    if (g_lockKept) ::ReleaseSRWLockExclusive(&g_commitLock);
+    g_lockKept = false;
 }
 
 bool CInputFile::Open(const std::string& path, CError& error) {
@@ -309,21 +413,26 @@ struct CSecurity {
     bool m_bProtected = false;
 };
 
-// Reads the security of the file `path`, through a link as the user sees it; `found` stays false
-// when there is no file there to replace. Returns the system's error code.
+// Reads the security of the file `path`; `found` stays false when there is no file there to
+// replace, or only a link (a reparse point, or under Wine a link of the host): what it leads to
+// is someone else's file, whose permissions say nothing of the new one. Returns the system's
+// error code.
 DWORD ReadSecurity(const std::string& path, CSecurity& security, bool& found) {
     found = false;
     DWORD err = 0;
     // Reading a descriptor is refused neither by another program's sharing nor for a folder.
-    HANDLE file =
-        OpenFile(path, READ_CONTROL, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, err);
+    std::wstring wide = Utf16(path);
+    HANDLE file = OpenFile(path, READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, err);
     if (file == INVALID_HANDLE_VALUE) {
         return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND ? 0 : err;
     }
     BY_HANDLE_FILE_INFORMATION info{};
     if (!::GetFileInformationByHandle(file, &info)) {
         err = ::GetLastError();
-    } else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    } else if (!(info.dwFileAttributes &
+                 (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+               IsOwnNameOf(file, wide.c_str())) {
         PSECURITY_DESCRIPTOR descriptor = nullptr;
         err = ::GetSecurityInfo(
             file, SE_FILE_OBJECT,
@@ -444,7 +553,7 @@ bool CReplacingFile::Create(const std::string& target, const std::string& temp, 
     if (file != INVALID_HANDLE_VALUE && replacing &&
         (err = TakeSecurity(file, temp, old, ownerOnly.get())) != ERROR_SUCCESS) {
         ::CloseHandle(file);
-        ::DeleteFileW(Utf16(temp).c_str());
+        RemoveOwnName(Utf16(temp).c_str());
         file = INVALID_HANDLE_VALUE;
     }
     if (file == INVALID_HANDLE_VALUE) {
@@ -479,12 +588,70 @@ void CReplacingFile::Discard() {
         m_file = kNoFile;
     }
     if (!m_strTemp.empty()) {
-        ::DeleteFileW(Utf16(m_strTemp).c_str());
+        RemoveOwnName(Utf16(m_strTemp).c_str());
         m_strTemp.clear();
     }
     UnregisterTemporaryFile(m_nSlot);
     m_nSlot = -1;
 }
+
+namespace {
+
+// The user this process runs as, and the owner its new files get (for an administrator, the
+// Administrators group), as SIDs; empty when the system does not say.
+struct COwners {
+    std::vector<unsigned char> m_user;
+    std::vector<unsigned char> m_owner;
+};
+
+const COwners& ThisUser() {
+    static const COwners owners = [] {
+        COwners result;
+        HANDLE token = nullptr;
+        if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return result;
+        auto read = [token](TOKEN_INFORMATION_CLASS what, std::vector<unsigned char>& sid) {
+            DWORD size = 0;
+            ::GetTokenInformation(token, what, nullptr, 0, &size);
+            std::vector<unsigned char> info(size);
+            if (size == 0 || !::GetTokenInformation(token, what, info.data(), size, &size)) return;
+            PSID found = what == TokenUser ? reinterpret_cast<TOKEN_USER*>(info.data())->User.Sid
+                                           : reinterpret_cast<TOKEN_OWNER*>(info.data())->Owner;
+            const auto* bytes = static_cast<const unsigned char*>(found);
+            sid.assign(bytes, bytes + ::GetLengthSid(found));
+        };
+        read(TokenUser, result.m_user);
+        read(TokenOwner, result.m_owner);
+        ::CloseHandle(token);
+        return result;
+    }();
+    return owners;
+}
+
+// Whether the file `path` (a link itself, not what it leads to) belongs to the user this process
+// runs as. A file system that keeps no owners (FAT) holds nobody else's files; a file whose
+// owner cannot be read is not taken for the user's.
+bool OwnedByThisUser(const std::wstring& path) {
+    HANDLE file = ::CreateFileW(path.c_str(), READ_CONTROL, kShareAll, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    DWORD err = ::GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                                  nullptr, nullptr, &descriptor);
+    ::CloseHandle(file);
+    CLocalMemory held(descriptor);
+    if (err == ERROR_NOT_SUPPORTED || (err == ERROR_SUCCESS && owner == nullptr)) return true;
+    if (err != ERROR_SUCCESS) return false;
+    const COwners& us = ThisUser();
+    for (const std::vector<unsigned char>* sid : {&us.m_user, &us.m_owner}) {
+        if (!sid->empty() && ::EqualSid(owner, const_cast<unsigned char*>(sid->data()))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
 
 CFileStatus StatusOf(const std::string& path) {
     CFileStatus result;
@@ -495,15 +662,52 @@ CFileStatus StatusOf(const std::string& path) {
                     : (attributes & FILE_ATTRIBUTE_DIRECTORY)   ? EFileKind::kDirectory
                     : (attributes & FILE_ATTRIBUTE_DEVICE)      ? EFileKind::kOther
                                                                 : EFileKind::kRegular;
-    // Who may touch a file is the folder's access list's business on Windows, not its owner's:
-    // a file in a folder the user may change counts as the user's.
-    result.m_bOurs = true;
+    if (result.m_kind == EFileKind::kRegular) {
+        // Under Wine a symbolic link of the host looks like a plain file.
+        DWORD err = 0;
+        HANDLE file = OpenOwnName(Utf16(path).c_str(), 0, err);
+        if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
+        if (err == kLeadsElsewhere) result.m_kind = EFileKind::kLink;
+    }
+    result.m_bOurs = OwnedByThisUser(Utf16(path));
     return result;
 }
 
+bool CouldReplace(const std::string&, const std::string&, const std::string&) {
+    return true;
+}
+
 bool RenameFile(const std::string& from, const std::string& to, CError& error) {
-    return ::MoveFileExW(Utf16(from).c_str(), Utf16(to).c_str(), MOVEFILE_REPLACE_EXISTING) ||
-           FailInUse(error, to, ::GetLastError());
+    // Renamed through the handle that was checked, so that nothing put under the name meanwhile
+    // is moved instead; the new name as the system takes it, a full path of its own form.
+    std::wstring source = Utf16(from);
+    DWORD err = 0;
+    HANDLE file = OpenOwnName(source.c_str(), DELETE | SYNCHRONIZE, err);
+    if (file == INVALID_HANDLE_VALUE) {
+        return err == kLeadsElsewhere ? FailName(error, from, err) : FailInUse(error, to, err);
+    }
+    std::wstring wide = Utf16(to);
+    DWORD size = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    std::wstring full(size, L'\0');
+    size = ::GetFullPathNameW(wide.c_str(), size, full.data(), nullptr);
+    full.resize(size);
+    if (full.rfind(L"\\\\?\\", 0) == 0) {
+        full.erase(0, 4);
+    } else if (full.rfind(L"\\\\", 0) == 0) {
+        full.replace(0, 2, L"UNC\\");
+    }
+    full.insert(0, L"\\??\\");
+    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + full.size() * sizeof(wchar_t));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = TRUE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(full.size() * sizeof(wchar_t));
+    std::copy(full.begin(), full.end(), rename->FileName);
+    bool ok = ::SetFileInformationByHandle(file, FileRenameInfo, rename,
+                                           static_cast<DWORD>(buffer.size()));
+    err = ok ? 0 : ::GetLastError();
+    ::CloseHandle(file);
+    return ok || FailInUse(error, to, err);
 }
 
 bool LinkFile(const std::string& existing, const std::string& name, CError& error) {
@@ -519,7 +723,8 @@ bool LinkFile(const std::string& existing, const std::string& name, CError& erro
 }
 
 bool RemoveFile(const std::string& path, CError& error) {
-    return ::DeleteFileW(Utf16(path).c_str()) || Fail(error, path, ::GetLastError());
+    DWORD err = RemoveOwnName(Utf16(path).c_str());
+    return err == 0 || FailName(error, path, err);
 }
 
 bool MakeDirectory(const std::string& dir, CError& error) {
@@ -567,7 +772,7 @@ bool WriteNewFile(const std::string& path, std::string_view bytes, bool sync, CE
     }
     ::CloseHandle(file);
     if (ok) return true;
-    ::DeleteFileW(Utf16(path).c_str());
+    RemoveOwnName(Utf16(path).c_str());
     return Fail(error, path, err);
 }
 
@@ -626,11 +831,19 @@ bool CFileLock::Take(const std::string& path, EMode mode, const std::function<vo
         return NotALockFile(error, path, status.m_kind);
     }
     DWORD err = 0;
-    // Opened for reading only: the lock is on a byte range, and the file is never written.
+    // The lock is on a byte range, and the file is never written. A conversion opens it for
+    // writing too where it may: Wine and Samba then lock the byte for writing on the host as
+    // well, where the Linux build sees it (for reading only, they lock it for reading).
     // Created hidden, as Explorer then shows the seven files without it (an existing file keeps
     // its attributes).
-    HANDLE file = OpenFile(path, GENERIC_READ, kShareAll, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_OPEN_REPARSE_POINT, err);
+    auto open = [&path, &err](DWORD access) {
+        return OpenFile(path, access, kShareAll, OPEN_ALWAYS,
+                        FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_OPEN_REPARSE_POINT, err);
+    };
+    HANDLE file = open(GENERIC_READ | (mode == EMode::kExclusive ? GENERIC_WRITE : 0));
+    if (file == INVALID_HANDLE_VALUE && mode == EMode::kExclusive && err == ERROR_ACCESS_DENIED) {
+        file = open(GENERIC_READ);
+    }
     if (file == INVALID_HANDLE_VALUE) {
         m_bNotPermitted =
             err == ERROR_ACCESS_DENIED || err == ERROR_WRITE_PROTECT || err == ERROR_PATH_NOT_FOUND;

@@ -28,6 +28,10 @@ namespace {
 // an old target. The process number and a counter keep the names of two processes apart.
 const char* const kTempTag = ".tmp.";
 const char* const kBackupTag = ".old.";
+// A commit record of its own, ".halvic.commit.record.PID.N", is written where the usual name
+// holds another user's record that this user may not replace (in a sticky directory).
+const char* const kRecordTag = ".record.";
+const char* const kRecordBase = kCommitRecordName + 1;
 
 std::string OwnName(const std::string& name, const char* tag, unsigned& counter) {
     return "." + name + tag + std::to_string(ProcessId()) + "." + std::to_string(counter++);
@@ -59,15 +63,17 @@ bool IsOwnName(std::string_view name, const std::string& base, std::string_view 
 }
 
 // What a conversion leaves behind only when it dies: a temporary (of an output file, or of a
-// commit record that was being written) or a backup of an old output file.
-enum class ELeftOver { kNone, kTemp, kBackup };
+// commit record that was being written), a backup of an old output file, or a commit record
+// under a name of its own.
+enum class ELeftOver { kNone, kTemp, kBackup, kRecord };
 
 ELeftOver LeftOver(std::string_view name) {
     for (std::size_t i = 0; i < kOutputCount; ++i) {
         if (IsOwnName(name, OutputFileName(i), kTempTag)) return ELeftOver::kTemp;
         if (IsOwnName(name, OutputFileName(i), kBackupTag)) return ELeftOver::kBackup;
     }
-    return IsOwnName(name, kCommitRecordName + 1, kTempTag) ? ELeftOver::kTemp : ELeftOver::kNone;
+    if (IsOwnName(name, kRecordBase, kRecordTag)) return ELeftOver::kRecord;
+    return IsOwnName(name, kRecordBase, kTempTag) ? ELeftOver::kTemp : ELeftOver::kNone;
 }
 
 // One line of a commit record: an output file, the temporary that replaces it, and the backup
@@ -176,11 +182,11 @@ bool UndoCommit(const std::string& dir, const std::vector<CCommitEntry>& entries
     return ok;
 }
 
-// Removes a commit record that has been dealt with; the directory is flushed first, so that the
-// undoing cannot be lost with the record still gone.
-bool RemoveRecord(const std::string& dir, bool sync, CError& error) {
+// Removes the commit record `recordPath` that has been dealt with; the directory is flushed
+// first, so that the undoing cannot be lost with the record still gone.
+bool RemoveRecord(const std::string& dir, const std::string& recordPath, bool sync, CError& error) {
     if (sync && !SyncDirectory(dir, error)) return false;
-    if (!RemoveFile(JoinPath(dir, kCommitRecordName), error)) return false;
+    if (!RemoveFile(recordPath, error)) return false;
     return !sync || SyncDirectory(dir, error);
 }
 
@@ -202,61 +208,86 @@ std::string DirName(const std::string& dir) {
 
 // Why a reader refuses a set whose commit record it may not act on: the files may be a mix of
 // two sets, and only the user who wrote the record may put the old ones back.
-CError UnfinishedCommit(const std::string& dir) {
+CError UnfinishedCommit(const std::string& dir, const std::string& recordPath) {
     return {DirName(dir), 0,
             "a conversion into this directory was cut off while it replaced the files, and "
             "only the user who owns " +
-                JoinPath(dir, kCommitRecordName) +
+                recordPath +
                 " may put the old files back; until that user converts into this directory or "
                 "runs halvic dump on it once, the files may be a mix of two sets"};
 }
 
-// Under the exclusive lock: undoes a commit that a crash cut short, then removes what dead
-// conversions left. Fails when a commit record could not be undone; for a reader (`reading`)
-// also when the record is another user's, which it may not undo: the set may be a mix.
-bool Recover(const std::string& dir, bool reading, CError& error, std::vector<CError>& warnings) {
-    const std::string recordPath = JoinPath(dir, kCommitRecordName);
+// Whether another user's commit record `recordPath` may have made a mix of the set: unless the
+// directory kept that user from replacing every one of the targets.
+bool MayHaveMixed(const std::string& dir, const std::string& recordPath) {
+    for (std::size_t i = 0; i < kOutputCount; ++i) {
+        if (CouldReplace(dir, recordPath, JoinPath(dir, OutputFileName(i)))) return true;
+    }
+    return false;
+}
+
+// Under the exclusive lock: undoes the commit that the record `recordPath` tells of, if it is
+// this user's; see Recover.
+bool RecoverRecord(const std::string& dir, const std::string& recordPath, bool reading,
+                   CError& error, std::vector<CError>& warnings) {
     CFileStatus status = StatusOf(recordPath);
-    if (status.m_kind != EFileKind::kMissing) {
-        std::string text;
-        CError unread;
-        std::optional<std::vector<CCommitEntry>> entries;
-        // Another user's record may be a real one; one of this user's that halvic cannot read
-        // was never written by a commit.
-        if (reading && status.m_kind == EFileKind::kRegular && !status.m_bOurs) {
-            error = UnfinishedCommit(dir);
+    if (status.m_kind == EFileKind::kMissing) return true;
+    std::string text;
+    CError unread;
+    std::optional<std::vector<CCommitEntry>> entries;
+    // Another user's record may be a real one; one of this user's that halvic cannot read was
+    // never written by a commit.
+    if (reading && status.m_kind == EFileKind::kRegular && !status.m_bOurs &&
+        MayHaveMixed(dir, recordPath)) {
+        error = UnfinishedCommit(dir, recordPath);
+        return false;
+    }
+    if (!IsOwnFile(status)) {
+        warnings.push_back({recordPath, 0,
+                            status.m_kind == EFileKind::kRegular
+                                ? "belongs to another user; ignored"
+                                : "is not a file halvic wrote; ignored"});
+    } else if (!ReadSmallFile(recordPath, kRecordLimit, text, unread) ||
+               !(entries = ParseRecord(text))) {
+        warnings.push_back({recordPath, 0, "is not a commit record halvic can read; ignored"});
+    } else {
+        if (!UndoCommit(dir, *entries, error) || !RemoveRecord(dir, recordPath, true, error)) {
+            error.m_strReason +=
+                " (while undoing the interrupted conversion that " + recordPath + " records)";
             return false;
         }
-        if (!IsOwnFile(status)) {
-            warnings.push_back({recordPath, 0,
-                                status.m_kind == EFileKind::kRegular
-                                    ? "belongs to another user; ignored"
-                                    : "is not a file halvic wrote; ignored"});
-        } else if (!ReadSmallFile(recordPath, kRecordLimit, text, unread) ||
-                   !(entries = ParseRecord(text))) {
-            warnings.push_back({recordPath, 0, "is not a commit record halvic can read; ignored"});
-        } else {
-            if (!UndoCommit(dir, *entries, error) || !RemoveRecord(dir, true, error)) {
-                error.m_strReason +=
-                    " (while undoing the interrupted conversion that " + recordPath + " records)";
-                return false;
-            }
-            warnings.push_back({DirName(dir), 0,
-                                "a conversion into this directory was cut off while it replaced "
-                                "the files; the old files were put back"});
-        }
+        warnings.push_back({DirName(dir), 0,
+                            "a conversion into this directory was cut off while it replaced "
+                            "the files; the old files were put back"});
+    }
+    return true;
+}
+
+// Under the exclusive lock: undoes a commit that a crash cut short, then removes what dead
+// conversions left. Fails when a commit record could not be undone; for a reader (`reading`)
+// also when the record is another user's, which it may not undo: the set may be a mix (unless
+// the directory kept that user from replacing any of the files).
+bool Recover(const std::string& dir, bool reading, CError& error, std::vector<CError>& warnings) {
+    if (!RecoverRecord(dir, JoinPath(dir, kCommitRecordName), reading, error, warnings)) {
+        return false;
     }
     std::vector<std::string> names;
     CError ignored;
-    if (ListDirectory(dir, names, ignored)) {
-        for (const std::string& name : names) {
-            ELeftOver kind = LeftOver(name);
-            if (kind == ELeftOver::kNone) continue;
-            std::string path = JoinPath(dir, name);
-            CFileStatus left = StatusOf(path);
-            if (kind == ELeftOver::kTemp ? IsOwnFile(left) : IsOwnBackup(left)) {
-                RemoveFile(path, ignored);
-            }
+    if (!ListDirectory(dir, names, ignored)) return true;
+    // Records first: undoing needs the backups.
+    for (const std::string& name : names) {
+        if (LeftOver(name) == ELeftOver::kRecord &&
+            !RecoverRecord(dir, JoinPath(dir, name), reading, error, warnings)) {
+            return false;
+        }
+    }
+    for (const std::string& name : names) {
+        ELeftOver kind = LeftOver(name);
+        if (kind != ELeftOver::kTemp && kind != ELeftOver::kBackup) continue;
+        std::string path = JoinPath(dir, name);
+        CFileStatus left = StatusOf(path);
+        if (kind == ELeftOver::kTemp ? IsOwnFile(left) : IsOwnBackup(left)) {
+            RemoveFile(path, ignored);
         }
     }
     return true;
@@ -360,14 +391,22 @@ bool COutputSet::Commit(CError& error, std::vector<CError>& warnings) {
         entries.push_back({name, file.Temp().substr(file.Temp().find_last_of(kPathSeparators) + 1),
                            old ? FreeName(m_strDir, name, kBackupTag, m_nNames) : ""});
     }
-    const std::string recordPath = JoinPath(m_strDir, kCommitRecordName);
+    std::string recordPath = JoinPath(m_strDir, kCommitRecordName);
     std::string recordTemp =
-        JoinPath(m_strDir, FreeName(m_strDir, kCommitRecordName + 1, kTempTag, m_nNames));
+        JoinPath(m_strDir, FreeName(m_strDir, kRecordBase, kTempTag, m_nNames));
     if (!step(ECommitStep::kWriteRecord, 0, recordPath) ||
         !WriteNewFile(recordTemp, FormatRecord(entries), sync, error)) {
         return false;
     }
-    if (!RenameFile(recordTemp, recordPath, error) || (sync && !SyncDirectory(m_strDir, error))) {
+    bool recorded = RenameFile(recordTemp, recordPath, error);
+    CFileStatus other = StatusOf(recordPath);
+    if (!recorded && other.m_kind != EFileKind::kMissing && !other.m_bOurs) {
+        // Another user's record that this user may not replace (Recover ignored it): the
+        // directory keeps that user from this user's files too. This one takes a name of its own.
+        recordPath = JoinPath(m_strDir, FreeName(m_strDir, kRecordBase, kRecordTag, m_nNames));
+        recorded = RenameFile(recordTemp, recordPath, error);
+    }
+    if (!recorded || (sync && !SyncDirectory(m_strDir, error))) {
         CError ignored;
         RemoveFile(recordTemp, ignored);
         return false;
@@ -400,13 +439,11 @@ bool COutputSet::Commit(CError& error, std::vector<CError>& warnings) {
         if (ok) m_files[i].Release();
     }
     if (ok && sync) ok = SyncDirectory(m_strDir, error);
-    if (ok) {
-        ok = step(ECommitStep::kRemoveRecord, 0, recordPath) && RemoveFile(recordPath, error) &&
-             (!sync || SyncDirectory(m_strDir, error));
-    }
+    ok = ok && step(ECommitStep::kRemoveRecord, 0, recordPath) && RemoveFile(recordPath, error);
     if (!ok) {
         CError undo;
-        if (!UndoCommit(m_strDir, entries, undo) || !RemoveRecord(m_strDir, sync, undo)) {
+        if (!UndoCommit(m_strDir, entries, undo) ||
+            !RemoveRecord(m_strDir, recordPath, sync, undo)) {
             error.m_strReason += "; the old files could not all be put back (" + undo.Message() +
                                  "): the next conversion into this directory tries again";
         }
@@ -414,8 +451,19 @@ bool COutputSet::Commit(CError& error, std::vector<CError>& warnings) {
             file.Release();  // removed by the undoing, or left for the next conversion
         return false;
     }
+    // The commit is done: the new set stands, whatever follows.
     m_bCommitted = true;
-    // The commit is done; the old files go last, out of the way of the new ones. One that
+    if (sync && !SyncDirectory(m_strDir, error)) {
+        // The record's removal may not be on the disk yet: a power cut could bring the record
+        // back, and undoing it then needs every backup.
+        error.m_strReason +=
+            " (while flushing the directory after the commit: the new files are in place, but "
+            "until the system writes the directory out a power cut may bring the old ones back; "
+            "they are kept beside the new ones for the next conversion into this directory to "
+            "remove)";
+        return false;
+    }
+    // The old files go last, out of the way of the new ones. One that
     // cannot be removed is only left over: a warning, and the next conversion removes it.
     for (std::size_t i = 0; i < kOutputCount; ++i) {
         if (entries[i].m_strBackup.empty()) continue;
@@ -445,7 +493,7 @@ bool COutputSetReadLock::MayReadUnlocked(const std::string& dir, CError& error) 
     }
     // Nobody may undo it here, without the lock.
     if (StatusOf(JoinPath(dir, kCommitRecordName)).m_kind == EFileKind::kRegular) {
-        error = UnfinishedCommit(dir);
+        error = UnfinishedCommit(dir, JoinPath(dir, kCommitRecordName));
         return false;
     }
     return true;

@@ -11,7 +11,9 @@
 //   Undoing puts the backups back, so the set is the old one, whole;
 // - what dead conversions left behind (temporaries, backups) is removed by the next one.
 // A commit record is acted on only as far as it names files of this directory, of the names
-// halvic gives its own files, owned by the user who runs it.
+// halvic gives its own files, owned by the user who runs it. Where another user's record takes
+// the usual name and may not be replaced (a sticky directory), a conversion writes its record
+// under a name of its own, ".halvic.commit.record.PID.N".
 #pragma once
 
 #include <array>
@@ -80,7 +82,9 @@ class COutputSet {
     std::uint64_t Finish();
     // Puts the seven files in place of their targets, all of them or, on failure, none: the old
     // set is then restored and `error` names the file and the reason. An old file that cannot be
-    // removed after the commit goes to `warnings`.
+    // removed after the commit goes to `warnings`. Past the commit (the record removed) nothing
+    // is undone: a directory that cannot be flushed then (with m_bSync) fails the call with the
+    // new files in place, which `error` says.
     bool Commit(CError& error, std::vector<CError>& warnings);
 
   private:
@@ -96,7 +100,8 @@ class COutputSet {
 // files. A commit that a crash cut short is undone first, and what dead conversions left is
 // removed. A directory where no lock file can be created (read-only, or someone else's) is read
 // without the lock. The set is refused (Take fails) when it may be a mix: a commit record that
-// this user may not undo (another user's), or a lock file that is there but cannot be opened.
+// this user may not undo (another user's, unless a sticky directory kept that user from every
+// target), or a lock file that is there but cannot be opened.
 class COutputSetReadLock {
   public:
     // Waits for the lock at most `waitSeconds` when that is not negative.

@@ -34,6 +34,9 @@ class OutputSetTest : public ::testing::Test {
     }
 
     std::string Dir() const { return m_dir.string(); }
+    // A conversion waits while another process holds the lock in its way, says so once, and
+    // converts once it lets go.
+    void WaitForTheLock(bool byteRange);
 
     // "old NAME" in each of the first `count` output files.
     void PutOldSet(std::size_t count = kOutputCount) {
@@ -181,6 +184,8 @@ TEST_F(OutputSetTest, RootKeepsTheOwnerOfAReplacedFile) {
     if (::geteuid() != 0) GTEST_SKIP() << "only root may give a file to another user";
     PutOldSet();
     fs::path table = m_dir / OutputFileName(2);
+    // The directory's owner's file: root converts on that user's behalf.
+    ASSERT_EQ(::chown(m_dir.c_str(), 4243, 4244), 0);
     ASSERT_EQ(::chown(table.c_str(), 4243, 4244), 0);
     ASSERT_EQ(::chmod(table.c_str(), 0600), 0);
     CError error;
@@ -190,6 +195,60 @@ TEST_F(OutputSetTest, RootKeepsTheOwnerOfAReplacedFile) {
     EXPECT_EQ(now.st_uid, 4243u);
     EXPECT_EQ(now.st_gid, 4244u);
     EXPECT_EQ(now.st_mode & 07777, 0600u);
+}
+
+// A target that someone else may have put there (a link, or as root a file of a user other than
+// the directory's owner) gives the new file neither its owner nor a wider mode; the file a link
+// leads to stays as it was, and the link is replaced by the new file.
+TEST_F(OutputSetTest, ALinkOrAStrangersFileAtATargetPassesNoPermissionsOn) {
+    const bool root = ::geteuid() == 0;
+    const uid_t stranger = 4246;
+    const fs::path outside = m_scratch.Path() / "outside";
+    const struct {
+        const char* name;
+        bool link;       // a link to `outside`, otherwise a file at the target
+        mode_t mode;     // of `outside` or of the file
+        bool strangers;  // owned by another user (root only)
+        mode_t expected;
+    } kCases[] = {
+        {"link to a 0666 file", true, 0666, false, 0644},
+        {"link to a 0600 file", true, 0600, false, 0644},
+        {"link to a stranger's 0666 file", true, 0666, true, 0644},
+        {"stranger's 0666 file", false, 0666, true, 0644},
+        {"stranger's 0640 file", false, 0640, true, 0640},
+    };
+    mode_t oldMask = ::umask(022);
+    for (const auto& c : kCases) {
+        if (c.strangers && !root) continue;  // only root can make a file another user's
+        SCOPED_TRACE(c.name);
+        PutOldSet();
+        const fs::path target = m_dir / OutputFileName(3);
+        const fs::path file = c.link ? outside : target;
+        WriteFile(outside, "not halvic's");
+        if (c.link) {
+            fs::remove(target);
+            fs::create_symlink(outside, target);
+        }
+        ASSERT_EQ(::chmod(file.c_str(), c.mode), 0);
+        if (c.strangers) {
+            ASSERT_EQ(::chown(file.c_str(), stranger, stranger), 0);
+        }
+        CError error;
+        ASSERT_TRUE(Convert(error)) << error.Message();
+        struct stat now;
+        ASSERT_EQ(::lstat(target.c_str(), &now), 0);
+        EXPECT_TRUE(S_ISREG(now.st_mode));
+        EXPECT_EQ(now.st_uid, ::geteuid());
+        EXPECT_EQ(now.st_mode & 07777, c.expected);
+        EXPECT_EQ(ReadFile(target), "new " + OutputFileName(3));
+        struct stat left;
+        ASSERT_EQ(::stat(outside.c_str(), &left), 0);
+        EXPECT_EQ(ReadFile(outside), "not halvic's");
+        if (c.link) {
+            EXPECT_EQ(left.st_mode & 07777, c.mode);
+        }
+    }
+    ::umask(oldMask);
 }
 
 TEST_F(OutputSetTest, ALockFileThatIsNoFileStopsTheConversion) {
@@ -362,11 +421,24 @@ TEST_F(OutputSetTest, ACommitRecordThatIsALinkOrAnotherUsersIsIgnored) {
     EXPECT_EQ(ReadFile(m_dir / ".qxase.qxd.old.1.1"), "planted") << "another user's backup";
 }
 
+// Held as an earlier release holds it (flock) or as the Windows build does through Wine or Samba
+// (a lock on the first byte).
 TEST_F(OutputSetTest, WaitsForTheLockAndSaysSoOnce) {
+    for (bool byteRange : {false, true}) {
+        SCOPED_TRACE(byteRange ? "a lock on the first byte" : "flock");
+        WaitForTheLock(byteRange);
+    }
+}
+
+void OutputSetTest::WaitForTheLock(bool byteRange) {
     PutOldSet();
-    int fd = ::open((m_dir / kLockFileName).c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
+    int fd = ::open((m_dir / kLockFileName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     ASSERT_GE(fd, 0);
-    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    struct flock range {};
+    range.l_type = F_WRLCK;
+    range.l_whence = SEEK_SET;
+    range.l_len = 1;
+    ASSERT_EQ(byteRange ? ::fcntl(fd, F_OFD_SETLK, &range) : ::flock(fd, LOCK_EX), 0);
     std::atomic<int> told = 0;
     std::promise<void> waiting;
     bool done = false;
