@@ -387,8 +387,9 @@ TEST_F(FaultTest, AnotherUsersRecordInAStickyDirectoryBlocksNothing) {
     WriteFile(out / ".halvic.commit", record);
     ASSERT_EQ(::chown((out / ".halvic.commit").c_str(), 4248, 4248), 0);
     for (const auto& entry : fs::directory_iterator(out)) {
-        if (entry.path().filename() != ".halvic.commit")
+        if (entry.path().filename() != ".halvic.commit") {
             ASSERT_EQ(::chown(entry.path().c_str(), 65534, 65534), 0);
+        }
     }
     int status = ConvertAndDieBefore(m_dir / "new.txt", out, ECommitStep::kReplace, 3, true);
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
