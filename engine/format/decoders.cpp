@@ -68,6 +68,35 @@ void ParseGridRef(std::string_view content, std::uint16_t& easting, std::uint16_
 }
 
 std::uint16_t ParseWeight(std::string_view content) {
+    // Two or three runs of up to three digits with one kind of separator, as almost every weight
+    // is written: read in one pass.
+    {
+        unsigned parts[3] = {0, 0, 0};
+        std::size_t count = 0;
+        std::size_t digits = 0;
+        char separator = 0;
+        bool plain = true;
+        for (char ch : content) {
+            if (ch >= '0' && ch <= '9') {
+                parts[count] = parts[count] * 10 + static_cast<unsigned>(ch - '0');
+                plain = ++digits <= 3;
+            } else if ((ch == '-' || ch == '/' || ch == ':') && digits != 0 && count < 2 &&
+                       (separator == 0 || ch == separator)) {
+                separator = ch;
+                ++count;
+                digits = 0;
+            } else {
+                plain = false;
+            }
+            if (!plain) break;
+        }
+        if (plain && digits != 0 && count != 0) {
+            const unsigned pounds = static_cast<std::uint8_t>(parts[count]);
+            const unsigned quarters = count == 2 ? static_cast<std::uint8_t>(parts[1]) : 0;
+            return static_cast<std::uint16_t>(112 * static_cast<std::uint8_t>(parts[0]) +
+                                              28 * quarters + pounds);
+        }
+    }
     // A plain loop: the contents are short, and a call to find_first_of costs more than it.
     std::size_t pos = 0;
     while (pos < content.size() && content[pos] != '/' && content[pos] != '-' &&

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace halvic {
 namespace {
@@ -110,6 +111,39 @@ TEST(DecodersTest, ParseWeight) {
     };
     for (const auto& c : kCases)
         EXPECT_EQ(ParseWeight(c.content), c.pounds) << c.content;
+}
+
+// The rule written out plainly, as the record file has always taken it: hundredweights before the
+// first separator of any kind, then quarters and pounds split at the next separator of that same
+// kind (pounds alone when there is none), each the digits of its piece kept to 8 bits.
+std::uint16_t PlainWeight(const std::string& content) {
+    const std::size_t first = content.find_first_of("-/:");
+    if (first == std::string::npos) return 0;
+    auto piece = [](const std::string& text) {
+        return static_cast<std::uint8_t>(ParseDigits(text));
+    };
+    const std::string rest = content.substr(first + 1);
+    const std::size_t second = rest.find(content[first]);
+    const unsigned quarters = second == std::string::npos ? 0 : piece(rest.substr(0, second));
+    const unsigned pounds = piece(second == std::string::npos ? rest : rest.substr(second + 1));
+    return static_cast<std::uint16_t>(112 * piece(content.substr(0, first)) + 28 * quarters +
+                                      pounds);
+}
+
+// Every short content of digits and separators, the forms read in one pass and those that are not.
+TEST(DecodersTest, ParseWeightAgreesWithThePlainRule) {
+    const std::string alphabet = "0259-/: ";
+    std::vector<std::string> level = {""};
+    for (std::size_t length = 1; length <= 7; ++length) {
+        std::vector<std::string> next;
+        for (const std::string& text : level) {
+            for (char ch : alphabet) {
+                next.push_back(text + ch);
+                ASSERT_EQ(ParseWeight(next.back()), PlainWeight(next.back())) << next.back();
+            }
+        }
+        level.swap(next);
+    }
 }
 
 }  // namespace
