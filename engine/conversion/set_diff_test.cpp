@@ -89,7 +89,10 @@ CDiffOutcome DiffTagged(const std::string& oldText, const std::string& newText) 
     COutputSetReader readers[2];
     const std::string* texts[2] = {&oldText, &newText};
     for (int i = 0; i < 2; ++i) {
-        std::string path = ::testing::TempDir() + "set_diff_" + std::to_string(i) + ".txt";
+        // Named after the test: the tests run side by side, each in a process of its own.
+        std::string path = ::testing::TempDir() + "set_diff_" +
+                           ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
+                           std::to_string(i) + ".txt";
         std::FILE* file = std::fopen(path.c_str(), "wb");
         std::fwrite(texts[i]->data(), 1, texts[i]->size(), file);
         std::fclose(file);
