@@ -110,6 +110,8 @@ class CByteSink {
     // take them whole swaps in an emptied buffer of its own instead of copying them.
     void Hand(COwnedBytes& bytes) {
         Flush();
+        // An empty buffer may have no storage at all: nothing to hand on.
+        if (bytes.Size() == 0) return;
         m_nDrained += bytes.Size();
         DrainOwned(bytes);
     }
