@@ -55,7 +55,7 @@ class CPartGroups {
         m_nTexts = 0;
         if (m_nSet == kAllCarried) {
             unsigned char* end = nullptr;
-            if (m_bTextInPlace) {
+            if (TextInPlace()) {
                 end = PutRecordTail(Records() + m_nTextAt + m_nTextLength, m_record, true);
             } else {
                 Reserve(kRecordBytesBesidesText + Text().size());
@@ -67,13 +67,12 @@ class CPartGroups {
             m_part.m_pending.push_back({m_record, m_nSet});
             m_part.m_pending.back().m_record.m_strText.assign(Text());
             // A text put in place lies where the next record goes: the records after keep a copy.
-            if (m_nTextAt != kNowhere && m_nTextAt >= m_nUsed) {
+            if (TextInPlace()) {
                 m_strText.assign(Text());
                 m_text = m_strText;
                 m_nTextAt = kNowhere;
             }
         }
-        m_bTextInPlace = false;
         ++m_part.m_nRecords;
     }
     void Finish() {
@@ -89,7 +88,6 @@ class CPartGroups {
     // is put at once where the record's text goes, after the fields before it: copied once.
     // A view of the part's own bytes lasts, and is copied when the record is put.
     void SetText(std::string_view content) {
-        m_bTextInPlace = false;
         m_nTextAt = kNowhere;
         m_text = content;
         if (m_reader.ContentLasts() || content.empty()) return;
@@ -98,8 +96,9 @@ class CPartGroups {
         std::memcpy(at, content.data(), content.size());
         m_nTextAt = static_cast<std::size_t>(at - Records());
         m_nTextLength = content.size();
-        m_bTextInPlace = true;
     }
+    // Whether the text was put in place for the record being read: it lies past the records put.
+    bool TextInPlace() const { return m_nTextAt != kNowhere && m_nTextAt >= m_nUsed; }
     // The record's text: in the records, or a view.
     std::string_view Text() const {
         if (m_nTextAt == kNowhere) return m_text;
@@ -121,8 +120,7 @@ class CPartGroups {
     std::string_view m_text;
     std::size_t m_nTextAt = kNowhere;
     std::size_t m_nTextLength = 0;
-    bool m_bTextInPlace = false;  // put in place for the record being read
-    std::string m_strText;        // a text that outlives the reader's view and the records
+    std::string m_strText;  // a text that outlives the reader's view and the records
     unsigned m_nSet = 0;
     std::uint32_t m_nTexts = 0;
 };

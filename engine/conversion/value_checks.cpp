@@ -470,8 +470,6 @@ bool TwoPartsAsCwtAndPounds(std::string_view content, std::vector<std::uint64_t>
     return SplitParts(content, "-/:", parts) && parts.size() == 2 && parts[1] != 0;
 }
 
-}  // namespace
-
 // Reads `content` when it is two runs of at most three digits with a separator between them, the
 // form of most weights that are not written as stored: false for any other.
 bool TwoShortParts(std::string_view content, unsigned& first, unsigned& second) {
@@ -491,6 +489,8 @@ bool TwoShortParts(std::string_view content, unsigned& first, unsigned& second) 
     }
     return i == content.size();
 }
+
+}  // namespace
 
 bool WeightWarns(std::string_view content) {
     if (content.empty()) return false;

@@ -1,22 +1,8 @@
 #include "engine/format/value_table.h"
 
-#include <cstring>
-
 namespace halvic {
 
 namespace {
-
-std::uint64_t Load64(const char* p) {
-    std::uint64_t word;
-    std::memcpy(&word, p, 8);
-    return word;
-}
-
-std::uint32_t Load32(const char* p) {
-    std::uint32_t word;
-    std::memcpy(&word, p, 4);
-    return word;
-}
 
 // GCC's and clang's 128-bit integer, which standard C++ lacks.
 __extension__ typedef unsigned __int128 CUint128;
@@ -31,9 +17,18 @@ constexpr std::uint64_t kK0 = 0xa0761d6478bd642fULL;
 constexpr std::uint64_t kK1 = 0xe7037ed1a0b428dbULL;
 constexpr std::uint64_t kK2 = 0x8ebc6af09c88c6e3ULL;
 
+}  // namespace
+
+CValueTable::CValueTable() : m_offsets{0}, m_slots(64) {}
+
+std::string_view CValueTable::Text(std::uint16_t id) const {
+    std::size_t begin = m_offsets[id - 1];
+    return std::string_view(m_strTexts).substr(begin, m_offsets[id] - begin - 1);
+}
+
 // The texts are short field values: up to 16 bytes are read as two overlapping words, with no
 // loop and no call; longer texts take 16 bytes a round.
-std::uint64_t HashText(std::string_view text) {
+std::uint64_t CValueTable::Hash(std::string_view text) {
     const char* p = text.data();
     std::size_t n = text.size();
     std::uint64_t seed = kK0 ^ (n * kK2);
@@ -57,26 +52,6 @@ std::uint64_t HashText(std::string_view text) {
             static_cast<unsigned char>(p[n - 1]);
     }
     return Fold(a ^ kK1 ^ seed, b ^ kK2) ^ seed;
-}
-
-}  // namespace
-
-CValueTable::CValueTable() : m_offsets{0}, m_slots(64) {}
-
-std::string_view CValueTable::Text(std::uint16_t id) const {
-    std::size_t begin = m_offsets[id - 1];
-    return std::string_view(m_strTexts).substr(begin, m_offsets[id] - begin - 1);
-}
-
-bool CValueTable::Matches(const CSlot& slot, std::uint32_t hash, std::string_view text) const {
-    if (slot.m_nHash != hash) return false;
-    if (slot.m_nLength == kLongText) return Text(static_cast<std::uint16_t>(slot.m_nWhere)) == text;
-    return slot.m_nLength == text.size() &&
-           SameBytes(m_strTexts.data() + (slot.m_nWhere >> 16), text.data(), text.size());
-}
-
-std::uint64_t CValueTable::Hash(std::string_view text) {
-    return HashText(text);
 }
 
 std::uint16_t CValueTable::InternSlowly(std::string_view text, std::uint64_t hash) {
@@ -108,7 +83,7 @@ void CValueTable::Grow() {
         if (slot.m_nWhere == 0) continue;
         // The slot keeps only the hash's high half: hash the text again for its position.
         auto id = static_cast<std::uint16_t>(slot.m_nWhere);
-        std::size_t i = HashText(Text(id)) & mask;
+        std::size_t i = Hash(Text(id)) & mask;
         while (slots[i].m_nWhere != 0)
             i = (i + 1) & mask;
         slots[i] = slot;

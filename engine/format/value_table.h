@@ -29,9 +29,7 @@ class CValueTable {
     // before in the slot where its look-up starts.
     std::uint16_t Intern(std::string_view text, std::uint64_t hash) {
         const CSlot& slot = m_slots[hash & (m_slots.size() - 1)];
-        if (slot.m_nHash == static_cast<std::uint32_t>(hash >> 32) &&
-            slot.m_nLength == text.size() && slot.m_nLength != kLongText && slot.m_nWhere != 0 &&
-            SameBytes(m_strTexts.data() + (slot.m_nWhere >> 16), text.data(), text.size()))
+        if (slot.m_nWhere != 0 && Matches(slot, static_cast<std::uint32_t>(hash >> 32), text))
             return static_cast<std::uint16_t>(slot.m_nWhere);
         return InternSlowly(text, hash);
     }
@@ -67,32 +65,39 @@ class CValueTable {
     static constexpr std::uint32_t kLongText = 0xFFFFFFFF;
 
     std::uint16_t InternSlowly(std::string_view text, std::uint64_t hash);
+    static std::uint64_t Load64(const char* p) {
+        std::uint64_t word;
+        std::memcpy(&word, p, 8);
+        return word;
+    }
+    static std::uint32_t Load32(const char* p) {
+        std::uint32_t word;
+        std::memcpy(&word, p, 4);
+        return word;
+    }
     // Whether two texts of `n` bytes are the same; short ones without a call.
     static bool SameBytes(const char* x, const char* y, std::size_t n) {
-        auto load64 = [](const char* p) {
-            std::uint64_t word;
-            std::memcpy(&word, p, 8);
-            return word;
-        };
-        auto load32 = [](const char* p) {
-            std::uint32_t word;
-            std::memcpy(&word, p, 4);
-            return word;
-        };
         if (n > 16) {
             for (std::size_t i = 0; i + 8 < n; i += 8) {
-                if (load64(x + i) != load64(y + i)) return false;
+                if (Load64(x + i) != Load64(y + i)) return false;
             }
-            return load64(x + n - 8) == load64(y + n - 8);
+            return Load64(x + n - 8) == Load64(y + n - 8);
         }
-        if (n >= 8) return ((load64(x) ^ load64(y)) | (load64(x + n - 8) ^ load64(y + n - 8))) == 0;
-        if (n >= 4) return ((load32(x) ^ load32(y)) | (load32(x + n - 4) ^ load32(y + n - 4))) == 0;
+        if (n >= 8) return ((Load64(x) ^ Load64(y)) | (Load64(x + n - 8) ^ Load64(y + n - 8))) == 0;
+        if (n >= 4) return ((Load32(x) ^ Load32(y)) | (Load32(x + n - 4) ^ Load32(y + n - 4))) == 0;
         for (std::size_t i = 0; i < n; ++i) {
             if (x[i] != y[i]) return false;
         }
         return true;
     }
-    bool Matches(const CSlot& slot, std::uint32_t hash, std::string_view text) const;
+    // Whether the text of `slot` is `text`, whose hash has the high half `hash`.
+    bool Matches(const CSlot& slot, std::uint32_t hash, std::string_view text) const {
+        if (slot.m_nHash != hash) return false;
+        if (slot.m_nLength == kLongText)
+            return Text(static_cast<std::uint16_t>(slot.m_nWhere)) == text;
+        return slot.m_nLength == text.size() &&
+               SameBytes(m_strTexts.data() + (slot.m_nWhere >> 16), text.data(), text.size());
+    }
     void Grow();
 
     // The table file itself: every text and its zero byte, in identifier order.
