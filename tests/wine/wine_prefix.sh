@@ -9,6 +9,9 @@
 #        wine_prefix.sh remove BASE                 removes BASE
 # The exit status is COMMAND's with copy.
 set -u -o pipefail
+# Wine turns Windows names into the host's by the host's locale: in a C or POSIX locale a name
+# such as "Ausgabe ß Ω" has no host name at all, and the tests use such names.
+export LC_ALL=C.UTF-8
 
 usage="usage: wine_prefix.sh make|remove BASE, or wine_prefix.sh copy BASE PREFIX COMMAND..."
 action=${1:?$usage}
