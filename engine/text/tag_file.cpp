@@ -4,79 +4,9 @@
 #include <cstring>
 #include <utility>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
 namespace halvic {
 
-namespace {
-
-inline bool IsContentStop(unsigned char byte) {
-    return byte < 0x20 || byte == '<';
-}
-
-// The first byte in [p, end) that ends a run of stored content bytes: '<' or a control byte.
-const unsigned char* FindContentStop(const unsigned char* p, const unsigned char* end) {
-#ifdef __SSE2__
-    const __m128i lt = _mm_set1_epi8('<');
-    const __m128i controlMax = _mm_set1_epi8(0x1F);
-    while (end - p >= 16) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        // byte <= 0x1F (unsigned) exactly when max(byte, 0x1F) == 0x1F.
-        __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(v, controlMax), controlMax);
-        __m128i hits = _mm_or_si128(control, _mm_cmpeq_epi8(v, lt));
-        int mask = _mm_movemask_epi8(hits);
-        if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
-        p += 16;
-    }
-#endif
-    while (p < end && !IsContentStop(*p))
-        ++p;
-    return p;
-}
-
-// The first byte in [p, end) after the control bytes at p, counting the line feeds among them.
-const unsigned char* SkipControlBytes(const unsigned char* p, const unsigned char* end,
-                                      std::uint64_t& lines) {
-    // Most runs are a single line break, LF or CR LF.
-    if (end - p >= 3) {
-        if (p[0] == '\n' && p[1] >= 0x20) {
-            ++lines;
-            return p + 1;
-        }
-        if (p[0] == '\r' && p[1] == '\n' && p[2] >= 0x20) {
-            ++lines;
-            return p + 2;
-        }
-    }
-    while (p != end && *p < 0x20)
-        lines += *p++ == '\n';
-    return p;
-}
-
-// Copies a run of `n` bytes of a line into a folded content 16 bytes at a time rather than by a
-// call: up to 15 bytes more are read, where the block has them, and written, where the folded
-// content has room for them.
-void CopyRun(char* to, const unsigned char* from, std::size_t n, const unsigned char* end) {
-    if (static_cast<std::size_t>(end - from) < n + 16) {
-        std::memcpy(to, from, n);
-        return;
-    }
-    for (std::size_t i = 0; i < n; i += 16)
-        std::memcpy(to + i, from + i, 16);
-}
-
-std::string_view TrimSpaces(std::string_view text) {
-    if (text.empty() || (text.front() != ' ' && text.back() != ' ')) return text;
-    while (!text.empty() && text.front() == ' ')
-        text.remove_prefix(1);
-    while (!text.empty() && text.back() == ' ')
-        text.remove_suffix(1);
-    return text;
-}
-
-}  // namespace
+using namespace tag_file_detail;
 
 CTagFile::CTagFile(CByteSource& source, std::string name, std::size_t blockSize)
     : m_source(source),
@@ -154,86 +84,6 @@ bool CTagFile::FinishInBlock(std::string_view& content) {
     m_bContentLent = m_bLends;
     m_nChunkLen = length;
     content = TrimSpaces(m_content);
-    return true;
-}
-
-// The common pair, read in one go: it lies in the block whole, its tag is short and holds no
-// control byte, and its content never fills a chunk (folded, it may span a few lines). Returns
-// false, having changed nothing, for every other pair; the general steps then read it. Contents
-// of one line are views of the block; longer ones are folded into m_szFolded.
-bool CTagFile::ReadPairInBlock(std::string_view& tag, std::string_view& content) {
-    const unsigned char* p = m_pNext;
-    const unsigned char* const end = m_pEnd;
-    while (p != end && *p == '<')
-        ++p;
-    const unsigned char* tagBegin = p;
-    if (end - p >= 2 && p[1] == '>' && p[0] >= 0x20 && p[0] != '>') {
-        // Almost every tag is one letter.
-        ++p;
-    } else {
-        for (;;) {
-            if (p == end) return false;
-            unsigned char byte = *p;
-            if (byte == '>') break;
-            // Zero bytes, line breaks and long tags take the general steps.
-            if (byte < 0x20 || static_cast<std::size_t>(p - tagBegin) == kTagKept) return false;
-            ++p;
-        }
-    }
-    auto tagLength = static_cast<std::size_t>(p - tagBegin);
-    do {
-        ++p;
-    } while (p != end && *p == '>');
-
-    const unsigned char* begin = p;
-    const unsigned char* stop = FindContentStop(p, end);
-    auto length = static_cast<std::size_t>(stop - begin);
-    if (length >= kChunkFlush) return false;
-    std::uint64_t lines = 0;
-    p = SkipControlBytes(stop, end, lines);
-    if (p == end) return false;
-    const char* text = reinterpret_cast<const char*>(begin);
-    bool lent = m_bLends;
-    if (*p != '<') {
-        // Another line: the runs are stored with one space for each run of control bytes
-        // between them, none after a '-'.
-        CopyRun(m_szFolded, begin, length, end);
-        do {
-            const unsigned char* run = p;
-            stop = FindContentStop(run, end);
-            auto runLength = static_cast<std::size_t>(stop - run);
-            bool space = length > 0 && m_szFolded[length - 1] != '-';
-            if (length + space + runLength >= kChunkFlush) return false;
-            m_szFolded[length] = ' ';
-            length += space;
-            CopyRun(m_szFolded + length, run, runLength, end);
-            length += runLength;
-            p = SkipControlBytes(stop, end, lines);
-            if (p == end) return false;
-        } while (*p != '<');
-        text = m_szFolded;
-        lent = false;
-    }
-
-    // The tag is handed out as a view of the block, as the content is: it stays valid as long.
-    // Both views are handed out from the values at hand, not read back from the members just
-    // stored: a load of what a store has just written in two halves waits for the store.
-    const std::string_view tagText(reinterpret_cast<const char*>(tagBegin), tagLength);
-    m_tag = tagText;
-    m_nTagLen = tagLength;
-    m_bTagTextEnded = false;
-    m_bTagCut = false;
-    m_bTagUnclosed = false;
-    m_nTagLine = m_nLine;
-    m_nLine += lines;
-    m_pNext = p + 1;
-    const std::string_view gathered(text, length);
-    m_content = gathered;
-    m_bContentLent = lent;
-    m_nChunkLen = length;
-    m_bPendingSpace = false;
-    tag = tagText;
-    content = TrimSpaces(gathered);
     return true;
 }
 
