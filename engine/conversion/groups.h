@@ -35,19 +35,25 @@ template <class THandler>
 void ReadGroups(CTagFile& reader, THandler& handler) {
     std::string_view tag;
     std::string_view content;
-    while (reader.ReadTag(tag, content)) {
-        if (tag != "@") {
+    // ReadTag is called in one place, so that its common path is inlined once. The "@" that ends a
+    // group starts the next one at once, with the content that pushing it back would give.
+    bool inGroup = false;
+    while (reader.ReadTag(tag, content) || inGroup) {
+        if (inGroup) {
+            if (tag != "@" && !tag.empty()) {
+                handler.Field(tag, content);
+                continue;
+            }
+            handler.End();
+            inGroup = false;
+            if (tag.empty()) continue;
+            content = reader.ContentAsPushedBack();
+        } else if (tag != "@") {
             handler.Stop(tag);
             return;
         }
         handler.Start(content);
-        reader.ReadTag(tag, content);
-        while (tag != "@" && !tag.empty()) {
-            handler.Field(tag, content);
-            reader.ReadTag(tag, content);
-        }
-        if (tag == "@") reader.m_bPushedBack = 1;
-        handler.End();
+        inGroup = true;
     }
 }
 
@@ -88,13 +94,24 @@ inline CFieldChoice ApplyField(std::string_view tag, std::string_view content,
             asWritten = ByteValueAsWritten(content);
             break;
         case CFieldChoice::kGridRef:
+            // The usual form is the one stored as written besides the empty content.
+            if (ReadUsualGridRef(content, record.m_nEasting, record.m_nNorthing)) return choice;
             ParseGridRef(content, record.m_nEasting, record.m_nNorthing);
-            asWritten = GridRefAsWritten(content);
+            asWritten = content.empty();
             break;
-        case CFieldChoice::kWeight:
-            record.m_nWeight = ParseWeight(content);
-            asWritten = WeightAsWritten(content);
+        case CFieldChoice::kWeight: {
+            CWeightParts usual;
+            if (ReadUsualWeight(content, usual)) {
+                record.m_nWeight = usual.Pounds();
+                // Stored as written with three parts, none over 8 bits.
+                asWritten = usual.m_nSeparators == 2 && usual.m_parts[0] <= 255 &&
+                            usual.m_parts[1] <= 255 && usual.m_parts[2] <= 255;
+            } else {
+                record.m_nWeight = ParseWeight(content);
+                asWritten = WeightAsWritten(content);
+            }
             break;
+        }
     }
     if (!asWritten)
         NoteRefusedContent(choice.m_eKind, content, lineOffset + reader.TagLine(), notes.m_values);

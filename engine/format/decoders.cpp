@@ -6,19 +6,8 @@ namespace halvic {
 
 namespace {
 
-constexpr std::array<std::uint8_t, 256> LetterPositions() {
-    std::array<std::uint8_t, 256> positions = {};
-    for (auto& position : positions)
-        position = 255;
-    for (std::size_t i = 0; i < kGridLetters.size(); ++i)
-        positions[static_cast<unsigned char>(kGridLetters[i])] = static_cast<std::uint8_t>(i);
-    return positions;
-}
-
-constexpr std::array<std::uint8_t, 256> kLetterPositions = LetterPositions();
-
 std::uint8_t LetterPosition(char letter) {
-    return kLetterPositions[static_cast<unsigned char>(letter)];
+    return kGridLetterPlaces[static_cast<unsigned char>(letter)];
 }
 
 std::string_view First(std::string_view text, std::size_t n) {
@@ -46,19 +35,10 @@ void ParseGridRef(std::string_view content, std::uint16_t& easting, std::uint16_
         northing = 0;
         return;
     }
+    if (ReadUsualGridRef(content, easting, northing)) return;
     std::uint8_t east = 0;
     std::uint8_t north = 0;
     GridSquareIndices(content.substr(0, 2), east, north);
-    // Two letters and six figures, as almost every reference is written: read straight.
-    auto digit = [&](std::size_t i) { return static_cast<unsigned>(content[i]) - '0'; };
-    if (content.size() == 8 && digit(2) < 10 && digit(3) < 10 && digit(4) < 10 && digit(5) < 10 &&
-        digit(6) < 10 && digit(7) < 10) {
-        easting =
-            static_cast<std::uint16_t>(digit(2) * 100 + digit(3) * 10 + digit(4) + 1000u * east);
-        northing =
-            static_cast<std::uint16_t>(digit(5) * 100 + digit(6) * 10 + digit(7) + 1000u * north);
-        return;
-    }
     // With fewer than six figures the letters become part of the figure groups.
     std::string_view figures = Last(content, 6);
     easting = static_cast<std::uint16_t>(
@@ -68,35 +48,8 @@ void ParseGridRef(std::string_view content, std::uint16_t& easting, std::uint16_
 }
 
 std::uint16_t ParseWeight(std::string_view content) {
-    // Two or three runs of up to three digits with one kind of separator, as almost every weight
-    // is written: read in one pass.
-    {
-        unsigned parts[3] = {0, 0, 0};
-        std::size_t count = 0;
-        std::size_t digits = 0;
-        char separator = 0;
-        bool plain = true;
-        for (char ch : content) {
-            if (ch >= '0' && ch <= '9') {
-                parts[count] = parts[count] * 10 + static_cast<unsigned>(ch - '0');
-                plain = ++digits <= 3;
-            } else if ((ch == '-' || ch == '/' || ch == ':') && digits != 0 && count < 2 &&
-                       (separator == 0 || ch == separator)) {
-                separator = ch;
-                ++count;
-                digits = 0;
-            } else {
-                plain = false;
-            }
-            if (!plain) break;
-        }
-        if (plain && digits != 0 && count != 0) {
-            const unsigned pounds = static_cast<std::uint8_t>(parts[count]);
-            const unsigned quarters = count == 2 ? static_cast<std::uint8_t>(parts[1]) : 0;
-            return static_cast<std::uint16_t>(112 * static_cast<std::uint8_t>(parts[0]) +
-                                              28 * quarters + pounds);
-        }
-    }
+    CWeightParts usual;
+    if (ReadUsualWeight(content, usual)) return usual.Pounds();
     // A plain loop: the contents are short, and a call to find_first_of costs more than it.
     std::size_t pos = 0;
     while (pos < content.size() && content[pos] != '/' && content[pos] != '-' &&

@@ -1,6 +1,8 @@
 // Number, grid reference and weight decoding of field contents.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -34,5 +36,73 @@ std::uint16_t ParseWeight(std::string_view content);
 
 // The square letters, row by row from the south, each row from west to east.
 inline constexpr std::string_view kGridLetters = "VWXYZQRSTULMNOPFGHJKABCDE";
+
+// Each byte's place in kGridLetters, 255 for a byte that is no grid letter.
+inline constexpr std::array<std::uint8_t, 256> kGridLetterPlaces = [] {
+    std::array<std::uint8_t, 256> places = {};
+    for (auto& place : places)
+        place = 255;
+    for (std::size_t i = 0; i < kGridLetters.size(); ++i)
+        places[static_cast<unsigned char>(kGridLetters[i])] = static_cast<std::uint8_t>(i);
+    return places;
+}();
+
+// The readers of the forms almost every value is written in, inline for the loop over the
+// pairs: each returns false, having set nothing, for any other form.
+
+// Two grid letters and six figures, read as ParseGridRef reads them.
+inline bool ReadUsualGridRef(std::string_view content, std::uint16_t& easting,
+                             std::uint16_t& northing) {
+    if (content.size() != 8) return false;
+    const unsigned a = kGridLetterPlaces[static_cast<unsigned char>(content[0])];
+    const unsigned b = kGridLetterPlaces[static_cast<unsigned char>(content[1])];
+    auto digit = [&](std::size_t i) { return static_cast<unsigned>(content[i]) - '0'; };
+    if ((a | b) > 24 || digit(2) > 9 || digit(3) > 9 || digit(4) > 9 || digit(5) > 9 ||
+        digit(6) > 9 || digit(7) > 9)
+        return false;
+    easting = static_cast<std::uint16_t>(digit(2) * 100 + digit(3) * 10 + digit(4) +
+                                         1000u * (a % 5 * 5 + b % 5));
+    northing = static_cast<std::uint16_t>(digit(5) * 100 + digit(6) * 10 + digit(7) +
+                                          1000u * (a / 5 * 5 + b / 5));
+    return true;
+}
+
+// Two or three runs of up to three digits with one kind of separator.
+struct CWeightParts {
+    unsigned m_parts[3] = {0, 0, 0};
+    std::size_t m_nSeparators = 0;  // 1 or 2
+
+    // In pounds, as ParseWeight reads it: each part kept to 8 bits.
+    std::uint16_t Pounds() const {
+        const unsigned pounds = static_cast<std::uint8_t>(m_parts[m_nSeparators]);
+        const unsigned quarters = m_nSeparators == 2 ? static_cast<std::uint8_t>(m_parts[1]) : 0;
+        return static_cast<std::uint16_t>(112 * static_cast<std::uint8_t>(m_parts[0]) +
+                                          28 * quarters + pounds);
+    }
+};
+inline bool ReadUsualWeight(std::string_view content, CWeightParts& weight) {
+    std::size_t count = 0;
+    std::size_t digits = 0;
+    char separator = 0;
+    unsigned parts[3] = {0, 0, 0};
+    for (char ch : content) {
+        if (ch >= '0' && ch <= '9') {
+            if (++digits > 3) return false;
+            parts[count] = parts[count] * 10 + static_cast<unsigned>(ch - '0');
+        } else if ((ch == '-' || ch == '/' || ch == ':') && digits != 0 && count < 2 &&
+                   (separator == 0 || ch == separator)) {
+            separator = ch;
+            ++count;
+            digits = 0;
+        } else {
+            return false;
+        }
+    }
+    if (digits == 0 || count == 0) return false;
+    for (std::size_t i = 0; i < 3; ++i)
+        weight.m_parts[i] = parts[i];
+    weight.m_nSeparators = count;
+    return true;
+}
 
 }  // namespace halvic

@@ -148,7 +148,7 @@ bool CTagFile::ReadTagSlowly(std::string_view& tag, std::string_view& content) {
     if (m_bPushedBack) {
         m_bPushedBack = 0;
         tag = m_tag;
-        content = TrimSpaces(m_content.substr(m_content.size() - m_nChunkLen));
+        content = ContentAsPushedBack();
         return true;
     }
     m_nTagLen = 0;

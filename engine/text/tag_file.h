@@ -45,6 +45,9 @@ class CTagFile {
     // Moves the last content (as ReadTag handed it out) into `text` instead of copying it: for a
     // content too long to hold twice. The pair can then no longer be pushed back.
     void TakeContent(std::string& text);
+    // The content that ReadTag would hand out again were the last pair pushed back: its last
+    // chunk, trimmed. For a loop that acts on a pair at once instead of pushing it back.
+    std::string_view ContentAsPushedBack() const;
     // Whether the last content is a view of bytes the source lent, valid for as long as the
     // source lives rather than until the next call.
     bool ContentLasts() const { return m_bContentLent; }
@@ -178,6 +181,10 @@ inline std::string_view TrimSpaces(std::string_view text) {
 }
 
 }  // namespace tag_file_detail
+
+inline std::string_view CTagFile::ContentAsPushedBack() const {
+    return tag_file_detail::TrimSpaces(m_content.substr(m_content.size() - m_nChunkLen));
+}
 
 // The common pair, read in one go: it lies in the block whole, its tag is short and holds no
 // control byte, and its content never fills a chunk (folded, it may span a few lines). Returns
