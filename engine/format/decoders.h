@@ -57,7 +57,7 @@ inline bool ReadUsualGridRef(std::string_view content, std::uint16_t& easting,
     const unsigned a = kGridLetterPlaces[static_cast<unsigned char>(content[0])];
     const unsigned b = kGridLetterPlaces[static_cast<unsigned char>(content[1])];
     auto digit = [&](std::size_t i) { return static_cast<unsigned>(content[i]) - '0'; };
-    if ((a | b) > 24 || digit(2) > 9 || digit(3) > 9 || digit(4) > 9 || digit(5) > 9 ||
+    if (a > 24 || b > 24 || digit(2) > 9 || digit(3) > 9 || digit(4) > 9 || digit(5) > 9 ||
         digit(6) > 9 || digit(7) > 9)
         return false;
     easting = static_cast<std::uint16_t>(digit(2) * 100 + digit(3) * 10 + digit(4) +
