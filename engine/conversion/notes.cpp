@@ -30,12 +30,12 @@ void CTagNotes::AddWarnings(const std::string& inputName, std::vector<CWarning>&
                             MoreWarnings(EWarningKind::kUnknownTag, m_nMoreUses), m_nMoreUses});
 }
 
-void CValueNotes::Add(EWarningKind kind, std::uint64_t line, std::string warning) {
+void CValueNotes::Add(EWarningKind kind, CShown shown) {
     CKind& noted = m_kinds[static_cast<std::size_t>(kind)];
     if (noted.m_shown.size() < kShownPerKind) {
-        noted.m_shown.push_back({line, std::move(warning)});
+        noted.m_shown.push_back(std::move(shown));
     } else {
-        Count(kind, line, 1);
+        Count(kind, shown.m_nLine, 1);
     }
 }
 
@@ -47,10 +47,10 @@ void CValueNotes::Count(EWarningKind kind, std::uint64_t line, std::uint64_t cou
 
 void CValueNotes::Note(EWarningKind kind, std::uint64_t line, std::string_view content,
                        bool (*warns)(std::string_view), std::string (*warning)(std::string_view)) {
+    if (!warns(content)) return;
     if (m_kinds[static_cast<std::size_t>(kind)].m_shown.size() < kShownPerKind) {
-        std::string text = warning(content);
-        if (!text.empty()) Add(kind, line, std::move(text));
-    } else if (warns(content)) {
+        Add(kind, {line, std::string(content), warning});
+    } else {
         Count(kind, line, 1);
     }
 }
@@ -59,7 +59,7 @@ void CValueNotes::NoteNumber(EWarningKind kind, std::uint64_t line, std::string_
                              std::string (*warning)(std::string_view)) {
     if (m_kinds[static_cast<std::size_t>(kind)].m_shown.size() < kShownPerKind) {
         std::string text = warning(content);
-        if (!text.empty()) Add(kind, line, std::move(text));
+        if (!text.empty()) Add(kind, {line, std::move(text)});
     } else {
         Count(kind, line, 1);
     }
@@ -77,8 +77,15 @@ void CValueNotes::NoteRepeated(std::uint64_t line, std::uint16_t number, std::ui
 void CValueNotes::Append(const CValueNotes& part, std::uint64_t lineOffset) {
     for (std::size_t k = 0; k < m_kinds.size(); ++k) {
         auto kind = static_cast<EWarningKind>(k);
-        for (const CShown& shown : part.m_kinds[k].m_shown)
-            Add(kind, lineOffset + shown.m_nLine, shown.m_strWarning);
+        for (const CShown& shown : part.m_kinds[k].m_shown) {
+            if (m_kinds[k].m_shown.size() < kShownPerKind) {
+                CShown moved = shown;
+                moved.m_nLine += lineOffset;
+                Add(kind, std::move(moved));
+            } else {
+                Count(kind, lineOffset + shown.m_nLine, 1);
+            }
+        }
         if (part.m_kinds[k].m_nMore != 0)
             Count(kind, lineOffset + part.m_kinds[k].m_nMoreLine, part.m_kinds[k].m_nMore);
     }
@@ -87,7 +94,7 @@ void CValueNotes::Append(const CValueNotes& part, std::uint64_t lineOffset) {
 void CValueNotes::AddWarnings(const std::string& inputName, std::vector<CWarning>& warnings) const {
     for (std::size_t k = 0; k < m_kinds.size(); ++k) {
         for (const CShown& shown : m_kinds[k].m_shown)
-            warnings.push_back({inputName, shown.m_nLine, shown.m_strWarning});
+            warnings.push_back({inputName, shown.m_nLine, shown.Warning()});
         if (m_kinds[k].m_nMore != 0) {
             warnings.push_back({inputName, m_kinds[k].m_nMoreLine,
                                 MoreWarnings(static_cast<EWarningKind>(k), m_kinds[k].m_nMore),

@@ -55,8 +55,8 @@ class CTagNotes {
 class CValueNotes {
   public:
     // Notes a content of `kind` on `line` whose warning `warning(content)` gives, unless that is
-    // "" (the value stored is the one meant). `warns(content)` tells whether it is not "": once
-    // the warnings of a kind are no longer shown, it is asked instead.
+    // "" (the value stored is the one meant), which `warns(content)` tells. The warning is built
+    // when it is shown (AddWarnings).
     void Note(EWarningKind kind, std::uint64_t line, std::string_view content,
               bool (*warns)(std::string_view), std::string (*warning)(std::string_view));
     // The same for a number that is surely stored otherwise than written: its warning is built
@@ -68,7 +68,7 @@ class CValueNotes {
     template <class TBuild>
     void NoteBuilt(EWarningKind kind, std::uint64_t line, TBuild build) {
         if (m_kinds[static_cast<std::size_t>(kind)].m_shown.size() < kShownPerKind) {
-            Add(kind, line, build());
+            Add(kind, {line, build()});
         } else {
             Count(kind, line, 1);
         }
@@ -81,16 +81,22 @@ class CValueNotes {
     void AddWarnings(const std::string& inputName, std::vector<CWarning>& warnings) const;
 
   private:
+    // A warning to show. A part converted on its own shows the first few of each kind, most of
+    // which the whole conversion then only counts: a warning noted with Note is built from its
+    // content only when it is shown.
     struct CShown {
         std::uint64_t m_nLine;
-        std::string m_strWarning;
+        std::string m_strWarning;  // while m_build is set, the content it is built from
+        std::string (*m_build)(std::string_view) = nullptr;
+
+        std::string Warning() const { return m_build ? m_build(m_strWarning) : m_strWarning; }
     };
     struct CKind {
         std::vector<CShown> m_shown;
         std::uint64_t m_nMore = 0;
         std::uint64_t m_nMoreLine = 0;
     };
-    void Add(EWarningKind kind, std::uint64_t line, std::string warning);
+    void Add(EWarningKind kind, CShown shown);
     void Count(EWarningKind kind, std::uint64_t line, std::uint64_t count);
 
     std::array<CKind, kWarningKinds> m_kinds;

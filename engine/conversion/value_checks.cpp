@@ -78,28 +78,36 @@ std::string ShowPoint(std::uint16_t easting, std::uint16_t northing) {
 
 // The plain form of a grid reference written with lower-case letters, with blanks or marks
 // between the figures, or with 0, 2, 4, 8 or 10 figures, half of them the easting's: "su 12 34"
-// gives "SU120340", "SU12345678" "SU123567". "" when the content does not read as one.
-std::string PlainGridRef(std::string_view content) {
-    if (content.size() < 2) return "";
-    const char first = Upper(content[0]);
-    const char second = Upper(content[1]);
-    if (!IsGridLetter(first) || !IsGridLetter(second)) return "";
-    std::string digits;
+// gives "SU120340", "SU12345678" "SU123567". False when the content does not read as one.
+bool ReadPlainGridRef(std::string_view content, char (&plain)[8]) {
+    if (content.size() < 2) return false;
+    plain[0] = Upper(content[0]);
+    plain[1] = Upper(content[1]);
+    if (!IsGridLetter(plain[0]) || !IsGridLetter(plain[1])) return false;
+    char digits[10];
+    std::size_t count = 0;
     for (char ch : content.substr(2)) {
         if (IsDigitByte(ch)) {
-            digits.push_back(ch);
+            if (count == 10) return false;
+            digits[count++] = ch;
         } else if (IsAsciiLetter(ch)) {
-            return "";
+            return false;
         }
     }
-    if (digits.size() % 2 != 0 || digits.size() > 10) return "";
-    const std::size_t half = digits.size() / 2;
+    if (count % 2 != 0) return false;
+    const std::size_t half = count / 2;
     // A shorter reference names the south-west corner of its square; a longer one is cut to the
     // 100 m the record holds.
-    std::string plain{first, second};
-    plain += (digits.substr(0, half) + "000").substr(0, 3);
-    plain += (digits.substr(half) + "000").substr(0, 3);
-    return plain;
+    for (std::size_t i = 0; i < 3; ++i) {
+        plain[2 + i] = i < half ? digits[i] : '0';
+        plain[5 + i] = i < half ? digits[half + i] : '0';
+    }
+    return true;
+}
+
+std::string PlainGridRef(std::string_view content) {
+    char plain[8];
+    return ReadPlainGridRef(content, plain) ? std::string(plain, 8) : std::string();
 }
 
 // Why the first two characters are not read as the grid letters they may be meant as; "" when
@@ -422,14 +430,14 @@ std::string KeptField(const std::string& meant) {
 
 bool GridRefWarns(std::string_view content) {
     if (content.empty()) return false;
-    const std::string plain = PlainGridRef(content);
-    if (plain.empty()) return true;
+    char plain[8];
+    if (!ReadPlainGridRef(content, plain)) return true;
     std::uint16_t easting = 0;
     std::uint16_t northing = 0;
     ParseGridRef(content, easting, northing);
     std::uint16_t meantEasting = 0;
     std::uint16_t meantNorthing = 0;
-    ParseGridRef(plain, meantEasting, meantNorthing);
+    ParseGridRef(std::string_view(plain, 8), meantEasting, meantNorthing);
     return meantEasting != easting || meantNorthing != northing;
 }
 
