@@ -66,6 +66,10 @@ class COwnedBytes {
         if (size > m_nCapacity) Grow(size);
         m_nSize = size;
     }
+    // Makes room for `capacity` bytes at once, so that growing to them copies nothing.
+    void Reserve(std::size_t capacity) {
+        if (capacity > m_nCapacity) Grow(capacity);
+    }
     void Clear() { m_nSize = 0; }
     void Swap(COwnedBytes& other) noexcept {
         m_data.swap(other.m_data);

@@ -121,22 +121,51 @@ inline bool IsContentStop(unsigned char byte) {
 }
 
 // The first byte in [p, end) that ends a run of stored content bytes: '<' or a control byte.
-inline const unsigned char* FindContentStop(const unsigned char* p, const unsigned char* end) {
 #ifdef __SSE2__
+// The content stops among 16 bytes, a bit each.
+inline unsigned StopMask(__m128i bytes) {
     const __m128i lt = _mm_set1_epi8('<');
     const __m128i controlMax = _mm_set1_epi8(0x1F);
+    // byte <= 0x1F (unsigned) exactly when max(byte, 0x1F) == 0x1F.
+    __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(bytes, controlMax), controlMax);
+    return static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_or_si128(control, _mm_cmpeq_epi8(bytes, lt))));
+}
+#endif
+
+inline const unsigned char* FindContentStop(const unsigned char* p, const unsigned char* end) {
+#ifdef __SSE2__
     while (end - p >= 16) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        // byte <= 0x1F (unsigned) exactly when max(byte, 0x1F) == 0x1F.
-        __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(v, controlMax), controlMax);
-        __m128i hits = _mm_or_si128(control, _mm_cmpeq_epi8(v, lt));
-        int mask = _mm_movemask_epi8(hits);
-        if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
+        unsigned mask = StopMask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+        if (mask != 0) return p + __builtin_ctz(mask);
         p += 16;
     }
 #endif
     while (p < end && !IsContentStop(*p))
         ++p;
+    return p;
+}
+
+// The same, copying the run to `to` while it looks for its end, 16 bytes at a time: up to 15 bytes
+// more are written, where there is room before `toEnd`. nullptr when the run does not fit
+// before toEnd - 16.
+inline const unsigned char* CopyContentRun(const unsigned char* p, const unsigned char* end,
+                                           char* to, const char* toEnd) {
+#ifdef __SSE2__
+    while (end - p >= 16) {
+        if (toEnd - to < 16) return nullptr;
+        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to), bytes);
+        unsigned mask = StopMask(bytes);
+        if (mask != 0) return p + __builtin_ctz(mask);
+        p += 16;
+        to += 16;
+    }
+#endif
+    for (; p < end && !IsContentStop(*p); ++p) {
+        if (to == toEnd) return nullptr;
+        *to++ = static_cast<char>(*p);
+    }
     return p;
 }
 
@@ -230,14 +259,12 @@ inline bool CTagFile::ReadPairInBlock(std::string_view& tag, std::string_view& c
         CopyRun(m_szFolded, begin, length, end);
         do {
             const unsigned char* run = p;
-            stop = FindContentStop(run, end);
-            auto runLength = static_cast<std::size_t>(stop - run);
-            bool space = length > 0 && m_szFolded[length - 1] != '-';
-            if (length + space + runLength >= kChunkFlush) return false;
             m_szFolded[length] = ' ';
-            length += space;
-            CopyRun(m_szFolded + length, run, runLength, end);
-            length += runLength;
+            length += length > 0 && m_szFolded[length - 1] != '-';
+            stop = CopyContentRun(run, end, m_szFolded + length, m_szFolded + sizeof m_szFolded);
+            if (stop == nullptr) return false;
+            length += static_cast<std::size_t>(stop - run);
+            if (length >= kChunkFlush) return false;
             p = SkipControlBytes(stop, end, lines);
             if (p == end) return false;
         } while (*p != '<');
@@ -249,9 +276,9 @@ inline bool CTagFile::ReadPairInBlock(std::string_view& tag, std::string_view& c
     // Both views are handed out from the values at hand, not read back from the members just
     // stored: a load of what a store has just written in two halves waits for the store.
     const std::string_view tagText(reinterpret_cast<const char*>(tagBegin), tagLength);
+    // m_nTagLen, m_bTagTextEnded and m_bPendingSpace belong to the general steps, which set them
+    // afresh.
     m_tag = tagText;
-    m_nTagLen = tagLength;
-    m_bTagTextEnded = false;
     m_bTagCut = false;
     m_bTagUnclosed = false;
     m_nTagLine = m_nLine;
@@ -261,7 +288,6 @@ inline bool CTagFile::ReadPairInBlock(std::string_view& tag, std::string_view& c
     m_content = gathered;
     m_bContentLent = lent;
     m_nChunkLen = length;
-    m_bPendingSpace = false;
     tag = tagText;
     content = TrimSpaces(gathered);
     return true;
