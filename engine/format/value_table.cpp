@@ -19,7 +19,7 @@ constexpr std::uint64_t kK2 = 0x8ebc6af09c88c6e3ULL;
 
 }  // namespace
 
-CValueTable::CValueTable() : m_offsets{0}, m_slots(64) {}
+CValueTable::CValueTable() : m_offsets{0}, m_slots(64), m_nMask(63) {}
 
 std::string_view CValueTable::Text(std::uint16_t id) const {
     std::size_t begin = m_offsets[id - 1];
@@ -56,8 +56,7 @@ std::uint64_t CValueTable::Hash(std::string_view text) {
 
 std::uint16_t CValueTable::InternSlowly(std::string_view text, std::uint64_t hash) {
     auto high = static_cast<std::uint32_t>(hash >> 32);
-    std::size_t mask = m_slots.size() - 1;
-    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    for (std::size_t i = Place(hash);; i = (i + 1) & m_nMask) {
         CSlot& slot = m_slots[i];
         if (slot.m_nWhere == 0) {
             if (Count() == kMaxTexts) return 0;
@@ -81,14 +80,13 @@ void CValueTable::Grow() {
     std::size_t mask = slots.size() - 1;
     for (const CSlot& slot : m_slots) {
         if (slot.m_nWhere == 0) continue;
-        // The slot keeps only the hash's high half: hash the text again for its position.
-        auto id = static_cast<std::uint16_t>(slot.m_nWhere);
-        std::size_t i = Hash(Text(id)) & mask;
+        std::size_t i = slot.m_nHash & mask;
         while (slots[i].m_nWhere != 0)
             i = (i + 1) & mask;
         slots[i] = slot;
     }
     m_slots.swap(slots);
+    m_nMask = mask;
 }
 
 void CValueTable::WriteTable(CByteSink& sink) const {

@@ -28,7 +28,7 @@ class CValueTable {
     // The same, with the text's Hash already known. Inline for the common case, a text seen
     // before in the slot where its look-up starts.
     std::uint16_t Intern(std::string_view text, std::uint64_t hash) {
-        const CSlot& slot = m_slots[hash & (m_slots.size() - 1)];
+        const CSlot& slot = m_slots[Place(hash)];
         if (slot.m_nWhere != 0 && Matches(slot, static_cast<std::uint32_t>(hash >> 32), text))
             return static_cast<std::uint16_t>(slot.m_nWhere);
         return InternSlowly(text, hash);
@@ -38,11 +38,9 @@ class CValueTable {
     // Asks the processor to fetch the index slot where a look-up of `hash` starts; once that has
     // arrived, PrefetchText fetches the text it points to. Issued for many look-ups ahead of
     // time, the memory waits overlap instead of adding up.
-    void PrefetchSlot(std::uint64_t hash) const {
-        __builtin_prefetch(&m_slots[hash & (m_slots.size() - 1)]);
-    }
+    void PrefetchSlot(std::uint64_t hash) const { __builtin_prefetch(&m_slots[Place(hash)]); }
     void PrefetchText(std::uint64_t hash) const {
-        const CSlot& slot = m_slots[hash & (m_slots.size() - 1)];
+        const CSlot& slot = m_slots[Place(hash)];
         if (slot.m_nWhere != 0) __builtin_prefetch(m_strTexts.data() + (slot.m_nWhere >> 16));
     }
     // Writes the texts in identifier order, each followed by a zero byte.
@@ -65,6 +63,9 @@ class CValueTable {
     static constexpr std::uint32_t kLongText = 0xFFFFFFFF;
 
     std::uint16_t InternSlowly(std::string_view text, std::uint64_t hash);
+    // The slot where the look-up of `hash` starts. It is told by the hash's high half, which the
+    // slots keep, so that growing the index needs no hash again.
+    std::size_t Place(std::uint64_t hash) const { return (hash >> 32) & m_nMask; }
     static std::uint64_t Load64(const char* p) {
         std::uint64_t word;
         std::memcpy(&word, p, 8);
@@ -105,6 +106,7 @@ class CValueTable {
     // Where text i+1 starts in m_strTexts; one more entry marks the end.
     std::vector<std::size_t> m_offsets;
     std::vector<CSlot> m_slots;  // a power of two, at most half full
+    std::size_t m_nMask;         // m_slots.size() - 1
 };
 
 using CValueTables = std::array<CValueTable, kTableCount>;
