@@ -61,6 +61,11 @@ void ReadGroups(CTagFile& reader, THandler& handler) {
 // than written.
 inline void StartRecord(std::string_view content, std::uint64_t line, CRecord& record,
                         CValueNotes& notes) {
+    std::uint32_t number = 0;
+    if (ReadUsualNumber(content, number) && number <= 65535) {
+        record.m_nNumber = static_cast<std::uint16_t>(number);
+        return;
+    }
     record.m_nNumber = static_cast<std::uint16_t>(ParseDigits(content));
     if (!RecordNumberAsWritten(content))
         notes.NoteNumber(EWarningKind::kRecordNumber, line, content, RecordNumberWarning);
@@ -92,10 +97,16 @@ void NoteRefusedContent(CFieldChoice::EKind kind, std::string_view content, std:
         case CFieldChoice::kNone:
             notes.m_tags.Note(tag, reader.TagCut(), lineOffset + reader.TagLine());
             return choice;
-        case CFieldChoice::kBValue:
+        case CFieldChoice::kBValue: {
+            std::uint32_t value = 0;
+            if (ReadUsualNumber(content, value) && value <= 255) {
+                record.m_nBValue = static_cast<std::uint8_t>(value);
+                return choice;
+            }
             record.m_nBValue = static_cast<std::uint8_t>(ParseDigits(content));
             asWritten = ByteValueAsWritten(content);
             break;
+        }
         case CFieldChoice::kGridRef:
             // The usual form is the one stored as written besides the empty content.
             if (ReadUsualGridRef(content, record.m_nEasting, record.m_nNorthing)) return choice;

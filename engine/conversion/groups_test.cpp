@@ -36,8 +36,8 @@ std::vector<std::string> Strings(const std::string& alphabet, std::size_t longes
     return all;
 }
 
-// A value field is decoded, and warned of, as its plain rules say, whatever shortcut the loop over
-// the pairs takes for the usual forms.
+// A value field and a record number are decoded, and warned of, as their plain rules say, whatever
+// shortcut the loop over the pairs takes for the usual forms.
 TEST(GroupsTest, ValueFieldsFollowThePlainRules) {
     std::vector<std::string> weights = Strings("029-/", 7);
     for (const std::string& more : Strings("15:x ", 5))
@@ -69,6 +69,25 @@ TEST(GroupsTest, ValueFieldsFollowThePlainRules) {
         ASSERT_EQ(applied.m_record.m_nNorthing, northing) << reference;
         const bool warns = !GridRefAsWritten(reference) && GridRefWarns(reference);
         ASSERT_EQ(applied.m_nWarnings, warns ? 1u : 0u) << reference;
+    }
+
+    std::vector<std::string> numbers = Strings("059x ", 4);
+    for (const char* written :
+         {"255", "256", "65535", "65536", "99999", "100000", "000255", "4294967296"})
+        numbers.push_back(written);
+    for (const std::string& number : numbers) {
+        const CApplied applied = Apply("b", number);
+        ASSERT_EQ(applied.m_record.m_nBValue, static_cast<std::uint8_t>(ParseDigits(number)))
+            << number;
+        ASSERT_EQ(applied.m_nWarnings, ByteValueAsWritten(number) ? 0u : 1u) << number;
+
+        CRecord record;
+        CValueNotes notes;
+        StartRecord(number, 1, record, notes);
+        ASSERT_EQ(record.m_nNumber, static_cast<std::uint16_t>(ParseDigits(number))) << number;
+        std::vector<CWarning> warnings;
+        notes.AddWarnings("in.txt", warnings);
+        ASSERT_EQ(warnings.size(), RecordNumberAsWritten(number) ? 0u : 1u) << number;
     }
 }
 

@@ -50,6 +50,19 @@ inline constexpr std::array<std::uint8_t, 256> kGridLetterPlaces = [] {
 // The readers of the forms almost every value is written in, inline for the loop over the
 // pairs: each returns false, having set nothing, for any other form.
 
+// One to five digits alone, read as ParseDigits reads them.
+inline bool ReadUsualNumber(std::string_view content, std::uint32_t& value) {
+    if (content.empty() || content.size() > 5) return false;
+    std::uint32_t number = 0;
+    for (char ch : content) {
+        const unsigned digit = static_cast<unsigned char>(ch) - static_cast<unsigned>('0');
+        if (digit > 9) return false;
+        number = number * 10 + digit;
+    }
+    value = number;
+    return true;
+}
+
 // Two grid letters and six figures, read as ParseGridRef reads them.
 inline bool ReadUsualGridRef(std::string_view content, std::uint16_t& easting,
                              std::uint16_t& northing) {
