@@ -91,28 +91,33 @@ void CJoinedConversion::Join(CPart& part) {
     // The table texts take their identifiers in order, each record's before the record is
     // written; a text that finds its table full fails the conversion where it would have.
     std::array<std::uint16_t, kTableCount> ids = m_record.m_tableIds;
-    const std::vector<CTableText>& texts = part.m_texts;
+    // Held in locals: the look-ups write memory, so the vector's own fields would be read again
+    // at every text.
+    const CTableText* const texts = part.m_texts.data();
+    const std::size_t textCount = part.m_texts.size();
+    const char* const kept = part.m_strKept.data();
+    const char* const bytes = part.m_bytes.data();
     // The memory of look-ups ahead is fetched in two steps: the index slot, then, once that has
     // arrived, the text it points to.
     constexpr std::size_t kSlotAhead = 16;
     constexpr std::size_t kTextAhead = 8;
-    for (std::size_t k = 0; k < kSlotAhead && k < texts.size(); ++k)
+    for (std::size_t k = 0; k < kSlotAhead && k < textCount; ++k)
         m_tables[texts[k].m_nTable].PrefetchSlot(texts[k].m_nHash);
-    for (std::size_t k = 0; k < kTextAhead && k < texts.size(); ++k)
+    for (std::size_t k = 0; k < kTextAhead && k < textCount; ++k)
         m_tables[texts[k].m_nTable].PrefetchText(texts[k].m_nHash);
     std::size_t next = 0;
     auto TakeIds = [&](std::uint32_t count) {
         for (std::size_t end = next + count; next < end; ++next) {
-            if (next + kSlotAhead < texts.size()) {
+            if (next + kSlotAhead < textCount) {
                 const CTableText& ahead = texts[next + kSlotAhead];
                 m_tables[ahead.m_nTable].PrefetchSlot(ahead.m_nHash);
             }
-            if (next + kTextAhead < texts.size()) {
+            if (next + kTextAhead < textCount) {
                 const CTableText& ahead = texts[next + kTextAhead];
                 m_tables[ahead.m_nTable].PrefetchText(ahead.m_nHash);
             }
             const CTableText& text = texts[next];
-            const char* base = text.m_bKept ? part.m_strKept.data() : part.m_bytes.data();
+            const char* base = text.m_bKept ? kept : bytes;
             std::uint16_t id = m_tables[text.m_nTable].Intern(
                 std::string_view(base + text.m_nWhere, text.m_nLength), text.m_nHash);
             if (id == 0)
