@@ -11,6 +11,8 @@ namespace {
 
 // The least a stream is asked for at a time.
 constexpr std::size_t kReadBlock = std::size_t{1} << 16;
+// The joined bytes of a mapped input given back at a time.
+constexpr std::size_t kReleaseBatch = std::size_t{4} << 20;
 // What the rest of a mapped input is lent at a time.
 constexpr std::size_t kRestBlock = std::size_t{1} << 21;
 
@@ -48,10 +50,14 @@ CPartSource::EResult CMappedParts::Next(CPartBytes& part) {
 }
 
 void CMappedParts::Done(CPartBytes& part) {
-    if (m_release) {
-        std::size_t begin = static_cast<std::size_t>(part.m_bytes.data() - m_input.data());
-        m_release(begin, begin + part.m_bytes.size());
-    }
+    if (!m_release) return;
+    // Given back a few megabytes at a time: each give-back interrupts the other threads' processors
+    // to forget the pages, which costs more than the pages themselves while they are few.
+    const std::size_t end =
+        static_cast<std::size_t>(part.m_bytes.data() - m_input.data()) + part.m_bytes.size();
+    if (end <= m_nReleased || (end - m_nReleased < kReleaseBatch && end != m_input.size())) return;
+    m_release(m_nReleased, end);
+    m_nReleased = end;
 }
 
 std::size_t CMappedParts::CRest::Read(unsigned char* buffer, std::size_t capacity) {

@@ -97,6 +97,7 @@ class CMappedParts : public CPartSource {
     };
 
     std::string_view m_input;
+    std::size_t m_nReleased = 0;  // the joined bytes before this were given back
     CPartSizes m_sizes;
     std::function<void(std::size_t, std::size_t)> m_release;
     std::size_t m_nNext = 0;  // where the next part, or the rest, begins
