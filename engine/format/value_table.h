@@ -41,8 +41,17 @@ class CValueTable {
     // time, the memory waits overlap instead of adding up.
     void PrefetchSlot(std::uint64_t hash) const { __builtin_prefetch(&m_slots[Place(hash)]); }
     void PrefetchText(std::uint64_t hash) const {
-        const CSlot& slot = m_slots[Place(hash)];
-        if (slot.m_nWhere != 0) __builtin_prefetch(m_strTexts.data() + (slot.m_nWhere >> 16));
+        // The text of the first of the next few slots whose hash is the same: a text moved on by
+        // one that took its slot first is fetched as well.
+        const auto high = static_cast<std::uint32_t>(hash >> 32);
+        for (std::size_t i = Place(hash), n = 0; n < kPrefetchReach; i = (i + 1) & m_nMask, ++n) {
+            const CSlot& slot = m_slots[i];
+            if (slot.m_nWhere == 0) return;
+            if (slot.m_nHash == high) {
+                __builtin_prefetch(m_strTexts.data() + (slot.m_nWhere >> 16));
+                return;
+            }
+        }
     }
     // Writes the texts in identifier order, each followed by a zero byte.
     void WriteTable(CByteSink& sink) const;
@@ -62,6 +71,8 @@ class CValueTable {
         std::uint32_t m_nLength = 0;  // kLongText for a text that long or longer
     };
     static constexpr std::uint32_t kLongText = 0xFFFFFFFF;
+    // The slots PrefetchText looks through: those of the index slot's cache line, about.
+    static constexpr std::size_t kPrefetchReach = 4;
 
     std::uint16_t InternSlowly(std::string_view text, std::uint64_t hash);
     // The slot where the look-up of `hash` starts. It is told by the hash's high half, which the
