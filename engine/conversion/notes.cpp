@@ -58,8 +58,7 @@ void CValueNotes::Note(EWarningKind kind, std::uint64_t line, std::string_view c
 void CValueNotes::NoteNumber(EWarningKind kind, std::uint64_t line, std::string_view content,
                              std::string (*warning)(std::string_view)) {
     if (m_kinds[static_cast<std::size_t>(kind)].m_shown.size() < kShownPerKind) {
-        std::string text = warning(content);
-        if (!text.empty()) Add(kind, {line, std::move(text)});
+        Add(kind, {line, std::string(content), warning});
     } else {
         Count(kind, line, 1);
     }

@@ -59,8 +59,8 @@ class CValueNotes {
     // when it is shown (AddWarnings).
     void Note(EWarningKind kind, std::uint64_t line, std::string_view content,
               bool (*warns)(std::string_view), std::string (*warning)(std::string_view));
-    // The same for a number that is surely stored otherwise than written: its warning is built
-    // only while it would be shown.
+    // The same for a number that is surely stored otherwise than written, whose warning is never
+    // "".
     void NoteNumber(EWarningKind kind, std::uint64_t line, std::string_view content,
                     std::string (*warning)(std::string_view));
     // Notes a warning of `kind` on `line` that `build()` gives, built only while it would be
