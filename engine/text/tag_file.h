@@ -120,7 +120,6 @@ inline bool IsContentStop(unsigned char byte) {
     return byte < 0x20 || byte == '<';
 }
 
-// The first byte in [p, end) that ends a run of stored content bytes: '<' or a control byte.
 #ifdef __SSE2__
 // The content stops among 16 bytes, a bit each.
 inline unsigned StopMask(__m128i bytes) {
@@ -133,6 +132,7 @@ inline unsigned StopMask(__m128i bytes) {
 }
 #endif
 
+// The first byte in [p, end) that ends a run of stored content bytes: '<' or a control byte.
 inline const unsigned char* FindContentStop(const unsigned char* p, const unsigned char* end) {
 #ifdef __SSE2__
     while (end - p >= 16) {
