@@ -28,9 +28,10 @@ struct CStop {
 };
 
 // Hands the groups of `reader` to `handler`, in order: Start(content of the "@" pair), then
-// Field(tag, content) for each pair of the group, then End(). A group ends at the next "@" (handed
-// back to the reader), at an empty tag or at the end of the input, where the tag is empty too. A
-// tag other than "@" where a group should start ends the reading: Stop(tag).
+// Field(tag, content) for each pair of the group, then End(). A group ends at the next "@" (which
+// starts the next group, as if it were pushed back and read again), at an empty tag or at the end
+// of the input, where the tag is empty too. A tag other than "@" where a group should start ends
+// the reading: Stop(tag).
 template <class THandler>
 void ReadGroups(CTagFile& reader, THandler& handler) {
     std::string_view tag;
