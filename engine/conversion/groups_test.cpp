@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/short_strings.h"
+
 namespace halvic {
 namespace {
 
@@ -25,14 +27,11 @@ CApplied Apply(std::string_view tag, std::string_view content) {
     return applied;
 }
 
-// Every string of `length` bytes or fewer over `alphabet`.
+// Every string of up to `longest` bytes over `alphabet`.
 std::vector<std::string> Strings(const std::string& alphabet, std::size_t longest) {
-    std::vector<std::string> all = {""};
-    for (std::size_t from = 0; from < all.size(); ++from) {
-        if (all[from].size() == longest) continue;
-        for (char ch : alphabet)
-            all.push_back(all[from] + ch);
-    }
+    std::vector<std::string> all;
+    testing::ForEachString(alphabet, longest,
+                           [&](const std::string& text) { all.push_back(text); });
     return all;
 }
 

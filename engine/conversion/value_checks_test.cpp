@@ -12,9 +12,12 @@
 
 #include "engine/format/decoders.h"
 #include "engine/format/record.h"
+#include "tests/support/short_strings.h"
 
 namespace halvic {
 namespace {
+
+using testing::ForEachString;
 
 struct CCase {
     std::string m_strWritten;
@@ -30,23 +33,6 @@ void ExpectWarnings(const std::vector<CCase>& cases,
         if (asWritten(c.m_strWritten)) {
             EXPECT_EQ(c.m_strWarning, "") << c.m_strWritten;
         }
-    }
-}
-
-// Every string of up to `longest` bytes over `alphabet`, shortest first.
-void ForEachString(const std::string& alphabet, std::size_t longest,
-                   const std::function<void(const std::string&)>& visit) {
-    std::vector<std::string> level = {""};
-    visit("");
-    for (std::size_t length = 1; length <= longest; ++length) {
-        std::vector<std::string> next;
-        for (const std::string& text : level) {
-            for (char ch : alphabet) {
-                next.push_back(text + ch);
-                visit(next.back());
-            }
-        }
-        level.swap(next);
     }
 }
 

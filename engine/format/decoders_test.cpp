@@ -5,7 +5,8 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <vector>
+
+#include "tests/support/short_strings.h"
 
 namespace halvic {
 namespace {
@@ -132,18 +133,9 @@ std::uint16_t PlainWeight(const std::string& content) {
 
 // Every short content of digits and separators, the forms read in one pass and those that are not.
 TEST(DecodersTest, ParseWeightAgreesWithThePlainRule) {
-    const std::string alphabet = "0259-/: ";
-    std::vector<std::string> level = {""};
-    for (std::size_t length = 1; length <= 7; ++length) {
-        std::vector<std::string> next;
-        for (const std::string& text : level) {
-            for (char ch : alphabet) {
-                next.push_back(text + ch);
-                ASSERT_EQ(ParseWeight(next.back()), PlainWeight(next.back())) << next.back();
-            }
-        }
-        level.swap(next);
-    }
+    testing::ForEachString("0259-/: ", 7, [](const std::string& text) {
+        ASSERT_EQ(ParseWeight(text), PlainWeight(text)) << text;
+    });
 }
 
 }  // namespace
