@@ -12,20 +12,22 @@ namespace halvic {
 namespace {
 
 // Keeps what it is handed until it has taken `limit` bytes, then fails.
-class CLimitedSink : public CMemorySink {
+class CLimitedSink : public CByteSink {
   public:
-    explicit CLimitedSink(std::size_t limit) : CMemorySink(100), m_nLimit(limit) {}
+    explicit CLimitedSink(std::size_t limit) : CByteSink(100), m_nLimit(limit) {}
+    // What it took, without handing on its own buffer.
+    const std::string& Taken() const { return m_strTaken; }
 
   protected:
     void Drain(const unsigned char* data, std::size_t size) override {
-        if (m_nTaken + size > m_nLimit) throw CFailure({"out.qxd", 0, "No space left on device"});
-        m_nTaken += size;
-        CMemorySink::Drain(data, size);
+        if (m_strTaken.size() + size > m_nLimit)
+            throw CFailure({"out.qxd", 0, "No space left on device"});
+        m_strTaken.append(reinterpret_cast<const char*>(data), size);
     }
 
   private:
     std::size_t m_nLimit;
-    std::size_t m_nTaken = 0;
+    std::string m_strTaken;
 };
 
 // Bytes written as single bytes, short and long runs, and handed over whole, so that every path
@@ -55,7 +57,7 @@ TEST(BackgroundSinkTest, HandsEveryByteOnInOrder) {
     for (std::size_t capacity : {1, 64, 1000, 1 << 18}) {
         for (std::size_t total : {0, 10, 5000, 300000}) {
             CMemorySink target(100);
-            CBackgroundSink sink(target, capacity);
+            CBackgroundSink sink(target, capacity, capacity == 64 ? 1 : 4);
             std::string written = WriteMixed(sink, total);
             sink.Finish();
             EXPECT_EQ(target.Bytes(), written) << "capacity " << capacity << " total " << total;
@@ -65,17 +67,25 @@ TEST(BackgroundSinkTest, HandsEveryByteOnInOrder) {
 }
 
 TEST(BackgroundSinkTest, RaisesTheTargetsFailureLater) {
-    CLimitedSink target(50000);
-    CBackgroundSink sink(target, 1000);
-    try {
-        WriteMixed(sink, 200000);
-        sink.Finish();
-        FAIL() << "the target's failure was lost";
-    } catch (const CFailure& failure) {
-        EXPECT_EQ(failure.Error().Message(), "out.qxd: No space left on device");
+    CMemorySink whole(100);
+    WriteMixed(whole, 200000);
+    for (std::size_t depth : {1, 4}) {
+        CLimitedSink target(50000);
+        CBackgroundSink sink(target, 1000, depth);
+        try {
+            WriteMixed(sink, 200000);
+            sink.Finish();
+            FAIL() << "the target's failure was lost";
+        } catch (const CFailure& failure) {
+            EXPECT_EQ(failure.Error().Message(), "out.qxd: No space left on device");
+        }
+        // Every later call fails the same way.
+        EXPECT_THROW(sink.Finish(), CFailure);
+        // Nothing queued after the failed write was written: the target holds a start of the
+        // bytes, with no gap.
+        const std::string& taken = target.Taken();
+        EXPECT_EQ(taken, whole.Bytes().substr(0, taken.size())) << "depth " << depth;
     }
-    // Every later call fails the same way.
-    EXPECT_THROW(sink.Finish(), CFailure);
 }
 
 // A conversion that fails drops its sink unfinished: what reaches the target is still in order.
