@@ -1,7 +1,12 @@
 #include <benchmark/benchmark.h>
 
+#include <chrono>
+
 #include "bench/input_generator.h"
 #include "bench/null_sink.h"
+#include "engine/conversion/join.h"
+#include "engine/conversion/part.h"
+#include "engine/conversion/part_source.h"
 #include "engine/conversion/pipeline.h"
 
 namespace halvic {
@@ -26,6 +31,73 @@ void BM_ConvertTags(benchmark::State& state) {
         benchmark::Counter(static_cast<double>(records), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_ConvertTags)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The realistic input cut into parts as a mapped file is.
+std::vector<std::string_view> InputParts() {
+    static const std::string input = bench::GenerateInput(1, 16 << 20);
+    std::vector<std::string_view> parts;
+    const std::string_view whole(input);
+    for (std::size_t start = 0; start < whole.size();) {
+        std::size_t end = FindPartStart(whole, start + CPartSizes().m_nPartSize);
+        parts.push_back(whole.substr(start, end - start));
+        start = end;
+    }
+    return parts;
+}
+
+// Converting the parts of the realistic input one after another on one thread, without joining
+// them: the work the converting threads share, apart from the table look-ups.
+void BM_ConvertPart(benchmark::State& state) {
+    const std::vector<std::string_view> parts = InputParts();
+    std::int64_t bytes = 0;
+    for (std::string_view part : parts)
+        bytes += static_cast<std::int64_t>(part.size());
+    CPart part;
+    std::uint64_t records = 0;
+    for (auto _ : state) {
+        for (std::string_view bytes : parts) {
+            part.Clear();
+            ConvertPart(bytes, "bench", part);
+            records += part.m_nRecords;
+        }
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * bytes);
+    state.counters["records"] =
+        benchmark::Counter(static_cast<double>(records), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_ConvertPart)->Unit(benchmark::kMillisecond);
+
+// Joining each part just after it was converted, on the same thread, once the tables hold all its
+// texts, as in most of a long input: the table look-ups and the putting in of identifiers. Only
+// the joining is timed.
+void BM_JoinParts(benchmark::State& state) {
+    const std::vector<std::string_view> parts = InputParts();
+    bench::CNullSink sink;
+    CValueTables tables;
+    CPart part;
+    CJoinedConversion warm("bench", sink, tables);
+    for (std::string_view bytes : parts) {
+        part.Clear();
+        ConvertPart(bytes, "bench", part);
+        warm.Join(part);
+    }
+    std::int64_t bytes = 0;
+    for (auto _ : state) {
+        CJoinedConversion joined("bench", sink, tables);
+        std::chrono::duration<double> joining{0};
+        for (std::string_view input : parts) {
+            part.Clear();
+            ConvertPart(input, "bench", part);
+            auto start = std::chrono::steady_clock::now();
+            joined.Join(part);
+            joining += std::chrono::steady_clock::now() - start;
+            bytes += static_cast<std::int64_t>(input.size());
+        }
+        state.SetIterationTime(joining.count());
+    }
+    state.SetBytesProcessed(bytes);
+}
+BENCHMARK(BM_JoinParts)->Unit(benchmark::kMillisecond)->UseManualTime();
 
 // The pipeline on the realistic input in memory, on 1 or 2 threads, its parts views of the input
 // (second argument 0, as for a mapped file) or read from a stream: against BM_ConvertTags, what

@@ -135,6 +135,12 @@ inline unsigned StopMask(__m128i bytes) {
 // The first byte in [p, end) that ends a run of stored content bytes: '<' or a control byte.
 inline const unsigned char* FindContentStop(const unsigned char* p, const unsigned char* end) {
 #ifdef __SSE2__
+    while (end - p >= 32) {
+        unsigned mask = StopMask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))) |
+                        StopMask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16))) << 16;
+        if (mask != 0) return p + __builtin_ctz(mask);
+        p += 32;
+    }
     while (end - p >= 16) {
         unsigned mask = StopMask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
         if (mask != 0) return p + __builtin_ctz(mask);
