@@ -63,12 +63,33 @@ unsigned char* PutRecordHead(unsigned char* p, const CRecord& record, bool hasTe
     return p;
 }
 
+namespace {
+
+// PutByteField and PutWordField where there is room for the longest form: all its bytes are
+// written, and the length is worked out rather than branched on, since whether a value is zero or
+// fits a byte changes from record to record, which the processor cannot foresee.
+unsigned char* PutByteFieldInRoom(unsigned char* out, char letter, std::uint8_t value) {
+    out[0] = FieldCode(letter, kByteKind);
+    out[1] = value;
+    return out + (value != 0 ? 2 : 0);
+}
+
+unsigned char* PutWordFieldInRoom(unsigned char* out, char letter, std::uint16_t value) {
+    const unsigned word = value > 0xFF ? 1 : 0;
+    out[0] = static_cast<unsigned char>(FieldCode(letter, kByteKind) + word * kWordKind);
+    out[1] = static_cast<unsigned char>(value & 0xFF);
+    out[2] = static_cast<unsigned char>(value >> 8);
+    return out + (value != 0 ? 2 + word : 0);
+}
+
+}  // namespace
+
 unsigned char* PutRecordTail(unsigned char* p, const CRecord& record, bool hasText) {
     if (hasText) *p++ = 0;
-    p = PutByteField(p, kBValueLetter, record.m_nBValue);
-    p = PutWordField(p, kWeightLetter, record.m_nWeight);
-    p = PutWordField(p, kEastingLetter, record.m_nEasting);
-    p = PutWordField(p, kNorthingLetter, record.m_nNorthing);
+    p = PutByteFieldInRoom(p, kBValueLetter, record.m_nBValue);
+    p = PutWordFieldInRoom(p, kWeightLetter, record.m_nWeight);
+    p = PutWordFieldInRoom(p, kEastingLetter, record.m_nEasting);
+    p = PutWordFieldInRoom(p, kNorthingLetter, record.m_nNorthing);
     *p++ = kIdArrayCode;
     *p++ = static_cast<unsigned char>(kTableCount);
     p = PutTableIds(p, record.m_tableIds);
