@@ -97,7 +97,7 @@ void NoteRefusedContent(CFieldChoice::EKind kind, std::string_view content, std:
     bool asWritten = true;
     switch (choice.m_eKind) {
         case CFieldChoice::kText:
-        case CFieldChoice::kTable:
+        case CFieldChoice::kTable:  // returned above; listed so that every kind is handled
             return choice;
         case CFieldChoice::kNone:
             notes.m_tags.Note(tag, reader.TagCut(), lineOffset + reader.TagLine());

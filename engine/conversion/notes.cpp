@@ -77,6 +77,7 @@ void CValueNotes::Append(const CValueNotes& part, std::uint64_t lineOffset) {
     for (std::size_t k = 0; k < m_kinds.size(); ++k) {
         auto kind = static_cast<EWarningKind>(k);
         for (const CShown& shown : part.m_kinds[k].m_shown) {
+            // Copied only when it is kept to be shown; Add would count it after the copy.
             if (m_kinds[k].m_shown.size() < kShownPerKind) {
                 CShown moved = shown;
                 moved.m_nLine += lineOffset;

@@ -49,19 +49,19 @@ std::vector<std::string_view> InputParts() {
 // them: the work the converting threads share, apart from the table look-ups.
 void BM_ConvertPart(benchmark::State& state) {
     const std::vector<std::string_view> parts = InputParts();
-    std::int64_t bytes = 0;
-    for (std::string_view part : parts)
-        bytes += static_cast<std::int64_t>(part.size());
+    std::int64_t inputSize = 0;
+    for (std::string_view input : parts)
+        inputSize += static_cast<std::int64_t>(input.size());
     CPart part;
     std::uint64_t records = 0;
     for (auto _ : state) {
-        for (std::string_view bytes : parts) {
+        for (std::string_view input : parts) {
             part.Clear();
-            ConvertPart(bytes, "bench", part);
+            ConvertPart(input, "bench", part);
             records += part.m_nRecords;
         }
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * bytes);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * inputSize);
     state.counters["records"] =
         benchmark::Counter(static_cast<double>(records), benchmark::Counter::kIsRate);
 }
@@ -76,9 +76,9 @@ void BM_JoinParts(benchmark::State& state) {
     CValueTables tables;
     CPart part;
     CJoinedConversion warm("bench", sink, tables);
-    for (std::string_view bytes : parts) {
+    for (std::string_view input : parts) {
         part.Clear();
-        ConvertPart(bytes, "bench", part);
+        ConvertPart(input, "bench", part);
         warm.Join(part);
     }
     std::int64_t bytes = 0;
