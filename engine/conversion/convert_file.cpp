@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <optional>
 #include <thread>
 
 #include "engine/conversion/input.h"
@@ -82,14 +83,21 @@ bool Convert(CConversionInput& input, CConversionOutput& output, CConvertResult&
     const std::size_t warningsBefore = result.m_warnings.size();
     try {
         CValueTables tables;
-        // The record file is most of the output; it is written while the reading goes on.
-        CBackgroundSink records(output.File(0));
-        CJoinedConversion joined(input.Name(), records, tables);
         // Two threads convert parts (one, with one processor). More would keep more parts
         // waiting to be joined, in memory, for little gain: joining is done one part at a time.
+        const unsigned processors = std::thread::hardware_concurrency();
         CPipelineOptions pipeline;
-        pipeline.m_nThreads = std::clamp(std::thread::hardware_concurrency(), 1u, 2u);
+        pipeline.m_nThreads = std::clamp(processors, 1u, 2u);
         pipeline.m_bLookForUtf8 = input.Encoding() == EInputEncoding::kBytes;
+        // The record file is most of the output. A thread of its own writes it while the parts
+        // are converted where a processor is left over, or where reading a stream waits at
+        // times for the program at its other end. Otherwise that thread only takes turns with
+        // the converting ones and is woken for every part, which costs more than the writing:
+        // the thread that joins a part writes it.
+        std::optional<CBackgroundSink> background;
+        if (processors > pipeline.m_nThreads || !input.Mapped()) background.emplace(output.File(0));
+        CByteSink& records = background ? *background : static_cast<CByteSink&>(output.File(0));
+        CJoinedConversion joined(input.Name(), records, tables);
         ConvertParts(input.Parts(), joined, input.Name(), pipeline);
         result.m_summary = joined.Finish(result.m_warnings);
         if (input.Encoding() != EInputEncoding::kBytes) {
@@ -118,7 +126,7 @@ bool Convert(CConversionInput& input, CConversionOutput& output, CConvertResult&
             result.m_warnings.push_back(
                 {input.Name(), 0, "the file is empty, so the seven files become empty"});
         }
-        records.Finish();
+        if (background) background->Finish();
         WriteTables(tables, output.Tables());
         result.m_summary.m_nBytesWritten = output.Finish();
         return true;

@@ -46,6 +46,9 @@ class CConversionInput {
     std::uint64_t BytesConverted() const {
         return m_decoding ? m_nDecoded : m_progress.m_nRead.load();
     }
+    // Whether the input is a file mapped into memory, rather than read as a stream: reading it
+    // waits for no other program.
+    bool Mapped() const { return m_bMapped; }
     // The input's first bytes, as they are (a few).
     const std::string& Start() const { return m_strStart; }
     // The encoding the input is read in.
