@@ -116,6 +116,9 @@ std::size_t FindPartStart(std::string_view input, std::size_t from);
 // tag and the content in registers rather than passed back through memory.
 namespace tag_file_detail {
 
+// How far ahead of the pair being read its input is fetched.
+constexpr std::size_t kPrefetchAhead = 512;
+
 inline bool IsContentStop(unsigned char byte) {
     return byte < 0x20 || byte == '<';
 }
@@ -229,6 +232,10 @@ inline bool CTagFile::ReadPairInBlock(std::string_view& tag, std::string_view& c
     using namespace tag_file_detail;
     const unsigned char* p = m_pNext;
     const unsigned char* const end = m_pEnd;
+    // The input is read once, from memory: the processor is asked for it a few hundred bytes
+    // ahead, a line at a time, as its own prefetching stops at every page of a mapped file.
+    __builtin_prefetch(
+        reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(p) + kPrefetchAhead));
     while (p != end && *p == '<')
         ++p;
     const unsigned char* tagBegin = p;
