@@ -90,12 +90,13 @@ bool Convert(CConversionInput& input, CConversionOutput& output, CConvertResult&
         pipeline.m_nThreads = std::clamp(processors, 1u, 2u);
         pipeline.m_bLookForUtf8 = input.Encoding() == EInputEncoding::kBytes;
         // The record file is most of the output. A thread of its own writes it while the parts
-        // are converted where a processor is left over, or where reading a stream waits at
-        // times for the program at its other end. Otherwise that thread only takes turns with
+        // are converted where a processor is left over, or where reading a pipe waits at times
+        // for the program at its other end. Otherwise that thread only takes turns with
         // the converting ones and is woken for every part, which costs more than the writing:
         // the thread that joins a part writes it.
         std::optional<CBackgroundSink> background;
-        if (processors > pipeline.m_nThreads || !input.Mapped()) background.emplace(output.File(0));
+        if (processors > pipeline.m_nThreads || !input.Regular())
+            background.emplace(output.File(0));
         CByteSink& records = background ? *background : static_cast<CByteSink&>(output.File(0));
         CJoinedConversion joined(input.Name(), records, tables);
         ConvertParts(input.Parts(), joined, input.Name(), pipeline);
@@ -114,7 +115,6 @@ bool Convert(CConversionInput& input, CConversionOutput& output, CConvertResult&
                 result.m_warnings.end(),
                 [](const CWarning& a, const CWarning& b) { return a.m_nLine < b.m_nLine; });
         }
-        input.CheckWhole();
         if (result.m_summary.m_nRecords == 0 && input.BytesConverted() > 0) {
             // Its message says more than the warning of the stop, which it replaces.
             result.m_warnings.resize(warningsBefore);
@@ -132,8 +132,6 @@ bool Convert(CConversionInput& input, CConversionOutput& output, CConvertResult&
         return true;
     } catch (const CFailure& failure) {
         result.m_error = failure.Error();
-        // Whatever else failed, or was warned of, came of reading zeros for the file.
-        if (input.ExplainCutShort(result.m_error)) result.m_warnings.resize(warningsBefore);
     } catch (const std::bad_alloc&) {
         result.m_error = {input.Name(), 0, "out of memory"};
     }

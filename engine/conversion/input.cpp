@@ -38,89 +38,37 @@ class CConversionInput::CPeekedSource : public CByteSource {
     std::size_t m_nTaken = 0;
 };
 
-// A mapped file lent a block at a time from `begin`, for a decoder: the block lent before is
-// given back when the next is asked for, so that memory stays bounded.
-class CConversionInput::CMappedSource : public CByteSource {
-  public:
-    CMappedSource(CMappedFile& mapped, std::size_t begin)
-        : m_mapped(mapped), m_nBlock(begin), m_nNext(begin) {}
-
-    std::size_t Read(unsigned char* buffer, std::size_t capacity) override {
-        std::string_view block = Next(capacity);
-        std::memcpy(buffer, block.data(), block.size());
-        return block.size();
-    }
-    bool Lends() const override { return true; }
-    std::string_view Lend() override { return Next(kBlock); }
-
-  private:
-    static constexpr std::size_t kBlock = std::size_t{1} << 20;
-
-    std::string_view Next(std::size_t most) {
-        m_mapped.Release(m_nBlock, m_nNext);
-        m_mapped.ReachedForTesting(m_nNext);
-        std::string_view bytes = m_mapped.Bytes();
-        std::size_t n = std::min(most, bytes.size() - m_nNext);
-        m_nBlock = m_nNext;
-        m_nNext += n;
-        return bytes.substr(m_nBlock, n);
-    }
-
-    CMappedFile& m_mapped;
-    std::size_t m_nBlock;  // where the block lent last begins
-    std::size_t m_nNext;
-};
-
 CConversionInput::CConversionInput(CConvertProgress* progress)
     : m_progress(progress ? *progress : m_unwatched) {}
 
 bool CConversionInput::Open(const std::string& path, bool dashMeansStdin, CError& error) {
+    // A file is read rather than mapped: its parts then lie in the same few buffers, warm in the
+    // caches, and its pages are neither faulted in one by one nor given back.
     if (dashMeansStdin && path == "-") {
         m_stream.OpenStandardInput();
-    } else if (m_mapped.Map(path)) {
-        m_bMapped = true;
     } else if (!m_stream.Open(path, error)) {
-        // Anything that cannot be mapped is read as a stream, which reports why it cannot be.
         return false;
     }
-    if (m_bMapped) {
-        m_strName = path;
-        m_progress.m_nTotal = m_mapped.Bytes().size();
-    } else {
-        m_strName = m_stream.Name();
-    }
+    m_strName = m_stream.Name();
+    if (m_stream.Regular()) m_progress.m_nTotal = m_stream.Size();
     return true;
 }
 
 bool CConversionInput::ReadAs(EInputEncoding encoding, CError& error) {
-    if (m_bMapped) {
-        m_strStart = m_mapped.Bytes().substr(0, 4);
-        m_eEncoding = ChooseEncoding(encoding, m_strStart, m_nMark);
-        if (StoredAsItIs(m_eEncoding)) {
-            // The pages of joined parts are given back, so that memory stays bounded.
-            m_parts = std::make_unique<CMappedParts>(
-                m_mapped.Bytes(), CPartSizes(),
-                [this](std::size_t begin, std::size_t end) { m_mapped.Release(begin, end); });
-        } else {
-            m_raw = std::make_unique<CMappedSource>(m_mapped, m_nMark);
-            Decode(*m_raw);
-        }
+    auto peeked = std::make_unique<CPeekedSource>(m_stream);
+    try {
+        m_strStart = peeked->Peek(4);
+    } catch (const CFailure& failure) {
+        error = failure.Error();
+        return false;
+    }
+    m_eEncoding = ChooseEncoding(encoding, m_strStart, m_nMark);
+    peeked->Skip(m_nMark);
+    m_raw = std::move(peeked);
+    if (StoredAsItIs(m_eEncoding)) {
+        m_parts = std::make_unique<CStreamParts>(*m_raw, CPartSizes());
     } else {
-        auto peeked = std::make_unique<CPeekedSource>(m_stream);
-        try {
-            m_strStart = peeked->Peek(4);
-        } catch (const CFailure& failure) {
-            error = failure.Error();
-            return false;
-        }
-        m_eEncoding = ChooseEncoding(encoding, m_strStart, m_nMark);
-        peeked->Skip(m_nMark);
-        m_raw = std::move(peeked);
-        if (StoredAsItIs(m_eEncoding)) {
-            m_parts = std::make_unique<CStreamParts>(*m_raw, CPartSizes());
-        } else {
-            Decode(*m_raw);
-        }
+        Decode(*m_raw);
     }
     m_parts->OnReached([this](std::uint64_t end) { Reached(end); });
     return true;
@@ -136,8 +84,6 @@ void CConversionInput::Decode(CByteSource& source) {
 }
 
 void CConversionInput::Reached(std::uint64_t end) {
-    // A decoded input's mapping is read, and the test seam told, by its own source.
-    if (m_bMapped && !m_decoding) m_mapped.ReachedForTesting(static_cast<std::size_t>(end));
     if (m_progress.m_bCancel) throw CFailure({m_strName, 0, kCancelledMessage});
     if (m_decoding) {
         m_nDecoded = end;
@@ -145,16 +91,6 @@ void CConversionInput::Reached(std::uint64_t end) {
     } else {
         m_progress.m_nRead = end;
     }
-}
-
-void CConversionInput::CheckWhole() const {
-    if (m_bMapped) m_mapped.CheckWhole();
-}
-
-bool CConversionInput::ExplainCutShort(CError& error) const {
-    if (!m_bMapped || !m_mapped.CutShort()) return false;
-    error = m_mapped.CutShortError();
-    return true;
 }
 
 }  // namespace halvic

@@ -1,10 +1,9 @@
-// The input of a conversion, cut into parts: a regular file is mapped and its parts are views of
-// the mapping; standard input, pipes and files that cannot be mapped are read as a stream into
-// buffers of their own. An input in an encoding other than the files' own (a byte-order mark's,
-// or the one declared) is decoded as it is read, and its parts are buffers of the decoded bytes.
-// Either way the input keeps the caller's progress up to date as its parts are converted, stops the
-// conversion when the caller cancels, and tells whether a mapped file was cut short by another
-// program while it was read.
+// The input of a conversion, cut into parts: a file, standard input or a pipe, read as a stream
+// into buffers that are used again part after part. An input in an encoding other than the files'
+// own (a byte-order mark's, or the one declared) is decoded as it is read, and its parts are
+// buffers of the decoded bytes. Either way the input keeps the caller's progress up to date as its
+// parts are converted, and stops the conversion when the caller cancels; a file cut short by
+// another program while it is read fails the reading.
 #pragma once
 
 #include <cstdint>
@@ -17,7 +16,6 @@
 #include "engine/conversion/summary.h"
 #include "engine/io/error.h"
 #include "engine/io/file.h"
-#include "engine/io/mapped_file.h"
 #include "engine/text/input_encoding.h"
 
 namespace halvic {
@@ -46,9 +44,8 @@ class CConversionInput {
     std::uint64_t BytesConverted() const {
         return m_decoding ? m_nDecoded : m_progress.m_nRead.load();
     }
-    // Whether the input is a file mapped into memory, rather than read as a stream: reading it
-    // waits for no other program.
-    bool Mapped() const { return m_bMapped; }
+    // Whether the input is a regular file: reading it waits for no other program.
+    bool Regular() const { return m_stream.Regular(); }
     // The input's first bytes, as they are (a few).
     const std::string& Start() const { return m_strStart; }
     // The encoding the input is read in.
@@ -58,16 +55,8 @@ class CConversionInput {
         m_decodingNotes.AddWarnings(m_strName, warnings);
     }
 
-    // Throws CFailure when a mapped file was cut short while it was read: the bytes past its new
-    // end were read as zeros, so what was converted is not the file.
-    void CheckWhole() const;
-    // When a mapped file was cut short, replaces `error` with that failure, which explains
-    // whatever else failed or was warned of, and returns true.
-    bool ExplainCutShort(CError& error) const;
-
   private:
     class CPeekedSource;
-    class CMappedSource;
 
     void Reached(std::uint64_t end);
     // Cuts `source`, decoded, into parts.
@@ -75,9 +64,7 @@ class CConversionInput {
 
     CConvertProgress m_unwatched;
     CConvertProgress& m_progress;
-    CMappedFile m_mapped;
     CInputFile m_stream;
-    bool m_bMapped = false;
     std::string m_strName;
     EInputEncoding m_eEncoding = EInputEncoding::kBytes;
     std::unique_ptr<CByteSource> m_raw;  // the bytes as they are, when decoded or peeked at

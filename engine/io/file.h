@@ -85,6 +85,9 @@ class CInputFile : public CByteSource {
     void Close();
     // The name used in messages: the path, or "<stdin>".
     const std::string& Name() const { return m_strName; }
+    // Whether it is a regular file, and its size when it was opened.
+    bool Regular() const { return m_bRegular; }
+    std::uint64_t Size() const { return m_nSize; }
 
   private:
     // Notes the size of a regular file, and the test seam's cut (see CMappedFile).
