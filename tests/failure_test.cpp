@@ -1,6 +1,6 @@
 // Failures that must end as a message and a status, never as an abort or a signal, and limits that
-// must hold whatever the input: threads that cannot be started, a mapped input cut short while it
-// is read, memory that runs out, `dump` writing to an output that fails or reading files that are
+// must hold whatever the input: threads that cannot be started, an input cut short while it is
+// read, memory that runs out, `dump` writing to an output that fails or reading files that are
 // no conversion's output, and the cap on warnings. A failed conversion leaves the old files byte
 // for byte as they were and no temporary file.
 #include <gtest/gtest.h>
@@ -133,7 +133,7 @@ TEST_F(FailureTest, AProcessLimitIsNoFailure) {
 
 // Cut short by another program between two parts of its reading (the test seam truncates it as
 // soon as the reading has got past the given offset): one message, status 1, the old files. The
-// same by path, where the file is mapped, and on standard input, where it is read as a stream.
+// same by path and on standard input.
 TEST_F(FailureTest, AnInputCutShortWhileItIsReadIsReported) {
     const struct {
         const char* name;
@@ -176,7 +176,7 @@ TEST_F(FailureTest, AnInputCutShortWhileItIsReadIsReported) {
 }
 
 // Memory that runs out is "out of memory", status 1: in a conversion (a content larger than the
-// address space, read as a stream since it cannot be mapped) and in a dump (a table text as
+// address space) and in a dump (a table text as
 // large).
 TEST_F(FailureTest, MemoryThatRunsOutIsReported) {
     if (kSanitized) GTEST_SKIP() << "the sanitizers need more address space than is left here";

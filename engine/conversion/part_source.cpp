@@ -11,9 +11,7 @@ namespace {
 
 // The least a stream is asked for at a time.
 constexpr std::size_t kReadBlock = std::size_t{1} << 16;
-// The joined bytes of a mapped input given back at a time.
-constexpr std::size_t kReleaseBatch = std::size_t{4} << 20;
-// What the rest of a mapped input is lent at a time.
+// What the rest of an input in memory is lent at a time.
 constexpr std::size_t kRestBlock = std::size_t{1} << 21;
 
 // The largest part a source may give: what the caller allows, and what a part can hold.
@@ -23,25 +21,21 @@ std::size_t LargestPart(const CPartSizes& sizes) {
 
 }  // namespace
 
-CMappedParts::CMappedParts(std::string_view input, const CPartSizes& sizes,
-                           std::function<void(std::size_t, std::size_t)> release)
-    : m_input(input), m_sizes(sizes), m_release(std::move(release)) {
+CMemoryParts::CMemoryParts(std::string_view input, const CPartSizes& sizes)
+    : m_input(input), m_sizes(sizes) {
     m_sizes.m_nPartSize = std::max<std::size_t>(m_sizes.m_nPartSize, 1);
 }
 
-CPartSource::EResult CMappedParts::Next(CPartBytes& part) {
+CPartSource::EResult CMemoryParts::Next(CPartBytes& part) {
     std::size_t start = m_nNext;
     if (start == m_input.size()) return kEnd;
     std::size_t end = m_input.size();
     if (end - start > m_sizes.m_nPartSize) {
         // Looked for no further than a part may reach: an input without group starts is not read
-        // through (and its pages not brought in) only to find that it cannot be cut.
+        // through only to find that it cannot be cut.
         std::size_t reach = start + std::min(end - start, LargestPart(m_sizes));
         end = FindPartStart(m_input.substr(0, reach), start + m_sizes.m_nPartSize);
-        if (end == reach && reach < m_input.size()) {
-            if (m_release) m_release(start, reach);
-            return kTooFar;
-        }
+        if (end == reach && reach < m_input.size()) return kTooFar;
     }
     part.m_bytes = m_input.substr(start, end - start);
     part.m_nEnd = end;
@@ -49,18 +43,11 @@ CPartSource::EResult CMappedParts::Next(CPartBytes& part) {
     return kPart;
 }
 
-void CMappedParts::Done(CPartBytes& part) {
-    if (!m_release) return;
-    // Given back a few megabytes at a time: each give-back interrupts the other threads' processors
-    // to forget the pages, which costs more than the pages themselves while they are few.
-    const std::size_t end =
-        static_cast<std::size_t>(part.m_bytes.data() - m_input.data()) + part.m_bytes.size();
-    if (end <= m_nReleased || (end - m_nReleased < kReleaseBatch && end != m_input.size())) return;
-    m_release(m_nReleased, end);
-    m_nReleased = end;
+void CMemoryParts::Done(CPartBytes& part) {
+    part.m_bytes = {};
 }
 
-std::size_t CMappedParts::CRest::Read(unsigned char* buffer, std::size_t capacity) {
+std::size_t CMemoryParts::CRest::Read(unsigned char* buffer, std::size_t capacity) {
     std::string_view block = Lend();
     std::size_t n = std::min(capacity, block.size());
     std::memcpy(buffer, block.data(), n);
@@ -68,12 +55,9 @@ std::size_t CMappedParts::CRest::Read(unsigned char* buffer, std::size_t capacit
     return n;
 }
 
-std::string_view CMappedParts::CRest::Lend() {
-    // The reader may still hold views of the block before; the one before that goes.
+std::string_view CMemoryParts::CRest::Lend() {
     std::size_t begin = m_parts.m_nNext;
     m_parts.Reached(begin);
-    if (m_parts.m_release && begin >= 2 * kRestBlock)
-        m_parts.m_release(begin - 2 * kRestBlock, begin - kRestBlock);
     std::size_t n = std::min(kRestBlock, m_parts.m_input.size() - begin);
     m_parts.m_nNext += n;
     return m_parts.m_input.substr(begin, n);

@@ -54,7 +54,7 @@ class CPartSource {
     // The parts up to `end` in the input have been joined.
     virtual void Joined(std::uint64_t end) = 0;
 
-    // `reached` is told how far the input has been read: a mapped input as its parts are joined
+    // `reached` is told how far the input has been read: one in memory as its parts are joined
     // and its rest is lent, a stream as it is read. A failure it throws (the caller cancelling)
     // ends the conversion there, in its place in the input.
     void OnReached(std::function<void(std::uint64_t end)> reached) {
@@ -70,13 +70,10 @@ class CPartSource {
     std::function<void(std::uint64_t)> m_reached;
 };
 
-// The parts of an input that lies whole in memory (a mapped file): views, never copies.
-class CMappedParts : public CPartSource {
+// The parts of an input that lies whole in memory: views, never copies.
+class CMemoryParts : public CPartSource {
   public:
-    // `release` is told of the bytes that are done with (joined parts, or the blocks of the rest
-    // read).
-    CMappedParts(std::string_view input, const CPartSizes& sizes,
-                 std::function<void(std::size_t begin, std::size_t end)> release = nullptr);
+    CMemoryParts(std::string_view input, const CPartSizes& sizes);
     EResult Next(CPartBytes& part) override;
     bool Ended() const override { return m_nNext == m_input.size(); }
     void Done(CPartBytes& part) override;
@@ -84,28 +81,26 @@ class CMappedParts : public CPartSource {
     void Joined(std::uint64_t end) override { Reached(end); }
 
   private:
-    // Lends the rest a block at a time, giving back the blocks read.
+    // Lends the rest a block at a time.
     class CRest : public CByteSource {
       public:
-        explicit CRest(CMappedParts& parts) : m_parts(parts) {}
+        explicit CRest(CMemoryParts& parts) : m_parts(parts) {}
         std::size_t Read(unsigned char* buffer, std::size_t capacity) override;
         bool Lends() const override { return true; }
         std::string_view Lend() override;
 
       private:
-        CMappedParts& m_parts;
+        CMemoryParts& m_parts;
     };
 
     std::string_view m_input;
-    std::size_t m_nReleased = 0;  // the joined bytes before this were given back
     CPartSizes m_sizes;
-    std::function<void(std::size_t, std::size_t)> m_release;
     std::size_t m_nNext = 0;  // where the next part, or the rest, begins
     CRest m_rest{*this};
 };
 
-// The parts of an input read from a stream (standard input, a pipe, a file that cannot be
-// mapped): each read into a buffer of its own, cut at a group start, with the bytes after the
+// The parts of an input read from a stream (a file, standard input, a pipe): each read into a
+// buffer of its own, cut at a group start, with the bytes after the
 // cut carried into the next buffer.
 class CStreamParts : public CPartSource {
   public:

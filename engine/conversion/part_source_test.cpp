@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/io/mapped_file.h"
 #include "engine/text/tag_file.h"
 #include "tests/support/files.h"
 
@@ -26,7 +25,7 @@ std::string LargeInput() {
 
 // Parts cut at group starts, then the rest read or lent after a part that would reach too far:
 // every byte once, in order, and how far the reading has got told as it goes (a stream as it is
-// read, a mapping as its parts are joined and its rest lent).
+// read, an input in memory as its parts are joined and its rest lent).
 TEST(PartSourceTest, PartsAndTheRestGiveEveryByteOnceAndTellHowFarTheyGot) {
     const std::string input = LargeInput();
     CPartSizes sizes;
@@ -34,11 +33,11 @@ TEST(PartSourceTest, PartsAndTheRestGiveEveryByteOnceAndTellHowFarTheyGot) {
     sizes.m_nLargestPart = 1 << 20;
     // A run without group starts longer than the largest part ends the parts.
     const std::string bytes = input.substr(0, 300000) + std::string(3 << 20, 'x') + input;
-    for (bool mapped : {true, false}) {
+    for (bool inMemory : {true, false}) {
         CMemorySource stream(bytes, 70000);
         std::unique_ptr<CPartSource> source;
-        if (mapped) {
-            source = std::make_unique<CMappedParts>(bytes, sizes);
+        if (inMemory) {
+            source = std::make_unique<CMemoryParts>(bytes, sizes);
         } else {
             source = std::make_unique<CStreamParts>(stream, sizes);
         }
@@ -49,19 +48,19 @@ TEST(PartSourceTest, PartsAndTheRestGiveEveryByteOnceAndTellHowFarTheyGot) {
         CPartSource::EResult result;
         while ((result = source->Next(part)) == CPartSource::kPart) {
             if (!joined.empty()) {
-                EXPECT_EQ(FindPartStart(bytes, joined.size()), joined.size()) << mapped;
+                EXPECT_EQ(FindPartStart(bytes, joined.size()), joined.size()) << inMemory;
             }
             joined.append(part.m_bytes);
             EXPECT_EQ(part.m_nEnd, joined.size());
             source->Done(part);
             source->Joined(part.m_nEnd);
         }
-        ASSERT_EQ(result, CPartSource::kTooFar) << mapped;
+        ASSERT_EQ(result, CPartSource::kTooFar) << inMemory;
         const std::size_t partsEnd = joined.size();
-        EXPECT_GT(partsEnd, 0u) << mapped;
-        EXPECT_LE(partsEnd, 300000u) << mapped;
+        EXPECT_GT(partsEnd, 0u) << inMemory;
+        EXPECT_LE(partsEnd, 300000u) << inMemory;
         CByteSource& rest = source->Rest();
-        if (mapped) {
+        if (inMemory) {
             ASSERT_TRUE(rest.Lends());
             for (std::string_view block = rest.Lend(); !block.empty(); block = rest.Lend())
                 joined.append(block);
@@ -70,44 +69,11 @@ TEST(PartSourceTest, PartsAndTheRestGiveEveryByteOnceAndTellHowFarTheyGot) {
             for (std::size_t n; (n = rest.Read(buffer, sizeof buffer)) != 0;)
                 joined.append(reinterpret_cast<const char*>(buffer), n);
         }
-        EXPECT_TRUE(joined == bytes) << mapped;
+        EXPECT_TRUE(joined == bytes) << inMemory;
         ASSERT_FALSE(reached.empty());
-        EXPECT_TRUE(std::is_sorted(reached.begin(), reached.end())) << mapped;
-        EXPECT_EQ(reached.back(), bytes.size()) << mapped;
+        EXPECT_TRUE(std::is_sorted(reached.begin(), reached.end())) << inMemory;
+        EXPECT_EQ(reached.back(), bytes.size()) << inMemory;
     }
-}
-
-// Contents lent from the rest of a mapped file stay valid to the end of the conversion, also in
-// the pages given back meanwhile.
-TEST(PartSourceTest, ContentsLentFromTheRestOutliveThePagesGivenBack) {
-    testing::CScratchDir scratch("halvic-parts");
-    const std::string path = (scratch.Path() / "in.txt").string();
-    const std::string bytes = LargeInput();
-    std::ofstream(path, std::ios::binary) << bytes;
-    CMappedFile file;
-    ASSERT_TRUE(file.Map(path));
-    CMappedParts parts(file.Bytes(), CPartSizes(),
-                       [&file](std::size_t begin, std::size_t end) { file.Release(begin, end); });
-    CTagFile mapped(parts.Rest(), "in.txt");
-    CMemorySource source(bytes);
-    CTagFile copied(source, "in.txt");
-    std::vector<std::string_view> kept;
-    std::vector<std::string> expected;
-    std::size_t pairs = 0;
-    std::string_view tag, content, copiedTag, copiedContent;
-    while (mapped.ReadTag(tag, content)) {
-        ASSERT_TRUE(copied.ReadTag(copiedTag, copiedContent));
-        ASSERT_EQ(content, copiedContent);
-        ++pairs;
-        // Only a content split between two blocks is gathered, and so not lent.
-        if (!mapped.ContentLasts()) continue;
-        kept.push_back(content);
-        expected.emplace_back(content);
-    }
-    EXPECT_FALSE(copied.ReadTag(copiedTag, copiedContent));
-    EXPECT_GE(kept.size() + 4, pairs);
-    for (std::size_t i = 0; i < kept.size(); ++i)
-        ASSERT_EQ(kept[i], expected[i]) << "pair " << i;
 }
 
 }  // namespace

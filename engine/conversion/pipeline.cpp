@@ -251,7 +251,7 @@ CConvertSummary ConvertInParts(std::string_view input, const std::string& name, 
     CPipelineOptions options;
     options.m_nThreads = threads;
     if (streamStep == 0) {
-        CMappedParts parts(input, sizes);
+        CMemoryParts parts(input, sizes);
         ConvertParts(parts, joined, name, options);
     } else {
         CMemorySource source(input, streamStep);

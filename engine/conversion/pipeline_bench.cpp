@@ -32,7 +32,7 @@ void BM_ConvertTags(benchmark::State& state) {
 }
 BENCHMARK(BM_ConvertTags)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// The realistic input cut into parts as a mapped file is.
+// The realistic input cut into parts as it lies in memory.
 std::vector<std::string_view> InputParts() {
     static const std::string input = bench::GenerateInput(1, 16 << 20);
     std::vector<std::string_view> parts;
@@ -100,7 +100,7 @@ void BM_JoinParts(benchmark::State& state) {
 BENCHMARK(BM_JoinParts)->Unit(benchmark::kMillisecond)->UseManualTime();
 
 // The pipeline on the realistic input in memory, on 1 or 2 threads, its parts views of the input
-// (second argument 0, as for a mapped file) or read from a stream: against BM_ConvertTags, what
+// (second argument 0) or read from a stream, as a file is: against BM_ConvertTags, what
 // the parts gain; against itself, what the second thread gains and what reading costs.
 void BM_ConvertInParts(benchmark::State& state) {
     static const std::string input = bench::GenerateInput(1, 16 << 20);

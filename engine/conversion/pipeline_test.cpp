@@ -19,7 +19,7 @@ using testing::Hex;
 using testing::OutputDifference;
 using testing::ReferenceConvert;
 
-// Parts cut from a mapped input (step 0) and from a stream read a few bytes at a time.
+// Parts cut from an input in memory (step 0) and from a stream read a few bytes at a time.
 constexpr std::size_t kSteps[] = {0, 7, 1 << 16};
 
 // Parts that begin everywhere a part may begin: what a part cannot know alone (the identifiers
@@ -74,10 +74,10 @@ TEST(PipelineTest, ConvertsOnTheCallingThreadWhenNoThreadStarts) {
     for (int piece = 0; piece < 20; ++piece)
         input += testing::RandomConversionInput(random, true);
     SetThreadStartsAllowedForTesting(0);
-    testing::CConversionOutput mapped = ConvertPipelined(input, 500, 2);
+    testing::CConversionOutput inMemory = ConvertPipelined(input, 500, 2);
     testing::CConversionOutput streamed = ConvertPipelined(input, 500, 2, 100);
     SetThreadStartsAllowedForTesting(-1);
-    EXPECT_EQ(OutputDifference(mapped, ReferenceConvert(input, "in.txt")), "");
+    EXPECT_EQ(OutputDifference(inMemory, ReferenceConvert(input, "in.txt")), "");
     EXPECT_EQ(OutputDifference(streamed, ReferenceConvert(input, "in.txt")), "");
 }
 

@@ -19,7 +19,7 @@ class CByteSource {
     virtual ~CByteSource() = default;
     virtual std::size_t Read(unsigned char* buffer, std::size_t capacity) = 0;
 
-    // A source whose bytes lie in memory for as long as it lives (a mapped file) lends them
+    // A source whose bytes lie in memory for as long as it lives (an input in memory) lends them
     // instead of copying them: Lend hands out the next block of the input, empty at the end. A
     // reader uses either Read or Lend, never both.
     virtual bool Lends() const { return false; }

@@ -7,8 +7,6 @@
 #include <cstring>
 #include <thread>
 
-#include "engine/io/mapped_file.h"
-
 namespace halvic {
 
 namespace {
@@ -80,7 +78,7 @@ void CInputFile::NoteSize(const std::string& seamPath) {
 
 std::size_t CInputFile::Read(unsigned char* buffer, std::size_t capacity) {
     if (m_nRead >= m_nCutAt) {
-        sys::TruncateFile(m_strSeamPath, static_cast<std::size_t>(m_nCutAt));
+        TruncateFile(m_strSeamPath, m_nCutAt);
         m_nCutAt = UINT64_MAX;
     }
     std::size_t n = ReadFromFile(m_file, buffer, capacity, m_strName);

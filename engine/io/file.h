@@ -48,6 +48,8 @@ void SeekFile(CFileHandle file, std::uint64_t offset, const std::string& name);
 bool RegularFileSize(CFileHandle file, std::uint64_t& size);
 // The byte `file` reads next; 0 when the system cannot tell.
 std::uint64_t FilePosition(CFileHandle file);
+// Cuts the file at `path` to `size` bytes, if it can (the test seam of CInputFile).
+void TruncateFile(const std::string& path, std::uint64_t size);
 void CloseFile(CFileHandle file);
 CFileHandle StandardOutput();
 CFileHandle StandardError();
@@ -68,8 +70,7 @@ extern const char* const kTruncatedReason;
 
 // An existing file, or standard input, opened for reading. A regular file that ends before the
 // size it had when it was opened was cut short by another program while it was read: Read throws
-// CFailure (kTruncatedReason), as a mapped file that was cut short fails, rather than hand out
-// its first part as if it were the whole.
+// CFailure (kTruncatedReason) rather than hand out its first part as if it were the whole.
 class CInputFile : public CByteSource {
   public:
     CInputFile() = default;
@@ -90,7 +91,9 @@ class CInputFile : public CByteSource {
     std::uint64_t Size() const { return m_nSize; }
 
   private:
-    // Notes the size of a regular file, and the test seam's cut (see CMappedFile).
+    // Notes the size of a regular file, and the test seam's cut: with
+    // HALVIC_TEST_TRUNCATE_INPUT=N in the environment, the file is cut to N bytes once N bytes
+    // have been read.
     void NoteSize(const std::string& seamPath);
 
     CFileHandle m_file = kNoFile;
@@ -274,9 +277,7 @@ bool LineShown() noexcept;
 // temporary files before they end the program. On POSIX systems SIGINT, SIGTERM and SIGHUP then
 // remove the temporary files before they end the program as they would have (a signal the caller
 // ignores, as under nohup, stays ignored), and SIGXFSZ is ignored, so that a write past a file size
-// limit fails with "File too large" and is cleaned up instead of killing the program. SIGBUS on a
-// mapped input cut short while it is read is turned into a failed conversion
-// (InstallBusErrorHandler).
+// limit fails with "File too large" and is cleaned up instead of killing the program.
 void CleanUpOnInterrupt();
 
 }  // namespace halvic

@@ -13,7 +13,6 @@
 
 #include "engine/io/error.h"
 #include "engine/io/file.h"
-#include "engine/io/mapped_file.h"
 
 namespace halvic {
 
@@ -71,6 +70,10 @@ bool RegularFileSize(CFileHandle file, std::uint64_t& size) {
     if (::fstat(static_cast<int>(file), &info) != 0 || !S_ISREG(info.st_mode)) return false;
     size = static_cast<std::uint64_t>(info.st_size);
     return true;
+}
+
+void TruncateFile(const std::string& path, std::uint64_t size) {
+    (void)::truncate(path.c_str(), static_cast<off_t>(size));
 }
 
 std::uint64_t FilePosition(CFileHandle file) {
@@ -141,10 +144,6 @@ void CleanUpOnInterrupt() {
         }
     }
     std::signal(SIGXFSZ, SIG_IGN);
-    // A mapped input cut short by another program while it is read faults on its missing pages:
-    // they then read as zeros and the conversion fails; any other SIGBUS removes the temporary
-    // files before it ends the program.
-    InstallBusErrorHandler();
 }
 
 namespace {

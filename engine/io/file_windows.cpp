@@ -243,6 +243,17 @@ bool RegularFileSize(CFileHandle file, std::uint64_t& size) {
     return true;
 }
 
+void TruncateFile(const std::string& path, std::uint64_t size) {
+    HANDLE file = ::CreateFileW(Utf16(path).c_str(), GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(size);
+    if (::SetFilePointerEx(file, at, nullptr, FILE_BEGIN)) ::SetEndOfFile(file);
+    ::CloseHandle(file);
+}
+
 std::uint64_t FilePosition(CFileHandle file) {
     LARGE_INTEGER zero{};
     LARGE_INTEGER at{};

@@ -232,8 +232,8 @@ inline bool CTagFile::ReadPairInBlock(std::string_view& tag, std::string_view& c
     using namespace tag_file_detail;
     const unsigned char* p = m_pNext;
     const unsigned char* const end = m_pEnd;
-    // The input is read once, from memory: the processor is asked for it a few hundred bytes
-    // ahead, a line at a time, as its own prefetching stops at every page of a mapped file.
+    // The processor is asked for the input a few hundred bytes ahead, a line at a time, as its
+    // own prefetching stops at every page.
     __builtin_prefetch(
         reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(p) + kPrefetchAhead));
     while (p != end && *p == '<')
