@@ -100,8 +100,8 @@ class CMemoryParts : public CPartSource {
 };
 
 // The parts of an input read from a stream (a file, standard input, a pipe): each read into a
-// buffer of its own, cut at a group start, with the bytes after the
-// cut carried into the next buffer.
+// buffer of its own, cut at a group start, with the bytes after the cut carried into the next
+// buffer.
 class CStreamParts : public CPartSource {
   public:
     CStreamParts(CByteSource& source, const CPartSizes& sizes);

@@ -3,14 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/text/tag_file.h"
-#include "tests/support/files.h"
 
 namespace halvic {
 namespace {
